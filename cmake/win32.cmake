@@ -1,0 +1,34 @@
+# 32-bit Windows build: parcelo32.exe, setup.exe and the Win32 tests (run under Wine).
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources")
+set(CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS} -mthreads")
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0400 _WIN32_IE=0x0500 WINVER=0x0400)
+
+set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 wsock32 kernel32 version)
+target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
+
+# The shell lives in a library so that the Win32 tests can create the real main window.
+collect_sources(SHELL_SOURCES shell)
+list(FILTER SHELL_SOURCES EXCLUDE REGEX "winmain_win32\\.cpp$")
+add_library(parcelo32_shell STATIC ${SHELL_SOURCES})
+target_link_libraries(parcelo32_shell PUBLIC parcelo_core)
+
+add_executable(parcelo32 WIN32 shell/winmain_win32.cpp resources/parcelo32.rc)
+target_link_libraries(parcelo32 PRIVATE parcelo32_shell)
+
+collect_sources(SETUP_SOURCES setup)
+add_executable(setup WIN32 ${SETUP_SOURCES} resources/setup.rc)
+target_link_libraries(setup PRIVATE ${WIN32_LIBS} lz32)
+
+# GoogleTest compiled from the Debian sources with the cross compiler.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+collect_sources(WIN32_TEST_SOURCES tests/win32)
+add_executable(parcelo32_tests ${WIN32_TEST_SOURCES} resources/parcelo32.rc)
+target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell gtest)
+target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+add_test(NAME win32_unit COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
+set_tests_properties(win32_unit PROPERTIES TIMEOUT 600)

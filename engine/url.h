@@ -1,0 +1,69 @@
+// URL model: scheme://[user[:password]@]host[:port]/path for the schemes ftp
+// and http. A parse yields a URL record, the display form (password masked with
+// one '*' per character) and the stored form (password in clear, ending CR LF).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace url {
+
+enum Protocol : int { kUnknown = -1, kFtp = 0, kHttp = 1 };
+
+// Widths of the record's fields, terminating NUL included: a field that would
+// need more makes the parse fail instead of being cut.
+constexpr std::size_t kSchemeWidth = 24;
+constexpr std::size_t kUserWidth = 80;
+constexpr std::size_t kPasswordWidth = 80;
+constexpr std::size_t kHostWidth = 80;
+constexpr std::size_t kPortTextWidth = 80;
+constexpr std::size_t kPathWidth = 1024;
+constexpr std::size_t kUrlWidth = 1024;
+
+struct Record {
+  std::string scheme;  // "ftp" or "http", lower case
+  int protocol = kUnknown;
+  std::string user;
+  std::string password;
+  std::string host;
+  std::uint32_t port = 0;  // 21 / 80 unless the URL names one
+  std::string port_text;   // the explicit port as written; empty when none
+  std::string path;        // from the '/' after the host to the end
+};
+
+// Parses text. Returns 0 and fills record, display (the display form) and
+// stored (the stored form, with CR LF) on success; returns -1 otherwise, leaving
+// display and stored untouched. Any output pointer may be null.
+int Parse(const std::string& text, Record* record, std::string* display, std::string* stored);
+
+// Variant used by the edit dialog: refuses a password inside the URL with the
+// box "No password here please" / "Message" and then returns 0 with an empty
+// path. Composes nothing.
+int ParseForEditing(const std::string& text, Record* record);
+
+// Builds both forms from the parts.
+void Compose(const std::string& scheme, const std::string& user, const std::string& password,
+             const std::string& host, const std::string& port_text, const std::string& path,
+             std::string* display, std::string* stored);
+
+// Splits "user:password@host" in place: authority becomes the host.
+void SplitUserInfo(std::string* authority, std::string* user, std::string* password);
+
+// Undoes %XX escapes ("%%" gives '%'). Returns 0, or -1 on a malformed escape
+// with text unchanged.
+int PercentDecode(std::string* text);
+
+void TrimTrailingSpaces(std::string* text);
+void SkipLeadingBlanks(std::string* text);
+
+// directory + separator (unless it ends in one) + the text after the last '/'
+// of path (all of path when it has none).
+std::string LocalNameForUrl(const std::string& directory, const std::string& path);
+
+// Checks the last segment of path as a local file name: refuses "..", ".",
+// and names holding a '\' or a ':' (which on Windows would leave the directory)
+// or a '/'. Returns an empty string when safe, else a message for the user.
+std::string UnsafeLocalNameReason(const std::string& path);
+
+}  // namespace url

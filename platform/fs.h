@@ -1,0 +1,26 @@
+// File-system seam for portable code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fs {
+
+// '\\' on Windows, '/' elsewhere.
+char Separator();
+
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);
+// Size in bytes, or 0 when the file cannot be examined.
+std::uint64_t FileSize(const std::string& path);
+// Replaces target by source in one step (rename over an existing file).
+bool ReplaceWith(const std::string& source, const std::string& target);
+bool RemoveFile(const std::string& path);
+bool MakeDirectories(const std::string& path);
+std::string CurrentDirectory();
+
+// Directory part of a path (no trailing separator) and last component.
+std::string DirectoryOf(const std::string& path);
+std::string BaseName(const std::string& path);
+
+}  // namespace fs

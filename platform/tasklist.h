@@ -1,0 +1,52 @@
+// Task list port: the on-screen list of a task's entries, one row per task
+// line, seven text cells per row. Win32 body: the main window's SysListView32.
+// Headless body: an in-memory table behind a mutex (parcelo, native tests).
+//
+// Workers call it from their own threads; the Win32 body forwards each call as
+// a synchronous message to the user-interface thread, so the user-interface
+// thread must never wait for a worker.
+#pragma once
+
+#include <string>
+
+namespace tasklist {
+
+enum Column : int {
+  kLocalFile = 0,
+  kUrl = 1,
+  kStatus = 2,
+  kBytes = 3,
+  kTime = 4,
+  kRate = 5,
+  kDate = 6,
+  kColumnCount = 7,
+};
+
+class Port {
+ public:
+  virtual ~Port() = default;
+  virtual int RowCount() = 0;
+  // Inserts an empty row at index (at the end when index >= RowCount()) whose
+  // first cell is text; returns the new row's index or -1.
+  virtual int InsertRow(int index, const std::string& text) = 0;
+  virtual bool DeleteRow(int row) = 0;
+  virtual void DeleteAllRows() = 0;
+  virtual void SetCell(int row, int column, const std::string& text) = 0;
+  virtual std::string GetCell(int row, int column) = 0;
+  virtual bool IsSelected(int row) = 0;
+  virtual void SetSelected(int row, bool selected) = 0;
+  virtual int SelectedCount() = 0;
+  // The caption of the view that shows the task ("Parcelo(32) Task Default").
+  virtual void SetTitle(const std::string& title) = 0;
+};
+
+// The body in use: the Win32 shell installs its list view body at start-up;
+// until then (and always in the native build) the headless body is used.
+Port& Current();
+void Install(Port* port);  // nullptr restores the headless body
+
+// The headless body's own instance, for parcelo and the tests.
+class Headless;
+Headless& HeadlessBody();
+
+}  // namespace tasklist
