@@ -1,0 +1,15 @@
+// The dial-up networking library (RASAPI32.DLL), loaded once when the main
+// window is created and unloaded when it is destroyed. Without the library
+// every dial-up feature does nothing; the native build never has it.
+#pragma once
+
+namespace settings {
+
+// Returns 0 with the library loaded and all its functions found, or with no
+// library at all; -1 (after telling the user which function is missing) when
+// the library lacks one of them, in which case the program must end.
+int LoadDialupLibrary();
+void UnloadDialupLibrary();
+bool DialupLibraryLoaded();
+
+}  // namespace settings
