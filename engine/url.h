@@ -34,12 +34,16 @@ struct Record {
 
 // Parses text. Returns 0 and fills record, display (the display form) and
 // stored (the stored form, with CR LF) on success; returns -1 otherwise, leaving
-// display and stored untouched. Any output pointer may be null.
+// display and stored untouched and record reset to Record() (so a failed parse
+// leaves an empty path). Fails for an unknown scheme, a missing ':' after the
+// scheme, no '/' after the host, an empty path, and any field, the text or
+// either composed form that does not fit its width. Any output pointer may be
+// null.
 int Parse(const std::string& text, Record* record, std::string* display, std::string* stored);
 
 // Variant used by the edit dialog: refuses a password inside the URL with the
 // box "No password here please" / "Message" and then returns 0 with an empty
-// path. Composes nothing.
+// path (user, host and port as far as parsed). Composes nothing.
 int ParseForEditing(const std::string& text, Record* record);
 
 // Builds both forms from the parts.
@@ -51,7 +55,8 @@ void Compose(const std::string& scheme, const std::string& user, const std::stri
 void SplitUserInfo(std::string* authority, std::string* user, std::string* password);
 
 // Undoes %XX escapes ("%%" gives '%'). Returns 0, or -1 on a malformed escape
-// with text unchanged.
+// with text unchanged. %00, %0D and %0A count as malformed: decoded text goes
+// onto protocol command lines, where they would cut or split the line.
 int PercentDecode(std::string* text);
 
 void TrimTrailingSpaces(std::string* text);
@@ -61,9 +66,11 @@ void SkipLeadingBlanks(std::string* text);
 // of path (all of path when it has none).
 std::string LocalNameForUrl(const std::string& directory, const std::string& path);
 
-// Checks the last segment of path as a local file name: refuses "..", ".",
-// and names holding a '\' or a ':' (which on Windows would leave the directory)
-// or a '/'. Returns an empty string when safe, else a message for the user.
+// Checks the last segment of path (the name LocalNameForUrl takes) as a local
+// file name: refuses "..", "." and names holding a '\' or a ':' (which on
+// Windows would leave the directory). An empty name (the path ends in '/') is
+// allowed: it names the directory itself. Returns an empty string when safe,
+// else "Unsafe file name in link: <name>".
 std::string UnsafeLocalNameReason(const std::string& path);
 
 }  // namespace url

@@ -1,0 +1,282 @@
+#include "engine/url.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "platform/fs.h"
+#include "platform/prompts.h"
+
+namespace url {
+namespace {
+
+constexpr std::uint32_t kFtpDefaultPort = 21;
+constexpr std::uint32_t kHttpDefaultPort = 80;
+
+// A field fits when its text and the terminating NUL of the original
+// fixed-size buffer fit the width.
+bool Fits(const std::string& text, std::size_t width) { return text.size() < width; }
+
+bool IsAtolBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The port is read as atol reads it: blanks, a sign, then the digits up to the
+// first other character; no digits give 0. The value saturates at the range of
+// a 32-bit long instead of overflowing.
+std::int32_t ReadLong(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsAtolBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::int64_t limit =
+      negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
+               : std::numeric_limits<std::int32_t>::max();
+  std::int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), limit);
+  }
+  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+// Sets scheme, protocol and default port from the text before the ':'.
+// Returns false for any scheme other than ftp and http.
+bool TakeScheme(std::string scheme, Record* record) {
+  for (char& c : scheme) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (scheme == "FTP") {
+    record->scheme = "ftp";
+    record->protocol = kFtp;
+    record->port = kFtpDefaultPort;
+    return true;
+  }
+  if (scheme == "HTTP") {
+    record->scheme = "http";
+    record->protocol = kHttp;
+    record->port = kHttpDefaultPort;
+    return true;
+  }
+  record->protocol = kUnknown;
+  return false;
+}
+
+// Splits the text between "scheme://" and the path into user, password, host
+// and port. Returns false when a part does not fit its field.
+bool TakeAuthority(std::string authority, Record* record) {
+  record->user.clear();
+  record->password.clear();
+  SplitUserInfo(&authority, &record->user, &record->password);
+  std::size_t colon = authority.find(':');
+  if (colon != std::string::npos) {
+    record->port_text = authority.substr(colon + 1);
+    record->port = static_cast<std::uint32_t>(ReadLong(record->port_text));
+    authority.resize(colon);
+  }
+  record->host = authority;
+  return Fits(record->user, kUserWidth) && Fits(record->password, kPasswordWidth) &&
+         Fits(record->host, kHostWidth) && Fits(record->port_text, kPortTextWidth);
+}
+
+enum ScanResult {
+  kScanFailed = -1,
+  kScanComplete = 0,
+  kScanPasswordRefused = 1,  // editing variant: stopped at the end of the host
+};
+
+// The single left-to-right pass over text shared by Parse and
+// ParseForEditing. Fills record only when the result is not kScanFailed.
+ScanResult Scan(const std::string& text, bool refuse_password, Record* record) {
+  if (!Fits(text, kUrlWidth)) return kScanFailed;
+  Record parsed;
+  std::string scheme;
+  std::string authority;  // bounded by the text's own width
+  bool scheme_seen = false;
+  bool path_started = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (!scheme_seen) {
+      if (c != ':') {
+        scheme += c;
+        if (!Fits(scheme, kSchemeWidth)) return kScanFailed;
+        ++i;
+        continue;
+      }
+      // The two characters after the ':' are skipped unchecked ("//").
+      i = std::min(i + 3, text.size());
+      if (!TakeScheme(scheme, &parsed)) return kScanFailed;
+      scheme_seen = true;
+      continue;
+    }
+    if (!path_started) {
+      if (c != '/') {
+        authority += c;
+        ++i;
+        continue;
+      }
+      // The '/' is not consumed: it becomes the first character of the path.
+      path_started = true;
+      if (!TakeAuthority(authority, &parsed)) return kScanFailed;
+      if (refuse_password && !parsed.password.empty()) {
+        prompts::Message("No password here please", "Message",
+                         prompts::kIconInformation | prompts::kTaskModal);
+        *record = parsed;
+        return kScanPasswordRefused;
+      }
+      continue;
+    }
+    parsed.path += c;
+    ++i;
+  }
+  if (!scheme_seen || !path_started || parsed.path.empty()) return kScanFailed;
+  if (!Fits(parsed.path, kPathWidth)) return kScanFailed;
+  *record = parsed;
+  return kScanComplete;
+}
+
+std::string Masked(const std::string& password) { return std::string(password.size(), '*'); }
+
+}  // namespace
+
+int Parse(const std::string& text, Record* record, std::string* display, std::string* stored) {
+  Record parsed;
+  if (Scan(text, false, &parsed) != kScanComplete) {
+    if (record) *record = Record();
+    return -1;
+  }
+  std::string display_form;
+  std::string stored_form;
+  Compose(parsed.scheme, parsed.user, parsed.password, parsed.host, parsed.port_text,
+          parsed.path, &display_form, &stored_form);
+  // A user without a password gains a ':' and the stored form gains CR LF, so
+  // both forms are checked against the URL width again.
+  if (!Fits(display_form, kUrlWidth) || !Fits(stored_form, kUrlWidth)) {
+    if (record) *record = Record();
+    return -1;
+  }
+  if (record) *record = parsed;
+  if (display) *display = display_form;
+  if (stored) *stored = stored_form;
+  return 0;
+}
+
+int ParseForEditing(const std::string& text, Record* record) {
+  Record parsed;
+  if (Scan(text, true, &parsed) == kScanFailed) {
+    if (record) *record = Record();
+    return -1;
+  }
+  if (record) *record = parsed;
+  return 0;
+}
+
+void Compose(const std::string& scheme, const std::string& user, const std::string& password,
+             const std::string& host, const std::string& port_text, const std::string& path,
+             std::string* display, std::string* stored) {
+  // An explicit port is written back even when it equals the default; only a
+  // port text that reads as 0 counts as absent.
+  const bool has_port = ReadLong(port_text) != 0;
+  const std::string tail = host + (has_port ? ":" + port_text : std::string()) + path;
+  std::string shown;
+  std::string kept;
+  if (user.empty()) {
+    shown = scheme + "://" + tail;
+    kept = shown;
+  } else {
+    shown = scheme + "://" + user + ":" + Masked(password) + "@" + tail;
+    kept = scheme + "://" + user + ":" + password + "@" + tail;
+  }
+  if (display) *display = shown;
+  if (stored) *stored = kept + "\r\n";
+}
+
+void SplitUserInfo(std::string* authority, std::string* user, std::string* password) {
+  const std::size_t at = authority->find('@');
+  if (at == std::string::npos) return;
+  const std::string userinfo = authority->substr(0, at);
+  *authority = authority->substr(at + 1);
+  const std::size_t colon = userinfo.find(':');
+  if (colon == std::string::npos) {
+    *user = userinfo;
+    password->clear();
+  } else {
+    *user = userinfo.substr(0, colon);
+    *password = userinfo.substr(colon + 1);
+  }
+}
+
+namespace {
+
+// Value of one hexadecimal digit after folding A-Z to lower case; -1 if none.
+int HexDigit(char c) {
+  if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Decoded paths, users and passwords end up on FTP command lines and in the
+// HTTP request line: a NUL would cut them and CR or LF would start a command
+// of the server's choosing.
+bool IsForbiddenDecodedByte(int value) { return value == 0 || value == '\r' || value == '\n'; }
+
+}  // namespace
+
+int PercentDecode(std::string* text) {
+  const std::string& in = *text;
+  std::string out;
+  out.reserve(in.size());
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '%') {
+      out += in[i];
+      continue;
+    }
+    if (i + 1 < in.size() && in[i + 1] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    const int high = i + 1 < in.size() ? HexDigit(in[i + 1]) : -1;
+    const int low = i + 2 < in.size() ? HexDigit(in[i + 2]) : -1;
+    if (high < 0 || low < 0) return -1;
+    const int value = high * 16 + low;
+    if (IsForbiddenDecodedByte(value)) return -1;
+    out += static_cast<char>(value);
+    i += 2;
+  }
+  *text = out;
+  return 0;
+}
+
+void TrimTrailingSpaces(std::string* text) {
+  while (!text->empty() && text->back() == ' ') text->pop_back();
+}
+
+void SkipLeadingBlanks(std::string* text) {
+  std::size_t first = 0;
+  while (first < text->size() && static_cast<signed char>((*text)[first]) <= 32) ++first;
+  if (first < text->size()) text->erase(0, first);
+}
+
+namespace {
+std::string LastSegment(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+}  // namespace
+
+std::string LocalNameForUrl(const std::string& directory, const std::string& path) {
+  std::string name = directory;
+  if (name.empty() || name.back() != fs::Separator()) name += fs::Separator();
+  return name + LastSegment(path);
+}
+
+std::string UnsafeLocalNameReason(const std::string& path) {
+  const std::string name = LastSegment(path);
+  const bool unsafe = name == "." || name == ".." ||
+                      name.find_first_of("\\:") != std::string::npos;
+  return unsafe ? "Unsafe file name in link: " + name : std::string();
+}
+
+}  // namespace url
