@@ -9,11 +9,11 @@ target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
 
 # The shell lives in a library so that the Win32 tests can create the real main window.
 collect_sources(SHELL_SOURCES shell)
-list(FILTER SHELL_SOURCES EXCLUDE REGEX "winmain_win32\\.cpp$")
+list(FILTER SHELL_SOURCES EXCLUDE REGEX "winmain\\.cpp$")
 add_library(parcelo32_shell STATIC ${SHELL_SOURCES})
 target_link_libraries(parcelo32_shell PUBLIC parcelo_core)
 
-add_executable(parcelo32 WIN32 shell/winmain_win32.cpp resources/parcelo32.rc)
+add_executable(parcelo32 WIN32 shell/winmain.cpp resources/parcelo32.rc)
 target_link_libraries(parcelo32 PRIVATE parcelo32_shell)
 
 collect_sources(SETUP_SOURCES setup)

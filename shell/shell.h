@@ -1,0 +1,105 @@
+// The transfer program's shell: process-wide window state and the operations
+// that the window procedure, the start-up sequence and the bars share.
+// User-interface thread only, except where noted.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace shell {
+
+enum WindowMode : int { kFullWindow = 0, kDropWindow = 1 };
+
+constexpr char kClassName[] = "myprog";
+constexpr char kTitle[] = "Parcelo(32)";
+constexpr DWORD kFullStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kDropStyleAtStart =
+    WS_BORDER | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kDropStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr UINT kFullClassStyle = 0x3003;
+constexpr UINT kDropClassStyle = 0x300B;
+constexpr int kDropWidth = 100;
+constexpr int kDropHeight = 90;
+constexpr int kToolbarButtons = 12;
+constexpr int kPanelHeight = 36;
+
+// The five child windows, in creation order.
+struct Children {
+  HWND toolbar = nullptr;
+  HWND status_bar = nullptr;
+  HWND panel = nullptr;
+  HWND mode_selector = nullptr;
+  HWND task_list = nullptr;
+};
+
+struct State {
+  int window_mode = kFullWindow;
+  HINSTANCE instance = nullptr;
+  HWND main_window = nullptr;
+  HMENU main_menu = nullptr;
+  int drop_x = 0;
+  int drop_y = 0;
+  HBITMAP download_bitmap = nullptr;
+  HBITMAP upload_bitmap = nullptr;
+  HBITMAP toolbar_bitmaps[kToolbarButtons] = {};
+  HBRUSH panel_brush = nullptr;
+  HANDLE thread_event_receive = nullptr;
+  HANDLE thread_event_send = nullptr;
+  Children children;
+  int toolbar_height = 0;
+  int status_height = 0;
+  WNDPROC panel_previous_proc = nullptr;
+  std::string help_file_path;
+  // Marks of a scheduled download / upload; closing asks while one is set.
+  bool download_scheduled = false;
+  bool upload_scheduled = false;
+};
+
+State& Globals();
+
+// Process entry: message queue, sockets, class, window, message loop.
+int ProcessEntry(HINSTANCE instance, int show_command);
+
+// Reads WindowMode, registers the class (once per process) and creates and shows
+// the main window. Returns the window, or nullptr.
+HWND CreateMainWindow(HINSTANCE instance, int show_command);
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Start-up sequence run by the creation message. Returns false when the
+// program must end (quit already posted).
+bool RunStartup(HWND window);
+std::string FindProgramDirectory();
+
+// Window shapes.
+void SwitchToDropWindow();
+void SwitchToFullWindow();
+void ExtendSystemMenu();
+void ApplyOnTop();
+
+// Closing and destruction.
+void OnClose();
+void ReleaseUserInterfaceResources();
+void OnDestroy();
+
+// Bars and list.
+void CreateChildWindows(HWND main_window, HINSTANCE instance);
+bool InsertColumns();
+void ShowModeButtons(int mode);
+void LayoutChildren();
+void ShowChildren(bool show);
+bool ToolbarTooltip(NMHDR* header);
+void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
+bool ToolbarIsFlatForVersion(DWORD major, DWORD minor);
+
+// Commands.
+void OnCommand(HWND window, WPARAM wparam, LPARAM lparam);
+bool OnSystemCommand(WPARAM wparam);
+void ChangeMode(int mode, bool from_selector);
+void LoadDefaultTask();
+void OpenHelp(UINT command, ULONG_PTR data);
+INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+}  // namespace shell

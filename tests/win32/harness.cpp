@@ -1,0 +1,169 @@
+#include "harness.h"
+
+#include <commctrl.h>
+#include <winsock.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "shell/shell.h"
+
+namespace harness {
+
+void Pump(int ms) {
+  DWORD end = GetTickCount() + ms;
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Sleep(1);
+  } while (static_cast<int>(end - GetTickCount()) > 0);
+}
+
+TempProgramDir::TempProgramDir() {
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  char name[MAX_PATH];
+  GetTempFileNameA(base, "pct", 0, name);
+  DeleteFileA(name);
+  CreateDirectoryA(name, nullptr);
+  path_ = name;
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(sizeof current, current);
+  previous_ = current;
+  SetCurrentDirectoryA(path_.c_str());
+}
+
+TempProgramDir::~TempProgramDir() {
+  SetCurrentDirectoryA(previous_.c_str());
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(File(data.cFileName).c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path_.c_str());
+}
+
+MainWindow::MainWindow() {
+  // Destruction shuts the socket library down, as the process entry's start-up
+  // expects; each window gets its own start-up.
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(1, 1), &wsa);
+  hwnd_ = shell::CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+  Pump(50);
+}
+
+MainWindow::~MainWindow() { Close(); }
+
+void MainWindow::Close() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+  // Drain the quit message posted by the destruction.
+  MSG msg;
+  for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    if (msg.message == WM_QUIT) break;
+    DispatchMessageA(&msg);
+  }
+}
+
+namespace {
+constexpr char kSettingsKey[] = "SOFTWARE\\Parcelo(32)";
+DialogWatcher* g_watcher = nullptr;
+}  // namespace
+
+RegistryValues::~RegistryValues() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  for (const std::string& name : names_) RegDeleteValueA(key, name.c_str());
+  RegCloseKey(key);
+}
+
+void RegistryValues::Set(const std::string& name, const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+  names_.push_back(name);
+}
+
+DialogWatcher::DialogWatcher(Handler handler) : handler_(std::move(handler)) {
+  g_watcher = this;
+  hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+}
+
+DialogWatcher::~DialogWatcher() {
+  UnhookWindowsHookEx(hook_);
+  g_watcher = nullptr;
+}
+
+DialogWatcher::Handler DialogWatcher::Press(int button_id) {
+  return [button_id](HWND dialog) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED), 0); };
+}
+
+LRESULT CALLBACK DialogWatcher::Hook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE && g_watcher) {
+    HWND window = reinterpret_cast<HWND>(wparam);
+    char class_name[32] = {};
+    GetClassNameA(window, class_name, sizeof class_name);
+    if (std::string(class_name) == "#32770") {
+      // The dialog is not fully set up while it is being activated: act on it
+      // from a timer that its modal loop dispatches.
+      g_watcher->pending_.push_back(window);
+      SetTimer(nullptr, 0, 20, OnTimer);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+void CALLBACK DialogWatcher::OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (!g_watcher || g_watcher->pending_.empty()) return;
+  HWND dialog = g_watcher->pending_.front();
+  g_watcher->pending_.erase(g_watcher->pending_.begin());
+  if (!IsWindow(dialog)) return;
+  SeenDialog seen{WindowText(dialog), WindowText(GetDlgItem(dialog, 0xFFFF))};
+  g_watcher->seen_.push_back(seen);
+  g_watcher->handler_(dialog);
+}
+
+std::string WindowText(HWND window) {
+  if (!window) return std::string();
+  char text[1024] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string ListCell(HWND list, int row, int column) {
+  char buffer[1032] = {};
+  LVITEMA item = {};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = sizeof buffer - 1;
+  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+  return buffer;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+}  // namespace harness
