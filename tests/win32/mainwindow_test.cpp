@@ -404,3 +404,24 @@ TEST(AboutBox, ReportsTotalPhysicalMemory) {
   EXPECT_EQ(" About Parcelo(32)", watcher.seen()[0].caption);
   EXPECT_TRUE(std::regex_match(memory_text, std::regex("[1-9][0-9]* bytes total memory"))) << memory_text;
 }
+
+TEST(ProgramDirectory, IsTheCurrentDirectoryUnlessTheProgramIsRegistered) {
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(sizeof previous, previous);
+  SetCurrentDirectoryA("C:\\");
+  EXPECT_EQ("C:", shell::FindProgramDirectory());
+  SetCurrentDirectoryA("C:\\windows");
+  EXPECT_EQ("C:\\windows", shell::FindProgramDirectory());
+
+  const char* key_path = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parcelo32.exe";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  const char value[] = "C:\\Tools\\Parcelo\\parcelo32.exe";
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
+  RegCloseKey(key);
+  EXPECT_EQ("C:\\Tools\\Parcelo", shell::FindProgramDirectory());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
+  EXPECT_EQ("C:\\windows", shell::FindProgramDirectory());
+  SetCurrentDirectoryA(previous);
+}
