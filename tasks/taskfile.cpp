@@ -1,0 +1,265 @@
+#include "tasks/taskfile.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "engine/url.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/prompts.h"
+
+namespace taskfile {
+namespace {
+
+constexpr std::size_t kReadBufferBytes = 64 * 1024;
+
+// Serialises every access to task, log and record files in this process:
+// workers rewrite a task line on a redirect while the user deletes or adds
+// entries, and on Windows a file held open by a reader cannot be renamed over.
+std::mutex& FileLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+enum ReadResult { kReadOk, kOpenFailed, kReadFailed };
+
+ReadResult ReadWhole(const std::string& path, std::string* content) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return kOpenFailed;
+  content->clear();
+  std::vector<char> chunk(kReadBufferBytes);
+  std::size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) content->append(chunk.data(), got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return failed ? kReadFailed : kReadOk;
+}
+
+// A name next to path that no file has yet, so that the rename stays within
+// one directory (and one volume).
+std::string TemporarySibling(const std::string& path) {
+  static std::atomic<std::uint32_t> counter{0};
+  // The address differs between processes under address-space randomisation,
+  // the tick count between runs; the counter between calls.
+  const std::uint32_t seed = clock_seam::TickCount() ^
+                             static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&counter) >> 4);
+  std::string name;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(seed + counter++ * 2654435761u));
+    name = path + suffix;
+    if (!fs::FileExists(name)) break;
+  }
+  return name;
+}
+
+// Writes content to a temporary sibling and renames it over path. On any
+// failure the temporary file is removed and path keeps its old content.
+bool WriteAtomically(const std::string& path, const std::string& content) {
+  const std::string temporary = TemporarySibling(path);
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (!file) return false;
+  bool ok = content.empty() || std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  ok = std::fflush(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok && fs::ReplaceWith(temporary, path)) return true;
+  fs::RemoveFile(temporary);
+  return false;
+}
+
+bool CreateEmptyIfMissing(const std::string& path) {
+  if (fs::FileExists(path)) return true;
+  std::FILE* file = std::fopen(path.c_str(), "ab");  // "ab" never truncates a racing writer's file
+  if (!file) return false;
+  return std::fclose(file) == 0;
+}
+
+// Byte range [*start, *end) of line index as the line reader splits content.
+// Returns false (both at the end of content) when content has fewer lines.
+bool LocateLine(const std::string& content, int index, std::size_t* start, std::size_t* end) {
+  LineReader reader(content);
+  std::string line;
+  for (int i = 0; i <= index; ++i) {
+    *start = static_cast<std::size_t>(reader.Consumed());
+    if (reader.ReadLine(&line) < 0) {
+      *start = *end = content.size();
+      return false;
+    }
+  }
+  *end = static_cast<std::size_t>(reader.Consumed());
+  return true;
+}
+
+// Content with line index replaced by text, or text appended as a new last
+// line when there is no such line.
+std::string WithLineReplaced(const std::string& content, int index, const std::string& text) {
+  std::size_t start;
+  std::size_t end;
+  if (LocateLine(content, index, &start, &end)) {
+    return content.substr(0, start) + text + content.substr(end);
+  }
+  // A last line without its line end would otherwise swallow the new line.
+  const bool open_last_line = !content.empty() && content.back() != '\n';
+  return content + (open_last_line ? "\r\n" : "") + text;
+}
+
+}  // namespace
+
+LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kReadBufferBytes) {}
+
+LineReader::LineReader(const std::string& text) : data_(text.data()), end_(text.size()) {}
+
+bool LineReader::NextByte(char* byte) {
+  if (position_ == end_) {
+    if (!file_) return false;
+    const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (got == 0) return false;
+    data_ = buffer_.data();
+    position_ = 0;
+    end_ = got;
+  }
+  *byte = data_[position_++];
+  ++consumed_;
+  return true;
+}
+
+int LineReader::ReadLine(std::string* line) {
+  line->clear();
+  char byte;
+  if (!NextByte(&byte)) return -2;
+  if (byte == '\n') return 0;
+  line->push_back(byte);
+  while (line->back() != '\n' && line->size() < kLineBytes && NextByte(&byte)) line->push_back(byte);
+  // The LF ends the line; without one, the 1023rd byte is dropped.
+  if (line->back() == '\n' || line->size() == kLineBytes) line->pop_back();
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return static_cast<int>(line->size());
+}
+
+int ReadLines(const std::string& path, std::vector<std::string>* lines) {
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return -1;
+  LineReader reader(file);
+  std::string line;
+  int count = 0;
+  while (reader.ReadLine(&line) > 0) {
+    lines->push_back(line);
+    ++count;
+  }
+  std::fclose(file);
+  return count;
+}
+
+int AppendToFile(const std::string& path, const std::string& text) {
+  std::lock_guard<std::mutex> hold(FileLock());
+  const bool existed = fs::FileExists(path);
+  const std::uint64_t before = existed ? fs::FileSize(path) : 0;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (!file) return -1;
+  bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = std::fflush(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) return 0;
+  // A partial line at the end would shift the lines that later appends make.
+  std::string content;
+  if (!existed) {
+    fs::RemoveFile(path);
+  } else if (ReadWhole(path, &content) == kReadOk && content.size() > before) {
+    content.resize(static_cast<std::size_t>(before));
+    WriteAtomically(path, content);
+  }
+  return -1;
+}
+
+std::string ReadEntryLine(const std::string& path, int index) {
+  if (index < 0) return std::string();
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    CreateEmptyIfMissing(path);
+    return std::string();
+  }
+  LineReader reader(file);
+  std::string line;
+  int length = 0;
+  for (int i = 0; i <= index && length >= 0; ++i) length = reader.ReadLine(&line);
+  std::fclose(file);
+  return length >= 0 ? line : std::string();
+}
+
+int ReplaceEntryLine(const std::string& path, int index, const std::string& text) {
+  if (index < 0) return -1;
+  std::unique_lock<std::mutex> hold(FileLock());
+  std::string content;
+  ReadResult read = ReadWhole(path, &content);
+  if (read == kOpenFailed) {
+    hold.unlock();  // no other file operation waits on the user
+    prompts::Message("File open error", "error", prompts::kOk | prompts::kTaskModal);
+    hold.lock();
+    read = ReadWhole(path, &content);
+    if (read == kOpenFailed) {
+      // A file that is there but cannot be read is left alone.
+      if (fs::FileExists(path)) return -1;
+      return WriteAtomically(path, text) ? 0 : -1;
+    }
+  }
+  if (read != kReadOk) return -1;
+  return WriteAtomically(path, WithLineReplaced(content, index, text)) ? 0 : -1;
+}
+
+int DeleteEntryLine(const std::string& path, int index) {
+  if (index < 0) return -1;
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::string content;
+  const ReadResult read = ReadWhole(path, &content);
+  if (read == kOpenFailed) return CreateEmptyIfMissing(path) ? 0 : -1;
+  if (read != kReadOk) return -1;
+  std::size_t start;
+  std::size_t end;
+  if (!LocateLine(content, index, &start, &end)) return 0;
+  content.erase(start, end - start);
+  return WriteAtomically(path, content) ? 0 : -1;
+}
+
+namespace {
+
+// The next token as strtok finds it: leading delimiters skipped, the token
+// ends at the next delimiter, which is consumed.
+bool NextToken(const std::string& text, std::size_t* position, const char* delimiters,
+               std::string* token) {
+  const std::size_t first = text.find_first_not_of(delimiters, *position);
+  if (first == std::string::npos) {
+    *position = text.size();
+    return false;
+  }
+  const std::size_t last = text.find_first_of(delimiters, first);
+  if (last == std::string::npos) {
+    *token = text.substr(first);
+    *position = text.size();
+  } else {
+    *token = text.substr(first, last - first);
+    *position = last + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+TaskLine SplitTaskLine(const std::string& line) {
+  TaskLine fields;
+  std::string* const outputs[] = {&fields.date, &fields.time, &fields.local_file,
+                                  &fields.status_word, &fields.url};
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < 5; ++i) {
+    // The entry date holds one blank, so the date ends at a blank too.
+    if (!NextToken(line, &position, i == 0 ? " \t" : "\t", outputs[i])) break;
+  }
+  for (std::string* field : outputs) url::SkipLeadingBlanks(field);
+  return fields;
+}
+
+std::uint64_t FileSize(const std::string& path) { return fs::FileSize(path); }
+
+}  // namespace taskfile

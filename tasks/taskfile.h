@@ -1,0 +1,100 @@
+// The file toolkit of the task files, logs and record files: a line reader and
+// operations that read, append, replace and delete lines by index (from 0).
+//
+// Every line the program writes ends in CR LF. Lines are what the line reader
+// returns, so a physical line longer than 1022 bytes counts as several lines,
+// exactly as the task loader shows it.
+//
+// Replace and delete rewrite the file atomically (a sibling temporary file
+// renamed over the original): a crash or a full disk leaves the old file.
+// Writes from several threads are serialised by one process-wide lock, which
+// is never held while a prompt is shown.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace taskfile {
+
+// Bytes one line-reader call consumes at most; the last of them is dropped
+// when it is not the LF, so a line holds at most 1022 bytes of text.
+constexpr std::size_t kLineBytes = 1023;
+constexpr std::size_t kLineText = kLineBytes - 1;
+// Longest line text (CR LF not counted) that reads back as one line with its
+// CR LF: a 1022-byte text would leave its LF to the next call, which reads it
+// as an empty line and so ends the task.
+constexpr std::size_t kMaxWholeLineText = kLineBytes - 2;
+
+// Reads lines from an open file through a 64 KiB buffer; the lines are those
+// of a reader taking one byte per call. Does not close the file.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* file);
+  // Reads from text in memory instead of a file.
+  explicit LineReader(const std::string& text);
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Puts the next line, without its LF and a CR before it, into *line.
+  // Returns its length, 0 for an empty line, or -2 at end of file (line
+  // empty). After 1023 bytes without an LF the 1023rd is dropped (with a CR
+  // just before it), and the rest of the physical line comes as a further line.
+  int ReadLine(std::string* line);
+
+  // Bytes taken from the source by the lines read so far.
+  std::uint64_t Consumed() const { return consumed_; }
+
+ private:
+  bool NextByte(char* byte);
+
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  const char* data_ = nullptr;
+  std::size_t position_ = 0;
+  std::size_t end_ = 0;
+  std::uint64_t consumed_ = 0;
+};
+
+// Reads the lines of path up to the first empty line or the end of the file.
+// Returns the number of lines, or -1 when the file cannot be opened (then
+// nothing is created).
+int ReadLines(const std::string& path, std::vector<std::string>* lines);
+
+// Appends text (no terminator added) at the end of path, creating the file.
+// Returns 0, or -1 with the file as it was before.
+int AppendToFile(const std::string& path, const std::string& text);
+
+// Text of line index without CR LF; empty past the end. When the file does
+// not exist an empty file of that name is created.
+std::string ReadEntryLine(const std::string& path, int index);
+
+// Replaces line index by text, which must end in its own CR LF; an index past
+// the end appends text as a new last line. When the file cannot be opened:
+// "File open error" / "error", then a missing file is created holding text.
+// Returns 0, or -1 with the old file left in place.
+int ReplaceEntryLine(const std::string& path, int index, const std::string& text);
+
+// Removes line index; an index past the end leaves the file as it is. A
+// missing file is created empty. Returns 0, or -1 with the old file left in
+// place.
+int DeleteEntryLine(const std::string& path, int index);
+
+// The fields of a task line. A missing field and all later ones are empty.
+struct TaskLine {
+  std::string date;
+  std::string time;
+  std::string local_file;
+  std::string status_word;
+  std::string url;
+};
+
+// Date ends at a blank or TAB, the other fields at TAB; runs of separators
+// count as one; leading blanks of each field are skipped.
+TaskLine SplitTaskLine(const std::string& line);
+
+// Size in bytes, 0 when the file cannot be examined.
+std::uint64_t FileSize(const std::string& path);
+
+}  // namespace taskfile
