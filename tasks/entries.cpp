@@ -1,0 +1,167 @@
+#include "tasks/entries.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "engine/appstate.h"
+#include "engine/url.h"
+#include "platform/fs.h"
+#include "platform/prompts.h"
+#include "platform/tasklist.h"
+#include "settings/settings.h"
+#include "tasks/taskfile.h"
+
+namespace entries {
+namespace {
+
+constexpr unsigned kErrorStyle = prompts::kIconStop | prompts::kTaskModal;
+
+void Refuse(const std::string& text) { prompts::Message(text, "Error", kErrorStyle); }
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// A TAB would shift the fields of the line; a CR or LF would split it in two
+// and every later line would then belong to the wrong row.
+bool BreaksTaskLine(const std::string& field) {
+  return field.find_first_of("\t\r\n") != std::string::npos;
+}
+
+// Checks the fields of a new task line; shows why and returns false when the
+// line cannot be written.
+bool AcceptLine(const std::string& local_file, const std::string& url_field,
+                const std::string& line_text) {
+  if (BreaksTaskLine(local_file) || BreaksTaskLine(url_field)) {
+    Refuse("Link holds a TAB or a line break");
+    return false;
+  }
+  if (line_text.size() > taskfile::kMaxWholeLineText) {
+    Refuse("Local file and link too long for the task file");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FormatEntryDate(const clock_seam::LocalTime& time) {
+  const int year = time.year - 1900 <= 99 ? time.year - 1900 : time.year - 2000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%2.2d/%2.2d/%2.2d %2.2d:%2.2d", time.month, time.day, year,
+                time.hour, time.minute);
+  return text;
+}
+
+std::string DisplayStatus(const std::string& status_word) {
+  std::string shown = status_word;
+  for (char& c : shown) {
+    if (c == '_') c = ' ';
+  }
+  return shown;
+}
+
+int AddEntry(const std::string& display_url, const std::string& url_path,
+             const std::string& stored_url) {
+  const std::string date = FormatEntryDate(clock_seam::Now());
+  if (app::CurrentMode() == app::kReceiveMode) app::SetLocalDirectory(settings::Live().download);
+
+  const std::string unsafe = url::UnsafeLocalNameReason(url_path);
+  if (!unsafe.empty()) {
+    Refuse(unsafe);
+    return -1;
+  }
+  const std::string local_file = url::LocalNameForUrl(app::LocalDirectory(), url_path);
+  const std::string url_field = WithoutLineEnd(stored_url);
+  const std::string line_text =
+      date + "\t" + local_file + "\t" + kAwaitingWord + "\t" + url_field;
+  if (!AcceptLine(local_file, url_field, line_text)) return -1;
+
+  const std::string path = app::CurrentTaskPath();
+  if (taskfile::AppendToFile(path, line_text + "\r\n") != 0) {
+    Refuse("Cannot write the task file " + path);
+    return -1;
+  }
+  AppendEntryRow(date, DisplayStatus(kAwaitingWord), display_url, local_file);
+  return 0;
+}
+
+int AppendEntryRow(const std::string& date, const std::string& display_status,
+                   const std::string& display_url, const std::string& local_file) {
+  tasklist::Port& list = tasklist::Current();
+  return InsertEntryRow(list.RowCount(), date, display_status, display_url, local_file);
+}
+
+int InsertEntryRow(int index, const std::string& date, const std::string& display_status,
+                   const std::string& display_url, const std::string& local_file) {
+  tasklist::Port& list = tasklist::Current();
+  const int row = list.InsertRow(index, local_file);
+  if (row < 0) return -1;
+  list.SetCell(row, tasklist::kUrl, display_url);
+  list.SetCell(row, tasklist::kStatus, display_status);
+  list.SetCell(row, tasklist::kDate, date);
+  return row;
+}
+
+std::string TaskTitle(const std::string& path) {
+  std::string name = fs::BaseName(path);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return "Parcelo(32) Task " + name;
+}
+
+int LoadTask(const std::string& path) {
+  tasklist::Port& list = tasklist::Current();
+  list.DeleteAllRows();
+  list.SetTitle(TaskTitle(path));
+  // The lines are read first: the list port may wait for the user-interface
+  // thread, which must never wait for the file lock in turn.
+  std::vector<std::string> lines;
+  if (taskfile::ReadLines(path, &lines) < 0) return -1;
+  for (const std::string& line : lines) {
+    const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
+    std::string shown_url;
+    if (url::Parse(fields.url, nullptr, &shown_url, nullptr) != 0) shown_url = fields.url;
+    AppendEntryRow(fields.date + " " + fields.time, DisplayStatus(fields.status_word), shown_url,
+                   fields.local_file);
+  }
+  return static_cast<int>(lines.size());
+}
+
+int DeleteEntries() {
+  tasklist::Port& list = tasklist::Current();
+  const std::string path = app::CurrentTaskPath();
+  const int selected = list.SelectedCount();
+  const int count = list.RowCount();
+  int deleted = 0;
+  for (int pass = 0; pass < selected; ++pass) {
+    int row = 0;
+    while (row < count && !list.IsSelected(row)) ++row;
+    if (row == count) break;
+    // The row goes only with its line, or row i would show line i + 1.
+    if (taskfile::DeleteEntryLine(path, row) != 0) {
+      Refuse("Cannot rewrite the task file " + path);
+      break;
+    }
+    list.DeleteRow(row);
+    ++deleted;
+  }
+  return deleted;
+}
+
+std::string NewTask(const std::string& name) {
+  const char* extension = app::CurrentMode() == app::kSendMode ? ".snd" : ".rcv";
+  const std::string path = app::ProgramDirectory() + fs::Separator() + name + extension;
+  app::SetCurrentTaskPath(path);
+  if (fs::FileExists(path)) {
+    LoadTask(path);
+  } else {
+    tasklist::Port& list = tasklist::Current();
+    list.DeleteAllRows();
+    list.SetTitle(TaskTitle(path));
+  }
+  return path;
+}
+
+}  // namespace entries

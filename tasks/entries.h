@@ -1,0 +1,60 @@
+// Entry operations: the task file and the task list changed together, so that
+// row i of the list always shows line i of the current task file.
+//
+// They use the task list port (tasklist::Current()), the current task path,
+// the mode and the local directory of the app state, and the live DOWNLOAD
+// setting. Refusals are shown through the prompts port.
+#pragma once
+
+#include <string>
+
+#include "platform/clock.h"
+
+namespace entries {
+
+// The status word every new entry is saved with, and how a row shows it.
+constexpr char kAwaitingWord[] = "Awaiting_command";
+
+// "MM/DD/YY HH:MM"; the year is year - 1900 up to 1999, else year - 2000.
+std::string FormatEntryDate(const clock_seam::LocalTime& time);
+
+// The status word with every '_' shown as a blank.
+std::string DisplayStatus(const std::string& status_word);
+
+// Appends an entry for a parsed URL to the current task file and its row to
+// the list. display_url and url_path come from url::Parse, stored_url is its
+// stored form (ending in CR LF). In receive mode the local directory is set
+// from DOWNLOAD first; in send mode it is used as the caller set it.
+// Returns 0, or -1 with a message box and nothing added when the local name
+// from the URL is unsafe, a field holds a TAB or a line break, the line would
+// not read back whole, or the task file cannot be written.
+int AddEntry(const std::string& display_url, const std::string& url_path,
+             const std::string& stored_url);
+
+// Add a row showing an entry (columns 0, 1, 2 and 6); return its index or -1.
+int AppendEntryRow(const std::string& date, const std::string& display_status,
+                   const std::string& display_url, const std::string& local_file);
+int InsertEntryRow(int index, const std::string& date, const std::string& display_status,
+                   const std::string& display_url, const std::string& local_file);
+
+// "Parcelo(32) Task <file name without directory and extension>".
+std::string TaskTitle(const std::string& path);
+
+// Clears the list, sets the title and adds one row per task line up to the
+// first empty line. A URL that does not parse is shown as stored. Returns the
+// number of rows, or -1 when the file cannot be opened (the list stays empty
+// and no file is created).
+int LoadTask(const std::string& path);
+
+// Deletes the selected entries, line and row, one at a time from the top.
+// Returns the number deleted; when the task file cannot be rewritten it says
+// so and stops, leaving that entry and the ones after it in place.
+int DeleteEntries();
+
+// Makes program directory + separator + name + ".rcv" (receive mode) or
+// ".snd" (send mode) the current task. An existing file of that name is
+// loaded, so that rows and lines stay aligned; otherwise the list is emptied
+// and the title set. Returns the new path.
+std::string NewTask(const std::string& name);
+
+}  // namespace entries
