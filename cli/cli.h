@@ -1,0 +1,46 @@
+// The parcelo front end: a table of commands over the portable engine. A
+// command is a function of its invocation; the dispatcher has already set up
+// the program directory, the settings and (when the command asks for it) the
+// task: current task path, mode and its rows in the headless task list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailed = 1,   // the environment failed: a directory or file could not be written
+  kExitRefused = 2,  // some input was refused (bad link, bad row, usage), the rest was done
+};
+
+struct Invocation {
+  std::string task_path;  // absolute
+  std::vector<std::string> arguments;
+};
+
+struct Command {
+  const char* name;
+  const char* usage;    // arguments after the name, for the help
+  const char* summary;  // help text; '\n' starts a further line
+  bool needs_task;      // load the task before running
+  int (*run)(const Invocation& invocation);
+};
+
+int Main(int argc, char** argv);
+
+// Program directory from $PARCELO_HOME, else $XDG_DATA_HOME/parcelo, else
+// $HOME/.local/share/parcelo; absolute, without a trailing '/'. Empty when
+// none of them is set.
+std::string ProgramDirectoryFromEnvironment();
+
+// Makes path absolute against the current directory.
+std::string Absolute(const std::string& path);
+
+// Task commands.
+int RunAdd(const Invocation& invocation);
+int RunList(const Invocation& invocation);
+int RunDelete(const Invocation& invocation);
+
+}  // namespace cli

@@ -1,0 +1,157 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/cli.h"
+#include "engine/appstate.h"
+#include "platform/fs.h"
+#include "settings/settings.h"
+#include "settings/store.h"
+#include "tasks/entries.h"
+
+namespace cli {
+namespace {
+
+// One line per command; a new command is a function and a row here.
+const Command kCommands[] = {
+    {"add", "URL...",
+     "Add a download entry for each URL to the task, as dropping\n"
+     "the link on the window would. The local file is the last\n"
+     "part of the URL's path in the DOWNLOAD directory. A URL\n"
+     "that does not parse is reported as \"Bad link: URL\"; the\n"
+     "others are still added.",
+     true, RunAdd},
+    {"list", "",
+     "Print one line per entry: row, local file, URL (password\n"
+     "masked), status and date, separated by TABs. Rows count\n"
+     "from 0.",
+     true, RunList},
+    {"delete", "ROW...",
+     "Delete the entries at the given rows (as listed) from the\n"
+     "task file and the list. When a row number is bad, nothing\n"
+     "is deleted.",
+     true, RunDelete},
+};
+
+void PrintHelp(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: parcelo [--task FILE] COMMAND [ARGUMENT...]\n"
+               "\n"
+               "Command-line front end of the Parcelo(32) transfer manager.\n"
+               "\n"
+               "Commands:\n");
+  for (const Command& command : kCommands) {
+    const std::string head = std::string(command.name) + " " + command.usage;
+    std::fprintf(out, "  %-16s", head.c_str());
+    const char* line = command.summary;
+    bool first = true;
+    while (*line) {
+      const char* end = std::strchr(line, '\n');
+      const int length = static_cast<int>(end ? end - line : std::strlen(line));
+      std::fprintf(out, "%*s%.*s\n", first ? 0 : 18, "", length, line);
+      first = false;
+      line += length + (end ? 1 : 0);
+    }
+  }
+  std::fprintf(out,
+               "\n"
+               "Options:\n"
+               "  --task FILE     Work on the task file FILE (.rcv: download task, .snd:\n"
+               "                  upload task) instead of Default.rcv in the program\n"
+               "                  directory.\n"
+               "  --help          Show this help.\n"
+               "\n"
+               "The program directory is $PARCELO_HOME, else $XDG_DATA_HOME/parcelo,\n"
+               "else ~/.local/share/parcelo; it is created when missing and holds the\n"
+               "task files, logs and settings.ini (DOWNLOAD defaults to it).\n"
+               "\n"
+               "Exit status: 0 done, 1 a file or directory could not be written,\n"
+               "2 some input was refused (the rest was done).\n");
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+  return text.size() >= ending.size() &&
+         text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "parcelo: %s\nTry 'parcelo --help'.\n", message.c_str());
+  return kExitRefused;
+}
+
+// Program directory, settings store and live settings, as the program sets
+// them up at start.
+bool SetUpProgramDirectory() {
+  const std::string directory = ProgramDirectoryFromEnvironment();
+  if (directory.empty()) {
+    std::fprintf(stderr, "parcelo: set PARCELO_HOME or HOME to find the program directory\n");
+    return false;
+  }
+  if (!fs::MakeDirectories(directory)) {
+    std::fprintf(stderr, "parcelo: cannot create the program directory %s\n", directory.c_str());
+    return false;
+  }
+  app::SetProgramDirectory(directory);
+  settings::SetStoreDirectory(directory);
+  settings::Load(directory);
+  return true;
+}
+
+// The task's extension gives the mode, as Open Task offers .rcv files in
+// receive mode and .snd files in send mode.
+void OpenTask(const std::string& path) {
+  app::SetCurrentMode(EndsWith(path, ".snd") ? app::kSendMode : app::kReceiveMode);
+  app::SetCurrentTaskPath(path);
+  entries::LoadTask(path);
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  std::string task_path;
+  int next = 1;
+  for (; next < argc && argv[next][0] == '-'; ++next) {
+    const std::string option = argv[next];
+    if (option == "--help" || option == "-h") {
+      PrintHelp(stdout);
+      return kExitOk;
+    }
+    if (option == "--task") {
+      if (next + 1 == argc) return UsageError("--task needs a FILE");
+      task_path = argv[++next];
+    } else if (option.compare(0, 7, "--task=") == 0) {
+      task_path = option.substr(7);
+    } else {
+      return UsageError("unknown option " + option);
+    }
+  }
+  if (next == argc) {
+    PrintHelp(stderr);
+    return kExitRefused;
+  }
+  const Command* command = FindCommand(argv[next]);
+  if (!command) return UsageError(std::string("unknown command ") + argv[next]);
+
+  Invocation invocation;
+  for (int i = next + 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      PrintHelp(stdout);
+      return kExitOk;
+    }
+    invocation.arguments.push_back(argv[i]);
+  }
+  if (!SetUpProgramDirectory()) return kExitFailed;
+  invocation.task_path =
+      task_path.empty() ? app::DefaultTaskPath(app::kReceiveMode) : Absolute(task_path);
+  if (command->needs_task) OpenTask(invocation.task_path);
+  return command->run(invocation);
+}
+
+}  // namespace cli
