@@ -36,11 +36,6 @@ TEST(FormatEntryDate, UsesTwoDigitYears) {
   for (const Case& c : cases) EXPECT_EQ(c.text, entries::FormatEntryDate(c.time));
 }
 
-TEST(DisplayStatus, ShowsUnderscoresAsBlanks) {
-  EXPECT_EQ("Awaiting command", entries::DisplayStatus(entries::kAwaitingWord));
-  EXPECT_EQ("a  b ", entries::DisplayStatus("a__b_"));
-}
-
 struct Row {
   std::string local_file, url, status, date;
   bool operator==(const Row& o) const {

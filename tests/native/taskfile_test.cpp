@@ -138,13 +138,6 @@ TEST(ReadEntryLine, ReadsByIndex) {
   EXPECT_EQ("", taskfile::ReadEntryLine(path, -1));
 }
 
-TEST(ReadEntryLine, PastTheEndGivesEmptyText) {
-  ScratchDir dir;
-  const std::string path = dir.Join("t.rcv");
-  WriteFile(path, "zero\r\none\r\n");
-  EXPECT_EQ("", taskfile::ReadEntryLine(path, 5));
-}
-
 TEST(ReadEntryLine, MissingFileIsCreatedEmpty) {
   ScratchDir dir;
   const std::string path = dir.Join("none.rcv");

@@ -105,11 +105,6 @@ TEST(UrlParse, RefusesMalformedUrlsAndLeavesOutputsAlone) {
   }
 }
 
-TEST(UrlParse, AcceptsNullOutputs) {
-  EXPECT_EQ(0, url::Parse("http://h/x", nullptr, nullptr, nullptr));
-  EXPECT_EQ(-1, url::Parse("http://h", nullptr, nullptr, nullptr));
-}
-
 // Each field is accepted at its width less one (room for the NUL of the
 // original buffer) and refused one byte later, never cut.
 struct FieldLimit {
@@ -211,28 +206,17 @@ TEST(UrlCompose, ChoosesTheFormByUserAndPort) {
   }
 }
 
-TEST(UrlSplitUserInfo, SplitsAtTheFirstAtAndColon) {
-  struct Case {
-    const char *authority, *host, *user, *password;
-  } cases[] = {
-      {"u:p@h", "h", "u", "p"},
-      {"u@h", "h", "u", ""},
-      {"u:p:q@h:21", "h:21", "u", "p:q"},
-      {"@h", "h", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.authority);
-    std::string authority = c.authority, user = "old", password = "old";
-    url::SplitUserInfo(&authority, &user, &password);
-    EXPECT_EQ(c.host, authority);
-    EXPECT_EQ(c.user, user);
-    EXPECT_EQ(c.password, password);
-  }
+TEST(UrlSplitUserInfo, LeavesEverythingAloneWithoutAnAt) {
   std::string authority = "h:21", user = "old", password = "old";
   url::SplitUserInfo(&authority, &user, &password);
   EXPECT_EQ("h:21", authority);
   EXPECT_EQ("old", user);
   EXPECT_EQ("old", password);
+  authority = "u:p:q@h:21";
+  url::SplitUserInfo(&authority, &user, &password);
+  EXPECT_EQ("h:21", authority);
+  EXPECT_EQ("u", user);
+  EXPECT_EQ("p:q", password);
 }
 
 TEST(UrlPercentDecode, DecodesEscapes) {
