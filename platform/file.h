@@ -1,0 +1,38 @@
+// File seam for the transfer pumps: one open file, positioned reads and
+// whole writes, 64-bit offsets on both builds. Win32 body: CreateFileA (a file
+// opened for writing denies other writers). POSIX body: open/read/write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fileio {
+
+class File {
+ public:
+  enum Mode {
+    kRead,       // existing file, reading
+    kReadWrite,  // existing file, reading and writing, contents kept
+    kCreate,     // created, or emptied when it exists; reading and writing
+  };
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool Open(const std::string& path, Mode mode);
+  bool IsOpen() const;
+  bool Seek(std::uint64_t offset);
+  // Writes every byte or fails.
+  bool WriteAll(const void* data, std::size_t length);
+  // Returns the count read, 0 at the end of the file, -1 on an error.
+  long Read(void* buffer, std::size_t capacity);
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace fileio

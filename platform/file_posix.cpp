@@ -1,0 +1,62 @@
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace fileio {
+
+File::~File() { Close(); }
+
+bool File::Open(const std::string& path, Mode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case kRead: flags |= O_RDONLY; break;
+    case kReadWrite: flags |= O_RDWR; break;
+    case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool File::IsOpen() const { return handle_ >= 0; }
+
+bool File::Seek(std::uint64_t offset) {
+  if (!IsOpen()) return false;
+  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool File::WriteAll(const void* data, std::size_t length) {
+  if (!IsOpen()) return false;
+  const char* next = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = write(static_cast<int>(handle_), next, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    next += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+long File::Read(void* buffer, std::size_t capacity) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    ssize_t n = read(static_cast<int>(handle_), buffer, capacity);
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
+}
+
+void File::Close() {
+  if (handle_ < 0) return;
+  close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+}  // namespace fileio

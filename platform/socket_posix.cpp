@@ -1,0 +1,278 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace net {
+namespace {
+
+// errno values carried as the Windows Sockets numbers that the status texts and
+// the connection-loss test expect.
+int FromErrno(int error) {
+  switch (error) {
+    case 0: return kNoError;
+    case EINTR: return kInterrupted;
+    case EACCES: return kAccessDenied;
+    case EINVAL: return kInvalidArgument;
+    case EMFILE: case ENFILE: return kTooManySockets;
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN:
+#endif
+    case EWOULDBLOCK: return kWouldBlock;
+    case EINPROGRESS: case EALREADY: return kInProgress;
+    case EBADF: case ENOTSOCK: return kBadSocket;
+    case EADDRINUSE: return kAddressInUse;
+    case EADDRNOTAVAIL: return kAddressNotAvailable;
+    case ENETDOWN: return kNetworkDown;
+    case ENETUNREACH: return kNetworkUnreachable;
+    case ENETRESET: return kNetworkReset;
+    case ECONNABORTED: return kConnectionAborted;
+    case ECONNRESET: return kConnectionReset;
+    case ENOBUFS: case ENOMEM: return kNoBufferSpace;
+    case EISCONN: return kAlreadyConnected;
+    case ENOTCONN: return kNotConnected;
+    // Sending after the stream was shut down; Linux says EPIPE where Windows
+    // says 10058.
+    case EPIPE: case ESHUTDOWN: return kShutDown;
+    case ETIMEDOUT: return kTimedOut;
+    case ECONNREFUSED: return kConnectionRefused;
+    case EHOSTUNREACH: case EHOSTDOWN: return kHostUnreachable;
+    default: return kInvalidArgument;
+  }
+}
+
+int LastError() { return FromErrno(errno); }
+
+// Milliseconds left until a deadline taken from the tick count; 0 when past.
+int Remaining(std::uint32_t start, int timeout_ms) {
+  std::uint32_t spent = clock_seam::TickCount() - start;
+  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
+  return timeout_ms - static_cast<int>(spent);
+}
+
+// Waits for events on fd; 1 when they came, 0 at the time-out, minus an error
+// number otherwise. poll, unlike select, takes descriptors above 1023, which a
+// process with a thousand workers reaches.
+int WaitFor(int fd, short events, int timeout_ms) {
+  std::uint32_t start = clock_seam::TickCount();
+  for (;;) {
+    pollfd entry{fd, events, 0};
+    int n = poll(&entry, 1, Remaining(start, timeout_ms));
+    if (n > 0) return 1;
+    if (n == 0) return 0;
+    if (errno != EINTR) return -LastError();
+  }
+}
+
+bool SetNonBlocking(int fd, bool on) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  if (flags < 0) return false;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+sockaddr_in MakeAddress(Ipv4 address, std::uint16_t port) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = address;
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+}  // namespace
+
+bool Startup() { return true; }
+void Cleanup() {}
+
+bool ParseDotted(const std::string& host, Ipv4* address) {
+  in_addr parsed;
+  if (host.empty() || inet_aton(host.c_str(), &parsed) == 0) return false;
+  *address = parsed.s_addr;
+  return true;
+}
+
+int Resolve(const std::string& host, Ipv4* address) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    return kHostNotFound;
+  }
+  *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(found);
+  return 0;
+}
+
+std::string DottedText(Ipv4 address) {
+  in_addr a;
+  a.s_addr = address;
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+int Socket::Open() {
+  Close();
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return LastError();
+  handle_ = fd;
+  return 0;
+}
+
+bool Socket::IsOpen() const { return handle_ != kNoHandle; }
+long Socket::Number() const { return static_cast<long>(handle_); }
+
+int Socket::Connect(Ipv4 address, std::uint16_t port, int timeout_ms) {
+  if (!IsOpen()) return kBadSocket;
+  int fd = static_cast<int>(handle_);
+  sockaddr_in sa = MakeAddress(address, port);
+  if (!SetNonBlocking(fd, true)) return LastError();
+  int result = 0;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (errno != EINPROGRESS) {
+      result = LastError();
+    } else {
+      int ready = WaitFor(fd, POLLOUT, timeout_ms);
+      if (ready == 0) {
+        result = kTimedOut;
+      } else if (ready < 0) {
+        result = -ready;
+      } else {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        result = FromErrno(error);
+      }
+    }
+  }
+  if (!SetNonBlocking(fd, false) && result == 0) result = LastError();
+  return result;
+}
+
+int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
+  if (!IsOpen()) return kBadSocket;
+  int fd = static_cast<int>(handle_);
+  const char* next = static_cast<const char*>(data);
+  while (length > 0) {
+    // Each wait restarts the clock: the time-out bounds a stall, not the
+    // whole transfer.
+    int ready = WaitFor(fd, POLLOUT, timeout_ms);
+    if (ready == 0) return kTimedOut;
+    if (ready < 0) return -ready;
+    ssize_t sent = send(fd, next, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      return LastError();
+    }
+    next += sent;
+    length -= static_cast<std::size_t>(sent);
+  }
+  return 0;
+}
+
+int Socket::WaitReadable(int timeout_ms) {
+  if (!IsOpen()) return -kBadSocket;
+  return WaitFor(static_cast<int>(handle_), POLLIN, timeout_ms);
+}
+
+long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* error) {
+  *error = 0;
+  if (!IsOpen()) {
+    *error = kBadSocket;
+    return -1;
+  }
+  int fd = static_cast<int>(handle_);
+  std::uint32_t start = clock_seam::TickCount();
+  for (;;) {
+    int ready = WaitFor(fd, POLLIN, Remaining(start, timeout_ms));
+    if (ready == 0) {
+      *error = kTimedOut;
+      return -1;
+    }
+    if (ready < 0) {
+      *error = -ready;
+      return -1;
+    }
+    ssize_t n = recv(fd, buffer, capacity, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+    *error = LastError();
+    return -1;
+  }
+}
+
+int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
+  if (!IsOpen()) return kBadSocket;
+  sockaddr_in sa;
+  socklen_t size = sizeof sa;
+  if (getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+    return LastError();
+  }
+  *address = sa.sin_addr.s_addr;
+  *port = ntohs(sa.sin_port);
+  return 0;
+}
+
+int Socket::Listen(std::uint16_t port, int backlog) {
+  if (!IsOpen()) return kBadSocket;
+  int fd = static_cast<int>(handle_);
+  sockaddr_in sa = MakeAddress(htonl(INADDR_ANY), port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return LastError();
+  if (listen(fd, backlog) != 0) return LastError();
+  return 0;
+}
+
+int Socket::Accept(int timeout_ms, Socket* accepted) {
+  if (!IsOpen()) return kBadSocket;
+  int fd = static_cast<int>(handle_);
+  std::uint32_t start = clock_seam::TickCount();
+  for (;;) {
+    int ready = WaitFor(fd, POLLIN, Remaining(start, timeout_ms));
+    if (ready == 0) return kTimedOut;
+    if (ready < 0) return -ready;
+    int peer = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (peer >= 0) {
+      SetNonBlocking(peer, false);
+      *accepted = Socket(peer);
+      return 0;
+    }
+    // The connection may have gone again between poll and accept.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      continue;
+    }
+    return LastError();
+  }
+}
+
+void Socket::Close() {
+  if (handle_ == kNoHandle) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+}
+
+}  // namespace net
