@@ -1,0 +1,333 @@
+#include "engine/ftp.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/timeouts.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "settings/settings.h"
+#include "settings/store.h"
+
+namespace ftp {
+namespace {
+
+using session::Context;
+using session::kConnectionLost;
+using session::kFailure;
+using session::kSuccess;
+using session::ShowStatus;
+using session::ShowStatusNumber;
+
+// Longest command lines, CR LF included: USER and PASS lines, RETR and STOR
+// lines. Longer ones are refused rather than cut.
+constexpr std::size_t kLoginLineLimit = 255;
+constexpr std::size_t kPathLineLimit = 1023;
+
+// A CR or LF inside an argument would end the command early and let the rest
+// of the text through as a command of its own.
+bool CanSend(const std::string& argument) {
+  return argument.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+bool IsFinalLine(const std::string& line) {
+  return line.size() >= 4 && line[3] == ' ' && line[0] >= '0' && line[0] <= '9' &&
+         line[1] >= '0' && line[1] <= '9' && line[2] >= '0' && line[2] <= '9';
+}
+
+// Reads one line ended by CR LF into *line (without CR LF, cut at
+// kReplyLineLimit) and its length on the wire, CR LF included, into *wire.
+int ReadLine(Context& context, net::Socket& control, std::uint32_t start, std::string* line,
+             std::size_t* wire) {
+  line->clear();
+  std::size_t raw = 0;  // bytes before the LF, CR included
+  bool after_cr = false;
+  for (;;) {
+    char c = 0;
+    if (session::ReadReplyByte(context, control, start, timeouts::ReplyMs(), &c) != 1) {
+      return kConnectionLost;
+    }
+    if (c == '\n' && after_cr) break;
+    after_cr = c == '\r';
+    // One byte beyond the limit is kept so that a CR there can be dropped.
+    if (line->size() <= kReplyLineLimit) line->push_back(c);
+    ++raw;
+  }
+  line->resize(raw - 1 < kReplyLineLimit ? raw - 1 : kReplyLineLimit);
+  *wire = raw + 1;
+  return kSuccess;
+}
+
+// ReadReply with a deadline that started earlier (an exchange's).
+int ReadReplySince(Context& context, net::Socket& control, std::uint32_t start) {
+  std::string line;
+  for (;;) {
+    std::size_t wire = 0;
+    if (ReadLine(context, control, start, &line, &wire) != kSuccess) return kConnectionLost;
+    if (wire <= 4 || !IsFinalLine(line)) continue;
+    context.reply_text = line.substr(4);
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  }
+}
+
+// The type reset on the failure exits. Returns the exchange's result.
+int ResetType(Context& context, net::Socket& control) {
+  return Exchange(context, control, "TYPE A N\r\n");
+}
+
+int ResetTypeAfterFailure(Context& context, net::Socket& control) {
+  return ResetType(context, control) == kConnectionLost ? kConnectionLost : kFailure;
+}
+
+// The data connection of one transfer, from preparation to hand-over.
+struct DataChannel {
+  bool passive = true;
+  net::Socket listener;  // active mode, until the server has connected
+  net::Socket data;
+};
+
+int PreparePassive(Context& context, net::Socket& control, DataChannel& channel) {
+  int code = Exchange(context, control, "PASV\r\n");
+  if (code == kConnectionLost) {
+    ShowStatus(context, "Lost connection");
+    return kConnectionLost;
+  }
+  if (code >= 400) {
+    // The server cannot do passive mode: this and every later transfer of the
+    // run use PORT; the stored setting is left as it is.
+    settings::SetLivePassive(0);
+    channel.passive = false;
+    return kSuccess;
+  }
+  net::Ipv4 address = 0;
+  std::uint16_t port = 0;
+  int opened = kFailure;
+  if (code >= 0 && session::ParsePassiveReply(context.reply_text, &address, &port)) {
+    opened = session::OpenDataConnection(context, address, port, &channel.data);
+  }
+  if (opened == kSuccess) return kSuccess;
+  ShowStatus(context, "Failed connection");
+  return ResetTypeAfterFailure(context, control);
+}
+
+// Listens on any free port and tells the server where with PORT, giving the
+// control connection's local address (the one the server can reach us at).
+int PrepareActive(Context& context, net::Socket& control, DataChannel& channel) {
+  ShowStatus(context, "create listen socket");
+  bool ready = false;
+  if (channel.listener.Open() != 0) {
+    ShowStatus(context, "Failed to create listen socket");
+  } else {
+    net::Ipv4 any = 0;
+    net::Ipv4 local = 0;
+    std::uint16_t port = 0;
+    std::uint16_t control_port = 0;
+    if (channel.listener.Listen(0, 1) == 0 && channel.listener.LocalAddress(&any, &port) == 0 &&
+        control.LocalAddress(&local, &control_port) == 0) {
+      ShowStatus(context, "requesting connection");
+      int code = Exchange(context, control, "PORT " + PortArgument(local, port) + "\r\n");
+      ShowStatusNumber(context, "connection status %d", code);
+      // Every reply is taken: a server that refuses PORT refuses the transfer
+      // command next, with a code the user gets to see.
+      ready = code >= 0;
+    }
+  }
+  if (ready) return kSuccess;
+  ShowStatus(context, "Failed to create socket");
+  channel.listener.Close();
+  if (ResetType(context, control) == kConnectionLost) ShowStatus(context, "Failed");
+  return kFailure;
+}
+
+// Decides where the transfer starts: a download in Auto Resume continues a
+// non-empty local file with REST; everything else starts at byte 0.
+int Restart(Context& context, net::Socket& control, DataChannel& channel, Direction direction,
+            const std::string& local_file) {
+  if (direction != kRetrieve || settings::Live().resume_option != 0) {
+    context.resume_start = 0;
+    context.bytes_done = 0;
+    context.resume = false;
+    return kSuccess;
+  }
+  context.bytes_done = fs::FileSize(local_file);
+  if (context.bytes_done == 0) {
+    context.resume = false;
+    return kSuccess;
+  }
+  context.resume = true;
+  char line[64];
+  std::snprintf(line, sizeof line, "REST %llu\r\n",
+                static_cast<unsigned long long>(context.bytes_done));
+  int code = Exchange(context, control, line);
+  if (code == kConnectionLost) {
+    ShowStatus(context, "Lost connection");
+    return kConnectionLost;
+  }
+  if (code >= 0 && code < 400) return kSuccess;
+  // Starting over from byte 0 instead would throw the partial file away.
+  ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+  channel.listener.Close();
+  if (ResetType(context, control) == kConnectionLost) ShowStatus(context, "Lost connection");
+  return kFailure;
+}
+
+int SendTransferCommand(Context& context, net::Socket& control, DataChannel& channel,
+                        const std::string& command_line) {
+  ShowStatus(context, "send FTP command");
+  int code = Exchange(context, control, command_line);
+  ShowStatusNumber(context, "status %d", code);
+  if (code == kConnectionLost) return kConnectionLost;
+  if (code >= 0 && code < 400) return kSuccess;
+  ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+  channel.listener.Close();
+  ResetType(context, control);
+  return kFailure;
+}
+
+int AcceptDataConnection(Context& context, net::Socket& control, DataChannel& channel) {
+  ShowStatus(context, "Calling accept data connection");
+  int error = channel.listener.Accept(timeouts::ConnectMs(), &channel.data);
+  channel.listener.Close();
+  if (error != 0) {
+    ShowStatusNumber(context, "datasocket status %d", error);
+    ShowStatus(context, "Data connection failed");
+    return ResetTypeAfterFailure(context, control);
+  }
+  ShowStatus(context, "Data socket created");
+  ShowStatusNumber(context, "SOCKET:%d", channel.data.Number());
+  return kSuccess;
+}
+
+// "RETR x\r\n" or "STOR x\r\n" for the remote path without its leading '/'
+// (the path is taken relative to the login directory). False when the line
+// cannot be sent.
+bool BuildPathCommand(const char* verb, const std::string& remote_path, std::string* line) {
+  std::string path = remote_path;
+  if (!path.empty() && path[0] == '/') path.erase(0, 1);
+  *line = std::string(verb) + " " + path + "\r\n";
+  return CanSend(path) && line->size() <= kPathLineLimit;
+}
+
+}  // namespace
+
+int SendCommand(Context& context, net::Socket& control, const std::string& line) {
+  return session::SendBlock(context, control, line.data(), line.size());
+}
+
+int ReadReply(Context& context, net::Socket& control) {
+  return ReadReplySince(context, control, clock_seam::TickCount());
+}
+
+int Exchange(Context& context, net::Socket& control, const std::string& line) {
+  std::uint32_t start = clock_seam::TickCount();
+  int sent = SendCommand(context, control, line);
+  if (sent < 0) return sent;
+  for (;;) {
+    int code = ReadReplySince(context, control, start);
+    if (code != 220) return code;
+  }
+}
+
+int Login(Context& context, net::Socket& control, const std::string& user,
+          const std::string& password) {
+  std::string name = user.empty() ? "anonymous" : user;
+  std::string user_line = "USER " + name + "\r\n";
+  if (!CanSend(name) || user_line.size() > kLoginLineLimit) return kFailure;
+  ShowStatus(context, "sending user name");
+  int code = Exchange(context, control, user_line);
+  if (code < 0) return code;
+  if (code >= 400) return kFailure;
+
+  std::string secret = password;
+  if (secret.empty()) secret = settings::ReadText("email", settings::kPlaceholderEmail);
+  // A stored empty address: the server asked for no password, or gets none.
+  if (secret.empty()) return kSuccess;
+  std::string pass_line = "PASS " + secret + "\r\n";
+  if (!CanSend(secret) || pass_line.size() > kLoginLineLimit) return kFailure;
+  ShowStatus(context, "sending password");
+  code = Exchange(context, control, pass_line);
+  if (code < 0) return code;
+  if (code >= 400) return kFailure;
+  ShowStatus(context, "Password sent");
+  return kSuccess;
+}
+
+void SetTransferType(Context& context, net::Socket& control) {
+  Exchange(context, control, settings::Live().file_type == 2 ? "TYPE A N\r\n" : "TYPE I\r\n");
+}
+
+int DataTransfer(Context& context, net::Socket& control, const std::string& command_line,
+                 Direction direction, const std::string& local_file) {
+  context.bytes_done = 0;
+  SetTransferType(context, control);
+  DataChannel channel;
+  channel.passive = settings::Live().passive != 0;
+  int result = kSuccess;
+  if (channel.passive) {
+    result = PreparePassive(context, control, channel);
+    if (result != kSuccess) return result;
+  }
+  if (!channel.passive) {
+    result = PrepareActive(context, control, channel);
+    if (result != kSuccess) return result;
+  }
+  result = Restart(context, control, channel, direction, local_file);
+  if (result != kSuccess) return result;
+  result = SendTransferCommand(context, control, channel, command_line);
+  if (result != kSuccess) return result;
+  if (!channel.passive) {
+    result = AcceptDataConnection(context, control, channel);
+    if (result != kSuccess) return result;
+  }
+  ShowStatus(context, "Read data channel");
+  if (direction == kRetrieve) {
+    return session::ReceiveFile(context, channel.data, control, local_file, false);
+  }
+  return session::SendFile(context, channel.data, control, local_file, false);
+}
+
+int Download(Context& context, net::Socket& control, const std::string& local_file,
+             const std::string& remote_path) {
+  std::string line;
+  int result = kFailure;
+  if (BuildPathCommand("RETR", remote_path, &line)) {
+    ShowStatus(context, "Sending recv");
+    result = DataTransfer(context, control, line, kRetrieve, local_file);
+  }
+  if (result < 0) {
+    ShowStatus(context, "FTP failed");
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+int Upload(Context& context, net::Socket& control, const std::string& local_file,
+           const std::string& remote_path) {
+  std::string line;
+  if (!BuildPathCommand("STOR", remote_path, &line)) return kFailure;
+  return DataTransfer(context, control, line, kStore, local_file) < 0 ? kFailure : kSuccess;
+}
+
+int ReadFinalReply(Context& context, net::Socket& control) {
+  int code = ReadReply(context, control);
+  if (code == kConnectionLost) {
+    ShowStatus(context, "Lost connection");
+    return kConnectionLost;
+  }
+  if (code >= 400) {
+    ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+std::string PortArgument(net::Ipv4 address, std::uint16_t port) {
+  unsigned char bytes[4];
+  std::memcpy(bytes, &address, sizeof bytes);
+  char text[32];
+  std::snprintf(text, sizeof text, "%u,%u,%u,%u,%u,%u", bytes[0], bytes[1], bytes[2], bytes[3],
+                static_cast<unsigned>(port >> 8), static_cast<unsigned>(port & 0xFF));
+  return text;
+}
+
+}  // namespace ftp

@@ -1,0 +1,30 @@
+// Where the connection layer hands a transfer to the HTTP client: HTTP URLs,
+// and FTP URLs while the Firewall setting sends them through a proxy.
+#pragma once
+
+#include <string>
+
+#include "engine/session.h"
+#include "platform/socket.h"
+
+namespace http_link {
+
+// Sends the GET request of the entry on the connection and runs the receive
+// pump with is_http set. Returns the pump's result, or kFailure after "Failed"
+// when the request could not be sent.
+int Download(session::Context& context, net::Socket& connection,
+             const session::AttemptParams& params);
+
+// Sends the PUT request of the entry and runs the send pump with is_http set.
+int Upload(session::Context& context, net::Socket& connection,
+           const session::AttemptParams& params);
+
+// Reads and judges the response header for the pumps: 1 usable (body
+// follows), 2 redirect followed, 0 incomplete, -1 scratch file unusable,
+// -2 closed before anything came, -3 receive error or error status, -4 404.
+// Body bytes that came with the header are left at the start of
+// context.data, their count in context.header_leftover.
+int ReadResponseHeader(session::Context& context, net::Socket& connection,
+                       const std::string& local_file);
+
+}  // namespace http_link

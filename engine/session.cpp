@@ -1,0 +1,480 @@
+#include "engine/session.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/appstate.h"
+#include "engine/ftp.h"
+#include "engine/http_link.h"
+#include "engine/progress.h"
+#include "engine/timeouts.h"
+#include "engine/translog.h"
+#include "engine/url.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "platform/prompts.h"
+#include "platform/tasklist.h"
+#include "settings/settings.h"
+
+namespace session {
+namespace {
+
+// Host names longer than this are refused rather than cut.
+constexpr std::size_t kHostLimit = 511;
+// Bytes of the control connection read in one receive.
+constexpr std::size_t kControlReadAhead = 4096;
+// A silent data connection is looked at this often, so that Stop is honoured
+// while the peer sends nothing.
+constexpr int kStopSliceMs = 100;
+
+std::string Format(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+int Remaining(std::uint32_t start, int timeout_ms) {
+  std::uint32_t spent = clock_seam::TickCount() - start;
+  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
+  return timeout_ms - static_cast<int>(spent);
+}
+
+void EnsureDataBuffer(Context& context) {
+  if (context.data.size() < kBlockSize) context.data.resize(kBlockSize);
+}
+
+// The server of the attempt: the URL's, or the proxy of its protocol.
+void ChooseServer(const AttemptParams& params, bool firewall, std::string* host,
+                  std::uint32_t* port) {
+  if (!firewall) {
+    *host = params.host;
+    *port = params.port;
+  } else if (params.protocol == url::kHttp) {
+    *host = params.http_proxy_host;
+    *port = params.http_proxy_port;
+  } else {
+    *host = params.ftp_proxy_host;
+    *port = params.ftp_proxy_port;
+  }
+}
+
+// Resolves the server unless it is written as a dotted address. Returns
+// kSuccess or kFailure after "Host not found".
+int FindServer(const Context& context, const std::string& host, net::Ipv4* address) {
+  if (host.size() <= kHostLimit && net::ParseDotted(host, address)) return kSuccess;
+  ShowStatus(context, "Resolving address");
+  if (host.size() > kHostLimit || net::Resolve(host, address) != 0) {
+    ShowStatus(context, "Host not found");
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+int Download(Context& context, net::Socket& control, const AttemptParams& params, bool via_http) {
+  if (via_http) return http_link::Download(context, control, params);
+  return ftp::Download(context, control, params.local_file, params.remote_path);
+}
+
+int Upload(Context& context, net::Socket& control, const AttemptParams& params, bool via_http) {
+  if (via_http) return http_link::Upload(context, control, params);
+  return ftp::Upload(context, control, params.local_file, params.remote_path);
+}
+
+void ShowCreateFailed() {
+  prompts::Message("Failed to create file. Check download directory and file name", "Error",
+                   prompts::kOk | prompts::kTaskModal);
+}
+
+// The total size that an FTP server announces in its transfer reply, as in
+// "150 Opening BINARY mode data connection for f (1000 bytes)": the number
+// between the last '(' and the word BYTES after it.
+void TakeSizeFromReply(Context& context) {
+  std::string text = context.reply_text;
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  std::size_t open = text.rfind('(');
+  if (open == std::string::npos) return;
+  if (text.find("BYTES", open) == std::string::npos) return;
+  std::size_t i = open + 1;
+  while (i < text.size() && text[i] == ' ') ++i;
+  std::uint64_t size = 0;
+  // Nineteen digits always fit in 64 bits; a longer number is no size.
+  for (int digits = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+    if (digits == 19) return;
+    size = size * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  context.total_size = size;
+}
+
+// Judges the HTTP response header at the start of a download. Returns 1 when
+// the body follows, else the pump's result.
+int JudgeHttpResponse(Context& context, net::Socket& connection, const std::string& local_file) {
+  int judged = http_link::ReadResponseHeader(context, connection, local_file);
+  if (judged == kRedirected) {
+    connection.Close();
+    return kRedirected;
+  }
+  if (judged < 0) {
+    ShowStatus(context, "Failed");
+    connection.Close();
+    if (judged != -1 && context.resume) {
+      // An error answer to a ranged request: start the next attempt afresh.
+      fileio::File file;
+      if (!file.Open(local_file, fileio::File::kCreate)) {
+        ShowCreateFailed();
+        return kFailure;
+      }
+      context.resume = false;
+    }
+    return kFailure;
+  }
+  context.bytes_done = fs::FileSize(local_file);
+  if (context.resume && context.bytes_done == context.total_size && context.bytes_done > 0) {
+    context.resume = false;
+    connection.Close();
+    return kSuccess;
+  }
+  return 1;
+}
+
+// Opens the local file for the body: anew (with the header leftover written)
+// or, when resuming, at its end. Returns the count of bytes waiting in the
+// data buffer, or -1 after telling the user.
+long PrepareLocalFile(Context& context, fileio::File& file, const std::string& local_file) {
+  std::size_t waiting = 0;
+  if (!context.resume) {
+    if (!file.Open(local_file, fileio::File::kCreate)) {
+      ShowCreateFailed();
+      return -1;
+    }
+    if (context.header_leftover > 0 &&
+        !file.WriteAll(context.data.data(), context.header_leftover)) {
+      ShowStatus(context, "File write error");
+      return -1;
+    }
+    context.bytes_done = context.header_leftover;
+    context.resume_start = 0;
+  } else {
+    context.resume_start = context.bytes_done;
+    waiting = context.header_leftover;
+  }
+  ShowStatus(context, "receiving file");
+  if (!file.IsOpen() && !file.Open(local_file, fileio::File::kReadWrite)) {
+    ShowStatus(context, "File open error");
+    return -1;
+  }
+  if (!file.Seek(context.bytes_done)) {
+    ShowStatus(context, "File open error");
+    return -1;
+  }
+  return static_cast<long>(waiting);
+}
+
+// Writes the first count bytes of the data buffer. False after telling the user.
+bool WriteBlock(Context& context, fileio::File& file, std::size_t count) {
+  if (count == 0) return true;
+  if (!file.WriteAll(context.data.data(), count)) {
+    ShowStatus(context, "File write error");
+    return false;
+  }
+  context.bytes_done += count;
+  return true;
+}
+
+// Sends a block of the upload. Returns length, or -1 when the send failed.
+long SendData(net::Socket& socket, const void* bytes, std::size_t length) {
+  if (socket.SendAll(bytes, length, timeouts::DataMs()) != 0) return -1;
+  return static_cast<long>(length);
+}
+
+// Ends the protocol after the last byte of an upload. Returns kSuccess, or a
+// negative value after telling the user.
+int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
+                 const std::string& local_file, bool is_http) {
+  if (is_http) {
+    int judged = http_link::ReadResponseHeader(context, data, local_file);
+    if (judged < 0) {
+      ShowStatus(context, "Failed");
+      return kFailure;
+    }
+    return kSuccess;
+  }
+  // The end of the data connection is the end of the file for the server;
+  // its reply on the control connection says whether it was stored.
+  data.Close();
+  return ftp::ReadFinalReply(context, control);
+}
+
+}  // namespace
+
+bool UsesHttp(int protocol) {
+  return protocol == url::kHttp || settings::Live().firewall == 1;
+}
+
+int RunAttempt(Context& context, const AttemptParams& params) {
+  bool via_http = UsesHttp(params.protocol);
+  std::string host;
+  std::uint32_t port = 0;
+  ChooseServer(params, settings::Live().firewall == 1, &host, &port);
+
+  net::Ipv4 address = 0;
+  if (FindServer(context, host, &address) != kSuccess) return kFailure;
+  net::Socket control;
+  if (control.Open() != 0) return kNoSocket;
+  if (port == 0 || port > 65535 ||
+      control.Connect(address, static_cast<std::uint16_t>(port), timeouts::ConnectMs()) != 0) {
+    ShowStatus(context, "Failed to connect");
+    return kFailure;
+  }
+  ResetControlInput(context);
+
+  if (!via_http) {
+    int login = ftp::Login(context, control, params.user, params.password);
+    if (login < 0) {
+      prompts::Message("Failed to send username", "", prompts::kOk);
+      return login;
+    }
+  }
+  if (context.mode == kSend) return Upload(context, control, params, via_http);
+  ShowStatus(context, "Receiving");
+  return Download(context, control, params, via_http);
+}
+
+void ShowStatus(const Context& context, const std::string& text) {
+  if (!app::IsCurrentTaskPath(context.task_path)) return;
+  tasklist::Current().SetCell(context.Row(), tasklist::kStatus, text);
+}
+
+void ShowStatusNumber(const Context& context, const char* format, long number) {
+  ShowStatus(context, Format(format, number));
+}
+
+bool StopRequested(const Context& context) {
+  if (!app::StopRequested()) return false;
+  if (!app::IsCurrentTaskPath(context.task_path)) return false;
+  if (!tasklist::Current().IsSelected(context.Row())) return false;
+  // Only the transfer that takes the request stops; another selected one
+  // racing for it sees the flag already cleared.
+  return app::TakeStopRequest();
+}
+
+int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
+                  int timeout_ms, char* byte) {
+  if (context.control_begin == context.control_end) {
+    if (context.control_input.size() < kControlReadAhead) {
+      context.control_input.resize(kControlReadAhead);
+    }
+    int left = Remaining(reply_start, timeout_ms);
+    if (left == 0) return kConnectionLost;
+    int error = 0;
+    long n = control.Receive(context.control_input.data(), context.control_input.size(), left,
+                             &error);
+    if (n <= 0) return kConnectionLost;
+    context.control_begin = 0;
+    context.control_end = static_cast<std::size_t>(n);
+  }
+  *byte = context.control_input[context.control_begin++];
+  return 1;
+}
+
+void ResetControlInput(Context& context) {
+  context.control_begin = 0;
+  context.control_end = 0;
+}
+
+bool IsConnectionLoss(int error_number) {
+  switch (error_number) {
+    case net::kNetworkDown:
+    case net::kNetworkReset:
+    case net::kConnectionAborted:
+    case net::kConnectionReset:
+    case net::kNotConnected:
+    case net::kShutDown:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int SendBlock(const Context& context, net::Socket& socket, const void* bytes, std::size_t length) {
+  int error = socket.SendAll(bytes, length, timeouts::DataMs());
+  if (error == 0) return kSuccess;
+  ShowStatusNumber(context, "write buffer %d", error);
+  return IsConnectionLoss(error) ? kConnectionLost : kFailure;
+}
+
+namespace {
+
+// One field of a passive reply: at most seven characters, blanks around a
+// number of 0 to 255 allowed (some servers write "( 10, 0, 0, 1, 4, 1)").
+bool ParsePassiveField(const std::string& field, int* value) {
+  std::size_t begin = field.find_first_not_of(' ');
+  if (begin == std::string::npos) return false;
+  std::size_t end = field.find_last_not_of(' ') + 1;
+  int number = 0;  // at most seven digits: no overflow
+  for (std::size_t i = begin; i < end; ++i) {
+    if (field[i] < '0' || field[i] > '9') return false;
+    number = number * 10 + (field[i] - '0');
+  }
+  if (number > 255) return false;
+  *value = number;
+  return true;
+}
+
+}  // namespace
+
+bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::uint16_t* port) {
+  constexpr std::size_t kFieldLimit = 7;
+  std::size_t open = reply_text.find('(');
+  if (open == std::string::npos) return false;
+  int values[6] = {};
+  int count = 0;
+  std::string field;
+  for (std::size_t i = open + 1; i < reply_text.size(); ++i) {
+    char c = reply_text[i];
+    if (c != ',' && c != ')') {
+      if (field.size() == kFieldLimit) return false;
+      field.push_back(c);
+      continue;
+    }
+    if (count == 6 || !ParsePassiveField(field, &values[count])) return false;
+    ++count;
+    field.clear();
+    if (c == ')') {
+      if (count != 6) return false;
+      unsigned char bytes[4] = {static_cast<unsigned char>(values[0]),
+                                static_cast<unsigned char>(values[1]),
+                                static_cast<unsigned char>(values[2]),
+                                static_cast<unsigned char>(values[3])};
+      std::memcpy(address, bytes, sizeof bytes);
+      *port = static_cast<std::uint16_t>(values[4] * 256 + values[5]);
+      return true;
+    }
+  }
+  return false;
+}
+
+int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
+                       net::Socket* data) {
+  if (data->Open() != 0) return kNoSocket;
+  if (data->Connect(address, port, timeouts::ConnectMs()) != 0) {
+    data->Close();
+    ShowStatus(context, "Failed connection");
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
+                const std::string& local_file, bool is_http) {
+  EnsureDataBuffer(context);
+  if (!is_http) {
+    context.header_leftover = 0;
+    TakeSizeFromReply(context);
+  }
+  context.start_tick = clock_seam::TickCount();
+  context.reported = false;
+  if (is_http) {
+    int judged = JudgeHttpResponse(context, data, local_file);
+    if (judged != 1) return judged;
+  }
+
+  fileio::File file;
+  long waiting = PrepareLocalFile(context, file, local_file);
+  if (waiting < 0) return kFailure;
+  std::size_t filled = static_cast<std::size_t>(waiting);
+  long got = 0;
+  int error = 0;
+  std::uint32_t quiet_since = clock_seam::TickCount();
+  for (;;) {
+    if (StopRequested(context)) {
+      // What arrived is kept: the next attempt continues after it.
+      WriteBlock(context, file, filled);
+      ShowStatus(context, "Cancelled");
+      return kFailure;
+    }
+    got = data.Receive(context.data.data() + filled, kBlockSize - filled, kStopSliceMs, &error);
+    if (got < 0 && error == net::kTimedOut &&
+        clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs())) {
+      continue;
+    }
+    if (got < 1) break;
+    quiet_since = clock_seam::TickCount();
+    filled += static_cast<std::size_t>(got);
+    if (filled == kBlockSize) {
+      if (!WriteBlock(context, file, filled)) return kFailure;
+      filled = 0;
+      ReportProgressThrottled(context, false);
+    }
+  }
+
+  bool written = WriteBlock(context, file, filled);
+  ReportProgressThrottled(context, true);
+  if (got < 0) {
+    ShowStatus(context, Format("error:%ld %d", data.Number(), error));
+    return kFailure;
+  }
+  if (!written) return kFailure;
+  if (!is_http && ftp::ReadFinalReply(context, control) < 0) return kFailure;
+  translog::LogTransfer(context);
+  ShowStatus(context, "Done");
+  control.Close();
+  if (&data != &control) data.Close();
+  return kSuccess;
+}
+
+int SendFile(Context& context, net::Socket& data, net::Socket& control,
+             const std::string& local_file, bool is_http) {
+  EnsureDataBuffer(context);
+  context.start_tick = clock_seam::TickCount();
+  context.reported = false;
+  context.total_size = fs::FileSize(local_file);
+  context.bytes_done = 0;
+  context.resume_start = 0;
+  fileio::File file;
+  if (!file.Open(local_file, fileio::File::kRead)) {
+    ShowStatus(context, "File open error");
+    return kFailure;
+  }
+  for (;;) {
+    if (StopRequested(context)) {
+      ShowStatus(context, "Cancelled");
+      return kFailure;
+    }
+    long got = file.Read(context.data.data(), kBlockSize);
+    if (got < 0) {
+      ShowStatus(context, "File read error");
+      return kFailure;
+    }
+    if (got == 0) break;
+    if (SendData(data, context.data.data(), static_cast<std::size_t>(got)) < 0) {
+      ShowStatus(context, "Transfer failed");
+      return kFailure;
+    }
+    context.bytes_done += static_cast<std::uint64_t>(got);
+    ReportProgressThrottled(context, false);
+  }
+  ReportProgressThrottled(context, true);
+  file.Close();
+  if (FinishUpload(context, data, control, local_file, is_http) < 0) return kFailure;
+  data.Close();
+  ShowStatus(context, "Done");
+  translog::LogTransfer(context);
+  return kSuccess;
+}
+
+void ReportProgressThrottled(Context& context, bool final) {
+  std::uint32_t now = clock_seam::TickCount();
+  if (!final && context.reported && now - context.last_report_tick < kReportIntervalMs) return;
+  context.reported = true;
+  context.last_report_tick = now;
+  progress::ReportProgress(context);
+}
+
+}  // namespace session

@@ -1,0 +1,155 @@
+// Connection layer: one transfer attempt of one entry, from a host name to an
+// open TCP connection, the hand-over to the protocol, and the two pumps that
+// move file bytes between a socket and the local file. Also the two channels
+// through which a transfer talks to the user: its row's status text and Stop.
+//
+// Everything here runs on the entry's worker thread. The only shared state it
+// touches is reached through thread-safe seams: the task list port, the stop
+// request and current task path (app::), the live settings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace session {
+
+// Results of the connection layer and the protocols. Callers above the
+// protocols test only the sign.
+enum Result : int {
+  kSuccess = 0,
+  kFailure = -1,          // any failure not named below
+  kNoSocket = -2,         // no socket could be created
+  kConnectionLost = -16,  // the peer closed the control connection, or it failed
+};
+
+// A positive result that also counts as success: the receive pump followed an
+// HTTP redirect.
+constexpr int kRedirected = 2;
+
+enum Mode : int { kReceive = 0, kSend = 1 };
+
+// Bytes moved per block by both pumps, and written whole to the local file.
+// Measured on loopback: blocks below 64 KiB cost throughput, larger ones gain
+// nothing measurable.
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+// Progress reports of one transfer are at least this far apart (the last one
+// is always made), so a large transfer does not flood the user interface.
+constexpr std::uint32_t kReportIntervalMs = 250;
+
+// The per-attempt record of one transfer. The worker keeps one for all the
+// attempts of its entry; what an attempt leaves (the resume flag) is seen by
+// the next one.
+struct Context {
+  std::string task_path;  // task file of the entry; list updates only while it is current
+  int receive_row = 0;
+  int send_row = 0;
+  int mode = kReceive;
+  std::string host_name;  // host of the URL as parsed (the HTTP Host header)
+
+  // Data buffer of both pumps (kBlockSize bytes once a pump has run). An HTTP
+  // header reader leaves body bytes that came with the header at its start.
+  std::vector<char> data;
+  std::size_t header_leftover = 0;
+
+  std::string reply_text;         // text of the last FTP reply
+  std::uint32_t start_tick = 0;   // tick count when the data phase began
+  std::uint64_t bytes_done = 0;   // bytes in the local file (receive) or sent (send)
+  std::uint64_t total_size = 0;   // expected size; 0 when unknown
+  std::uint64_t header_size = 0;  // size of the HTTP header scratch file
+  std::uint64_t resume_start = 0; // bytes already in the local file when this attempt began
+  bool resume = false;            // this attempt continues a partial local file
+
+  // Bytes of the control connection read ahead of the current reply.
+  std::vector<char> control_input;
+  std::size_t control_begin = 0;
+  std::size_t control_end = 0;
+
+  std::uint32_t last_report_tick = 0;
+  bool reported = false;  // a progress report was made in this data phase
+
+  // The task list row of the entry in the context's mode.
+  int Row() const { return mode == kSend ? send_row : receive_row; }
+};
+
+// What one attempt needs besides the context (the job's parameters).
+struct AttemptParams {
+  std::string user;  // of the URL; empty for anonymous FTP
+  std::string password;
+  std::string host;
+  std::string http_proxy_host;  // FirewallAddressHTTP when the job started
+  std::string ftp_proxy_host;   // FirewallAddressFTP
+  std::uint32_t http_proxy_port = 0;
+  std::uint32_t ftp_proxy_port = 0;
+  std::string local_file;
+  std::string remote_path;  // from the '/' after the host, percent-decoded
+  int protocol = 0;         // url::kFtp or url::kHttp
+  std::uint32_t port = 0;
+};
+
+// One transfer attempt: chooses the server (the proxy of the URL's protocol
+// while Firewall is 1), resolves it ("Resolving address" unless the host is a
+// dotted address), connects, logs in to FTP, then downloads (receive mode,
+// after "Receiving") or uploads (send mode), and closes every connection.
+// Returns >= 0 on success (kRedirected after a followed HTTP redirect),
+// kNoSocket when no socket could be made, another negative value on failure.
+// The status column of the context's row tells the user what happened.
+int RunAttempt(Context& context, const AttemptParams& params);
+
+// True when the transfer goes over HTTP: an HTTP URL, or any URL while the
+// Firewall setting sends it through a proxy.
+bool UsesHttp(int protocol);
+
+// Writes text into the status column of the context's row, only while the
+// context's task is the one shown; otherwise the text is dropped.
+void ShowStatus(const Context& context, const std::string& text);
+// ShowStatus with a printf format of one int argument ("status %d").
+void ShowStatusNumber(const Context& context, const char* format, long number);
+
+// True when Stop was requested, the context's row is selected and its task is
+// the one shown. The request is then taken, so one Stop cancels one transfer.
+bool StopRequested(const Context& context);
+
+// Next byte of the control connection, read ahead in blocks. Waits until
+// timeout_ms after reply_start (a tick count). Returns 1 with *byte, or
+// kConnectionLost when the peer closed, the receive failed or time ran out.
+int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
+                  int timeout_ms, char* byte);
+// Forgets bytes read ahead (a new control connection).
+void ResetControlInput(Context& context);
+
+// Sends a whole block. Returns 0; on failure shows "write buffer %d" with the
+// error number and returns kConnectionLost for a loss of the connection
+// (10050, 10052, 10053, 10054, 10057, 10058), else kFailure.
+int SendBlock(const Context& context, net::Socket& socket, const void* bytes, std::size_t length);
+bool IsConnectionLoss(int error_number);
+
+// Address and port of a passive-mode reply "... (h1,h2,h3,h4,p1,p2)". Returns
+// false when the reply is unusable: no '(', fewer than six fields, a field over
+// seven characters, a number out of 0-255, or no closing ')'.
+bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::uint16_t* port);
+
+// Connects a data socket. Returns kSuccess, kNoSocket, or kFailure after
+// showing "Failed connection".
+int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
+                       net::Socket* data);
+
+// The download pump. For FTP the body comes on data and control carries the
+// final reply; for HTTP both are the one connection. Returns kSuccess,
+// kRedirected, or kFailure; a partial file stays for a later resume.
+int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
+                const std::string& local_file, bool is_http);
+
+// The upload pump. For FTP the body goes on data and control carries the final
+// reply; for HTTP both are the one connection. Returns kSuccess or kFailure.
+int SendFile(Context& context, net::Socket& data, net::Socket& control,
+             const std::string& local_file, bool is_http);
+
+// Reports progress now when final, else at most once per kReportIntervalMs.
+void ReportProgressThrottled(Context& context, bool final);
+
+}  // namespace session
