@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Real FTP servers on loopback: vsftpd and pyftpdlib, each in passive and in
+# active mode, with a download, the resume of a partial download (REST) and an
+# upload (STOR). Each transfer is one attempt made by the FTP driver test of
+# parcelo_tests; the files are compared with cmp after it has exited.
+#
+# Usage: ftp_servers.sh <native build directory>
+set -u
+
+build=${1:?usage: ftp_servers.sh <native build directory>}
+tests_bin="$build/parcelo_tests"
+[ -x "$tests_bin" ] || { echo "no $tests_bin"; exit 1; }
+python=/usr/bin/python3
+command -v vsftpd >/dev/null || { echo "vsftpd is missing (scripts/bootstrap installs it)"; exit 1; }
+"$python" -c 'import pyftpdlib' 2>/dev/null || { echo "python3-pyftpdlib is missing"; exit 1; }
+
+work=$(mktemp -d /tmp/parcelo-ftp-servers.XXXXXX)
+pids=()
+stop_servers() {
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null
+  done
+  for pid in "${pids[@]}"; do
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap stop_servers EXIT
+
+free_port() {
+  "$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+wait_listening() {
+  local port=$1 i
+  for i in $(seq 1 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "nothing listens on 127.0.0.1:$port"
+  return 1
+}
+
+# --- vsftpd: anonymous, uploads into incoming/ ---
+vs_root="$work/vsftpd/root"
+mkdir -p "$vs_root/incoming" "$work/vsftpd/empty"
+vs_port=$(free_port)
+cat > "$work/vsftpd/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$vs_port
+background=NO
+run_as_launching_user=YES
+anonymous_enable=YES
+anon_root=$vs_root
+local_enable=NO
+write_enable=YES
+anon_upload_enable=YES
+anon_umask=022
+pasv_enable=YES
+port_enable=YES
+connect_from_port_20=NO
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+secure_chroot_dir=$work/vsftpd/empty
+syslog_enable=NO
+xferlog_enable=NO
+vsftpd_log_file=$work/vsftpd/log
+EOF
+vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
+pids+=($!)
+
+# --- pyftpdlib: user alice, uploads anywhere in her root ---
+py_root="$work/pyftpdlib/root"
+mkdir -p "$py_root/incoming"
+py_port=$(free_port)
+"$python" - "$py_root" "$py_port" > "$work/pyftpdlib/out" 2>&1 <<'EOF' &
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+logging.basicConfig(level=logging.WARNING)
+root, port = sys.argv[1], int(sys.argv[2])
+authorizer = DummyAuthorizer()
+authorizer.add_user("alice", "s3cret", root, perm="elradfmw")
+FTPHandler.authorizer = authorizer
+FTPServer(("127.0.0.1", port), FTPHandler).serve_forever()
+EOF
+pids+=($!)
+
+wait_listening "$vs_port" || exit 1
+wait_listening "$py_port" || exit 1
+
+head -c 3000000 /dev/urandom > "$vs_root/big.bin"
+cp "$vs_root/big.bin" "$py_root/big.bin"
+head -c 2100000 /dev/urandom > "$work/upload.bin"
+
+failures=0
+runs=0
+# drive <label> <server port> <user> <password> <mode> <passive> <resume> <remote> <local>
+drive() {
+  local label=$1 port=$2 user=$3 password=$4 mode=$5 passive=$6 resume=$7 remote=$8 local=$9
+  runs=$((runs + 1))
+  if ! PARCELO_DRIVE_HOST=127.0.0.1 PARCELO_DRIVE_PORT=$port \
+       PARCELO_DRIVE_USER=$user PARCELO_DRIVE_PASSWORD=$password \
+       PARCELO_DRIVE_MODE=$mode PARCELO_DRIVE_PASSIVE=$passive PARCELO_DRIVE_RESUME=$resume \
+       PARCELO_DRIVE_REMOTE=$remote PARCELO_DRIVE_LOCAL=$local \
+       timeout 60 "$tests_bin" --gtest_filter='FtpDriver.*' > "$work/last.log" 2>&1; then
+    echo "FAIL $label: the attempt did not end with Done"
+    grep -E '^(status|result):' "$work/last.log" | sed 's/^/    /'
+    failures=$((failures + 1))
+    return 1
+  fi
+  return 0
+}
+
+same() {
+  local label=$1 a=$2 b=$3
+  if cmp -s "$a" "$b"; then
+    echo "ok   $label"
+  else
+    echo "FAIL $label: $a and $b differ"
+    failures=$((failures + 1))
+  fi
+}
+
+for server in vsftpd pyftpdlib; do
+  if [ "$server" = vsftpd ]; then
+    port=$vs_port; user=""; password=""; root=$vs_root
+  else
+    port=$py_port; user=alice; password=s3cret; root=$py_root
+  fi
+  for passive in 1 0; do
+    name="$server $([ "$passive" = 1 ] && echo passive || echo active)"
+    dir="$work/local-$server-$passive"
+    mkdir -p "$dir"
+
+    drive "$name download" "$port" "$user" "$password" receive "$passive" 1 /big.bin "$dir/big.bin" &&
+      same "$name download" "$root/big.bin" "$dir/big.bin"
+
+    # The partial file starts with 16 zero bytes instead of the server's: a
+    # resumed transfer keeps them, one that started over would not.
+    { head -c 16 /dev/zero; head -c 1234567 "$root/big.bin" | tail -c +17; } > "$dir/partial.bin"
+    { head -c 16 /dev/zero; tail -c +17 "$root/big.bin"; } > "$dir/expected.bin"
+    drive "$name resume" "$port" "$user" "$password" receive "$passive" 0 /big.bin "$dir/partial.bin" &&
+      same "$name resume from 1234567" "$dir/expected.bin" "$dir/partial.bin"
+
+    up="incoming/up-$passive.bin"
+    drive "$name upload" "$port" "$user" "$password" send "$passive" 0 "/$up" "$work/upload.bin" &&
+      same "$name upload" "$work/upload.bin" "$root/$up"
+  done
+done
+
+echo "$runs transfers, $failures failures"
+[ "$failures" -eq 0 ]
