@@ -1,0 +1,280 @@
+#include "engine/http.h"
+
+#include <cstring>
+
+namespace http {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendEscaped(std::string* out, unsigned char byte) {
+  out->push_back('%');
+  out->push_back(kHexDigits[byte >> 4]);
+  out->push_back(kHexDigits[byte & 0x0F]);
+}
+
+// Bytes that never stand bare in a request line.
+bool NeverBare(unsigned char byte) { return byte <= 0x20 || byte >= 0x7F; }
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Upper(a[i]) != Upper(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The value of the field called name on line, when the line is that field.
+// Field names are matched whole: "Content-Location:" is not "Location:".
+bool FieldValue(std::string_view line, std::string_view name, std::string_view* value) {
+  std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  if (!SameNameIgnoringCase(TrimBlanks(line.substr(0, colon)), name)) return false;
+  *value = TrimBlanks(line.substr(colon + 1));
+  return true;
+}
+
+// Next line of the header, without its LF and a CR before it.
+bool NextLine(std::string_view* header, std::string_view* line) {
+  if (header->empty()) return false;
+  std::size_t lf = header->find('\n');
+  std::string_view taken = header->substr(0, lf);
+  header->remove_prefix(lf == std::string_view::npos ? header->size() : lf + 1);
+  if (!taken.empty() && taken.back() == '\r') taken.remove_suffix(1);
+  *line = taken;
+  return true;
+}
+
+// "%s %d" of the status line, bounded: a version word, blanks, a number of at
+// most nine digits with an optional sign.
+bool ParseStatusLine(std::string_view line, int* status) {
+  std::size_t i = 0;
+  auto blank = [&](std::size_t at) {
+    return at < line.size() && (line[at] == ' ' || line[at] == '\t');
+  };
+  while (blank(i)) ++i;
+  std::size_t word = i;
+  while (i < line.size() && !blank(i)) ++i;
+  if (i == word) return false;
+  while (blank(i)) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '-' || line[i] == '+')) negative = line[i++] == '-';
+  int value = 0;
+  int digits = 0;
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+    if (++digits > 9) return false;
+    value = value * 10 + (line[i] - '0');
+  }
+  if (digits == 0) return false;
+  *status = negative ? -value : value;
+  return true;
+}
+
+// A Content-Length value: decimal digits only, at most eighteen (a size far
+// beyond any file). A sign or other text makes the length unknown.
+bool ParseLength(std::string_view text, std::uint64_t* length) {
+  if (text.empty() || text.size() > 18) return false;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *length = value;
+  return true;
+}
+
+// Offset of the empty line that ends the header and its length (4 or 2), the
+// earlier of "\r\n\r\n" and "\n\n", searching from offset from.
+bool FindHeaderEnd(std::string_view text, std::size_t from, std::size_t* end,
+                   std::size_t* mark) {
+  std::size_t crlf = text.find("\r\n\r\n", from);
+  std::size_t lf = text.find("\n\n", from);
+  if (crlf == std::string_view::npos && lf == std::string_view::npos) return false;
+  if (crlf != std::string_view::npos && (lf == std::string_view::npos || crlf < lf)) {
+    *end = crlf;
+    *mark = 4;
+  } else {
+    *end = lf;
+    *mark = 2;
+  }
+  return true;
+}
+
+void JudgeRedirect(std::string_view fields, HeaderVerdict* verdict) {
+  std::string_view line;
+  while (NextLine(&fields, &line)) {
+    std::string_view value;
+    if (FieldValue(line, "Location", &value)) {
+      verdict->location.assign(value.data(), value.size());
+      verdict->result = kRedirected;
+      return;
+    }
+  }
+  verdict->result = kIncomplete;
+}
+
+void JudgeSuccess(std::string_view fields, HeaderVerdict* verdict) {
+  std::string_view line;
+  while (NextLine(&fields, &line)) {
+    std::string_view value;
+    if (FieldValue(line, "Content-Length", &value)) {
+      verdict->has_length = ParseLength(value, &verdict->length);
+      break;
+    }
+  }
+  verdict->result = kUsable;
+}
+
+}  // namespace
+
+std::string EncodeBase64(std::string_view bytes) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16 |
+                          static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                          static_cast<unsigned char>(bytes[i + 2]);
+    out.push_back(kAlphabet[group >> 18 & 63]);
+    out.push_back(kAlphabet[group >> 12 & 63]);
+    out.push_back(kAlphabet[group >> 6 & 63]);
+    out.push_back(kAlphabet[group & 63]);
+  }
+  std::size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
+    if (rest == 2) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out.push_back(kAlphabet[group >> 18 & 63]);
+    out.push_back(kAlphabet[group >> 12 & 63]);
+    out.push_back(rest == 2 ? kAlphabet[group >> 6 & 63] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+std::string AuthorizationLine(const std::string& user, const std::string& password) {
+  if (user.empty() || password.empty()) return std::string();
+  return "Authorization: Basic " + EncodeBase64(user + ":" + password) + "\r\n";
+}
+
+std::string DownloadRequest(const std::string& target, const std::string& host,
+                            const std::string& user, const std::string& password,
+                            std::optional<std::uint64_t> range_from) {
+  std::string request = "GET " + target + " HTTP/1.0\r\n";
+  if (range_from) request += "Range: bytes=" + std::to_string(*range_from) + "-\r\n";
+  request += "Accept: */*\r\n";
+  request += AuthorizationLine(user, password);
+  request += "Host: " + host + "\r\n\r\n";
+  return request;
+}
+
+std::string UploadRequest(const std::string& target, const std::string& host,
+                          const std::string& user, const std::string& password,
+                          std::uint64_t content_length) {
+  std::string request = "PUT " + target + " HTTP/1.0\r\n";
+  request += "Content-length: " + std::to_string(content_length) + "\r\n";
+  request += "Content-Type: Application/Octet-stream\r\n";
+  request += AuthorizationLine(user, password);
+  request += "Host: " + host + "\r\n\r\n";
+  return request;
+}
+
+std::string DirectTarget(const std::string& decoded_path) {
+  static const char kReserved[] = "%#\"<>\\^`{|}";
+  std::string target;
+  target.reserve(decoded_path.size());
+  for (char c : decoded_path) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (NeverBare(byte) || std::strchr(kReserved, c) != nullptr) {
+      AppendEscaped(&target, byte);
+    } else {
+      target.push_back(c);
+    }
+  }
+  return target;
+}
+
+std::string ProxyTarget(const std::string& shown_url, bool has_password) {
+  std::string url = shown_url;
+  std::size_t scheme_end = url.find("://");
+  if (has_password && scheme_end != std::string::npos) {
+    std::size_t authority = scheme_end + 3;
+    std::size_t path = url.find('/', authority);
+    std::size_t at = url.find('@', authority);
+    if (at != std::string::npos && (path == std::string::npos || at < path)) {
+      url.erase(authority, at + 1 - authority);
+    }
+  }
+  std::string target;
+  target.reserve(url.size());
+  for (char c : url) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (NeverBare(byte)) {
+      AppendEscaped(&target, byte);
+    } else {
+      target.push_back(c);
+    }
+  }
+  return target;
+}
+
+bool HasHeaderEnd(std::string_view received, std::size_t from) {
+  std::size_t end = 0;
+  std::size_t mark = 0;
+  return FindHeaderEnd(received, from, &end, &mark);
+}
+
+HeaderVerdict JudgeHeader(std::string_view received) {
+  HeaderVerdict verdict;
+  std::size_t end = 0;
+  std::size_t mark = 0;
+  if (!FindHeaderEnd(received, 0, &end, &mark)) return verdict;
+  verdict.complete = true;
+  verdict.body_offset = end + mark;
+
+  std::string_view header = received.substr(0, end);
+  std::string_view status_line;
+  NextLine(&header, &status_line);
+  verdict.has_status = ParseStatusLine(status_line, &verdict.status);
+  const int status = verdict.status;
+  if (!verdict.has_status) {
+    verdict.result = kUsable;
+  } else if (status >= 300 && status <= 399) {
+    JudgeRedirect(header, &verdict);
+  } else if (status >= 200 && status <= 299) {
+    JudgeSuccess(header, &verdict);
+  } else if (status >= 400) {
+    verdict.result = status == 404 ? kNotFound : kErrorStatus;
+  } else {
+    verdict.result = kUsable;
+  }
+  return verdict;
+}
+
+std::string ResolveLocation(const std::string& base_url, const std::string& location) {
+  std::size_t colon = location.find(':');
+  std::size_t slash = location.find('/');
+  if (colon != std::string::npos && colon > 0 && (slash == std::string::npos || colon < slash)) {
+    return location;  // carries its own scheme
+  }
+  std::size_t scheme_end = base_url.find("://");
+  if (scheme_end == std::string::npos) return std::string();
+  if (location.compare(0, 2, "//") == 0) return base_url.substr(0, scheme_end + 1) + location;
+  std::size_t path = base_url.find('/', scheme_end + 3);
+  if (path == std::string::npos) return std::string();
+  if (!location.empty() && location[0] == '/') return base_url.substr(0, path) + location;
+  std::string base_path = base_url.substr(0, base_url.find('?', path));
+  return base_path.substr(0, base_path.rfind('/') + 1) + location;
+}
+
+}  // namespace http
