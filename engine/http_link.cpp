@@ -1,19 +1,84 @@
-// Until the HTTP client exists, an HTTP transfer fails at once with "Failed"
-// and no byte is sent.
 #include "engine/http_link.h"
 
+#include "engine/appstate.h"
+#include "engine/http.h"
+#include "engine/http_exchange.h"
+#include "engine/url.h"
+#include "platform/fs.h"
+#include "platform/tasklist.h"
+#include "settings/settings.h"
+#include "tasks/taskfile.h"
+
 namespace http_link {
+namespace {
 
-int Download(session::Context& context, net::Socket&, const session::AttemptParams&) {
-  session::ShowStatus(context, "Failed");
-  return session::kFailure;
+// The entry's link in its display form, as the URL column shows it. While the
+// task is not shown the column cannot be read; the task file's line gives the
+// same text then.
+std::string ShownUrl(const session::Context& context) {
+  if (app::IsCurrentTaskPath(context.task_path)) {
+    return tasklist::Current().GetCell(context.Row(), tasklist::kUrl);
+  }
+  if (!fs::FileExists(context.task_path)) return std::string();
+  std::string stored = taskfile::SplitTaskLine(
+      taskfile::ReadEntryLine(context.task_path, context.Row())).url;
+  std::string display;
+  if (url::Parse(stored, nullptr, &display, nullptr) != 0) return std::string();
+  return display;
 }
 
-int Upload(session::Context& context, net::Socket&, const session::AttemptParams&) {
-  session::ShowStatus(context, "Failed");
-  return session::kFailure;
+// The request target: the remote path, or through a proxy the whole link.
+// False when the link of a proxied entry cannot be found.
+bool RequestTarget(const session::Context& context, const session::AttemptParams& params,
+                   std::string* target) {
+  if (settings::Live().firewall != 1) {
+    *target = http::DirectTarget(params.remote_path);
+    return true;
+  }
+  std::string shown = ShownUrl(context);
+  if (shown.empty()) return false;
+  *target = http::ProxyTarget(shown, !params.password.empty());
+  return true;
 }
 
-int ReadResponseHeader(session::Context&, net::Socket&, const std::string&) { return -3; }
+// Sends the request; false after "Failed" (and what SendBlock showed).
+bool SendRequest(session::Context& context, net::Socket& connection, const std::string& request) {
+  if (session::SendBlock(context, connection, request.data(), request.size()) == 0) return true;
+  session::ShowStatus(context, "Failed");
+  return false;
+}
+
+}  // namespace
+
+int Download(session::Context& context, net::Socket& connection,
+             const session::AttemptParams& params) {
+  std::string target;
+  if (!RequestTarget(context, params, &target)) {
+    session::ShowStatus(context, "Failed");
+    return session::kFailure;
+  }
+  std::string request = http_exchange::DownloadRequestFor(context, target, params.user,
+                                                          params.password, params.local_file);
+  if (!SendRequest(context, connection, request)) return session::kFailure;
+  return session::ReceiveFile(context, connection, connection, params.local_file, true);
+}
+
+int Upload(session::Context& context, net::Socket& connection,
+           const session::AttemptParams& params) {
+  std::string target;
+  if (!RequestTarget(context, params, &target)) {
+    session::ShowStatus(context, "Failed");
+    return session::kFailure;
+  }
+  std::string request = http::UploadRequest(target, context.host_name, params.user,
+                                            params.password, fs::FileSize(params.local_file));
+  if (!SendRequest(context, connection, request)) return session::kFailure;
+  return session::SendFile(context, connection, connection, params.local_file, true);
+}
+
+int ReadResponseHeader(session::Context& context, net::Socket& connection,
+                       const std::string& local_file) {
+  return http_exchange::ReadResponseHeader(context, connection, local_file);
+}
 
 }  // namespace http_link

@@ -6,6 +6,7 @@
 
 #include "engine/appstate.h"
 #include "engine/ftp.h"
+#include "engine/http.h"
 #include "engine/http_link.h"
 #include "engine/progress.h"
 #include "engine/timeouts.h"
@@ -120,10 +121,15 @@ int JudgeHttpResponse(Context& context, net::Socket& connection, const std::stri
     connection.Close();
     return kRedirected;
   }
+  if (judged == http::kRedirectRefused) {
+    // The status column says why; the entry and its local file stay as they are.
+    connection.Close();
+    return kFailure;
+  }
   if (judged < 0) {
     ShowStatus(context, "Failed");
     connection.Close();
-    if (judged != -1 && context.resume) {
+    if (judged != http::kUnusable && context.resume) {
       // An error answer to a ranged request: start the next attempt afresh.
       fileio::File file;
       if (!file.Open(local_file, fileio::File::kCreate)) {
@@ -200,7 +206,7 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
   if (is_http) {
     int judged = http_link::ReadResponseHeader(context, data, local_file);
     if (judged < 0) {
-      ShowStatus(context, "Failed");
+      if (judged != http::kRedirectRefused) ShowStatus(context, "Failed");
       return kFailure;
     }
     return kSuccess;
@@ -421,6 +427,12 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
     return kFailure;
   }
   if (!written) return kFailure;
+  if (is_http && context.total_size > 0 && context.bytes_done < context.total_size) {
+    // The server closed before the length it announced: what came stays for
+    // a resume, and the transfer is not logged as complete.
+    ShowStatus(context, "Transfer incomplete");
+    return kFailure;
+  }
   if (!is_http && ftp::ReadFinalReply(context, control) < 0) return kFailure;
   translog::LogTransfer(context);
   ShowStatus(context, "Done");

@@ -1,0 +1,222 @@
+#include "engine/http_exchange.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "engine/appstate.h"
+#include "engine/http.h"
+#include "engine/timeouts.h"
+#include "engine/url.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "platform/prompts.h"
+#include "platform/tasklist.h"
+#include "settings/settings.h"
+#include "tasks/entries.h"
+#include "tasks/taskfile.h"
+
+namespace http_exchange {
+namespace {
+
+void ShowInfo(const char* text) { prompts::Message(text, "Info", prompts::kOk); }
+
+// The scratch file of one response: created empty, grown by appends, removed
+// when the reading ends whichever way it ends.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string path) : path_(std::move(path)) {
+    fileio::File file;
+    usable_ = file.Open(path_, fileio::File::kCreate);
+  }
+  ~ScratchFile() { fs::RemoveFile(path_); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  bool usable() const { return usable_; }
+
+  // Appends bytes at offset at (the size so far). False when the file could
+  // not be opened or written, from then on for good.
+  bool Append(std::uint64_t at, const char* bytes, std::size_t count) {
+    fileio::File file;
+    usable_ = usable_ && file.Open(path_, fileio::File::kReadWrite) && file.Seek(at) &&
+              file.WriteAll(bytes, count);
+    return usable_;
+  }
+
+ private:
+  std::string path_;
+  bool usable_ = false;
+};
+
+// Milliseconds left of timeout_ms since start; 0 when none.
+int Remaining(std::uint32_t start, int timeout_ms) {
+  std::uint32_t spent = clock_seam::TickCount() - start;
+  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
+  return timeout_ms - static_cast<int>(spent);
+}
+
+// Reads and drops what a 3xx without a Location sends after its header, until
+// the peer closes. Returns false on a receive error or a silent peer.
+bool DrainUntilClosed(session::Context& context, net::Socket& connection) {
+  for (;;) {
+    int error = 0;
+    long got = connection.Receive(context.data.data(), context.data.size(), timeouts::DataMs(),
+                                  &error);
+    if (got == 0) return true;
+    if (got < 0 && error != net::kWouldBlock && error != 0) return false;
+  }
+}
+
+// The entry's link as the task file holds it (password in clear), the base of
+// a relative redirect. Empty when the task file is not there.
+std::string EntryUrl(const session::Context& context) {
+  if (!fs::FileExists(context.task_path)) return std::string();
+  std::string line = taskfile::ReadEntryLine(context.task_path, context.Row());
+  return taskfile::SplitTaskLine(line).url;
+}
+
+bool HoldsControlBytes(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+int Refuse(const session::Context& context, const std::string& why) {
+  session::ShowStatus(context, why);
+  return http::kRedirectRefused;
+}
+
+void TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
+  if (verdict.status < 200 || verdict.status > 299) return;
+  // Only a ranged request can be continued; a 206 that nobody asked for is
+  // taken as the whole file.
+  context.resume = verdict.status == 206 && context.resume;
+  context.total_size = verdict.has_length ? verdict.length : 0;
+  if (verdict.has_length && context.resume) context.total_size += context.resume_start;
+}
+
+}  // namespace
+
+std::string ScratchPath(const session::Context& context) {
+  return context.task_path + std::to_string(context.Row()) + "Temp.txt";
+}
+
+std::string DownloadRequestFor(session::Context& context, const std::string& target,
+                               const std::string& user, const std::string& password,
+                               const std::string& local_file) {
+  const std::uint64_t size = fs::FileSize(local_file);
+  std::optional<std::uint64_t> range_from;
+  if (settings::Live().resume_option == 0 && size > 0) {
+    context.resume = true;
+    context.resume_start = size;
+    range_from = size;
+  } else {
+    context.resume = false;
+    context.resume_start = 0;
+  }
+  return http::DownloadRequest(target, context.host_name, user, password, range_from);
+}
+
+int ReadResponseHeader(session::Context& context, net::Socket& connection,
+                       const std::string& local_file) {
+  if (context.data.size() < session::kBlockSize) context.data.resize(session::kBlockSize);
+  context.header_leftover = 0;
+  context.header_size = 0;
+  ScratchFile scratch(ScratchPath(context));
+  std::string received;
+  const std::uint32_t start = clock_seam::TickCount();
+  for (;;) {
+    int wait = Remaining(start, timeouts::ReplyMs());
+    if (wait == 0) return http::kErrorStatus;
+    int error = 0;
+    long got = connection.Receive(context.data.data(), context.data.size(), wait, &error);
+    if (got == 0) break;
+    if (got < 0) {
+      // Would-block can only come from a socket left non-blocking; the
+      // deadline above bounds the retries.
+      if (error == net::kWouldBlock || error == 0) continue;
+      return http::kErrorStatus;
+    }
+    if (!scratch.Append(received.size(), context.data.data(), static_cast<std::size_t>(got))) {
+      ShowInfo("Bad file");
+      return http::kUnusable;
+    }
+    const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
+    received.append(context.data.data(), static_cast<std::size_t>(got));
+    if (!http::HasHeaderEnd(received, looked_at)) {
+      if (received.size() > http::kHeaderLimit) return http::kErrorStatus;
+      continue;
+    }
+    int judged = JudgeResponse(context, received, local_file);
+    if (judged != http::kIncomplete) return judged;
+    // A 3xx without a Location: nothing to follow, and its body is not the file.
+    if (!DrainUntilClosed(context, connection)) return http::kErrorStatus;
+    context.header_leftover = 0;
+    break;
+  }
+  ShowInfo("Connection closed");
+  if (received.empty()) {
+    ShowInfo(scratch.usable() ? "File is zero size" : "Bad file");
+    return http::kClosedEmpty;
+  }
+  // The header never ended, or it was a 3xx that names no new location.
+  return http::kUnusable;
+}
+
+int JudgeResponse(session::Context& context, const std::string& received,
+                  const std::string& local_file) {
+  context.header_size = received.size();
+  http::HeaderVerdict verdict = http::JudgeHeader(received);
+  if (!verdict.complete) return http::kIncomplete;
+  if (verdict.body_offset > http::kHeaderLimit) return http::kErrorStatus;
+
+  const std::size_t leftover =
+      std::min(received.size() - verdict.body_offset, context.data.size());
+  if (leftover > 0) std::memcpy(context.data.data(), received.data() + verdict.body_offset, leftover);
+  context.header_leftover = leftover;
+
+  if (verdict.result == http::kRedirected) return Redirect(context, verdict.location, local_file);
+  if (verdict.result == http::kUsable && verdict.has_status) TakeSuccess(context, verdict);
+  return verdict.result;
+}
+
+int Redirect(session::Context& context, const std::string& location,
+             const std::string& local_file) {
+  std::string link = location;
+  if (!link.empty() && link.find("://") == std::string::npos) {
+    link = http::ResolveLocation(EntryUrl(context), link);
+  }
+  url::Record record;
+  std::string display;
+  std::string stored;
+  if (link.empty() || HoldsControlBytes(link) ||
+      url::Parse(link, &record, &display, &stored) != 0) {
+    return Refuse(context, "Bad link in redirect");
+  }
+
+  std::string new_local = local_file;
+  if (context.mode == session::kReceive) {
+    std::string unsafe = url::UnsafeLocalNameReason(record.path);
+    if (!unsafe.empty()) return Refuse(context, unsafe);
+    new_local = url::LocalNameForUrl(settings::Live().download, record.path);
+  }
+  while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
+  const std::string date = entries::FormatEntryDate(clock_seam::Now());
+  const std::string line =
+      date + "\t" + new_local + "\t" + entries::kAwaitingWord + "\t" + stored;
+  if (line.size() > taskfile::kMaxWholeLineText) {
+    return Refuse(context, "Redirect link too long for the task file");
+  }
+  if (taskfile::ReplaceEntryLine(context.task_path, context.Row(), line + "\r\n") != 0) {
+    return Refuse(context, "Cannot write the task file");
+  }
+  if (app::IsCurrentTaskPath(context.task_path)) {
+    tasklist::Current().DeleteRow(context.Row());
+    entries::InsertEntryRow(context.Row(), date, entries::DisplayStatus(entries::kAwaitingWord),
+                            display, new_local);
+  }
+  return http::kRedirected;
+}
+
+}  // namespace http_exchange

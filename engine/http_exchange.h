@@ -1,0 +1,50 @@
+// One HTTP exchange of a transfer attempt, on the attempt's context: the
+// request with its resume decision, reading the response header through the
+// row's scratch file, judging it, and turning a redirect into a changed entry.
+#pragma once
+
+#include <string>
+
+#include "engine/session.h"
+#include "platform/socket.h"
+
+namespace http_exchange {
+
+// "<task path><row>Temp.txt": the scratch file of the row in use. Rows differ,
+// so concurrent transfers of one task never share one.
+std::string ScratchPath(const session::Context& context);
+
+// The GET request for the entry. With Auto Resume and a non-empty local file it
+// asks for the bytes from the local size on and sets the resume flag and resume
+// start; otherwise it clears both.
+std::string DownloadRequestFor(session::Context& context, const std::string& target,
+                               const std::string& user, const std::string& password,
+                               const std::string& local_file);
+
+// Reads the response header, up to kHeaderLimit bytes, into the scratch file
+// and judges it after every receive. Returns an http::HeaderResult:
+// kUsable (body bytes that came along are at the start of context.data, their
+// count in header_leftover), kRedirected, or a negative value. Shows the boxes
+// "Connection closed", "File is zero size" and "Bad file" (title "Info") when
+// the peer closed or the scratch file failed. A 3xx without a Location keeps
+// the reading going until the peer closes, dropping what follows the header,
+// and then gives kUnusable. The scratch file is removed before returning.
+int ReadResponseHeader(session::Context& context, net::Socket& connection,
+                       const std::string& local_file);
+
+// Applies the judgement of the bytes received so far to the context: header
+// size, header leftover (at most the data buffer), total size and resume flag
+// of a 2xx, the redirect of a 3xx. Returns an http::HeaderResult.
+int JudgeResponse(session::Context& context, const std::string& received,
+                  const std::string& local_file);
+
+// Replaces the entry by the link of a redirect: task line (and row, while the
+// task is shown) become the new local name, "Awaiting_command" and the link.
+// In receive mode the local name is made from DOWNLOAD and the link's last
+// segment; in send mode the entry keeps its local file. Returns
+// http::kRedirected, or http::kRedirectRefused after a status text that says
+// why (bad or too long link, unsafe name, task file not written).
+int Redirect(session::Context& context, const std::string& location,
+             const std::string& local_file);
+
+}  // namespace http_exchange
