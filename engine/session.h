@@ -33,8 +33,10 @@ constexpr int kRedirected = 2;
 enum Mode : int { kReceive = 0, kSend = 1 };
 
 // Bytes moved per block by both pumps, and written whole to the local file.
-// Measured on loopback: blocks below 64 KiB cost throughput, larger ones gain
-// nothing measurable.
+// Measured on loopback, 1 GiB from vsftpd into tmpfs: 1 KiB blocks ran at
+// about 190 MB/s, 64 KiB blocks at 700-1000 MB/s (as fast as curl in the same
+// run); 256 KiB and 1 MiB blocks were no faster beyond the noise and cost more
+// memory in each of many workers.
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 // Progress reports of one transfer are at least this far apart (the last one
