@@ -193,6 +193,43 @@ bool WriteBlock(Context& context, fileio::File& file, std::size_t count) {
   return true;
 }
 
+enum BodyEnd { kEndOfStream, kReceiveError, kAbandoned };
+
+// Moves the body from the data socket into the file in whole blocks, starting
+// with filled bytes already in the data buffer, until the peer closes. What has
+// arrived is always written. Returns kEndOfStream, kReceiveError with *error
+// (also after a stall of the data time-out), or kAbandoned after a Stop or a
+// failed write, the user told.
+BodyEnd PumpToFile(Context& context, net::Socket& data, fileio::File& file, std::size_t filled,
+                   int* error) {
+  std::uint32_t quiet_since = clock_seam::TickCount();
+  for (;;) {
+    if (StopRequested(context)) {
+      // What arrived is kept: the next attempt continues after it.
+      WriteBlock(context, file, filled);
+      ShowStatus(context, "Cancelled");
+      return kAbandoned;
+    }
+    long got =
+        data.Receive(context.data.data() + filled, kBlockSize - filled, kStopSliceMs, error);
+    if (got < 0 && *error == net::kTimedOut &&
+        clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs())) {
+      continue;
+    }
+    if (got < 1) {
+      if (!WriteBlock(context, file, filled)) return kAbandoned;
+      return got == 0 ? kEndOfStream : kReceiveError;
+    }
+    quiet_since = clock_seam::TickCount();
+    filled += static_cast<std::size_t>(got);
+    if (filled == kBlockSize) {
+      if (!WriteBlock(context, file, filled)) return kAbandoned;
+      filled = 0;
+      ReportProgressThrottled(context, false);
+    }
+  }
+}
+
 // Sends a block of the upload. Returns length, or -1 when the send failed.
 long SendData(net::Socket& socket, const void* bytes, std::size_t length) {
   if (socket.SendAll(bytes, length, timeouts::DataMs()) != 0) return -1;
@@ -219,15 +256,13 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
 
 }  // namespace
 
-bool UsesHttp(int protocol) {
-  return protocol == url::kHttp || settings::Live().firewall == 1;
-}
-
 int RunAttempt(Context& context, const AttemptParams& params) {
-  bool via_http = UsesHttp(params.protocol);
+  // One reading of Firewall decides both the server and the protocol spoken.
+  bool firewall = settings::Live().firewall == 1;
+  bool via_http = params.protocol == url::kHttp || firewall;
   std::string host;
   std::uint32_t port = 0;
-  ChooseServer(params, settings::Live().firewall == 1, &host, &port);
+  ChooseServer(params, firewall, &host, &port);
 
   net::Ipv4 address = 0;
   if (FindServer(context, host, &address) != kSuccess) return kFailure;
@@ -394,39 +429,14 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   fileio::File file;
   long waiting = PrepareLocalFile(context, file, local_file);
   if (waiting < 0) return kFailure;
-  std::size_t filled = static_cast<std::size_t>(waiting);
-  long got = 0;
   int error = 0;
-  std::uint32_t quiet_since = clock_seam::TickCount();
-  for (;;) {
-    if (StopRequested(context)) {
-      // What arrived is kept: the next attempt continues after it.
-      WriteBlock(context, file, filled);
-      ShowStatus(context, "Cancelled");
-      return kFailure;
-    }
-    got = data.Receive(context.data.data() + filled, kBlockSize - filled, kStopSliceMs, &error);
-    if (got < 0 && error == net::kTimedOut &&
-        clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs())) {
-      continue;
-    }
-    if (got < 1) break;
-    quiet_since = clock_seam::TickCount();
-    filled += static_cast<std::size_t>(got);
-    if (filled == kBlockSize) {
-      if (!WriteBlock(context, file, filled)) return kFailure;
-      filled = 0;
-      ReportProgressThrottled(context, false);
-    }
-  }
-
-  bool written = WriteBlock(context, file, filled);
+  BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
+  if (end == kAbandoned) return kFailure;
   ReportProgressThrottled(context, true);
-  if (got < 0) {
+  if (end == kReceiveError) {
     ShowStatus(context, Format("error:%ld %d", data.Number(), error));
     return kFailure;
   }
-  if (!written) return kFailure;
   if (is_http && context.total_size > 0 && context.bytes_done < context.total_size) {
     // The server closed before the length it announced: what came stays for
     // a resume, and the transfer is not logged as complete.

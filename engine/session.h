@@ -102,10 +102,6 @@ struct AttemptParams {
 // The status column of the context's row tells the user what happened.
 int RunAttempt(Context& context, const AttemptParams& params);
 
-// True when the transfer goes over HTTP: an HTTP URL, or any URL while the
-// Firewall setting sends it through a proxy.
-bool UsesHttp(int protocol);
-
 // Writes text into the status column of the context's row, only while the
 // context's task is the one shown; otherwise the text is dropped.
 void ShowStatus(const Context& context, const std::string& text);
