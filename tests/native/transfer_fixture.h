@@ -5,7 +5,6 @@
 
 #include <stdlib.h>
 
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -25,50 +24,13 @@
 #include "engine/translog.h"
 #include "engine/url.h"
 #include "peers/recording_list.h"
+#include "settings_fixtures.h"
 #include "platform/prompts.h"
 #include "platform/tasklist.h"
 #include "settings/settings.h"
 #include "settings/store.h"
 
 namespace transfer_fixture {
-
-class MemoryStore : public settings::Store {
- public:
-  bool Read(const std::string& name, std::string* value) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    auto found = values_.find(Key(name));
-    if (found == values_.end()) return false;
-    *value = found->second;
-    return true;
-  }
-  bool Write(const std::string& name, const std::string& value) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    writes_.push_back(name);
-    values_[Key(name)] = value;
-    return true;
-  }
-  void Put(const std::string& name, const std::string& value) {
-    std::lock_guard<std::mutex> hold(lock_);
-    values_[Key(name)] = value;
-  }
-  void Remove(const std::string& name) {
-    std::lock_guard<std::mutex> hold(lock_);
-    values_.erase(Key(name));
-  }
-  std::vector<std::string> Writes() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return writes_;
-  }
-
- private:
-  static std::string Key(std::string name) {
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-  }
-  std::mutex lock_;
-  std::map<std::string, std::string> values_;
-  std::vector<std::string> writes_;
-};
 
 struct Box {
   std::string text;
@@ -242,7 +204,7 @@ class TransferTest : public ::testing::Test {
   }
 
   std::string dir_;
-  MemoryStore store_;
+  settings_fixtures::RecordingStore store_;
   peers::RecordingList list_;
   BoxRecorder boxes_;
   session::Context context_;
