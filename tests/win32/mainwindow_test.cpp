@@ -307,27 +307,35 @@ TEST(StatusBar, ShowsMenuHelpAndClearsItWhenTheMenuCloses) {
   TempProgramDir dir;
   MainWindow main;
   HWND window = main.hwnd();
-  auto select = [&](UINT id, UINT flags, HMENU menu) {
-    SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(id, flags), reinterpret_cast<LPARAM>(menu));
-    return StatusText();
-  };
   HMENU menu = GetMenu(window);
-  EXPECT_EQ("Schedule download at later time", select(IDM_RECEIVELATER, MF_STRING, menu));
-  EXPECT_EQ("", select(0, 0xFFFF, nullptr));
-  EXPECT_EQ("Exit from this program", select(IDM_EXIT, MF_STRING, menu));
-  EXPECT_EQ("Download files from remote", select(IDM_RECEIVE, MF_STRING, menu));
-  EXPECT_EQ("Display context sensitive help", select(IDM_HELPCONTENTS, MF_STRING, menu));
-  EXPECT_EQ("About this program", select(IDM_ABOUT, MF_STRING, menu));
-  EXPECT_EQ("Switch to drop window", select(IDM_DROPWINDOW, MF_STRING, menu));
-  EXPECT_EQ("Change ftp window size", select(SC_SIZE, MF_STRING, menu));
-  EXPECT_EQ("Switch to another task", select(SC_TASKLIST, MF_STRING, menu));
-  EXPECT_EQ("", select(4242, MF_STRING, menu));
-  // A popup's position is not a command id.
-  EXPECT_EQ("", select(IDM_EXIT, MF_POPUP, menu));
-
-  Command(window, IDM_DROPWINDOW);
-  EXPECT_EQ("", select(SC_SIZE, MF_STRING, menu));
-  EXPECT_EQ("Upload file to host", select(IDM_SEND, MF_STRING, menu));
+  struct Case {
+    UINT id;
+    UINT flags;
+    const char* full;  // text in the full window
+    const char* drop;  // text in the drop window
+  };
+  const Case cases[] = {
+      {IDM_RECEIVELATER, MF_STRING, "Schedule download at later time", "Schedule download at later time"},
+      {IDM_EXIT, MF_STRING, "Exit from this program", "Exit from this program"},
+      {IDM_RECEIVE, MF_STRING, "Download files from remote", "Download files from remote"},
+      {IDM_HELPCONTENTS, MF_STRING, "Display context sensitive help", "Display context sensitive help"},
+      {IDM_ABOUT, MF_STRING, "About this program", "About this program"},
+      {IDM_SEND, MF_STRING, "Upload file to host", "Upload file to host"},
+      {SC_SIZE, MF_STRING, "Change ftp window size", ""},
+      {SC_TASKLIST, MF_STRING, "Switch to another task", ""},
+      {4242, MF_STRING, "", ""},
+      {IDM_EXIT, MF_POPUP, "", ""},  // a popup's position is not a command id
+  };
+  for (int shape = 0; shape < 2; ++shape) {
+    for (const Case& c : cases) {
+      SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(c.id, c.flags), reinterpret_cast<LPARAM>(menu));
+      EXPECT_EQ(shape == 0 ? c.full : c.drop, StatusText()) << c.id << " shape " << shape;
+      // Closing the menu empties the text.
+      SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+      EXPECT_EQ("", StatusText());
+    }
+    Command(window, IDM_DROPWINDOW);
+  }
 }
 
 TEST(MenuResource, HoldsEveryCommandUnderItsMenu) {
