@@ -1,12 +1,19 @@
 // A scripted HTTP server on 127.0.0.1 for transcript tests. Each connection it
-// accepts gets the next answer of the script: the peer reads the request header
-// (and, for an answer that asks for it, the body announced by its
-// Content-length), records them, then sends the answer's pieces in order with a
-// pause between them and closes. Every wait is bounded; the destructor stops
-// the thread and closes every socket.
+// accepts gets the next answer of the script: the peer records the request up
+// to the end of its header plus the answer's body count of further bytes, sends
+// the answer's pieces 50 ms apart (so they arrive as separate segments) and
+// closes. Every wait is bounded by ten seconds; the destructor shuts the
+// listener, which ends the thread, and closes it.
 #pragma once
 
-#include <condition_variable>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -16,48 +23,72 @@
 namespace peers {
 
 struct HttpAnswer {
-  std::vector<std::string> pieces;  // sent one after another; none: close at once
-  int pause_ms = 0;                 // between two pieces, so they arrive apart
-  bool read_body = false;           // read the request body before answering
+  std::vector<std::string> pieces;  // none: close without a byte
+  std::size_t body = 0;             // request body bytes to record first
 };
-
-// An answer sent as one piece.
-HttpAnswer Answer(std::string bytes);
 
 class HttpPeer {
  public:
-  explicit HttpPeer(std::vector<HttpAnswer> script);
-  ~HttpPeer();
-  HttpPeer(const HttpPeer&) = delete;
-  HttpPeer& operator=(const HttpPeer&) = delete;
+  explicit HttpPeer(std::vector<HttpAnswer> script) : script_(std::move(script)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+    listen(listener_, 8);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~HttpPeer() {
+    shutdown(listener_, SHUT_RDWR);  // wakes the wait for a connection
+    thread_.join();
+    close(listener_);
+  }
 
   std::uint16_t port() const { return port_; }
-
-  // Request headers received so far, one per connection, up to and including
-  // the empty line that ends each.
-  std::vector<std::string> Requests();
-  // Request bodies of the answers with read_body.
-  std::vector<std::string> Bodies();
-  // Connections accepted so far.
-  int Connections();
+  // The recorded requests, one per connection.
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requests_;
+  }
 
  private:
-  void Run();
-  void Serve(int connection, const HttpAnswer& answer);
-  bool ReadRequest(int connection, std::string* header, std::string* extra);
-  bool ReadBody(int connection, std::size_t length, std::string* body);
-  bool Stopping();
+  static bool Readable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 10000) > 0;
+  }
+
+  void Run() {
+    for (const HttpAnswer& answer : script_) {
+      int fd = Readable(listener_) ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+      if (fd < 0) return;
+      timeval limit{10, 0};
+      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      std::string request, buffer(65536, '\0');
+      for (ssize_t got; request.size() < (1u << 22) && Readable(fd);) {
+        if ((got = recv(fd, &buffer[0], buffer.size(), 0)) <= 0) break;
+        request.append(buffer, 0, static_cast<std::size_t>(got));
+        std::size_t end = request.find("\r\n\r\n");
+        if (end != std::string::npos && request.size() >= end + 4 + answer.body) break;
+      }
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        requests_.push_back(request);
+      }
+      for (const std::string& piece : answer.pieces) {
+        if (&piece != &answer.pieces[0]) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);  // blocks until all is queued
+      }
+      close(fd);
+    }
+  }
 
   const std::vector<HttpAnswer> script_;
-  int listener_ = -1;
+  const int listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   std::uint16_t port_ = 0;
-
-  std::mutex lock_;  // guards the fields below
+  std::mutex lock_;  // guards requests_
   std::vector<std::string> requests_;
-  std::vector<std::string> bodies_;
-  int connections_ = 0;
-  bool stopping_ = false;
-
   std::thread thread_;
 };
 
