@@ -12,4 +12,9 @@ int LoadDialupLibrary();
 void UnloadDialupLibrary();
 bool DialupLibraryLoaded();
 
+// The dial-up check that every transfer worker makes before each attempt; the
+// attempt goes on whatever happens here, and several workers may call it at
+// once. Dialling is not built yet: for now it does nothing.
+void CheckDialup();
+
 }  // namespace settings

@@ -7,5 +7,6 @@ namespace settings {
 int LoadDialupLibrary() { return 0; }
 void UnloadDialupLibrary() {}
 bool DialupLibraryLoaded() { return false; }
+void CheckDialup() {}
 
 }  // namespace settings

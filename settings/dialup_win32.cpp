@@ -82,4 +82,6 @@ bool DialupLibraryLoaded() { return g_published.load() != nullptr; }
 
 const RasApi* DialupFunctions() { return g_published.load(); }
 
+void CheckDialup() {}
+
 }  // namespace settings
