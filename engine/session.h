@@ -52,6 +52,10 @@ struct Context {
   int send_row = 0;
   int mode = kReceive;
   std::string host_name;  // host of the URL as parsed (the HTTP Host header)
+  // The entry as its worker started it: the log line names these, since the
+  // row may show another task's entry by the time the transfer completes.
+  std::string entry_local_file;
+  std::string entry_url;  // display form (password masked)
 
   // Data buffer of both pumps (kBlockSize bytes once a pump has run). An HTTP
   // header reader leaves body bytes that came with the header at its start.

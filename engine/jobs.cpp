@@ -1,0 +1,312 @@
+#include "engine/jobs.h"
+
+#include <atomic>
+#include <chrono>
+
+#include "engine/appstate.h"
+#include "engine/session.h"
+#include "engine/url.h"
+#include "platform/prompts.h"
+#include "platform/tasklist.h"
+#include "platform/thread.h"
+#include "settings/dialup.h"
+#include "settings/settings.h"
+#include "tasks/entries.h"
+#include "tasks/taskfile.h"
+
+namespace jobs {
+
+const char kNothingToReceive[] = "Nothing to receive. Add URL from your browser to the listbox";
+const char kNothingToSend[] = "Nothing to send. Add files from your Windows Explorer to the listbox";
+
+namespace {
+
+void HeadlessModeChange(int mode, const std::string& task_path) {
+  app::SetCurrentMode(mode);
+  const std::string path = task_path.empty() ? app::DefaultTaskPath(mode) : task_path;
+  app::SetCurrentTaskPath(path);
+  entries::LoadTask(path);
+}
+
+std::atomic<ModeChanger> g_mode_changer{nullptr};
+
+// Set by every ending worker of the direction; on Win32 the named events
+// that the shell creates at start-up.
+threads::Event& EndEvent(int mode) {
+  static threads::Event receive("EVENTTHREAD");
+  static threads::Event send("EVENTTHREADSEND");
+  return mode == session::kSend ? send : receive;
+}
+
+// The job settings taken when the walk starts.
+struct JobSettings {
+  bool firewall = false;
+  int cycles = 0;
+  std::string http_proxy_host;
+  std::string ftp_proxy_host;
+  std::uint32_t http_proxy_port = 0;
+  std::uint32_t ftp_proxy_port = 0;
+};
+
+// The record the walker fills for one entry; the worker copies it before it
+// signals the handshake, after which the walker refills it for the next.
+struct JobParams {
+  session::AttemptParams attempt;
+  std::string display_url;
+  int mode = session::kReceive;
+  int row = 0;
+  int cycles = 0;
+  JobHandle job;
+  threads::Event* handshake = nullptr;
+};
+
+// Up to cycles + 1 attempts, at once one after the other; a followed
+// redirect counts as success and ends the worker.
+int RunAttempts(session::Context& context, const session::AttemptParams& params, int cycles) {
+  for (int attempt = 0;; ++attempt) {
+    settings::CheckDialup();
+    const int result = session::RunAttempt(context, params);
+    if (result >= 0 || attempt >= cycles) return result;
+  }
+}
+
+void Worker(void* argument) {
+  JobParams& shared = *static_cast<JobParams*>(argument);
+  const JobHandle job = shared.job;
+  const int mode = shared.mode;
+  const int row = shared.row;
+  const int cycles = shared.cycles;
+  session::Context context;
+  session::AttemptParams params;
+  bool copied = false;
+  try {
+    params = shared.attempt;
+    context.task_path = app::CurrentTaskPath();
+    context.mode = mode;
+    (mode == session::kSend ? context.send_row : context.receive_row) = row;
+    context.host_name = params.host;
+    context.entry_local_file = params.local_file;
+    context.entry_url = shared.display_url;
+    copied = true;
+  } catch (...) {
+    // Out of memory before the transfer began: the entry is not transferred.
+  }
+  shared.handshake->Set();  // from here on the walker may reuse the record
+
+  int result = session::kFailure;
+  if (copied) {
+    try {
+      result = RunAttempts(context, params, cycles);
+    } catch (...) {
+    }
+  }
+  EndEvent(mode).Set();
+  job->WorkerEnded(row, result);
+}
+
+// Starts the worker of one entry and waits until it has copied params. The
+// worker needs nothing of the user-interface thread before that.
+void StartWorker(JobParams& params) {
+  threads::Event handshake;
+  params.handshake = &handshake;
+  params.job->WorkerStarting(params.row);
+  if (!threads::StartDetached(Worker, &params)) {
+    params.job->WorkerNotStarted(params.row);
+    prompts::Message("Failed to create thread", "Error", prompts::kOk | prompts::kTaskModal);
+    return;
+  }
+  handshake.Wait();
+}
+
+void ReportBadLink(int mode, int row) {
+  if (mode == session::kReceive) {
+    tasklist::Current().SetCell(row, tasklist::kStatus, "Bad link");
+  } else {
+    prompts::Message("Bad link", "error", prompts::kOk | prompts::kTaskModal);
+  }
+}
+
+// Host, user and password stay as written while a proxy gets the URL; the
+// path is always decoded. False on a malformed escape.
+bool DecodeUrl(url::Record& record, bool firewall) {
+  if (!firewall && (url::PercentDecode(&record.host) != 0 || url::PercentDecode(&record.user) != 0 ||
+                    url::PercentDecode(&record.password) != 0)) {
+    return false;
+  }
+  return url::PercentDecode(&record.path) == 0;
+}
+
+// Walks rows 0 to row_count - 1 of the task at task_path. selection holds one
+// flag per row, or is empty for all rows. Returns 0, or -1 when a malformed
+// escape stopped the walk.
+int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
+             const std::vector<char>& selection, const JobSettings& settings) {
+  // All lines are read at once: the file lock is never held while the list
+  // port or a prompt waits for the user-interface thread.
+  std::vector<std::string> lines;
+  taskfile::ReadLines(task_path, &lines);
+  JobParams params;
+  params.job = job;
+  params.mode = job->mode();
+  params.cycles = settings.cycles;
+  for (int row = 0; row < row_count; ++row) {
+    const std::string line = row < static_cast<int>(lines.size()) ? lines[row] : std::string();
+    const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
+    url::Record record;
+    std::string display;
+    if (url::Parse(fields.url, &record, &display, nullptr) != 0) {
+      ReportBadLink(params.mode, row);
+      job->MarkBadLink(row);
+      continue;
+    }
+    if (!DecodeUrl(record, settings.firewall)) {
+      job->MarkWalkStopped();
+      return -1;
+    }
+    if (!selection.empty() && !selection[row]) continue;
+    url::TrimTrailingSpaces(&record.path);
+
+    session::AttemptParams& attempt = params.attempt;
+    attempt.user = record.user;
+    attempt.password = record.password;
+    attempt.host = record.host;
+    attempt.http_proxy_host = settings.http_proxy_host;
+    attempt.ftp_proxy_host = settings.ftp_proxy_host;
+    attempt.http_proxy_port = settings.http_proxy_port;
+    attempt.ftp_proxy_port = settings.ftp_proxy_port;
+    attempt.local_file = fields.local_file;
+    attempt.remote_path = record.path;
+    attempt.protocol = record.protocol;
+    attempt.port = record.port;
+    params.display_url = display;
+    params.row = row;
+    StartWorker(params);
+  }
+  return 0;
+}
+
+JobHandle StartJob(int mode, const std::string& task_path) {
+  JobHandle job = std::make_shared<Job>(mode);
+  if (app::CurrentMode() != mode) {
+    ModeChanger changer = g_mode_changer.load();
+    (changer ? changer : HeadlessModeChange)(mode, task_path);
+  } else if (!task_path.empty()) {
+    app::SetCurrentTaskPath(task_path);
+    entries::LoadTask(task_path);
+  }
+
+  tasklist::Port& list = tasklist::Current();
+  const int row_count = list.RowCount();
+  if (row_count == 0) {
+    prompts::Message(mode == session::kSend ? kNothingToSend : kNothingToReceive, "Message",
+                     prompts::kIconInformation | prompts::kTaskModal);
+    job->MarkEmpty();
+    return job;
+  }
+  std::vector<char> selection;
+  if (list.SelectedCount() > 0) {
+    selection.resize(static_cast<std::size_t>(row_count));
+    for (int row = 0; row < row_count; ++row) selection[row] = list.IsSelected(row) ? 1 : 0;
+  }
+
+  const settings::Record live = settings::Live();
+  JobSettings settings;
+  settings.firewall = live.firewall == 1;
+  settings.cycles = mode == session::kSend ? live.cycle_upload : live.cycle_download;
+  settings.http_proxy_host = live.firewall_address_http;
+  settings.ftp_proxy_host = live.firewall_address_ftp;
+  settings.http_proxy_port = static_cast<std::uint32_t>(live.firewall_port_http);
+  settings.ftp_proxy_port = static_cast<std::uint32_t>(live.firewall_port_ftp);
+  WalkTask(job, app::CurrentTaskPath(), row_count, selection, settings);
+  return job;
+}
+
+}  // namespace
+
+bool Job::Empty() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return empty_;
+}
+
+bool Job::WalkStopped() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return walk_stopped_;
+}
+
+std::vector<int> Job::StartedRows() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return started_;
+}
+
+std::vector<int> Job::BadLinkRows() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return bad_links_;
+}
+
+int Job::Running() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return running_;
+}
+
+bool Job::WaitUntilEnded(int timeout_ms) const {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (timeout_ms < 0) {
+    ended_.wait(hold, [this] { return running_ == 0; });
+    return true;
+  }
+  return ended_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                         [this] { return running_ == 0; });
+}
+
+bool Job::ResultOf(int row, int* result) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = results_.find(row);
+  if (found == results_.end()) return false;
+  *result = found->second;
+  return true;
+}
+
+void Job::MarkEmpty() {
+  std::lock_guard<std::mutex> hold(lock_);
+  empty_ = true;
+}
+
+void Job::MarkWalkStopped() {
+  std::lock_guard<std::mutex> hold(lock_);
+  walk_stopped_ = true;
+}
+
+void Job::MarkBadLink(int row) {
+  std::lock_guard<std::mutex> hold(lock_);
+  bad_links_.push_back(row);
+}
+
+void Job::WorkerStarting(int row) {
+  std::lock_guard<std::mutex> hold(lock_);
+  started_.push_back(row);
+  ++running_;
+}
+
+void Job::WorkerNotStarted(int row) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!started_.empty() && started_.back() == row) started_.pop_back();
+  --running_;
+  ended_.notify_all();
+}
+
+void Job::WorkerEnded(int row, int result) {
+  std::lock_guard<std::mutex> hold(lock_);
+  results_[row] = result;
+  --running_;
+  ended_.notify_all();
+}
+
+JobHandle StartReceiveJob(const std::string& task_path) {
+  return StartJob(session::kReceive, task_path);
+}
+
+JobHandle StartSendJob(const std::string& task_path) { return StartJob(session::kSend, task_path); }
+
+void InstallModeChanger(ModeChanger changer) { g_mode_changer.store(changer); }
+
+}  // namespace jobs

@@ -1,0 +1,110 @@
+// Transfer jobs: a receive job downloads the entries of a download task, a
+// send job uploads those of an upload task. The walker runs on the caller's
+// (user-interface) thread: it reads every entry of the task file, checks its
+// URL and starts one worker thread per entry to transfer, then returns without
+// waiting for the transfers. Each worker makes CycleDownload (CycleUpload) + 1
+// attempts at most, writing its progress into its row of the task list.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace session {
+struct Context;
+}
+
+namespace jobs {
+
+// What the walker and the workers of one job leave behind. The job stays
+// alive while a worker runs, however long the starter keeps its handle.
+// Safe from any thread.
+class Job {
+ public:
+  explicit Job(int mode) : mode_(mode) {}
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+
+  int mode() const { return mode_; }
+  // The task had no entry; the empty-list message was shown.
+  bool Empty() const;
+  // A malformed percent-escape stopped the walk; later rows were not started.
+  bool WalkStopped() const;
+  // Rows whose worker started, and rows marked "Bad link", in walk order.
+  std::vector<int> StartedRows() const;
+  std::vector<int> BadLinkRows() const;
+  int Running() const;
+  // Waits until every worker of the job has ended; timeout_ms < 0 waits
+  // without limit. Returns true when none runs.
+  bool WaitUntilEnded(int timeout_ms) const;
+  // The result of the last attempt of the row's worker (>= 0 success,
+  // including a followed redirect). False while it runs or when it never
+  // started.
+  bool ResultOf(int row, int* result) const;
+
+  // For the walker and the workers.
+  void MarkEmpty();
+  void MarkWalkStopped();
+  void MarkBadLink(int row);
+  void WorkerStarting(int row);
+  void WorkerNotStarted(int row);
+  void WorkerEnded(int row, int result);
+
+ private:
+  const int mode_;
+  mutable std::mutex lock_;  // guards the fields below
+  mutable std::condition_variable ended_;
+  bool empty_ = false;
+  bool walk_stopped_ = false;
+  std::vector<int> started_;
+  std::vector<int> bad_links_;
+  std::map<int, int> results_;
+  int running_ = 0;
+};
+
+using JobHandle = std::shared_ptr<Job>;
+
+// The command entry points. task_path may be empty: then the current task,
+// or after a change of mode the new mode's default task. A job of the other
+// direction than the program's mode first makes the mode change; a given
+// path becomes the current task and is loaded.
+JobHandle StartReceiveJob(const std::string& task_path);
+JobHandle StartSendJob(const std::string& task_path);
+
+// The mode change a job makes when its direction differs from the mode: set
+// the mode, make task_path (the mode's default task when empty) the current
+// task and load it. The Win32 shell installs its full mode change (mode
+// selector, toolbar buttons, dropped files); nullptr restores the headless
+// one. User-interface thread only.
+using ModeChanger = void (*)(int mode, const std::string& task_path);
+void InstallModeChanger(ModeChanger changer);
+
+// The job texts of the task list, shared with the front ends.
+extern const char kNothingToReceive[];
+extern const char kNothingToSend[];
+
+// Progress report of a transfer (the reporter of progress::InstallReporter):
+// columns 2 to 5 of the context's row, only while the context's task is the
+// one shown.
+void ReportProgress(const session::Context& context);
+
+// The four column texts of one report. time is empty when column 4 is to be
+// left as it is (during the first second, with an unknown size, and while
+// nothing new has come).
+struct ProgressTexts {
+  std::string status;  // "Percent=%d"
+  std::string bytes;   // "Totalbyte %llu / %llu"
+  std::string time;    // elapsed and time left, "%s:%s"
+  std::string rate;    // bytes per second of this attempt
+};
+ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size,
+                              std::uint64_t resume_start, std::uint32_t elapsed_ms);
+
+// "%02d:%02d:%02d" of hours, minutes and seconds.
+std::string FormatDuration(std::uint64_t ms);
+
+}  // namespace jobs
