@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/appstate.h"
+#include "engine/jobs.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "shell/ids.h"
@@ -91,6 +92,11 @@ void ToggleModeInDropWindow() {
   LoadDefaultTask();
 }
 
+// The walker gives the task list the keyboard focus once an entry starts.
+void OnJobStarted(const jobs::JobHandle& job) {
+  if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
+}
+
 }  // namespace
 
 void LoadDefaultTask() { LoadTaskAt(app::DefaultTaskPath(app::CurrentMode())); }
@@ -128,6 +134,12 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_SELECTALL:
       OnSelectAll();
       break;
+    case IDM_RECEIVE:
+      OnJobStarted(jobs::StartReceiveJob(std::string()));
+      break;
+    case IDM_SEND:
+      OnJobStarted(jobs::StartSendJob(std::string()));
+      break;
     case IDM_STOP:
       app::RequestStop();
       break;
@@ -149,8 +161,6 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_CONFIG:
     case IDM_SHOWLOG:
     case IDM_PASTE:
-    case IDM_RECEIVE:
-    case IDM_SEND:
     case IDM_RECEIVELATER:
     case IDM_SENDLATER:
       break;

@@ -5,11 +5,15 @@
 #include <string>
 
 #include "engine/appstate.h"
+#include "engine/jobs.h"
+#include "engine/progress.h"
+#include "engine/translog.h"
 #include "platform/win32_owner.h"
 #include "settings/dialup.h"
 #include "settings/settings.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
+#include "tasks/transfer_log.h"
 
 namespace shell {
 namespace {
@@ -58,6 +62,21 @@ std::string AppPathsDirectory() {
   return cut == std::string::npos ? path : path.substr(0, cut);
 }
 
+// A job of the other direction makes the full mode change; a job given a
+// task file then shows that task instead of the mode's default one.
+void ChangeModeForJob(int mode, const std::string& task_path) {
+  ChangeMode(mode, false);
+  if (task_path.empty()) return;
+  app::SetCurrentTaskPath(task_path);
+  entries::LoadTask(task_path);
+}
+
+void InstallJobHooks() {
+  progress::InstallReporter(&jobs::ReportProgress);
+  translog::InstallWriter(&transfer_log::WriteLogLine);
+  jobs::InstallModeChanger(&ChangeModeForJob);
+}
+
 }  // namespace
 
 std::string FindProgramDirectory() {
@@ -89,6 +108,7 @@ bool RunStartup(HWND window) {
   app::SetProgramDirectory(program_directory);
   s.help_file_path = program_directory + "\\Parcelo32.HLP";
   settings::Load(program_directory);
+  InstallJobHooks();
 
   CreateChildWindows(window, s.instance);
   if (s.window_mode == kDropWindow) {

@@ -1,0 +1,130 @@
+// Receive and Send from the main window: workers write their rows through
+// the real list view while the test pumps messages, against a loopback server.
+#include <windows.h>
+#include <winsock.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/appstate.h"
+#include "engine/jobs.h"
+#include "harness.h"
+#include "shell/ids.h"
+#include "shell/shell.h"
+
+using harness::DialogWatcher;
+using harness::ListCell;
+using harness::MainWindow;
+using harness::Pump;
+using harness::ReadFile;
+using harness::TempProgramDir;
+using harness::WriteFile;
+
+namespace {
+
+// Answers `count` connections on 127.0.0.1, one after the other: reads the
+// request header, sends answer, closes. Every wait is bounded.
+class LoopbackServer {
+ public:
+  LoopbackServer(int count, std::string answer) : answer_(std::move(answer)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+    listen(listener_, 8);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, count] { Run(count); });
+  }
+  ~LoopbackServer() {
+    closesocket(listener_);  // ends a pending select
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  void Run(int count) {
+    for (int served = 0; served < count; ++served) {
+      if (!Readable(listener_)) return;
+      SOCKET connection = accept(listener_, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) return;
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos && Readable(connection)) {
+        int got = recv(connection, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, got);
+      }
+      send(connection, answer_.data(), static_cast<int>(answer_.size()), 0);
+      closesocket(connection);
+    }
+  }
+  static bool Readable(SOCKET s) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit = {10, 0};
+    return select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
+
+  const std::string answer_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+HWND List() { return shell::Globals().children.task_list; }
+
+void Command(HWND window, int id) { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+int CountLines(const std::string& text) {
+  int lines = 0;
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+  return lines;
+}
+
+TEST(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
+  TempProgramDir dir;
+  MainWindow main;  // starts WSA for the server below
+  LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
+  WriteFile(dir.File("Default.rcv"),
+            "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
+            "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
+  shell::LoadDefaultTask();
+  ASSERT_EQ(2, static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)));
+
+  Command(main.hwnd(), IDM_RECEIVE);
+  for (int i = 0; i < 500 && (ListCell(List(), 0, 2) != "Done" || ListCell(List(), 1, 2) != "Done"); ++i) {
+    Pump(20);
+  }
+  EXPECT_EQ("Done", ListCell(List(), 0, 2));
+  EXPECT_EQ("Done", ListCell(List(), 1, 2));
+  EXPECT_EQ("Totalbyte 5 / 5", ListCell(List(), 1, 3));
+  EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
+  const std::string log = ReadFile(dir.File("logr.txt"));
+  EXPECT_EQ(2, CountLines(log)) << log;
+  EXPECT_NE(std::string::npos, log.find("\t" + dir.File("a.txt") + "\t" + base + "a.txt\r\n")) << log;
+  Pump(100);  // the workers end after their last row update
+}
+
+TEST(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
+  TempProgramDir dir;
+  MainWindow main;
+  DialogWatcher watcher(DialogWatcher::Press(IDOK));
+  Command(main.hwnd(), IDM_SEND);
+  ASSERT_EQ(1u, watcher.seen().size());
+  EXPECT_EQ("Message", watcher.seen()[0].caption);
+  EXPECT_EQ(jobs::kNothingToSend, watcher.seen()[0].text);
+  EXPECT_EQ(app::kSendMode, app::CurrentMode());
+  EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
+  EXPECT_EQ(1, SendMessageA(shell::Globals().children.mode_selector, CB_GETCURSEL, 0, 0));
+}
+
+}  // namespace
