@@ -17,6 +17,7 @@ enum ExitCode : int {
 
 struct Invocation {
   std::string task_path;  // absolute
+  bool task_given = false;  // --task named it; else the default download task
   std::vector<std::string> arguments;
 };
 
@@ -38,9 +39,26 @@ std::string ProgramDirectoryFromEnvironment();
 // Makes path absolute against the current directory.
 std::string Absolute(const std::string& path);
 
+// Makes path the current task, in the mode its extension names (.snd: send
+// mode, else receive mode), and loads it into the task list.
+void OpenTask(const std::string& path);
+
+// A row number as listed: decimal digits only, below row_count.
+bool ReadRow(const std::string& text, int row_count, int* row);
+
 // Task commands.
 int RunAdd(const Invocation& invocation);
 int RunList(const Invocation& invocation);
 int RunDelete(const Invocation& invocation);
+// Upload entries: add --send --to URL FILE...
+int RunAddUploads(const Invocation& invocation);
+
+// Transfer commands.
+int RunReceive(const Invocation& invocation);
+int RunSend(const Invocation& invocation);
+
+// Settings and logs.
+int RunConfig(const Invocation& invocation);
+int RunLog(const Invocation& invocation);
 
 }  // namespace cli

@@ -4,10 +4,14 @@
 
 #include "cli/cli.h"
 #include "engine/appstate.h"
+#include "engine/jobs.h"
+#include "engine/progress.h"
+#include "engine/translog.h"
 #include "platform/fs.h"
 #include "settings/settings.h"
 #include "settings/store.h"
 #include "tasks/entries.h"
+#include "tasks/transfer_log.h"
 
 namespace cli {
 namespace {
@@ -21,6 +25,12 @@ const Command kCommands[] = {
      "that does not parse is reported as \"Bad link: URL\"; the\n"
      "others are still added.",
      true, RunAdd},
+    {"add", "--send --to URL FILE...",
+     "Add an upload entry for each FILE to the upload task\n"
+     "(Default.snd unless --task names one): the file goes to\n"
+     "URL, with a '/' added when it lacks one, followed by the\n"
+     "file's name.",
+     true, RunAdd},
     {"list", "",
      "Print one line per entry: row, local file, URL (password\n"
      "masked), status and date, separated by TABs. Rows count\n"
@@ -31,6 +41,28 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      true, RunDelete},
+    {"receive", "[ROW...]",
+     "Download the entries of the task, all of them or the given\n"
+     "rows, each on its own connection at the same time, and wait\n"
+     "until every transfer has ended. On a terminal a live line per\n"
+     "entry shows its progress. Then print one line per started or\n"
+     "refused row: row, status, bytes, time and rate, separated by\n"
+     "TABs. A failed attempt is repeated CycleDownload times.",
+     true, RunReceive},
+    {"send", "[ROW...]",
+     "Upload the entries of the upload task (Default.snd unless\n"
+     "--task names one) as receive downloads them. A failed\n"
+     "attempt is repeated CycleUpload times.",
+     true, RunSend},
+    {"config", "[NAME [VALUE]]",
+     "Print every setting as NAME=VALUE, print the value of one,\n"
+     "or set one. A new DOWNLOAD directory must exist.",
+     false, RunConfig},
+    {"log", "[--send] [--clear]",
+     "Print the download log (--send: the upload log), one line\n"
+     "per completed transfer: date, local file and URL separated\n"
+     "by TABs; with --clear, empty it instead.",
+     false, RunLog},
 };
 
 void PrintHelp(std::FILE* out) {
@@ -43,8 +75,10 @@ void PrintHelp(std::FILE* out) {
   for (const Command& command : kCommands) {
     const std::string head = std::string(command.name) + " " + command.usage;
     std::fprintf(out, "  %-16s", head.c_str());
+    // A long head gets a line of its own.
+    bool first = head.size() < 16;
+    if (!first) std::fprintf(out, "\n");
     const char* line = command.summary;
-    bool first = true;
     while (*line) {
       const char* end = std::strchr(line, '\n');
       const int length = static_cast<int>(end ? end - line : std::strlen(line));
@@ -65,8 +99,8 @@ void PrintHelp(std::FILE* out) {
                "else ~/.local/share/parcelo; it is created when missing and holds the\n"
                "task files, logs and settings.ini (DOWNLOAD defaults to it).\n"
                "\n"
-               "Exit status: 0 done, 1 a file or directory could not be written,\n"
-               "2 some input was refused (the rest was done).\n");
+               "Exit status: 0 done, 1 a file or directory could not be written or a\n"
+               "transfer failed, 2 some input was refused (the rest was done).\n");
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -104,6 +138,8 @@ bool SetUpProgramDirectory() {
   return true;
 }
 
+}  // namespace
+
 // The task's extension gives the mode, as Open Task offers .rcv files in
 // receive mode and .snd files in send mode.
 void OpenTask(const std::string& path) {
@@ -111,8 +147,6 @@ void OpenTask(const std::string& path) {
   app::SetCurrentTaskPath(path);
   entries::LoadTask(path);
 }
-
-}  // namespace
 
 int Main(int argc, char** argv) {
   std::string task_path;
@@ -148,8 +182,11 @@ int Main(int argc, char** argv) {
     invocation.arguments.push_back(argv[i]);
   }
   if (!SetUpProgramDirectory()) return kExitFailed;
+  invocation.task_given = !task_path.empty();
   invocation.task_path =
       task_path.empty() ? app::DefaultTaskPath(app::kReceiveMode) : Absolute(task_path);
+  progress::InstallReporter(&jobs::ReportProgress);
+  translog::InstallWriter(&transfer_log::WriteLogLine);
   if (command->needs_task) OpenTask(invocation.task_path);
   return command->run(invocation);
 }

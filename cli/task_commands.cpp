@@ -9,9 +9,7 @@
 #include "tasks/entries.h"
 
 namespace cli {
-namespace {
 
-// A row number as listed: decimal digits only, below the row count.
 bool ReadRow(const std::string& text, int row_count, int* row) {
   if (text.empty() || text.size() > 9) return false;
   int value = 0;
@@ -24,9 +22,10 @@ bool ReadRow(const std::string& text, int row_count, int* row) {
   return true;
 }
 
-}  // namespace
-
 int RunAdd(const Invocation& invocation) {
+  if (!invocation.arguments.empty() && invocation.arguments[0] == "--send") {
+    return RunAddUploads(invocation);
+  }
   if (invocation.arguments.empty()) {
     std::fprintf(stderr, "parcelo: add needs at least one URL\n");
     return kExitRefused;
