@@ -186,6 +186,9 @@ int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
 }
 
 JobHandle StartJob(int mode, const std::string& task_path) {
+  // The end events come into being here, before any worker of the job runs,
+  // so that no two workers race to make them.
+  EndEvent(mode);
   JobHandle job = std::make_shared<Job>(mode);
   if (app::CurrentMode() != mode) {
     ModeChanger changer = g_mode_changer.load();
