@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,16 +17,13 @@
 
 namespace {
 
+using job_server::Link;
+using job_server::ReadFile;
+
 struct Outcome {
   int exit_code = -1;
   std::string out, err;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 class CliJobs : public ::testing::Test {
  protected:
@@ -43,8 +39,8 @@ class CliJobs : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // Runs parcelo with PARCELO_HOME=home_; stderr goes to a file, so no live
-  // progress lines are drawn.
+  // Runs parcelo in dir_ with PARCELO_HOME=home_; stderr goes to a file, so
+  // no live progress lines are drawn.
   Outcome Parcelo(const std::vector<std::string>& arguments) {
     char self[PATH_MAX] = {};
     EXPECT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
@@ -62,23 +58,15 @@ class CliJobs : public ::testing::Test {
     return outcome;
   }
 
-  void WriteTask(const std::string& name, const std::vector<std::string>& urls) {
-    std::ofstream out(home_ + "/" + name, std::ios::binary);
-    for (std::size_t i = 0; i < urls.size(); ++i) {
-      out << "03/14/26 09:00\t" << home_ << "/f" << i << "\tAwaiting_command\t" << urls[i] << "\r\n";
-    }
-  }
-
   std::string dir_, home_;
 };
 
-std::string Link(std::uint16_t port, const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(port) + path;
-}
-
 TEST_F(CliJobs, ReceivePrintsTheFinalColumnsOfStartedAndRefusedRows) {
   job_server::Server server({job_server::Ok("hello"), job_server::Ok("again")});
-  WriteTask("Default.rcv", {Link(server.port(), "/a"), Link(job_server::RefusingPort(), "/b"), "gopher://h/c"});
+  std::ofstream(home_ + "/Default.rcv", std::ios::binary)
+      << "03/14/26 09:00\t" << home_ << "/f0\tAwaiting_command\t" << Link(server.port(), "/a") << "\r\n"
+      << "03/14/26 09:00\t" << home_ << "/f1\tAwaiting_command\t" << Link(job_server::RefusingPort(), "/b") << "\r\n"
+      << "03/14/26 09:00\t" << home_ << "/f2\tAwaiting_command\tgopher://h/c\r\n";
 
   const Outcome all = Parcelo({"receive"});
   EXPECT_EQ(1, all.exit_code) << all.err;
@@ -91,13 +79,12 @@ TEST_F(CliJobs, ReceivePrintsTheFinalColumnsOfStartedAndRefusedRows) {
   EXPECT_EQ("0\tDone\tTotalbyte 5 / 5\t\t0\n2\tBad link\t\t\t\n", one.out);
   EXPECT_EQ("again", ReadFile(home_ + "/f0"));
 
-  const Outcome log = Parcelo({"log"});
+  const std::string log = Parcelo({"log"}).out;
   const std::string line = "\t" + home_ + "/f0\t" + Link(server.port(), "/a") + "\n";
-  ASSERT_EQ(2 * (14 + line.size()), log.out.size()) << log.out;
-  EXPECT_EQ(line, log.out.substr(14, line.size()));
+  ASSERT_EQ(2 * (14 + line.size()), log.size()) << log;
+  EXPECT_EQ(line, log.substr(14, line.size()));
   EXPECT_EQ(0, Parcelo({"log", "--clear"}).exit_code);
   EXPECT_EQ("", Parcelo({"log"}).out);
-  EXPECT_TRUE(std::filesystem::exists(home_ + "/logr.txt"));
 }
 
 TEST_F(CliJobs, SendUploadsTheAddedFilesAndRefusesAnEmptyTask) {
@@ -105,13 +92,9 @@ TEST_F(CliJobs, SendUploadsTheAddedFilesAndRefusesAnEmptyTask) {
   EXPECT_EQ(2, empty.exit_code);
   EXPECT_NE(std::string::npos, empty.err.find("Nothing to send. Add files from your Windows Explorer to the listbox"));
 
-  job_server::Server server(std::vector<job_server::Answer>{{"HTTP/1.0 201 Created\r\n\r\n", ""}});
+  job_server::Server server({"HTTP/1.0 201 Created\r\n\r\n"});
   std::ofstream(dir_ + "/up.txt", std::ios::binary) << "upload body";
-  const Outcome added = Parcelo({"add", "--send", "--to", Link(server.port(), "/in"), "up.txt"});
-  EXPECT_EQ(0, added.exit_code) << added.err;
-  EXPECT_NE(std::string::npos,
-            ReadFile(home_ + "/Default.snd").find("\t" + dir_ + "/up.txt\tAwaiting_command\t" + Link(server.port(), "/in/up.txt") + "\r\n"));
-
+  EXPECT_EQ(0, Parcelo({"add", "--send", "--to", Link(server.port(), "/in"), "up.txt"}).exit_code);
   const Outcome sent = Parcelo({"send"});
   EXPECT_EQ(0, sent.exit_code) << sent.err;
   EXPECT_EQ("0\tDone\tTotalbyte 11 / 11\t\t0\n", sent.out);
@@ -119,19 +102,16 @@ TEST_F(CliJobs, SendUploadsTheAddedFilesAndRefusesAnEmptyTask) {
   const std::string request = server.Requests()[0];
   EXPECT_EQ(0u, request.find("PUT /in/up.txt HTTP/1.0\r\n")) << request;
   EXPECT_EQ("upload body", request.substr(request.size() - 11));
-  EXPECT_NE(std::string::npos, ReadFile(home_ + "/logs.txt").find("\t" + dir_ + "/up.txt\t" + Link(server.port(), "/in/up.txt") + "\r\n"));
-  EXPECT_FALSE(std::filesystem::exists(home_ + "/logr.txt"));
+  const std::string log = ReadFile(home_ + "/logs.txt");
+  EXPECT_EQ("\t" + dir_ + "/up.txt\t" + Link(server.port(), "/in/up.txt") + "\r\n", log.substr(14)) << log;
 }
 
-TEST_F(CliJobs, ConfigPrintsAndSetsThroughTheCommitRules) {
+TEST_F(CliJobs, ConfigSetsThroughTheCommitRules) {
   EXPECT_EQ(0, Parcelo({"config", "CycleDownload", "2"}).exit_code);
-  EXPECT_EQ("2\n", Parcelo({"config", "cycledownload"}).out);
   EXPECT_NE(std::string::npos, Parcelo({"config"}).out.find("\nCycleDownload=2\n"));
-  const Outcome refused = Parcelo({"config", "DOWNLOAD", dir_ + "/missing"});
-  EXPECT_EQ(2, refused.exit_code);
-  EXPECT_NE(std::string::npos, refused.err.find("Download directory does not exist"));
+  EXPECT_EQ(2, Parcelo({"config", "DOWNLOAD", dir_ + "/missing"}).exit_code);
   EXPECT_EQ(2, Parcelo({"config", "CycleUpload", "two"}).exit_code);
-  EXPECT_EQ(home_ + "\n", Parcelo({"config", "DOWNLOAD"}).out);
+  EXPECT_EQ(home_ + "\n", Parcelo({"config", "download"}).out);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // A loopback HTTP server for the job tests: connection i reads one request
-// (header and announced body) and gets answer i: its first part at once, its
-// second part after Release() when it has one. Every wait is bounded; the
-// destructor releases, stops the thread and closes the listener.
+// (header and announced body), records it and gets answers[i]. Every wait is
+// bounded; the destructor stops the thread and closes the listener.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,10 +10,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,123 +21,8 @@
 
 namespace job_server {
 
-struct Answer {
-  std::string first;
-  std::string second;  // sent after Release(); empty: none
-};
-
-class Server {
- public:
-  explicit Server(std::vector<Answer> answers) : answers_(std::move(answers)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-    listen(listener_, 16);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~Server() {
-    Release();
-    stop_ = true;
-    thread_.join();
-    close(listener_);
-  }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
-
-  std::uint16_t port() const { return port_; }
-  void Release() {
-    std::lock_guard<std::mutex> hold(lock_);
-    released_ = true;
-    changed_.notify_all();
-  }
-  std::vector<std::string> Requests() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return requests_;
-  }
-
- private:
-  static constexpr int kWaitLimitMs = 10000;
-  static constexpr int kSliceMs = 20;
-
-  void Run() {
-    for (std::size_t next = 0; next < answers_.size() && !stop_;) {
-      pollfd entry{listener_, POLLIN, 0};
-      if (poll(&entry, 1, kSliceMs) <= 0) continue;
-      const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) continue;
-      Serve(connection, answers_[next++]);
-      close(connection);
-    }
-  }
-
-  void Serve(int connection, const Answer& answer) {
-    std::string request;
-    std::size_t end = std::string::npos;
-    while (end == std::string::npos || request.size() < end + 4 + BodyLength(request)) {
-      if (!Receive(connection, &request)) break;
-      end = request.find("\r\n\r\n");
-    }
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      requests_.push_back(request);
-    }
-    SendAll(connection, answer.first);
-    if (answer.second.empty()) return;
-    std::unique_lock<std::mutex> hold(lock_);
-    if (!changed_.wait_for(hold, std::chrono::milliseconds(kWaitLimitMs), [this] { return released_; })) return;
-    hold.unlock();
-    SendAll(connection, answer.second);
-  }
-
-  bool Receive(int connection, std::string* text) {
-    for (int waited = 0; waited < kWaitLimitMs && !stop_; waited += kSliceMs) {
-      pollfd entry{connection, POLLIN, 0};
-      if (poll(&entry, 1, kSliceMs) <= 0) continue;
-      char buffer[65536];
-      const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
-      if (got <= 0) return false;
-      text->append(buffer, static_cast<std::size_t>(got));
-      return true;
-    }
-    return false;
-  }
-
-  static std::size_t BodyLength(const std::string& request) {
-    const std::size_t at = request.find("Content-length: ");
-    return at == std::string::npos ? 0 : std::strtoul(request.c_str() + at + 16, nullptr, 10);
-  }
-
-  static void SendAll(int connection, const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t sent = send(connection, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (sent <= 0) return;
-      done += static_cast<std::size_t>(sent);
-    }
-  }
-
-  const std::vector<Answer> answers_;
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::mutex lock_;  // guards the fields below
-  std::condition_variable changed_;
-  bool released_ = false;
-  std::vector<std::string> requests_;
-  std::thread thread_;
-};
-
-// An answer of 200 with a body of the given bytes.
-inline Answer Ok(const std::string& body) {
-  return {"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, ""};
-}
-
-// A port on 127.0.0.1 that refuses connections: bound once, then closed.
-inline std::uint16_t RefusingPort() {
+// A socket bound to an ephemeral port of 127.0.0.1, whose number goes to *port.
+inline int BindLoopback(std::uint16_t* port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -146,8 +30,97 @@ inline std::uint16_t RefusingPort() {
   socklen_t size = sizeof address;
   bind(fd, reinterpret_cast<sockaddr*>(&address), size);
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
+  *port = ntohs(address.sin_port);
+  return fd;
 }
+
+// A port that refuses connections: bound once, then closed.
+inline std::uint16_t RefusingPort() {
+  std::uint16_t port = 0;
+  close(BindLoopback(&port));
+  return port;
+}
+
+inline std::string Link(std::uint16_t port, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+inline std::string Ok(const std::string& body) {
+  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// The header has ended and its announced body has come.
+inline bool Whole(const std::string& request) {
+  const std::size_t end = request.find("\r\n\r\n");
+  if (end == std::string::npos) return false;
+  const std::size_t at = request.find("Content-length: ");
+  const std::size_t body = at < end ? std::strtoul(request.c_str() + at + 16, nullptr, 10) : 0;
+  return request.size() >= end + 4 + body;
+}
+
+class Server {
+ public:
+  explicit Server(std::vector<std::string> answers) : answers_(std::move(answers)) {
+    listener_ = BindLoopback(&port_);
+    listen(listener_, 16);
+    thread_ = std::thread([this] {
+      for (std::size_t next = 0; next < answers_.size() && !stop_;) {
+        const int connection = Wait(listener_) ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (connection < 0) continue;
+        Serve(connection, answers_[next++]);
+        close(connection);
+      }
+    });
+  }
+  ~Server() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requests_;
+  }
+
+ private:
+  static bool Wait(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 20) > 0;
+  }
+
+  void Serve(int connection, const std::string& answer) {
+    std::string request;
+    char buffer[65536];
+    for (int slices = 0; slices < 500 && !stop_ && !Whole(request); ++slices) {
+      const ssize_t got = Wait(connection) ? recv(connection, buffer, sizeof buffer, 0) : -2;
+      if (got == 0 || got == -1) break;
+      if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
+    }
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      requests_.push_back(request);
+    }
+    for (std::size_t done = 0; done < answer.size();) {
+      const ssize_t sent = send(connection, answer.data() + done, answer.size() - done, MSG_NOSIGNAL);
+      if (sent <= 0) return;
+      done += static_cast<std::size_t>(sent);
+    }
+  }
+
+  const std::vector<std::string> answers_;
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;  // guards requests_
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
 
 }  // namespace job_server

@@ -2,14 +2,9 @@
 // columns and the log line, against loopback servers.
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,7 +14,6 @@
 #include "engine/progress.h"
 #include "engine/session.h"
 #include "engine/timeouts.h"
-#include "engine/translog.h"
 #include "native/job_server.h"
 #include "peers/recording_list.h"
 #include "platform/prompts.h"
@@ -30,44 +24,19 @@
 
 namespace {
 
-class MapStore : public settings::Store {
- public:
-  bool Read(const std::string& name, std::string* value) override {
-    auto found = values.find(name);
-    if (found == values.end()) return false;
-    *value = found->second;
-    return true;
-  }
-  bool Write(const std::string& name, const std::string& value) override {
-    values[name] = value;
-    return true;
-  }
-  std::map<std::string, std::string> values;
-};
+using job_server::Link;
+using job_server::ReadFile;
 
+// Only the walker shows boxes in these tests, on the test's thread.
 class BoxLog : public prompts::Sink {
  public:
   int Message(const std::string& text, const std::string& caption, unsigned style) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    boxes_.push_back(caption + ": " + text);
+    boxes.push_back(caption + ": " + text);
     return prompts::DefaultAnswer(style);
   }
   void Beep(unsigned) override {}
-  std::vector<std::string> Boxes() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return boxes_;
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> boxes_;
+  std::vector<std::string> boxes;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 class JobsTest : public ::testing::Test {
  protected:
@@ -76,41 +45,37 @@ class JobsTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     app::SetProgramDirectory(dir_);
-    settings::InstallStore(&store_);
+    settings::InstallStore(nullptr);
+    settings::SetStoreDirectory(dir_);  // settings.ini in the scratch directory
     settings::Load(dir_);
     tasklist::Install(&list_);
     prompts::SetSink(&boxes_);
     progress::InstallReporter(&jobs::ReportProgress);
-    translog::InstallWriter(&transfer_log::WriteLogLine);
     timeouts::Set(3000, 3000, 3000);
     app::SetCurrentMode(app::kReceiveMode);
-    app::ClearStopRequest();
   }
 
   void TearDown() override {
     for (const jobs::JobHandle& job : jobs_) EXPECT_TRUE(job->WaitUntilEnded(15000));
     timeouts::RestoreDefaults();
-    translog::InstallWriter(nullptr);
     progress::InstallReporter(nullptr);
     prompts::SetSink(nullptr);
     tasklist::Install(nullptr);
-    settings::InstallStore(nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
 
   void UseSetting(const std::string& name, const std::string& value) {
-    store_.values[name] = value;
+    settings::WriteText(name, value);
     settings::Load(dir_);
   }
 
-  // Writes a task of one entry per URL (local files a0, a1, ... in the
-  // scratch directory), makes it current and loads it.
+  // A task of one entry per URL, local files a0, a1, ...; made current and loaded.
   std::string UseTask(const std::string& name, const std::vector<std::string>& urls) {
     const std::string path = dir_ + "/" + name;
     std::ofstream out(path, std::ios::binary);
     for (std::size_t i = 0; i < urls.size(); ++i) {
-      out << "03/14/26 09:00\t" << Local(i) << "\tAwaiting_command\t" << urls[i] << "\r\n";
+      out << "03/14/26 09:00\t" << dir_ << "/a" << i << "\tAwaiting_command\t" << urls[i] << "\r\n";
     }
     out.close();
     app::SetCurrentTaskPath(path);
@@ -118,25 +83,18 @@ class JobsTest : public ::testing::Test {
     return path;
   }
 
-  std::string Local(std::size_t i) const { return dir_ + "/a" + std::to_string(i); }
-
-  jobs::JobHandle Receive() {
-    jobs_.push_back(jobs::StartReceiveJob(std::string()));
+  jobs::JobHandle Start(bool send = false) {
+    jobs_.push_back(send ? jobs::StartSendJob(std::string()) : jobs::StartReceiveJob(std::string()));
     return jobs_.back();
   }
 
-  std::string Cell(int row, int column) { return list_.GetCell(row, column); }
+  std::string Status(int row) { return list_.GetCell(row, tasklist::kStatus); }
 
   std::string dir_;
-  MapStore store_;
   peers::RecordingList list_;
   BoxLog boxes_;
   std::vector<jobs::JobHandle> jobs_;
 };
-
-std::string Link(std::uint16_t port, const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(port) + path;
-}
 
 TEST_F(JobsTest, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
   const std::uint16_t refused = job_server::RefusingPort();
@@ -144,9 +102,7 @@ TEST_F(JobsTest, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape)
   struct Case {
     const char* name;
     std::vector<std::string> urls;
-    std::vector<int> selected;
-    std::vector<int> started;
-    std::vector<int> bad;
+    std::vector<int> selected, started, bad;
     bool stopped;
     const char* firewall;
   } cases[] = {
@@ -163,53 +119,41 @@ TEST_F(JobsTest, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape)
     UseSetting("Firewall", c.firewall);
     UseTask("Default.rcv", c.urls);
     for (int row : c.selected) list_.SetSelected(row, true);
-    const jobs::JobHandle job = Receive();
+    const jobs::JobHandle job = Start();
     EXPECT_EQ(c.started, job->StartedRows());
     EXPECT_EQ(c.bad, job->BadLinkRows());
     EXPECT_EQ(c.stopped, job->WalkStopped());
     ASSERT_TRUE(job->WaitUntilEnded(15000));
-    for (int row : c.bad) EXPECT_EQ("Bad link", Cell(row, tasklist::kStatus));
-    for (int row : c.started) EXPECT_NE("Awaiting command", Cell(row, tasklist::kStatus));
+    for (int row : c.bad) EXPECT_EQ("Bad link", Status(row));
+    for (int row : c.started) EXPECT_NE("Awaiting command", Status(row));
   }
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_TRUE(boxes_.boxes.empty());
 }
 
-TEST_F(JobsTest, SendJobSwitchesModeShowsBadLinkInABoxAndRefusesAnEmptyTask) {
-  // No Default.snd yet: the mode change loads an empty task.
-  jobs_.push_back(jobs::StartSendJob(std::string()));
-  EXPECT_TRUE(jobs_.back()->Empty());
-  EXPECT_EQ(app::kSendMode, app::CurrentMode());
-  EXPECT_EQ(app::DefaultTaskPath(app::kSendMode), app::CurrentTaskPath());
-
+TEST_F(JobsTest, ASendJobShowsABadLinkInABoxAndLeavesTheRow) {
+  app::SetCurrentMode(app::kSendMode);
   UseTask("Default.snd", {"gopher://h/f"});
-  jobs_.push_back(jobs::StartSendJob(std::string()));
-  EXPECT_EQ(std::vector<int>{0}, jobs_.back()->BadLinkRows());
-  EXPECT_EQ("Awaiting command", Cell(0, tasklist::kStatus));
-  EXPECT_EQ((std::vector<std::string>{"Message: " + std::string(jobs::kNothingToSend), "error: Bad link"}),
-            boxes_.Boxes());
+  EXPECT_EQ(std::vector<int>{0}, Start(true)->BadLinkRows());
+  EXPECT_EQ("Awaiting command", Status(0));
+  EXPECT_EQ(std::vector<std::string>{"error: Bad link"}, boxes_.boxes);
 }
 
-TEST_F(JobsTest, AFailingEntryIsTriedCycleDownloadPlusOneTimes) {
+TEST_F(JobsTest, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   UseSetting("CycleDownload", "2");
-  UseTask("Default.rcv", {Link(job_server::RefusingPort(), "/f")});
-  const jobs::JobHandle job = Receive();
+  job_server::Server server({"HTTP/1.0 302 Found\r\nLocation: /moved\r\n\r\n"});
+  const std::string task =
+      UseTask("Default.rcv", {Link(job_server::RefusingPort(), "/f"), Link(server.port(), "/f")});
+  const jobs::JobHandle job = Start();
   ASSERT_TRUE(job->WaitUntilEnded(15000));
+
   const std::vector<std::string> statuses = list_.Statuses(0);
   EXPECT_EQ(3, std::count(statuses.begin(), statuses.end(), "Failed to connect"));
   EXPECT_EQ("Failed to connect", statuses.back());
   int result = 0;
   ASSERT_TRUE(job->ResultOf(0, &result));
   EXPECT_LT(result, 0);
-}
 
-TEST_F(JobsTest, ARedirectEndsTheWorkerAfterItsFirstAttempt) {
-  UseSetting("CycleDownload", "2");
-  job_server::Server server(std::vector<job_server::Answer>{{"HTTP/1.0 302 Found\r\nLocation: /moved\r\n\r\n", ""}});
-  const std::string task = UseTask("Default.rcv", {Link(server.port(), "/f")});
-  const jobs::JobHandle job = Receive();
-  ASSERT_TRUE(job->WaitUntilEnded(15000));
-  int result = 0;
-  ASSERT_TRUE(job->ResultOf(0, &result));
+  ASSERT_TRUE(job->ResultOf(1, &result));
   EXPECT_EQ(session::kRedirected, result);
   EXPECT_EQ(1u, server.Requests().size());
   EXPECT_NE(std::string::npos, ReadFile(task).find(Link(server.port(), "/moved")));
@@ -220,10 +164,7 @@ TEST(JobProgress, ColumnsFollowTheRateOfThisAttempt) {
   struct Case {
     std::uint64_t done, total, resumed;
     std::uint32_t elapsed_ms;
-    const char* status;
-    const char* bytes;
-    const char* time;
-    const char* rate;
+    const char *status, *bytes, *time, *rate;
   } cases[] = {
       {10240, 10240, 0, 10000, "Percent=100", "Totalbyte 10240 / 10240", "00:00:10:00:00:00", "1024"},
       {500, 10240, 0, 999, "Percent=4", "Totalbyte 500 / 10240", "", "0"},
@@ -246,48 +187,28 @@ TEST(JobProgress, ColumnsFollowTheRateOfThisAttempt) {
   EXPECT_EQ("100:00:59", jobs::FormatDuration(360059999));
 }
 
-TEST_F(JobsTest, LogLinesGoToTheLogOfTheirDirection) {
-  EXPECT_EQ("03/04/26 05:06\tC:\\Down\\a.zip\tftp://joe:******@h/a.zip\r\n",
-            transfer_log::LogLine({2026, 3, 4, 5, 6, 7}, "C:\\Down\\a.zip", "ftp://joe:******@h/a.zip"));
-  session::Context upload;
-  upload.mode = session::kSend;
-  upload.entry_local_file = "/up/b.txt";
-  upload.entry_url = "ftp://h/in/b.txt";
-  transfer_log::WriteLogLine(upload);
-  transfer_log::WriteLogLine(upload);
-  const std::string tail = "\t/up/b.txt\tftp://h/in/b.txt\r\n";
-  const std::string log = ReadFile(dir_ + "/logs.txt");
-  ASSERT_EQ(2 * (14 + tail.size()), log.size()) << log;
-  EXPECT_EQ(tail, log.substr(14, tail.size()));
-  EXPECT_EQ(tail, log.substr(28 + tail.size()));
-  EXPECT_FALSE(std::filesystem::exists(dir_ + "/logr.txt"));
-}
-
-TEST_F(JobsTest, AfterATaskSwitchTheTransferGoesOnUnseenAndIsStillLogged) {
-  // The pump reports whole blocks: the first part holds several.
-  const std::string first(200000, 'x'), second(100000, 'y');
-  const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 300000\r\n\r\n";
-  job_server::Server server(std::vector<job_server::Answer>{{header + first, second}});
-  UseTask("Default.rcv", {Link(server.port(), "/pub/f.bin")});
-  const jobs::JobHandle job = Receive();
-  for (int waited = 0; waited < 10000 && Cell(0, tasklist::kBytes).empty(); waited += 10) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_NE(std::string::npos, Cell(0, tasklist::kBytes).find(" / 300000"));
-  EXPECT_EQ(0u, Cell(0, tasklist::kStatus).find("Percent="));
+TEST_F(JobsTest, AfterATaskSwitchReportsStopButTheLogLineNamesTheWorkersEntry) {
+  const std::string task = UseTask("Default.rcv", {"ftp://joe:secret@h/a.zip"});
+  session::Context context;
+  context.task_path = task;
+  context.bytes_done = context.total_size = 10;
+  context.entry_local_file = "C:\\Down\\a.zip";
+  context.entry_url = "ftp://joe:******@h/a.zip";
+  progress::ReportProgress(context);
+  EXPECT_EQ("Percent=100", Status(0));
 
   UseTask("Other.rcv", {"http://h/other"});
-  server.Release();
-  ASSERT_TRUE(job->WaitUntilEnded(15000));
-  int result = -1;
-  ASSERT_TRUE(job->ResultOf(0, &result));
-  EXPECT_EQ(0, result);
-  EXPECT_TRUE(ReadFile(Local(0)) == first + second);
-  EXPECT_EQ("Awaiting command", Cell(0, tasklist::kStatus));
-  EXPECT_EQ("", Cell(0, tasklist::kBytes));
-  const std::string log = ReadFile(dir_ + "/logr.txt");
-  ASSERT_EQ(14u + 1 + Local(0).size() + 1 + Link(server.port(), "/pub/f.bin").size() + 2, log.size()) << log;
-  EXPECT_EQ("\t" + Local(0) + "\t" + Link(server.port(), "/pub/f.bin") + "\r\n", log.substr(14));
+  progress::ReportProgress(context);
+  EXPECT_EQ("Awaiting command", Status(0));
+  transfer_log::WriteLogLine(context);
+  context.mode = session::kSend;
+  transfer_log::WriteLogLine(context);
+  for (const char* log : {"/logr.txt", "/logs.txt"}) {
+    const std::string line = ReadFile(dir_ + log);
+    ASSERT_EQ(14u, line.find('\t')) << line;  // "MM/DD/YY HH:MM"
+    EXPECT_EQ("\tC:\\Down\\a.zip\tftp://joe:******@h/a.zip\r\n", line.substr(14));
+  }
+  EXPECT_EQ("03/04/26 05:06\tf\tu\r\n", transfer_log::LogLine({2026, 3, 4, 5, 6, 7}, "f", "u"));
 }
 
 }  // namespace

@@ -26,12 +26,11 @@ using harness::WriteFile;
 
 namespace {
 
-// Answers `count` connections on 127.0.0.1, one after the other: reads the
+// Answers `count` connections on 127.0.0.1 one after the other: reads the
 // request header, sends answer, closes. Every wait is bounded.
 class LoopbackServer {
  public:
   LoopbackServer(int count, std::string answer) : answer_(std::move(answer)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -40,7 +39,20 @@ class LoopbackServer {
     listen(listener_, 8);
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this, count] { Run(count); });
+    thread_ = std::thread([this, count] {
+      for (int served = 0; served < count && Readable(listener_); ++served) {
+        SOCKET connection = accept(listener_, nullptr, nullptr);
+        std::string request;
+        char buffer[4096];
+        int got = 1;
+        while (request.find("\r\n\r\n") == std::string::npos && got > 0 && Readable(connection)) {
+          got = recv(connection, buffer, sizeof buffer, 0);
+          if (got > 0) request.append(buffer, got);
+        }
+        send(connection, answer_.data(), static_cast<int>(answer_.size()), 0);
+        closesocket(connection);
+      }
+    });
   }
   ~LoopbackServer() {
     closesocket(listener_);  // ends a pending select
@@ -49,22 +61,6 @@ class LoopbackServer {
   int port() const { return port_; }
 
  private:
-  void Run(int count) {
-    for (int served = 0; served < count; ++served) {
-      if (!Readable(listener_)) return;
-      SOCKET connection = accept(listener_, nullptr, nullptr);
-      if (connection == INVALID_SOCKET) return;
-      std::string request;
-      char buffer[4096];
-      while (request.find("\r\n\r\n") == std::string::npos && Readable(connection)) {
-        int got = recv(connection, buffer, sizeof buffer, 0);
-        if (got <= 0) break;
-        request.append(buffer, got);
-      }
-      send(connection, answer_.data(), static_cast<int>(answer_.size()), 0);
-      closesocket(connection);
-    }
-  }
   static bool Readable(SOCKET s) {
     fd_set set;
     FD_ZERO(&set);
@@ -74,7 +70,7 @@ class LoopbackServer {
   }
 
   const std::string answer_;
-  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET listener_ = socket(AF_INET, SOCK_STREAM, 0);
   int port_ = 0;
   std::thread thread_;
 };
