@@ -1,13 +1,17 @@
-// Doubles for the settings tests: a store with registry semantics that logs
-// every call, a prompts sink that records the boxes, and a scratch directory.
+// Doubles shared by the settings, transfer and task tests: a settings store
+// that logs every call, a prompts sink that records the boxes, a scratch
+// directory and whole-file helpers.
 #pragma once
 
 #include <stdlib.h>
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,50 +21,38 @@
 
 namespace settings_fixtures {
 
+// Value names compare without regard to case, as in the registry. Workers
+// read the store (the FTP login reads email), hence the lock.
 class RecordingStore : public settings::Store {
  public:
   bool Read(const std::string& name, std::string* value) override {
     std::lock_guard<std::mutex> hold(lock_);
     reads_.push_back(name);
     auto found = values_.find(Key(name));
-    if (found == values_.end()) return false;
-    *value = found->second;
-    return true;
+    if (found != values_.end()) *value = found->second;
+    return found != values_.end();
   }
-
   bool Write(const std::string& name, const std::string& value) override {
     std::lock_guard<std::mutex> hold(lock_);
     writes_.emplace_back(name, value);
     values_[Key(name)] = value;
     return true;
   }
-
   // Seeds a value without logging it.
   void Put(const std::string& name, const std::string& value) {
     std::lock_guard<std::mutex> hold(lock_);
     values_[Key(name)] = value;
   }
-
-  std::map<std::string, std::string> Values() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return values_;
-  }
-  std::vector<std::string> Reads() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return reads_;
-  }
-  std::vector<std::pair<std::string, std::string>> Writes() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return writes_;
-  }
-  void ClearLog() {
-    std::lock_guard<std::mutex> hold(lock_);
-    reads_.clear();
-    writes_.clear();
-  }
+  using Log = std::vector<std::pair<std::string, std::string>>;  // name, value
+  std::vector<std::string> Reads() { return Copy(reads_); }
+  Log Writes() { return Copy(writes_); }
 
  private:
-  // Value names are compared without regard to case, as in the registry.
+  template <typename T>
+  T Copy(const T& field) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return field;
+  }
   static std::string Key(std::string name) {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return name;
@@ -69,47 +61,55 @@ class RecordingStore : public settings::Store {
   std::mutex lock_;
   std::map<std::string, std::string> values_;
   std::vector<std::string> reads_;
-  std::vector<std::pair<std::string, std::string>> writes_;
+  Log writes_;
 };
 
-struct ShownBox {
-  std::string text;
-  std::string caption;
-  unsigned style;
-};
+inline std::string Box(const std::string& caption, const std::string& text, unsigned style) {
+  return caption + ": " + text + " (style " + std::to_string(style) + ")";
+}
 
+// Records each box as Box(caption, text, style) and gives it the default answer.
 class RecordingSink : public prompts::Sink {
  public:
   int Message(const std::string& text, const std::string& caption, unsigned style) override {
-    shown.push_back({text, caption, style});
+    shown.push_back(Box(caption, text, style));
     return prompts::DefaultAnswer(style);
   }
-  void Beep(unsigned) override { ++beeps; }
-
-  std::vector<ShownBox> shown;
-  int beeps = 0;
+  void Beep(unsigned) override {}
+  std::vector<std::string> shown;
 };
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
+// A fresh directory, removed with everything in it at the end of the test.
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parcelo-settings-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
+  ScratchDir() : path_((std::filesystem::temp_directory_path() / "parcelo-test-XXXXXX").string()) {
+    if (!mkdtemp(path_.data())) throw std::runtime_error("cannot make " + path_);
   }
   ~ScratchDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path_, ignored);
   }
   ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
   const std::string& path() const { return path_; }
   std::string Join(const std::string& name) const { return path_ + "/" + name; }
+  // The names in the directory, to catch stray temporary files.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
+    return names;
+  }
 
  private:
   std::string path_;
 };
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
 
 }  // namespace settings_fixtures
