@@ -212,17 +212,22 @@ BodyEnd PumpToFile(Context& context, net::Socket& data, fileio::File& file, std:
     }
     long got =
         data.Receive(context.data.data() + filled, kBlockSize - filled, kStopSliceMs, error);
-    if (got < 0 && *error == net::kTimedOut &&
-        clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs())) {
-      continue;
+    bool quiet = got < 0 && *error == net::kTimedOut;
+    if (quiet && clock_seam::TickCount() - quiet_since >= static_cast<std::uint32_t>(timeouts::DataMs())) {
+      quiet = false;  // stalled: a receive error
     }
-    if (got < 1) {
+    if (!quiet && got < 1) {
       if (!WriteBlock(context, file, filled)) return kAbandoned;
       return got == 0 ? kEndOfStream : kReceiveError;
     }
-    quiet_since = clock_seam::TickCount();
-    filled += static_cast<std::size_t>(got);
-    if (filled == kBlockSize) {
+    if (got > 0) {
+      quiet_since = clock_seam::TickCount();
+      filled += static_cast<std::size_t>(got);
+    }
+    // Full blocks on a fast link; on a slow one what has arrived is written
+    // once a report is due, so its progress still moves.
+    bool report_due = clock_seam::TickCount() - context.last_report_tick >= kReportIntervalMs;
+    if (filled == kBlockSize || (filled > 0 && report_due)) {
       if (!WriteBlock(context, file, filled)) return kAbandoned;
       filled = 0;
       ReportProgressThrottled(context, false);
