@@ -99,8 +99,9 @@ void PrintHelp(std::FILE* out) {
                "else ~/.local/share/parcelo; it is created when missing and holds the\n"
                "task files, logs and settings.ini (DOWNLOAD defaults to it).\n"
                "\n"
-               "Exit status: 0 done, 1 a file or directory could not be written or a\n"
-               "transfer failed, 2 some input was refused (the rest was done).\n");
+               "Exit status: 0 done; 1 a file or directory could not be written, or a\n"
+               "transfer failed or was refused as a bad link; 2 bad usage, an empty\n"
+               "task, or some input was refused (the rest was done).\n");
 }
 
 const Command* FindCommand(const std::string& name) {

@@ -78,14 +78,16 @@ void WaitForJob(const jobs::Job& job) {
   live.Erase();
 }
 
-// Exit status: 1 when a started row failed, else 2 when a row was refused
-// (a bad link, or a malformed escape that stopped the walk), else 0.
+// Exit status: 0 when every started row ended "Done" or in a followed
+// redirect and nothing was refused, else 1.
 int Outcome(const jobs::Job& job) {
   for (int row : job.StartedRows()) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
   }
-  return job.BadLinkRows().empty() && !job.WalkStopped() ? kExitOk : kExitRefused;
+  // A row marked "Bad link", or a walk stopped by a malformed escape, fails the
+  // job too; 2 is kept for bad usage and an empty task.
+  return job.BadLinkRows().empty() && !job.WalkStopped() ? kExitOk : kExitFailed;
 }
 
 // Marks the given rows selected (none given: no selection, so all rows run).
