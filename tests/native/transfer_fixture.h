@@ -1,18 +1,12 @@
-// Shared set-up of the transfer tests: settings from an in-memory store, a
-// recording task list with two rows, recorded message boxes, recorded
-// progress reports and log calls, short time-outs, and a scratch directory.
+// Shared set-up of the transfer tests: settings from a recording store, a
+// recording task list with two rows, recorded message boxes, progress reports
+// and log calls, short time-outs, and a scratch directory (dir_).
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,6 +26,8 @@
 
 namespace transfer_fixture {
 
+using Hold = std::lock_guard<std::mutex>;
+
 struct Box {
   std::string text;
   std::string caption;
@@ -41,27 +37,26 @@ struct Box {
 class BoxRecorder : public prompts::Sink {
  public:
   int Message(const std::string& text, const std::string& caption, unsigned style) override {
-    std::lock_guard<std::mutex> hold(lock_);
+    Hold hold(lock_);
     boxes_.push_back({text, caption, style});
     return prompts::DefaultAnswer(style);
   }
   void Beep(unsigned) override {}
-  std::vector<Box> Boxes() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return boxes_;
-  }
+  std::vector<Box> Boxes() { Hold hold(lock_); return boxes_; }
+  void Clear() { Hold hold(lock_); boxes_.clear(); }
 
  private:
   std::mutex lock_;
   std::vector<Box> boxes_;
 };
 
-// What the pumps told the job layer, per row.
 struct Report {
   std::uint64_t bytes_done;
   std::uint64_t total_size;
 };
 
+// What the pumps told the job layer, per row: progress reports, and the bytes
+// done at each log call.
 class HookRecorder {
  public:
   static HookRecorder& Instance() {
@@ -69,29 +64,16 @@ class HookRecorder {
     return recorder;
   }
   static void OnProgress(const session::Context& context) {
-    HookRecorder& self = Instance();
-    std::lock_guard<std::mutex> hold(self.lock_);
-    self.reports_[context.Row()].push_back({context.bytes_done, context.total_size});
+    Hold hold(Instance().lock_);
+    Instance().reports_[context.Row()].push_back({context.bytes_done, context.total_size});
   }
   static void OnLog(const session::Context& context) {
-    HookRecorder& self = Instance();
-    std::lock_guard<std::mutex> hold(self.lock_);
-    self.logs_[context.Row()].push_back(context.bytes_done);
+    Hold hold(Instance().lock_);
+    Instance().logs_[context.Row()].push_back(context.bytes_done);
   }
-  void Clear() {
-    std::lock_guard<std::mutex> hold(lock_);
-    reports_.clear();
-    logs_.clear();
-  }
-  std::vector<Report> Reports(int row) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return reports_[row];
-  }
-  // Bytes done at each log call of the row.
-  std::vector<std::uint64_t> Logs(int row) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return logs_[row];
-  }
+  void Clear() { Hold hold(lock_); reports_.clear(); logs_.clear(); }
+  std::vector<Report> Reports(int row) { Hold hold(lock_); return reports_[row]; }
+  std::vector<std::uint64_t> Logs(int row) { Hold hold(lock_); return logs_[row]; }
 
  private:
   std::mutex lock_;
@@ -99,25 +81,15 @@ class HookRecorder {
   std::map<int, std::vector<std::uint64_t>> logs_;
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using settings_fixtures::ReadFile;
+using settings_fixtures::WriteFile;
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-// Bytes that differ from position to position, so a shifted or repeated block
-// shows up in a comparison.
+// Bytes that differ from position to position, so that a shifted or repeated
+// block shows up in a comparison.
 inline std::string Pattern(std::size_t size, unsigned seed = 1) {
   std::string bytes(size, '\0');
   std::uint32_t state = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 16);
-  }
+  for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 16);
   return bytes;
 }
 
@@ -127,14 +99,13 @@ inline bool Glob(const std::string& pattern, const std::string& text) {
   std::size_t star = pattern.find('*');
   if (star == std::string::npos) return pattern == text;
   if (text.compare(0, star, pattern, 0, star) != 0) return false;
-  std::string rest = pattern.substr(star + 1);
   for (std::size_t from = star; from <= text.size(); ++from) {
-    if (Glob(rest, text.substr(from))) return true;
+    if (Glob(pattern.substr(star + 1), text.substr(from))) return true;
   }
   return false;
 }
 
-// Compares texts one by one with Glob.
+// Compares texts one by one with Glob; on a difference, lists both.
 inline ::testing::AssertionResult Matches(const std::vector<std::string>& expected,
                                           const std::vector<std::string>& actual) {
   bool same = expected.size() == actual.size();
@@ -152,13 +123,8 @@ class TransferTest : public ::testing::Test {
   static constexpr const char* kTask = "/tasks/Default.rcv";
 
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "parcelo-transfer-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     settings::InstallStore(&store_);
-    store_.Put("email", "someone@example.org");
-    settings::Load(dir_);
+    UseSetting("email", "someone@example.org");
     tasklist::Install(&list_);
     list_.InsertRow(0, "first");
     list_.InsertRow(1, "second");
@@ -180,8 +146,6 @@ class TransferTest : public ::testing::Test {
     tasklist::Install(nullptr);
     settings::InstallStore(nullptr);
     app::ClearStopRequest();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // Sets a stored value and reloads the live settings.
@@ -203,7 +167,8 @@ class TransferTest : public ::testing::Test {
     return params;
   }
 
-  std::string dir_;
+  settings_fixtures::ScratchDir scratch_;
+  std::string dir_ = scratch_.path();
   settings_fixtures::RecordingStore store_;
   peers::RecordingList list_;
   BoxRecorder boxes_;
