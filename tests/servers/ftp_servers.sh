@@ -10,38 +10,11 @@ set -u
 build=${1:?usage: ftp_servers.sh <native build directory>}
 tests_bin="$build/parcelo_tests"
 [ -x "$tests_bin" ] || { echo "no $tests_bin"; exit 1; }
-python=/usr/bin/python3
 command -v vsftpd >/dev/null || { echo "vsftpd is missing (scripts/bootstrap installs it)"; exit 1; }
-"$python" -c 'import pyftpdlib' 2>/dev/null || { echo "python3-pyftpdlib is missing"; exit 1; }
+/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || { echo "python3-pyftpdlib is missing"; exit 1; }
 
-work=$(mktemp -d /tmp/parcelo-ftp-servers.XXXXXX)
-pids=()
-stop_servers() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap stop_servers EXIT
-
-free_port() {
-  "$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
-
-wait_listening() {
-  local port=$1 i
-  for i in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "nothing listens on 127.0.0.1:$port"
-  return 1
-}
+work_prefix=parcelo-ftp-servers
+. "$(dirname "$0")/common.bash"
 
 # --- vsftpd: anonymous, uploads into incoming/ ---
 vs_root="$work/vsftpd/root"

@@ -11,41 +11,14 @@ set -u
 build=${1:?usage: http_servers.sh <native build directory>}
 tests_bin="$build/parcelo_tests"
 [ -x "$tests_bin" ] || { echo "no $tests_bin"; exit 1; }
-python=/usr/bin/python3
 for tool in nginx squid vsftpd openssl; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/bootstrap installs it)"; exit 1; }
 done
 
-work=$(mktemp -d /tmp/parcelo-http-servers.XXXXXX)
+work_prefix=parcelo-http-servers
+. "$(dirname "$0")/common.bash"
 # squid drops to its own user, which must reach its directory.
 chmod 755 "$work"
-pids=()
-stop_servers() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap stop_servers EXIT
-
-free_port() {
-  "$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
-
-wait_listening() {
-  local port=$1 i
-  for i in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "nothing listens on 127.0.0.1:$port"
-  return 1
-}
 
 # --- nginx: one process (no master, so no change of user), all paths in $work ---
 www="$work/www"
