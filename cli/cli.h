@@ -39,6 +39,10 @@ std::string ProgramDirectoryFromEnvironment();
 // Makes path absolute against the current directory.
 std::string Absolute(const std::string& path);
 
+// Parses text and adds its entry to the current task, as a dropped link would.
+// False after saying why ("Bad link: ..." or the entry's own refusal).
+bool AddLink(const std::string& text);
+
 // Makes path the current task, in the mode its extension names (.snd: send
 // mode, else receive mode), and loads it into the task list.
 void OpenTask(const std::string& path);

@@ -163,18 +163,8 @@ int RunAddUploads(const Invocation& invocation) {
       result = kExitRefused;
       continue;
     }
-    const std::string text = destination + fs::BaseName(file);
-    url::Record record;
-    std::string display;
-    std::string stored;
-    if (url::Parse(text, &record, &display, &stored) != 0) {
-      std::fprintf(stderr, "Bad link: %s\n", text.c_str());
-      result = kExitRefused;
-      continue;
-    }
     app::SetLocalDirectory(fs::DirectoryOf(file));
-    // AddEntry has shown its own reason through the prompts port.
-    if (entries::AddEntry(display, record.path, stored) != 0) result = kExitRefused;
+    if (!AddLink(destination + fs::BaseName(file))) result = kExitRefused;
   }
   return result;
 }

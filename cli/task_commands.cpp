@@ -10,6 +10,18 @@
 
 namespace cli {
 
+bool AddLink(const std::string& text) {
+  url::Record record;
+  std::string display;
+  std::string stored;
+  if (url::Parse(text, &record, &display, &stored) != 0) {
+    std::fprintf(stderr, "Bad link: %s\n", text.c_str());
+    return false;
+  }
+  // AddEntry has shown its own reason through the prompts port.
+  return entries::AddEntry(display, record.path, stored) == 0;
+}
+
 bool ReadRow(const std::string& text, int row_count, int* row) {
   if (text.empty() || text.size() > 9) return false;
   int value = 0;
@@ -37,16 +49,7 @@ int RunAdd(const Invocation& invocation) {
   }
   int result = kExitOk;
   for (const std::string& text : invocation.arguments) {
-    url::Record record;
-    std::string display;
-    std::string stored;
-    if (url::Parse(text, &record, &display, &stored) != 0) {
-      std::fprintf(stderr, "Bad link: %s\n", text.c_str());
-      result = kExitRefused;
-      continue;
-    }
-    // AddEntry has shown its own reason through the prompts port.
-    if (entries::AddEntry(display, record.path, stored) != 0) result = kExitRefused;
+    if (!AddLink(text)) result = kExitRefused;
   }
   return result;
 }
