@@ -32,3 +32,7 @@ target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell gtest)
 target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 add_test(NAME win32_unit COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
 set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
+
+# Responsiveness probe of bench/run: drives a running parcelo32.exe from outside.
+add_executable(bench_probe bench/win32_probe.cpp)
+target_link_libraries(bench_probe PRIVATE user32)
