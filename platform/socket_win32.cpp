@@ -182,7 +182,12 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
   DWORD start = clock_seam::TickCount();
   int size = capacity > 0x40000000u ? 0x40000000 : static_cast<int>(capacity);
   for (;;) {
-    int ready = WaitFor(s, kWaitRead, Remaining(start, timeout_ms));
+    // Bytes already waiting need no wait: under Wine every select is a round
+    // trip to its server, which a bulk transfer would make once per block.
+    u_long waiting = 0;
+    int ready = ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0
+                    ? 1
+                    : WaitFor(s, kWaitRead, Remaining(start, timeout_ms));
     if (ready == 0) {
       *error = kTimedOut;
       return -1;
