@@ -1,6 +1,6 @@
-// Doubles shared by the settings, transfer and task tests: a settings store
-// that logs every call, a prompts sink that records the boxes, a scratch
-// directory and whole-file helpers.
+// Doubles shared by the native tests: a settings store that logs every call, a
+// prompts sink that records the boxes, a scratch directory and whole-file
+// helpers.
 #pragma once
 
 #include <stdlib.h>
@@ -13,7 +13,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/prompts.h"
@@ -21,38 +20,32 @@
 
 namespace settings_fixtures {
 
+using Hold = std::lock_guard<std::mutex>;
+
 // Value names compare without regard to case, as in the registry. Workers
 // read the store (the FTP login reads email), hence the lock.
 class RecordingStore : public settings::Store {
  public:
   bool Read(const std::string& name, std::string* value) override {
-    std::lock_guard<std::mutex> hold(lock_);
+    Hold hold(lock_);
     reads_.push_back(name);
     auto found = values_.find(Key(name));
     if (found != values_.end()) *value = found->second;
     return found != values_.end();
   }
   bool Write(const std::string& name, const std::string& value) override {
-    std::lock_guard<std::mutex> hold(lock_);
+    Put(name, value);
+    Hold hold(lock_);
     writes_.emplace_back(name, value);
-    values_[Key(name)] = value;
     return true;
   }
   // Seeds a value without logging it.
-  void Put(const std::string& name, const std::string& value) {
-    std::lock_guard<std::mutex> hold(lock_);
-    values_[Key(name)] = value;
-  }
+  void Put(const std::string& name, const std::string& value) { Hold hold(lock_); values_[Key(name)] = value; }
   using Log = std::vector<std::pair<std::string, std::string>>;  // name, value
-  std::vector<std::string> Reads() { return Copy(reads_); }
-  Log Writes() { return Copy(writes_); }
+  std::vector<std::string> Reads() { Hold hold(lock_); return reads_; }
+  Log Writes() { Hold hold(lock_); return writes_; }
 
  private:
-  template <typename T>
-  T Copy(const T& field) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return field;
-  }
   static std::string Key(std::string name) {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return name;
@@ -68,15 +61,25 @@ inline std::string Box(const std::string& caption, const std::string& text, unsi
   return caption + ": " + text + " (style " + std::to_string(style) + ")";
 }
 
-// Records each box as Box(caption, text, style) and gives it the default answer.
+// Records each box and gives it the default answer. Workers show boxes too:
+// they read them through Boxes(); single-threaded tests read shown directly.
 class RecordingSink : public prompts::Sink {
  public:
+  struct Shown { std::string text, caption; };
   int Message(const std::string& text, const std::string& caption, unsigned style) override {
+    Hold hold(lock_);
+    boxes_.push_back({text, caption});
     shown.push_back(Box(caption, text, style));
     return prompts::DefaultAnswer(style);
   }
   void Beep(unsigned) override {}
-  std::vector<std::string> shown;
+  std::vector<Shown> Boxes() { Hold hold(lock_); return boxes_; }
+  void Clear() { Hold hold(lock_); boxes_.clear(); shown.clear(); }
+  std::vector<std::string> shown;  // Box(caption, text, style) of each
+
+ private:
+  std::mutex lock_;
+  std::vector<Shown> boxes_;
 };
 
 // A fresh directory, removed with everything in it at the end of the test.

@@ -34,10 +34,12 @@ struct TaskEnvironment {
     app::SetProgramDirectory("");
     app::SetCurrentMode(app::kReceiveMode);
   }
-  void SetDownload(const std::string& directory) {
-    store.Put("DOWNLOAD", directory);
+  // Stores a value and reloads the live settings.
+  void Use(const std::string& name, const std::string& value) {
+    store.Put(name, value);
     settings::Load(dir.path());
   }
+  void SetDownload(const std::string& directory) { Use("DOWNLOAD", directory); }
 
   settings_fixtures::ScratchDir dir;
   settings_fixtures::RecordingSink sink;

@@ -1,68 +1,30 @@
-// Shared set-up of the transfer tests: settings from a recording store, a
-// recording task list with two rows, recorded message boxes, progress reports
-// and log calls, short time-outs, and a scratch directory (dir_).
+// Shared set-up of the transfer tests: the task environment (a recording
+// settings store and prompts sink, a scratch directory dir_), a recording task
+// list with two rows, recorded progress reports and log calls, short time-outs.
 #pragma once
-
-#include <cstdint>
-#include <map>
-#include <mutex>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "engine/appstate.h"
 #include "engine/progress.h"
 #include "engine/session.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
 #include "engine/url.h"
+#include "native/task_fixtures.h"
 #include "peers/recording_list.h"
-#include "settings_fixtures.h"
-#include "platform/prompts.h"
-#include "platform/tasklist.h"
-#include "settings/settings.h"
-#include "settings/store.h"
 
 namespace transfer_fixture {
 
-using Hold = std::lock_guard<std::mutex>;
-
-struct Box {
-  std::string text;
-  std::string caption;
-  unsigned style;
-};
-
-class BoxRecorder : public prompts::Sink {
- public:
-  int Message(const std::string& text, const std::string& caption, unsigned style) override {
-    Hold hold(lock_);
-    boxes_.push_back({text, caption, style});
-    return prompts::DefaultAnswer(style);
-  }
-  void Beep(unsigned) override {}
-  std::vector<Box> Boxes() { Hold hold(lock_); return boxes_; }
-  void Clear() { Hold hold(lock_); boxes_.clear(); }
-
- private:
-  std::mutex lock_;
-  std::vector<Box> boxes_;
-};
-
-struct Report {
-  std::uint64_t bytes_done;
-  std::uint64_t total_size;
-};
+using settings_fixtures::Hold;
+using settings_fixtures::ReadFile;
+using settings_fixtures::WriteFile;
 
 // What the pumps told the job layer, per row: progress reports, and the bytes
 // done at each log call.
 class HookRecorder {
  public:
-  static HookRecorder& Instance() {
-    static HookRecorder recorder;
-    return recorder;
-  }
+  struct Report { std::uint64_t bytes_done, total_size; };
+  static HookRecorder& Instance() { static HookRecorder recorder; return recorder; }
   static void OnProgress(const session::Context& context) {
     Hold hold(Instance().lock_);
     Instance().reports_[context.Row()].push_back({context.bytes_done, context.total_size});
@@ -80,9 +42,6 @@ class HookRecorder {
   std::map<int, std::vector<Report>> reports_;
   std::map<int, std::vector<std::uint64_t>> logs_;
 };
-
-using settings_fixtures::ReadFile;
-using settings_fixtures::WriteFile;
 
 // Bytes that differ from position to position, so that a shifted or repeated
 // block shows up in a comparison.
@@ -111,10 +70,9 @@ inline ::testing::AssertionResult Matches(const std::vector<std::string>& expect
   bool same = expected.size() == actual.size();
   for (std::size_t i = 0; same && i < expected.size(); ++i) same = Glob(expected[i], actual[i]);
   if (same) return ::testing::AssertionSuccess();
-  std::string text = "expected:\n";
-  for (const std::string& e : expected) text += "  [" + e + "]\n";
-  text += "actual:\n";
-  for (const std::string& a : actual) text += "  [" + a + "]\n";
+  std::string text;
+  for (const std::string& e : expected) text += "\n  expected [" + e + "]";
+  for (const std::string& a : actual) text += "\n  actual [" + a + "]";
   return ::testing::AssertionFailure() << text;
 }
 
@@ -123,14 +81,12 @@ class TransferTest : public ::testing::Test {
   static constexpr const char* kTask = "/tasks/Default.rcv";
 
   void SetUp() override {
-    settings::InstallStore(&store_);
     UseSetting("email", "someone@example.org");
     tasklist::Install(&list_);
     list_.InsertRow(0, "first");
     list_.InsertRow(1, "second");
     app::SetCurrentTaskPath(kTask);
     app::ClearStopRequest();
-    prompts::SetSink(&boxes_);
     HookRecorder::Instance().Clear();
     progress::InstallReporter(&HookRecorder::OnProgress);
     translog::InstallWriter(&HookRecorder::OnLog);
@@ -142,19 +98,12 @@ class TransferTest : public ::testing::Test {
     timeouts::RestoreDefaults();
     translog::InstallWriter(nullptr);
     progress::InstallReporter(nullptr);
-    prompts::SetSink(nullptr);
     tasklist::Install(nullptr);
-    settings::InstallStore(nullptr);
     app::ClearStopRequest();
   }
 
-  // Sets a stored value and reloads the live settings.
-  void UseSetting(const std::string& name, const std::string& value) {
-    store_.Put(name, value);
-    settings::Load(dir_);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void UseSetting(const std::string& name, const std::string& value) { env_.Use(name, value); }
+  std::string Path(const std::string& name) const { return env_.dir.Join(name); }
 
   session::AttemptParams Params(std::uint16_t port, const std::string& remote_path,
                                 const std::string& local_name) const {
@@ -167,11 +116,11 @@ class TransferTest : public ::testing::Test {
     return params;
   }
 
-  settings_fixtures::ScratchDir scratch_;
-  std::string dir_ = scratch_.path();
-  settings_fixtures::RecordingStore store_;
+  task_fixtures::TaskEnvironment env_;
+  const std::string dir_ = env_.dir.path();
+  settings_fixtures::RecordingStore& store_ = env_.store;
+  settings_fixtures::RecordingSink& boxes_ = env_.sink;
   peers::RecordingList list_;
-  BoxRecorder boxes_;
   session::Context context_;
 };
 

@@ -1,9 +1,9 @@
-// A scripted HTTP server on 127.0.0.1 for transcript tests. Each connection it
-// accepts gets the next answer of the script: the peer records the request up
-// to the end of its header plus the answer's body count of further bytes, sends
-// the answer's pieces 50 ms apart (so they arrive as separate segments) and
-// closes. Every wait is bounded by ten seconds; the destructor shuts the
-// listener, which ends the thread, and closes it.
+// A scripted HTTP server on 127.0.0.1 for transcript and job tests. Each
+// connection it accepts gets the next answer of the script: the peer records
+// the request up to the end of its header plus the body its Content-length
+// announces, sends the answer's pieces 50 ms apart (so they arrive as separate
+// segments) and closes. Every wait is bounded by ten seconds; the destructor
+// shuts the listener, which ends the thread, and closes it.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,10 +23,11 @@
 
 namespace peers {
 
-struct HttpAnswer {
-  std::vector<std::string> pieces;  // none: close without a byte
-  std::size_t body = 0;             // request body bytes to record first
-};
+using HttpAnswer = std::vector<std::string>;  // its pieces; none: close without a byte
+
+inline std::string Link(std::uint16_t port, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(port) + path;
+}
 
 class HttpPeer {
  public:
@@ -47,37 +49,37 @@ class HttpPeer {
   }
 
   std::uint16_t port() const { return port_; }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
   // The recorded requests, one per connection.
-  std::vector<std::string> Requests() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return requests_;
-  }
+  std::vector<std::string> Requests() { std::lock_guard<std::mutex> hold(lock_); return requests_; }
 
  private:
+  void Record(const std::string& request) { std::lock_guard<std::mutex> hold(lock_); requests_.push_back(request); }
   static bool Readable(int fd) {
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, 10000) > 0;
   }
+  // The header has ended and the body it announces has come.
+  static bool Whole(const std::string& request) {
+    const std::size_t end = request.find("\r\n\r\n"), at = request.find("\r\nContent-length: ");
+    if (end == std::string::npos) return false;
+    return request.size() >= end + 4 + (at < end ? std::strtoul(request.c_str() + at + 18, nullptr, 10) : 0);
+  }
 
   void Run() {
-    for (const HttpAnswer& answer : script_) {
-      int fd = Readable(listener_) ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    for (const HttpAnswer& pieces : script_) {
+      const int fd = Readable(listener_) ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
       if (fd < 0) return;
       timeval limit{10, 0};
       setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
       std::string request, buffer(65536, '\0');
-      for (ssize_t got; request.size() < (1u << 22) && Readable(fd);) {
+      for (ssize_t got; !Whole(request) && request.size() < (1u << 22) && Readable(fd);) {
         if ((got = recv(fd, &buffer[0], buffer.size(), 0)) <= 0) break;
         request.append(buffer, 0, static_cast<std::size_t>(got));
-        std::size_t end = request.find("\r\n\r\n");
-        if (end != std::string::npos && request.size() >= end + 4 + answer.body) break;
       }
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        requests_.push_back(request);
-      }
-      for (const std::string& piece : answer.pieces) {
-        if (&piece != &answer.pieces[0]) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      Record(request);
+      for (const std::string& piece : pieces) {
+        if (&piece != &pieces[0]) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);  // blocks until all is queued
       }
       close(fd);
@@ -91,5 +93,8 @@ class HttpPeer {
   std::vector<std::string> requests_;
   std::thread thread_;
 };
+
+// A port that refuses connections: a peer's, once it has closed.
+inline std::uint16_t RefusingPort() { return HttpPeer({}).port(); }
 
 }  // namespace peers
