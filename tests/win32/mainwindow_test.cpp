@@ -49,20 +49,26 @@ RECT ClientRectOf(HWND child, HWND parent) {
 
 const shell::Children& Kids() { return shell::Globals().children; }
 
-bool ChildrenVisible() {
+// Checks what tells the two shapes apart: the mode, the menu bar, the class,
+// the frame, the five children and the drop window's system menu items.
+void ExpectShape(HWND window, int shape) {
+  bool drop = shape == shell::kDropWindow;
+  EXPECT_EQ(shape, shell::Globals().window_mode);
+  EXPECT_EQ(drop, GetMenu(window) == nullptr);
+  EXPECT_EQ(drop ? 0x300Bu : 0x3003u, GetClassLongA(window, GCL_STYLE));
+  EXPECT_EQ(!drop, (GetWindowLongA(window, GWL_STYLE) & WS_MAXIMIZEBOX) != 0);
+  EXPECT_EQ(drop, HasSystemMenuItem(window, IDM_SWITCHMODE));
+  EXPECT_EQ(drop, HasSystemMenuItem(window, IDM_DROPHELP));
   const shell::Children& c = Kids();
   for (HWND child : {c.toolbar, c.status_bar, c.panel, c.mode_selector, c.task_list}) {
-    if (!IsWindowVisible(child)) return false;
+    ASSERT_TRUE(child);
+    EXPECT_EQ(!drop, (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0);
   }
-  return true;
-}
-
-bool ChildrenHidden() {
-  const shell::Children& c = Kids();
-  for (HWND child : {c.toolbar, c.status_bar, c.panel, c.mode_selector, c.task_list}) {
-    if (!child || (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE)) return false;
+  if (drop) {
+    SIZE size = WindowSize(window);
+    EXPECT_EQ(100, size.cx);
+    EXPECT_EQ(90, size.cy);
   }
-  return true;
 }
 
 std::string StatusText() {
@@ -84,14 +90,9 @@ TEST(FullWindow, StartsWithMenuSevenColumnsAndTwelveButtons) {
   char class_name[32] = {};
   GetClassNameA(window, class_name, sizeof class_name);
   EXPECT_STREQ("myprog", class_name);
-  EXPECT_EQ(0x3003u, GetClassLongA(window, GCL_STYLE));
-  EXPECT_TRUE(GetMenu(window));
+  ExpectShape(window, shell::kFullWindow);
   EXPECT_EQ(GetMenu(window), shell::Globals().main_menu);
-  LONG style = GetWindowLongA(window, GWL_STYLE);
-  EXPECT_TRUE(style & WS_MAXIMIZEBOX);
-  EXPECT_TRUE(style & WS_CLIPCHILDREN);
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
-  EXPECT_TRUE(ChildrenVisible());
 
   const char* headers[] = {"Local file", "URL", "Status", "Bytes Tansferred /Filesize",
                            "Time Elapsed/Remaining", "Rate(BPS)", "Date"};
@@ -165,42 +166,26 @@ TEST(FullWindow, LaysOutChildrenOnResizeButKeepsTheModeSelector) {
   EXPECT_TRUE(IsWindow(window));
 }
 
-TEST(DropWindow, StartsAsFixedSizeTargetWhenWindowModeIsOne) {
+TEST(DropWindow, StartsAsFixedSizeTargetWhenWindowModeIsOneOnTopAsSet) {
   TempProgramDir dir;
-  RegistryValues values;
-  values.Set("WindowMode", "1");
-  MainWindow main;
-  HWND window = main.hwnd();
-  ASSERT_TRUE(window);
-  EXPECT_EQ(shell::kDropWindow, shell::Globals().window_mode);
-  SIZE size = WindowSize(window);
-  EXPECT_EQ(100, size.cx);
-  EXPECT_EQ(90, size.cy);
-  EXPECT_FALSE(GetMenu(window));
-  EXPECT_FALSE(shell::Globals().main_menu);
-  EXPECT_EQ(0x300Bu, GetClassLongA(window, GCL_STYLE));
-  EXPECT_FALSE(GetWindowLongA(window, GWL_STYLE) & WS_MAXIMIZEBOX);
-  EXPECT_TRUE(ChildrenHidden());
-  EXPECT_TRUE(HasSystemMenuItem(window, IDM_SWITCHMODE));
-  EXPECT_TRUE(HasSystemMenuItem(window, IDM_DROPHELP));
-  EXPECT_FALSE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
-
-  // Dragging the frame cannot change the size.
-  MINMAXINFO info = {};
-  info.ptMaxTrackSize = {4000, 4000};
-  SendMessageA(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-  EXPECT_EQ(100, info.ptMinTrackSize.x);
-  EXPECT_EQ(90, info.ptMaxTrackSize.y);
-  EXPECT_EQ(100, info.ptMaxSize.x);
-}
-
-TEST(DropWindow, StaysOnTopWhenOnTopIsSet) {
-  TempProgramDir dir;
-  RegistryValues values;
-  values.Set("WindowMode", "1");
-  values.Set("OnTop", "1");
-  MainWindow main;
-  EXPECT_TRUE(GetWindowLongA(main.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  for (const char* on_top : {"0", "1"}) {
+    RegistryValues values;
+    values.Set("WindowMode", "1");
+    values.Set("OnTop", on_top);
+    MainWindow main;
+    HWND window = main.hwnd();
+    ASSERT_TRUE(window);
+    ExpectShape(window, shell::kDropWindow);
+    EXPECT_FALSE(shell::Globals().main_menu);
+    EXPECT_EQ(on_top[0] == '1', (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
+    // Dragging the frame cannot change the size.
+    MINMAXINFO info = {};
+    info.ptMaxTrackSize = {4000, 4000};
+    SendMessageA(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(100, info.ptMinTrackSize.x);
+    EXPECT_EQ(90, info.ptMaxTrackSize.y);
+    EXPECT_EQ(100, info.ptMaxSize.x);
+  }
 }
 
 TEST(DropWindow, SwitchesBothWaysAndReusesOneMenu) {
@@ -212,7 +197,7 @@ TEST(DropWindow, SwitchesBothWaysAndReusesOneMenu) {
 
   SendMessageA(window, WM_LBUTTONDBLCLK, 0, MAKELPARAM(20, 20));
   Pump();
-  EXPECT_EQ(shell::kFullWindow, shell::Globals().window_mode);
+  ExpectShape(window, shell::kFullWindow);
   RECT rect;
   GetWindowRect(window, &rect);
   EXPECT_EQ(100, rect.left);
@@ -220,21 +205,11 @@ TEST(DropWindow, SwitchesBothWaysAndReusesOneMenu) {
   EXPECT_EQ(600, rect.right - rect.left);
   EXPECT_EQ(400, rect.bottom - rect.top);
   HMENU loaded = GetMenu(window);
-  ASSERT_TRUE(loaded);
-  EXPECT_TRUE(ChildrenVisible());
-  EXPECT_EQ(0x3003u, GetClassLongA(window, GCL_STYLE));
-  EXPECT_FALSE(HasSystemMenuItem(window, IDM_SWITCHMODE));
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
 
   Command(window, IDM_DROPWINDOW);
   Pump();
-  EXPECT_EQ(shell::kDropWindow, shell::Globals().window_mode);
-  EXPECT_FALSE(GetMenu(window));
-  EXPECT_TRUE(ChildrenHidden());
-  SIZE size = WindowSize(window);
-  EXPECT_EQ(100, size.cx);
-  EXPECT_EQ(90, size.cy);
-  EXPECT_TRUE(HasSystemMenuItem(window, IDM_SWITCHMODE));
+  ExpectShape(window, shell::kDropWindow);
 
   // Already a drop window: nothing happens, the system menu is not extended twice.
   Command(window, IDM_DROPWINDOW);
@@ -293,14 +268,6 @@ TEST(Toolbar, TooltipsNameEachButtonsAction) {
   EXPECT_EQ("Help", tooltip(IDM_HELPCONTENTS));
   EXPECT_EQ("Enter new URL", tooltip(IDM_NEW));
   EXPECT_EQ("Upload file(s)", tooltip(IDM_SEND));
-
-  // An id outside the button table gets no text.
-  NMTTDISPINFOA info = {};
-  info.hdr.hwndFrom = tips;
-  info.hdr.idFrom = 4242;
-  info.hdr.code = TTN_GETDISPINFOA;
-  SendMessageA(main.hwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
-  EXPECT_EQ(nullptr, info.lpszText);
 }
 
 TEST(StatusBar, ShowsMenuHelpAndClearsItWhenTheMenuCloses) {
@@ -360,35 +327,32 @@ TEST(MenuResource, HoldsEveryCommandUnderItsMenu) {
 
 TEST(Closing, AsksOnlyWhileATransferIsScheduled) {
   TempProgramDir dir;
-  {
+  struct Case {
+    bool download, upload;
+    int answer;
+    bool asked, survives;
+  };
+  const Case cases[] = {{false, false, IDNO, false, false},
+                        {true, false, IDNO, true, true},
+                        {false, true, IDYES, true, false}};
+  for (const Case& c : cases) {
     MainWindow main;
-    DialogWatcher watcher(DialogWatcher::Press(IDNO));
+    shell::Globals().download_scheduled = c.download;
+    shell::Globals().upload_scheduled = c.upload;
+    DialogWatcher watcher(DialogWatcher::Press(c.answer));
     SendMessageA(main.hwnd(), WM_CLOSE, 0, 0);
     Pump();
-    EXPECT_TRUE(watcher.seen().empty());
-    EXPECT_FALSE(IsWindow(main.hwnd()));
-  }
-  {
-    MainWindow main;
-    shell::Globals().download_scheduled = true;
-    DialogWatcher watcher(DialogWatcher::Press(IDNO));
-    SendMessageA(main.hwnd(), WM_CLOSE, 0, 0);
-    Pump();
-    ASSERT_EQ(1u, watcher.seen().size());
-    EXPECT_EQ("Message", watcher.seen()[0].caption);
-    EXPECT_EQ("Your file transfer is scheduled at a later time. Do you still want to exit?",
-              watcher.seen()[0].text);
-    EXPECT_TRUE(IsWindow(main.hwnd()));
-    EXPECT_TRUE(shell::Globals().thread_event_receive);
-  }
-  {
-    MainWindow main;
-    shell::Globals().upload_scheduled = true;
-    DialogWatcher watcher(DialogWatcher::Press(IDYES));
-    SendMessageA(main.hwnd(), WM_CLOSE, 0, 0);
-    Pump();
-    EXPECT_EQ(1u, watcher.seen().size());
-    EXPECT_FALSE(IsWindow(main.hwnd()));
+    ASSERT_EQ(c.asked ? 1u : 0u, watcher.seen().size());
+    if (c.asked) {
+      EXPECT_EQ("Message", watcher.seen()[0].caption);
+      EXPECT_EQ("Your file transfer is scheduled at a later time. Do you still want to exit?",
+                watcher.seen()[0].text);
+    }
+    EXPECT_EQ(c.survives, IsWindow(main.hwnd()) != 0);
+    // Declining keeps the thread events the jobs need.
+    if (c.survives) {
+      EXPECT_TRUE(shell::Globals().thread_event_receive);
+    }
   }
 }
 
