@@ -50,13 +50,6 @@ class ScratchFile {
   bool usable_ = false;
 };
 
-// Milliseconds left of timeout_ms since start; 0 when none.
-int Remaining(std::uint32_t start, int timeout_ms) {
-  std::uint32_t spent = clock_seam::TickCount() - start;
-  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
-  return timeout_ms - static_cast<int>(spent);
-}
-
 // Reads and drops what a 3xx without a Location sends after its header, until
 // the peer closes. Returns false on a receive error or a silent peer.
 bool DrainUntilClosed(session::Context& context, net::Socket& connection) {
@@ -127,7 +120,7 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
   std::string received;
   const std::uint32_t start = clock_seam::TickCount();
   for (;;) {
-    int wait = Remaining(start, timeouts::ReplyMs());
+    int wait = clock_seam::MillisecondsLeft(start, timeouts::ReplyMs());
     if (wait == 0) return http::kErrorStatus;
     int error = 0;
     long got = connection.Receive(context.data.data(), context.data.size(), wait, &error);

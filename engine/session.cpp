@@ -39,12 +39,6 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-int Remaining(std::uint32_t start, int timeout_ms) {
-  std::uint32_t spent = clock_seam::TickCount() - start;
-  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
-  return timeout_ms - static_cast<int>(spent);
-}
-
 void EnsureDataBuffer(Context& context) {
   if (context.data.size() < kBlockSize) context.data.resize(kBlockSize);
 }
@@ -325,7 +319,7 @@ int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_st
     if (context.control_input.size() < kControlReadAhead) {
       context.control_input.resize(kControlReadAhead);
     }
-    int left = Remaining(reply_start, timeout_ms);
+    int left = clock_seam::MillisecondsLeft(reply_start, timeout_ms);
     if (left == 0) return kConnectionLost;
     int error = 0;
     long n = control.Receive(context.control_input.data(), context.control_input.size(), left,

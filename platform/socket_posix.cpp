@@ -52,13 +52,6 @@ int FromErrno(int error) {
 
 int LastError() { return FromErrno(errno); }
 
-// Milliseconds left until a deadline taken from the tick count; 0 when past.
-int Remaining(std::uint32_t start, int timeout_ms) {
-  std::uint32_t spent = clock_seam::TickCount() - start;
-  if (timeout_ms <= 0 || spent >= static_cast<std::uint32_t>(timeout_ms)) return 0;
-  return timeout_ms - static_cast<int>(spent);
-}
-
 // Waits for events on fd; 1 when they came, 0 at the time-out, minus an error
 // number otherwise. poll, unlike select, takes descriptors above 1023, which a
 // process with a thousand workers reaches.
@@ -66,7 +59,7 @@ int WaitFor(int fd, short events, int timeout_ms) {
   std::uint32_t start = clock_seam::TickCount();
   for (;;) {
     pollfd entry{fd, events, 0};
-    int n = poll(&entry, 1, Remaining(start, timeout_ms));
+    int n = poll(&entry, 1, clock_seam::MillisecondsLeft(start, timeout_ms));
     if (n > 0) return 1;
     if (n == 0) return 0;
     if (errno != EINTR) return -LastError();
@@ -217,7 +210,7 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
       *error = LastError();
       return -1;
     }
-    int ready = WaitFor(fd, POLLIN, Remaining(start, timeout_ms));
+    int ready = WaitFor(fd, POLLIN, clock_seam::MillisecondsLeft(start, timeout_ms));
     if (ready == 0) {
       *error = kTimedOut;
       return -1;
@@ -255,7 +248,7 @@ int Socket::Accept(int timeout_ms, Socket* accepted) {
   int fd = static_cast<int>(handle_);
   std::uint32_t start = clock_seam::TickCount();
   for (;;) {
-    int ready = WaitFor(fd, POLLIN, Remaining(start, timeout_ms));
+    int ready = WaitFor(fd, POLLIN, clock_seam::MillisecondsLeft(start, timeout_ms));
     if (ready == 0) return kTimedOut;
     if (ready < 0) return -ready;
     int peer = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);

@@ -12,13 +12,6 @@ int LastError() { return WSAGetLastError(); }
 
 SOCKET AsSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
-// Milliseconds left until a deadline taken from the tick count; 0 when past.
-int Remaining(DWORD start, int timeout_ms) {
-  DWORD spent = clock_seam::TickCount() - start;
-  if (timeout_ms <= 0 || spent >= static_cast<DWORD>(timeout_ms)) return 0;
-  return timeout_ms - static_cast<int>(spent);
-}
-
 enum WaitKind { kWaitRead, kWaitWrite, kWaitConnect };
 
 // select on one socket. Returns 1 when ready, 0 at the time-out, minus an
@@ -187,7 +180,7 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
     u_long waiting = 0;
     int ready = ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0
                     ? 1
-                    : WaitFor(s, kWaitRead, Remaining(start, timeout_ms));
+                    : WaitFor(s, kWaitRead, clock_seam::MillisecondsLeft(start, timeout_ms));
     if (ready == 0) {
       *error = kTimedOut;
       return -1;
