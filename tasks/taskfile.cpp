@@ -260,6 +260,4 @@ TaskLine SplitTaskLine(const std::string& line) {
   return fields;
 }
 
-std::uint64_t FileSize(const std::string& path) { return fs::FileSize(path); }
-
 }  // namespace taskfile

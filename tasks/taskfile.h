@@ -94,7 +94,4 @@ struct TaskLine {
 // count as one; leading blanks of each field are skipped.
 TaskLine SplitTaskLine(const std::string& line);
 
-// Size in bytes, 0 when the file cannot be examined.
-std::uint64_t FileSize(const std::string& path);
-
 }  // namespace taskfile
