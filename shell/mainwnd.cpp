@@ -2,12 +2,12 @@
 // closing and destruction.
 #include <windows.h>
 #include <shellapi.h>
-#include <winsock.h>
 
 #include <cstdio>
 
 #include "engine/appstate.h"
 #include "platform/prompts.h"
+#include "platform/socket.h"
 #include "platform/tasklist.h"
 #include "platform/win32_owner.h"
 #include "settings/dialup.h"
@@ -91,8 +91,7 @@ void OnMove(LPARAM lparam) {
 
 int ProcessEntry(HINSTANCE instance, int show_command) {
   if (!SetUpMessageQueue()) return -1;
-  WSADATA wsa;
-  if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+  if (!net::Startup()) {
     MessageBoxA(nullptr, "Could not initialize socket start up", "Error", MB_OK | MB_ICONSTOP);
     return 0;
   }
@@ -202,7 +201,7 @@ void ReleaseUserInterfaceResources() {
 
 void OnDestroy() {
   State& s = Globals();
-  WSACleanup();
+  net::Cleanup();
   settings::UnloadDialupLibrary();
   PostQuitMessage(0);
   if (s.children.panel && s.panel_previous_proc) {
