@@ -9,7 +9,6 @@
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
-#include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
@@ -25,17 +24,9 @@ void LoadTaskAt(const std::string& path) {
   entries::LoadTask(path);
 }
 
-// A new task whose file already exists is loaded, so that rows and lines stay
-// aligned; otherwise the list starts empty.
+// The dialog makes the named task current and shows it.
 void OnNewTask(HWND window) {
-  if (!DialogBoxParamA(Globals().instance, "NEWTASKNAME", window, GetTaskNameDlgFunc, 0)) return;
-  std::string path = app::CurrentTaskPath();
-  if (fs::FileExists(path)) {
-    entries::LoadTask(path);
-    return;
-  }
-  tasklist::Current().SetTitle(entries::TaskTitle(path));
-  tasklist::Current().DeleteAllRows();
+  DialogBoxParamA(Globals().instance, "NEWTASKNAME", window, GetTaskNameDlgFunc, 0);
 }
 
 void OnOpenTask(HWND window) {
@@ -195,8 +186,9 @@ INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LP
           MessageBeep(0);
           return TRUE;
         }
-        const char* extension = app::CurrentMode() == app::kSendMode ? ".snd" : ".rcv";
-        app::SetCurrentTaskPath(app::ProgramDirectory() + "\\" + name + extension);
+        // A task whose file already exists is loaded, so that rows and lines
+        // stay aligned; otherwise the list starts empty.
+        entries::NewTask(name);
         EndDialog(dialog, 1);
         return TRUE;
       }
