@@ -6,7 +6,6 @@
 #include "engine/url.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
-#include "settings/settings.h"
 #include "tasks/taskfile.h"
 
 namespace http_link {
@@ -31,7 +30,7 @@ std::string ShownUrl(const session::Context& context) {
 // False when the link of a proxied entry cannot be found.
 bool RequestTarget(const session::Context& context, const session::AttemptParams& params,
                    std::string* target) {
-  if (settings::Live().firewall != 1) {
+  if (!context.via_proxy) {
     *target = http::DirectTarget(params.remote_path);
     return true;
   }

@@ -265,12 +265,13 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
 }  // namespace
 
 int RunAttempt(Context& context, const AttemptParams& params) {
-  // One reading of Firewall decides both the server and the protocol spoken.
-  bool firewall = settings::Live().firewall == 1;
-  bool via_http = params.protocol == url::kHttp || firewall;
+  // One reading of Firewall decides the server, the protocol spoken and the
+  // form of the HTTP request target.
+  context.via_proxy = settings::Live().firewall == 1;
+  bool via_http = params.protocol == url::kHttp || context.via_proxy;
   std::string host;
   std::uint32_t port = 0;
-  ChooseServer(params, firewall, &host, &port);
+  ChooseServer(params, context.via_proxy, &host, &port);
 
   net::Ipv4 address = 0;
   if (FindServer(context, host, &address) != kSuccess) return kFailure;

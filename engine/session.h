@@ -52,6 +52,9 @@ struct Context {
   int send_row = 0;
   int mode = kReceive;
   std::string host_name;  // host of the URL as parsed (the HTTP Host header)
+  // The attempt talks to a proxy (Firewall was 1 when it began); every step
+  // of the attempt goes by this one reading, whatever a commit changes meanwhile.
+  bool via_proxy = false;
   // The entry as its worker started it: the log line names these, since the
   // row may show another task's entry by the time the transfer completes.
   std::string entry_local_file;
