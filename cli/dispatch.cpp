@@ -145,8 +145,7 @@ bool SetUpProgramDirectory() {
 // receive mode and .snd files in send mode.
 void OpenTask(const std::string& path) {
   app::SetCurrentMode(EndsWith(path, ".snd") ? app::kSendMode : app::kReceiveMode);
-  app::SetCurrentTaskPath(path);
-  entries::LoadTask(path);
+  entries::OpenTask(path);
 }
 
 int Main(int argc, char** argv) {

@@ -24,8 +24,7 @@ namespace {
 void HeadlessModeChange(int mode, const std::string& task_path) {
   app::SetCurrentMode(mode);
   const std::string path = task_path.empty() ? app::DefaultTaskPath(mode) : task_path;
-  app::SetCurrentTaskPath(path);
-  entries::LoadTask(path);
+  entries::OpenTask(path);
 }
 
 std::atomic<ModeChanger> g_mode_changer{nullptr};
@@ -194,8 +193,7 @@ JobHandle StartJob(int mode, const std::string& task_path) {
     ModeChanger changer = g_mode_changer.load();
     (changer ? changer : HeadlessModeChange)(mode, task_path);
   } else if (!task_path.empty()) {
-    app::SetCurrentTaskPath(task_path);
-    entries::LoadTask(task_path);
+    entries::OpenTask(task_path);
   }
 
   tasklist::Port& list = tasklist::Current();

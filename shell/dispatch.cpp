@@ -19,11 +19,6 @@ namespace {
 
 constexpr size_t kTaskNameLimit = 1027;
 
-void LoadTaskAt(const std::string& path) {
-  app::SetCurrentTaskPath(path);
-  entries::LoadTask(path);
-}
-
 // The dialog makes the named task current and shows it.
 void OnNewTask(HWND window) {
   DialogBoxParamA(Globals().instance, "NEWTASKNAME", window, GetTaskNameDlgFunc, 0);
@@ -44,7 +39,7 @@ void OnOpenTask(HWND window) {
   ofn.nMaxFileTitle = sizeof title;
   ofn.lpstrTitle = send ? "Open Upload Task" : "Open Download Task";
   ofn.Flags = OFN_LONGNAMES | OFN_NOREADONLYRETURN | OFN_FILEMUSTEXIST;
-  if (GetOpenFileNameA(&ofn)) LoadTaskAt(file);
+  if (GetOpenFileNameA(&ofn)) entries::OpenTask(file);
 }
 
 void OnEditItem(HWND window) {
@@ -90,7 +85,7 @@ void OnJobStarted(const jobs::JobHandle& job) {
 
 }  // namespace
 
-void LoadDefaultTask() { LoadTaskAt(app::DefaultTaskPath(app::CurrentMode())); }
+void LoadDefaultTask() { entries::OpenTask(app::DefaultTaskPath(app::CurrentMode())); }
 
 void ChangeMode(int mode, bool from_selector) {
   State& s = Globals();

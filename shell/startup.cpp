@@ -66,9 +66,7 @@ std::string AppPathsDirectory() {
 // task file then shows that task instead of the mode's default one.
 void ChangeModeForJob(int mode, const std::string& task_path) {
   ChangeMode(mode, false);
-  if (task_path.empty()) return;
-  app::SetCurrentTaskPath(task_path);
-  entries::LoadTask(task_path);
+  if (!task_path.empty()) entries::OpenTask(task_path);
 }
 
 void InstallJobHooks() {
@@ -117,8 +115,7 @@ bool RunStartup(HWND window) {
   }
   InsertColumns();
   app::SetCurrentMode(app::kReceiveMode);
-  app::SetCurrentTaskPath(app::DefaultTaskPath(app::kReceiveMode));
-  entries::LoadTask(app::CurrentTaskPath());
+  entries::OpenTask(app::DefaultTaskPath(app::kReceiveMode));
   return true;
 }
 

@@ -129,6 +129,11 @@ int LoadTask(const std::string& path) {
   return static_cast<int>(lines.size());
 }
 
+int OpenTask(const std::string& path) {
+  app::SetCurrentTaskPath(path);
+  return LoadTask(path);
+}
+
 int DeleteEntries() {
   tasklist::Port& list = tasklist::Current();
   const std::string path = app::CurrentTaskPath();

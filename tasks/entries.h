@@ -46,6 +46,9 @@ std::string TaskTitle(const std::string& path);
 // and no file is created).
 int LoadTask(const std::string& path);
 
+// Makes path the current task and loads it (LoadTask's result).
+int OpenTask(const std::string& path);
+
 // Deletes the selected entries, line and row, one at a time from the top.
 // Returns the number deleted; when the task file cannot be rewritten it says
 // so and stops, leaving that entry and the ones after it in place.
