@@ -80,9 +80,12 @@ int Upload(Context& context, net::Socket& control, const AttemptParams& params, 
   return ftp::Upload(context, control, params.local_file, params.remote_path);
 }
 
-void ShowCreateFailed() {
+// The box explains; the row must not go on saying "Receiving" for an attempt
+// that has ended.
+void ShowCreateFailed(const Context& context) {
   prompts::Message("Failed to create file. Check download directory and file name", "Error",
                    prompts::kOk | prompts::kTaskModal);
+  ShowStatus(context, "Failed");
 }
 
 // The total size that an FTP server announces in its transfer reply, as in
@@ -127,7 +130,7 @@ int JudgeHttpResponse(Context& context, net::Socket& connection, const std::stri
       // An error answer to a ranged request: start the next attempt afresh.
       fileio::File file;
       if (!file.Open(local_file, fileio::File::kCreate)) {
-        ShowCreateFailed();
+        ShowCreateFailed(context);
         return kFailure;
       }
       context.resume = false;
@@ -150,7 +153,7 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
   std::size_t waiting = 0;
   if (!context.resume) {
     if (!file.Open(local_file, fileio::File::kCreate)) {
-      ShowCreateFailed();
+      ShowCreateFailed(context);
       return -1;
     }
     if (context.header_leftover > 0 &&

@@ -157,6 +157,16 @@ TEST_P(HttpTranscript, PlaysOut) {
 
 INSTANTIATE_TEST_SUITE_P(Http, HttpTranscript, ::testing::ValuesIn(Transcripts()));
 
+// A local file that cannot be created is explained in a box, and the row no
+// longer claims to be receiving.
+TEST_F(HttpTransfer, LocalFileThatCannotBeCreatedFailsTheRow) {
+  HttpPeer peer(std::vector<peers::HttpAnswer>{peers::HttpAnswer{{Ok("abc") + "abc"}}});
+  EXPECT_LT(Attempt(peer, "/a b%.zip", "missing-directory/f"), 0);
+  ASSERT_EQ(1u, boxes_.Boxes().size());
+  EXPECT_EQ("Failed to create file. Check download directory and file name", boxes_.Boxes()[0].text);
+  EXPECT_EQ("Failed", list_.Statuses(0).back());
+}
+
 // A 3xx names the entry's new link: the task line and the row are replaced and
 // the attempt counts as done; a link that cannot be followed changes nothing.
 TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
