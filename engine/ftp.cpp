@@ -110,8 +110,9 @@ int PreparePassive(Context& context, net::Socket& control, DataChannel& channel)
   return ResetTypeAfterFailure(context, control);
 }
 
-// Listens on any free port and tells the server where with PORT, giving the
-// control connection's local address (the one the server can reach us at).
+// Listens on a free port of the control connection's local address (the one
+// the server reaches us at, and the only one a data connection may come to)
+// and tells the server where with PORT.
 int PrepareActive(Context& context, net::Socket& control, DataChannel& channel) {
   ShowStatus(context, "create listen socket");
   bool ready = false;
@@ -122,8 +123,8 @@ int PrepareActive(Context& context, net::Socket& control, DataChannel& channel) 
     net::Ipv4 local = 0;
     std::uint16_t port = 0;
     std::uint16_t control_port = 0;
-    if (channel.listener.Listen(0, 1) == 0 && channel.listener.LocalAddress(&any, &port) == 0 &&
-        control.LocalAddress(&local, &control_port) == 0) {
+    if (control.LocalAddress(&local, &control_port) == 0 && channel.listener.Listen(0, 1, local) == 0 &&
+        channel.listener.LocalAddress(&any, &port) == 0) {
       ShowStatus(context, "requesting connection");
       int code = Exchange(context, control, "PORT " + PortArgument(local, port) + "\r\n");
       ShowStatusNumber(context, "connection status %d", code);

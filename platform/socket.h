@@ -97,9 +97,9 @@ class Socket {
   // Returns 0 or an error number.
   int LocalAddress(Ipv4* address, std::uint16_t* port) const;
 
-  // Binds an open socket to any local address and the given port (0: any
+  // Binds an open socket to the given local address (0: any) and port (0: any
   // free port) and listens. Returns 0 or an error number.
-  int Listen(std::uint16_t port, int backlog);
+  int Listen(std::uint16_t port, int backlog, Ipv4 address = 0);
 
   // Accepts one connection on a listening socket, waiting up to timeout_ms.
   // Returns 0 with *accepted open, or an error number.

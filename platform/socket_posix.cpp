@@ -234,10 +234,10 @@ int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
   return 0;
 }
 
-int Socket::Listen(std::uint16_t port, int backlog) {
+int Socket::Listen(std::uint16_t port, int backlog, Ipv4 address) {
   if (!IsOpen()) return kBadSocket;
   int fd = static_cast<int>(handle_);
-  sockaddr_in sa = MakeAddress(htonl(INADDR_ANY), port);
+  sockaddr_in sa = MakeAddress(address, port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return LastError();
   if (listen(fd, backlog) != 0) return LastError();
   return 0;

@@ -210,10 +210,10 @@ int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
   return 0;
 }
 
-int Socket::Listen(std::uint16_t port, int backlog) {
+int Socket::Listen(std::uint16_t port, int backlog, Ipv4 address) {
   if (!IsOpen()) return kBadSocket;
   SOCKET s = AsSocket(handle_);
-  sockaddr_in sa = MakeAddress(htonl(INADDR_ANY), port);
+  sockaddr_in sa = MakeAddress(address, port);
   if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) return LastError();
   if (listen(s, backlog) == SOCKET_ERROR) return LastError();
   return 0;

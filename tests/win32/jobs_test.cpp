@@ -1,7 +1,6 @@
 // Receive and Send from the main window: workers write their rows through
 // the real list view while the test pumps messages, against a loopback server.
 #include <windows.h>
-#include <winsock.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "harness.h"
+#include "platform/socket.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
 
@@ -26,52 +26,38 @@ using harness::WriteFile;
 
 namespace {
 
-// Answers `count` connections on 127.0.0.1 one after the other: reads the
-// request header, sends answer, closes. Every wait is bounded.
+// Answers `count` connections on 127.0.0.1 one after the other through the
+// socket seam: reads the request header, sends answer, closes. Every wait is
+// bounded.
 class LoopbackServer {
  public:
-  LoopbackServer(int count, std::string answer) : answer_(std::move(answer)) {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-    listen(listener_, 8);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this, count] {
-      for (int served = 0; served < count && Readable(listener_); ++served) {
-        SOCKET connection = accept(listener_, nullptr, nullptr);
+  LoopbackServer(int count, const std::string& answer) {
+    net::Ipv4 loopback = 0, bound = 0;
+    net::ParseDotted("127.0.0.1", &loopback);
+    listener_.Open();
+    listener_.Listen(0, 8, loopback);
+    listener_.LocalAddress(&bound, &port_);
+    thread_ = std::thread([this, count, answer] {
+      for (int served = 0; served < count; ++served) {
+        net::Socket connection;
+        if (listener_.Accept(10000, &connection) != 0) return;
         std::string request;
         char buffer[4096];
-        int got = 1;
-        while (request.find("\r\n\r\n") == std::string::npos && got > 0 && Readable(connection)) {
-          got = recv(connection, buffer, sizeof buffer, 0);
-          if (got > 0) request.append(buffer, got);
+        int error = 0;
+        for (long got = 1; got > 0 && request.find("\r\n\r\n") == std::string::npos;) {
+          got = connection.Receive(buffer, sizeof buffer, 10000, &error);
+          if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
         }
-        send(connection, answer_.data(), static_cast<int>(answer_.size()), 0);
-        closesocket(connection);
+        connection.SendAll(answer.data(), answer.size(), 10000);
       }
     });
   }
-  ~LoopbackServer() {
-    closesocket(listener_);  // ends a pending select
-    thread_.join();
-  }
+  ~LoopbackServer() { thread_.join(); }
   int port() const { return port_; }
 
  private:
-  static bool Readable(SOCKET s) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval limit = {10, 0};
-    return select(0, &set, nullptr, nullptr, &limit) == 1;
-  }
-
-  const std::string answer_;
-  SOCKET listener_ = socket(AF_INET, SOCK_STREAM, 0);
-  int port_ = 0;
+  net::Socket listener_;
+  std::uint16_t port_ = 0;
   std::thread thread_;
 };
 
