@@ -1,24 +1,16 @@
 #include "tasks/entries.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "engine/url.h"
-#include "native/task_fixtures.h"
+#include "native/fixtures.h"
 #include "tasks/taskfile.h"
 
 namespace {
 
-using settings_fixtures::ReadFile;
-using task_fixtures::TaskEnvironment;
-using Texts = std::vector<std::string>;
+using namespace fixtures;
 
-Texts ErrorBox(const std::string& text) {
-  return {settings_fixtures::Box("Error", text, prompts::kIconStop | prompts::kTaskModal)};
-}
+
+Texts ErrorBox(const std::string& text) { return {Box("Error", text, prompts::kIconStop | prompts::kTaskModal)}; }
+
+struct Entries : ::testing::Test { TaskEnvironment env; };
 
 // Each row as "local file|URL|status|date".
 Texts Rows() {
@@ -39,12 +31,11 @@ int Drop(const std::string& text) {
   return entries::AddEntry(display, record.path, stored);
 }
 
-TEST(AddEntry, WritesTheClearLineAndShowsTheMaskedRow) {
+TEST_F(Entries, AddWritesTheClearLineAndShowsTheMaskedRow) {
   EXPECT_EQ("03/14/26 09:05", entries::FormatEntryDate({2026, 3, 14, 9, 5, 59}));
   EXPECT_EQ("12/31/99 23:59", entries::FormatEntryDate({1999, 12, 31, 23, 59, 0}));
-  TaskEnvironment env;
   const std::string down = env.dir.Join("down");
-  env.SetDownload(down);
+  env.Use("DOWNLOAD", down);
   const std::string earliest = entries::FormatEntryDate(clock_seam::Now());
   ASSERT_EQ(0, Drop("ftp://joe:secret@h:2121/a.zip"));
   const std::string latest = entries::FormatEntryDate(clock_seam::Now());
@@ -53,13 +44,11 @@ TEST(AddEntry, WritesTheClearLineAndShowsTheMaskedRow) {
   EXPECT_EQ("\t" + down + "/a.zip\tAwaiting_command\tftp://joe:secret@h:2121/a.zip\r\n", content.substr(14));
   EXPECT_EQ(Texts{down + "/a.zip|ftp://joe:******@h:2121/a.zip|Awaiting command|" + stamp}, Rows());
   EXPECT_EQ(down, app::LocalDirectory());
-  EXPECT_TRUE(env.sink.shown.empty());
+  EXPECT_TRUE(env.sink.Shown().empty());
 }
 
 TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
-  const struct {
-    std::string display, path, stored, box;
-  } cases[] = {
+  const struct { std::string display, path, stored, box; } cases[] = {
       {"http://h/..\\x", "/..\\x", "http://h/..\\x\r\n", "Unsafe file name in link: ..\\x"},
       {"http://h/a\tb", "/a\tb", "http://h/a\tb\r\n", "Link holds a TAB or a line break"},
       {"http://h/ab", "/ab", "http://h/a\nb\r\n", "Link holds a TAB or a line break"},
@@ -69,27 +58,24 @@ TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
     EXPECT_EQ(-1, entries::AddEntry(c.display, c.path, c.stored));
     EXPECT_FALSE(std::filesystem::exists(app::CurrentTaskPath()));
     EXPECT_TRUE(Rows().empty());
-    EXPECT_EQ(env.sink.shown, ErrorBox(c.box));
+    EXPECT_EQ(env.sink.Shown(), ErrorBox(c.box));
   }
   // date(14) TAB local TAB Awaiting_command(16) TAB URL: 1021 bytes at most,
   // or the LF would be left to a further, empty line. The link is 14 bytes,
   // the local file the directory and "/a.zip".
   TaskEnvironment env;
   const std::string longest = "/" + std::string(1021 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
-  env.SetDownload(longest);
+  env.Use("DOWNLOAD", longest);
   ASSERT_EQ(0, Drop("http://h/a.zip"));
-  env.SetDownload(longest + "d");
+  env.Use("DOWNLOAD", longest + "d");
   EXPECT_EQ(-1, Drop("http://h/a.zip"));
-  EXPECT_EQ(env.sink.shown, ErrorBox("Local file and link too long for the task file"));
+  EXPECT_EQ(env.sink.Shown(), ErrorBox("Local file and link too long for the task file"));
   EXPECT_EQ(1u, Rows().size());
 }
 
-TEST(LoadTask, ShowsRowsUpToTheFirstEmptyLine) {
-  TaskEnvironment env;
+TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
   const std::string path = env.dir.Join("Work.2.rcv");
-  settings_fixtures::WriteFile(
-      path,
-      "03/14/26 09:05\t/d/a.zip\tAwaiting_command\tftp://joe:pw@h/a.zip\r\n"
+  WriteFile(path, "03/14/26 09:05\t/d/a.zip\tAwaiting_command\tftp://joe:pw@h/a.zip\r\n"
       // Runs of TABs count as one; leading blanks are skipped.
       "03/15/26\t10:06\t\t/d/b.zip\t \x01Partly_done_now\tgopher://joe:pw@h/b.zip\r\n"
       "03/16/26\r\n\r\n"
@@ -99,38 +85,34 @@ TEST(LoadTask, ShowsRowsUpToTheFirstEmptyLine) {
   EXPECT_EQ("Parcelo(32) Task Work.2", tasklist::HeadlessBody().Title());
   EXPECT_EQ((Texts{"/d/a.zip|ftp://joe:**@h/a.zip|Awaiting command|03/14/26 09:05",
                    // An unparseable URL is shown as stored, password and all.
-                   "/d/b.zip|gopher://joe:pw@h/b.zip|Partly done now|03/15/26 10:06", "|||03/16/26 "}),
-            Rows());
+                   "/d/b.zip|gopher://joe:pw@h/b.zip|Partly done now|03/15/26 10:06", "|||03/16/26 "}), Rows());
   EXPECT_EQ(-1, entries::LoadTask(env.dir.Join("Gone.snd")));
   EXPECT_TRUE(Rows().empty());
   EXPECT_FALSE(std::filesystem::exists(env.dir.Join("Gone.snd")));
   EXPECT_EQ("Parcelo(32) Task Gone", tasklist::HeadlessBody().Title());
 }
 
-TEST(DeleteEntries, RemovesTheSelectedRowsFromListAndFileOrNoneOnAFullDisk) {
-  TaskEnvironment env;
+TEST_F(Entries, DeleteEntriesRemovesTheSelectedRowsFromListAndFileOrNoneOnAFullDisk) {
   for (int i = 0; i < 5; ++i) ASSERT_EQ(0, Drop("http://h/e" + std::to_string(i)));
   const std::string path = app::CurrentTaskPath(), before = ReadFile(path);
   tasklist::Port& list = tasklist::Current();
   EXPECT_EQ(0, entries::DeleteEntries());
   for (int row : {1, 2, 4}) list.SetSelected(row, true);
   {
-    task_fixtures::FullDisk full(10);
+    FullDisk full(10);
     EXPECT_EQ(0, entries::DeleteEntries());
   }
-  EXPECT_EQ(env.sink.shown, ErrorBox("Cannot rewrite the task file " + path));
+  EXPECT_EQ(env.sink.Shown(), ErrorBox("Cannot rewrite the task file " + path));
   EXPECT_EQ(before, ReadFile(path));
   EXPECT_EQ(5, list.RowCount());
   EXPECT_EQ(3, entries::DeleteEntries());
   const Texts shown = Rows();
   EXPECT_EQ(2, entries::LoadTask(path));
   EXPECT_EQ(shown, Rows());  // row i still shows line i
-  const std::string urls = list.GetCell(0, tasklist::kUrl) + " " + list.GetCell(1, tasklist::kUrl);
-  EXPECT_EQ("http://h/e0 http://h/e3", urls);
+  EXPECT_EQ("http://h/e0 http://h/e3", list.GetCell(0, tasklist::kUrl) + " " + list.GetCell(1, tasklist::kUrl));
 }
 
-TEST(NewTask, EmptiesTheListOrLoadsTheExistingFile) {
-  TaskEnvironment env;
+TEST_F(Entries, NewTaskEmptiesTheListOrLoadsTheExistingFile) {
   entries::AppendEntryRow("d", "s", "u", "f");
   EXPECT_EQ(env.dir.Join("Work.rcv"), entries::NewTask("Work"));
   EXPECT_TRUE(Rows().empty());
@@ -138,7 +120,7 @@ TEST(NewTask, EmptiesTheListOrLoadsTheExistingFile) {
   // In send mode a new entry takes the local directory the caller set.
   app::SetCurrentMode(app::kSendMode);
   const std::string old = env.dir.Join("Old.snd");
-  settings_fixtures::WriteFile(old, "03/14/26 09:05\t/d/a\tAwaiting_command\tftp://h/a\r\n");
+  WriteFile(old, "03/14/26 09:05\t/d/a\tAwaiting_command\tftp://h/a\r\n");
   EXPECT_EQ(old, entries::NewTask("Old"));
   app::SetLocalDirectory("/home/me/out/");
   ASSERT_EQ(0, Drop("ftp://h/in/b"));

@@ -1,28 +1,18 @@
 // FTP dialogues against the scripted peer, one row each: the setup, the
 // server's replies beside the commands the client must send, what the user
 // sees (status texts in order, then message boxes) and the bytes left behind.
-#include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "engine/session.h"
-#include "peers/ftp_peer.h"
+#include "native/fixtures.h"
+#include "peers/peers.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
-#include "settings/settings.h"
-#include "transfer_fixture.h"
 
 namespace {
 
+using namespace fixtures;
+
 using peers::Step;
 using session::kFailure;
-using transfer_fixture::HookRecorder;
-using transfer_fixture::Matches;
-using transfer_fixture::Pattern;
-using transfer_fixture::ReadFile;
-using Texts = std::vector<std::string>;
 
 const char kNone[] = "(none)";  // no local file; as a setting: a store with nothing in it
 const Step kTypeA{"TYPE A N", "200 Type set to A"};
@@ -39,8 +29,7 @@ std::vector<Step> Login(const std::vector<Step>& rest, const std::string& user_r
 }
 
 std::vector<Step> Passive(const std::vector<Step>& rest) {
-  return Join({{"TYPE I", "200 Type set to I"}, {"PASV", "227 Entering Passive Mode ({pasv})"}},
-              rest);
+  return Join({{"TYPE I", "200 Type set to I"}, {"PASV", "227 Entering Passive Mode ({pasv})"}}, rest);
 }
 
 std::vector<Step> Fetch(const std::vector<Step>& rest) { return Login(Passive(rest)); }
@@ -75,75 +64,64 @@ struct Row {
   std::string user = "", password = "", remote = "/pub/file.zip", host = "127.0.0.1";
 };
 
-class FtpDialogue : public transfer_fixture::TransferTest {};
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-TEST_F(FtpDialogue, TranscriptsStatusTextsAndFiles) {
-  const std::string head = Pattern(1000, 1);
-  const std::string tail = Pattern(70000, 2);
-  const std::string part = Pattern(99999, 3);
+std::vector<Row> Rows() {
+  const std::string head = Pattern(1000, 1), tail = Pattern(70000, 2), part = Pattern(99999, 3);
   const std::string blocks = Pattern(64 * session::kBlockSize, 4);
-  const Texts refused = {"sending user name", "[] Failed to send username"};
+  const Texts refused = {"sending user name", ": Failed to send username (style *)"};
   // Sends part, lets the client read it for 300 ms, then resets; sends "ab" and holds on.
   const peers::DataPlan reset = {peers::DataPlan::kSend, part, 300, true};
   const peers::DataPlan stall = {peers::DataPlan::kSend, "ab", 0, false, true};
-  const std::vector<Row> rows = {
+  return {
       // Logging in; the first row is the plain download (no local file, so no REST).
       {"no local file: no REST", {}, kNone, Fetch({Retr("hello")}), 0, Read({"Done"}), "hello"},
       {"USER answered 230: still PASS", {}, kNone, Login(Passive({Retr("x")}), "230 No password"),
        0, Read({"Done"}), "x"},
       {"no stored email: the placeholder", {{"email", kNone}}, kNone,
        Join({{"USER anonymous", "331 Ok"}, {std::string("PASS ") + settings::kPlaceholderEmail,
-                                            "230 In"}}, Passive({Retr("x")})),
-       0, Read({"Done"}), "x"},
+                                            "230 In"}}, Passive({Retr("x")})), 0, Read({"Done"}), "x"},
       {"stored empty email: no PASS", {{"email", ""}}, kNone,
        Join({{"USER anonymous", "230 In"}}, Passive({Retr("x")})), 0,
-       Join({"sending user name", "Receiving", "Sending recv"},
-            Join(kSent, {"receiving file", "Done"})), "x"},
+       Join({"sending user name", "Receiving", "Sending recv"}, Join(kSent, {"receiving file", "Done"})), "x"},
       {"503 to PASS", {}, kNone, {{"USER alice", "331 Password"}, {"PASS wrong", "503 Bad order"}},
-       kFailure, {"sending user name", "sending password", "[] Failed to send username"}, kNone, 1,
+       kFailure, {"sending user name", "sending password", ": Failed to send username (style *)"}, kNone, 1,
        session::kReceive, "alice", "wrong"},
       {"530 to USER", {}, kNone, {{"USER anonymous", "530 No"}}, kFailure, refused, kNone},
-      {"lost during login", {}, kNone, {peers::Hangup("USER anonymous")},
-       session::kConnectionLost, refused, kNone},
+      {"lost during login", {}, kNone, {peers::Hangup("USER anonymous")}, session::kConnectionLost, refused, kNone},
       // Reaching the server.
       {"a name is looked up", {}, kNone, Fetch({Retr("x")}), 0,
-       Join({"Resolving address"}, Read({"Done"})), "x", 1, session::kReceive, "", "",
-       "/pub/file.zip", "localhost"},
+       Join({"Resolving address"}, Read({"Done"})), "x", 1, session::kReceive, "", "", "/pub/file.zip", "localhost"},
       {"an over-long name is refused", {}, kNone, {}, kFailure,
        {"Resolving address", "Host not found"}, kNone, 1, session::kReceive, "", "",
        "/pub/file.zip", std::string(600, 'h')},
       // The data connection: passive, active after a refused PASV, or set by the setting.
       {"500 to PASV: PORT, for the next transfer too", {{"ResumeOption", "1"}}, kNone,
        Join(Login({{"TYPE I", "200 Ok"}, {"PASV", "500 No"}, kPort, Retr("first")}),
-            Login({{"TYPE I", "200 Ok"}, kPort, Retr("second")})),
-       0, Join(kActive, kActive), "second", 2},
+            Login({{"TYPE I", "200 Ok"}, kPort, Retr("second")})), 0, Join(kActive, kActive), "second", 2},
       {"active, the server never connects", {{"Passive", "0"}}, kNone,
        Login({{"TYPE I", "200 Ok"}, kPort, {"RETR pub/file.zip", "150 Ok"}, kTypeA}), kFailure,
        Seen({"create listen socket", "requesting connection", "connection status 200",
              "send FTP command", "status 150", "Calling accept data connection",
              "datasocket status 10060", "Data connection failed", "FTP failed"}), kNone},
       // Resuming: REST only for a download in Auto Resume of a non-empty file.
-      {"REST 1000 for a 1000-byte file", {}, head,
-       Fetch({{"REST 1000", "350 Restarting at 1000"},
+      {"REST 1000 for a 1000-byte file", {}, head, Fetch({{"REST 1000", "350 Restarting at 1000"},
               {"RETR pub/file.zip", "150 Opening (71000 bytes)", peers::Send(tail), "226 Ok"}}),
        0, Read({"Done"}), head + tail},
-      {"no REST: Overwrite", {{"ResumeOption", "1"}}, head, Fetch({Retr("new")}), 0,
-       Read({"Done"}), "new"},
+      {"no REST: Overwrite", {{"ResumeOption", "1"}}, head, Fetch({Retr("new")}), 0, Read({"Done"}), "new"},
       {"no REST: empty file", {}, "", Fetch({Retr("new")}), 0, Read({"Done"}), "new"},
       {"502 to REST keeps the file", {}, head, Fetch({{"REST 1000", "502 No"}, kTypeA}), kFailure,
        Seen({"Failed to transfer file,Reply code:502", "FTP failed"}), head},
       // The transfer command, the data, and the final reply.
       {"550 to RETR", {}, kNone, Fetch({{"RETR pub/file.zip", "550 No file"}, kTypeA}), kFailure,
-       Seen({"send FTP command", "status 550", "Failed to transfer file,Reply code:550",
-             "FTP failed"}), kNone},
+       Seen({"send FTP command", "status 550", "Failed to transfer file,Reply code:550", "FTP failed"}), kNone},
       {"data connection reset midway", {}, kNone, Fetch({Retr(part + part, "", reset)}), kFailure,
        Read({"error:* 10054", "FTP failed"}), part},
       {"data connection stalls", {}, kNone, Fetch({Retr(part, "", stall)}), kFailure,
        Read({"error:* 10060", "FTP failed"}), "ab"},
       {"451 after the data", {}, kNone, Fetch({Retr(part, "451 Local error")}), kFailure,
        Read({"Failed to transfer file,Reply code:451", "FTP failed"}), part},
-      {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure,
-       Read({"Lost connection", "FTP failed"}), part},
+      {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure, Read({"Lost connection", "FTP failed"}), part},
       {"control lost at PASV", {}, kNone, Login({{"TYPE I", "200 Ok"}, peers::Hangup("PASV")}),
        kFailure, Seen({"Lost connection", "FTP failed"}), kNone},
       {"unusable passive reply", {}, kNone,
@@ -151,74 +129,68 @@ TEST_F(FtpDialogue, TranscriptsStatusTextsAndFiles) {
        kFailure, Seen({"Failed connection", "FTP failed"}), kNone},
       {"last block exactly full", {}, kNone, Fetch({Retr(blocks)}), 0, Read({"Done"}), blocks},
       {"ASCII", {{"Filetype", "2"}}, kNone,
-       Login({kTypeA, {"PASV", "227 Entering Passive Mode ({pasv})"}, Retr("a\r\n")}), 0,
-       Read({"Done"}), "a\r\n"},
+       Login({kTypeA, {"PASV", "227 Entering Passive Mode ({pasv})"}, Retr("a\r\n")}), 0, Read({"Done"}), "a\r\n"},
       // Uploads, and a path that would smuggle in a second command.
-      {"upload: no REST", {}, tail,
-       Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "226 Ok"}}), 0,
+      {"upload: no REST", {}, tail, Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "226 Ok"}}), 0,
        Join(kLogin, Join(kSent, {"Done"})), tail, 1, session::kSend},
       {"552 after an upload", {}, "abc",
        Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "552 Full"}}), kFailure,
-       Join(kLogin, Join(kSent, {"Failed to transfer file,Reply code:552"})), "abc", 1,
-       session::kSend},
+       Join(kLogin, Join(kSent, {"Failed to transfer file,Reply code:552"})), "abc", 1, session::kSend},
       {"CR LF in the path", {}, kNone, Login({}), kFailure,
-       Join(kLogin, {"Receiving", "FTP failed"}), kNone, 1, session::kReceive, "", "",
-       "/a\r\nDELE b"},
+       Join(kLogin, {"Receiving", "FTP failed"}), kNone, 1, session::kReceive, "", "", "/a\r\nDELE b"},
   };
-  timeouts::Set(500, 500, 500);
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    settings_fixtures::RecordingStore bare;  // nothing stored, as on a new machine
-    settings::InstallStore(&store_);
-    for (const auto& [name, value] : Join({{"email", "someone@example.org"}, {"ResumeOption", "0"},
-                                           {"Passive", "1"}, {"Filetype", "0"}}, row.settings)) {
-      store_.Put(name, value);
-      if (value == kNone) settings::InstallStore(&bare);
-    }
-    settings::Load(dir_);
-    fs::RemoveFile(Path("file.zip"));
-    if (row.before != kNone) transfer_fixture::WriteFile(Path("file.zip"), row.before);
-    list_.ClearStatuses();
-    HookRecorder::Instance().Clear();
-    boxes_.Clear();
-    context_ = session::Context();
-    context_.task_path = kTask;
-    context_.mode = row.mode;
-    context_.send_row = 1;
-
-    peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script);
-    session::AttemptParams params = Params(peer.port(), row.remote, "file.zip");
-    params.host = row.host;
-    params.user = row.user;
-    params.password = row.password;
-    const std::uint32_t start = clock_seam::TickCount();
-    int result = 0;
-    for (int run = 0; run < row.runs; ++run) result = session::RunAttempt(context_, params);
-    const std::uint32_t elapsed = clock_seam::TickCount() - start;
-
-    EXPECT_EQ(result, row.result);
-    EXPECT_TRUE(peer.WaitSessionsEnded(peer.Sessions(), 5000));  // the client hung up
-    EXPECT_TRUE(Matches(peer.Expected(), peer.Commands()));
-    Texts seen = list_.Statuses(context_.Row());
-    for (const auto& box : boxes_.Boxes()) seen.push_back("[" + box.caption + "] " + box.text);
-    EXPECT_TRUE(Matches(row.seen, seen));
-    std::string after = fs::FileExists(Path("file.zip")) ? ReadFile(Path("file.zip")) : kNone;
-    if (row.mode == session::kSend) after = peer.Stored();
-    EXPECT_TRUE(after == row.after) << after.size() << " bytes instead of " << row.after.size();
-    // A complete transfer is logged once, with its whole size, which the last
-    // progress report gives too; reports come at most once per interval,
-    // besides the first and the last of each run. A failed one is not logged.
-    auto reports = HookRecorder::Instance().Reports(context_.Row());
-    auto logs = HookRecorder::Instance().Logs(context_.Row());
-    EXPECT_EQ(logs.size(), result == 0 ? static_cast<std::size_t>(row.runs) : 0u);
-    if (result != 0 || logs.empty()) continue;
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(logs.back(), row.after.size());
-    EXPECT_EQ(reports.back().bytes_done, row.after.size());
-    EXPECT_EQ(reports.back().total_size, row.after.size());
-    EXPECT_LE(reports.size(), elapsed / session::kReportIntervalMs + 2 * row.runs);
-  }
-  EXPECT_TRUE(store_.Writes().empty());  // a refused PASV changes the setting in memory only
 }
+
+class FtpDialogue : public TransferTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
+  const Row& row = GetParam();
+  RecordingStore bare;  // nothing stored, as on a new machine
+  for (const auto& [name, value] : row.settings) {
+    store_.Put(name, value);
+    if (value == kNone) settings::InstallStore(&bare);
+  }
+  settings::Load(env_.dir.path());
+  if (row.before != kNone) WriteFile(Path("file.zip"), row.before);
+  timeouts::Set(500, 500, 500);
+  context_.mode = row.mode;
+  context_.send_row = 1;
+  peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script);
+  session::AttemptParams params = Params(peer.port(), row.remote, "file.zip");
+  params.host = row.host;
+  params.user = row.user;
+  params.password = row.password;
+  const std::uint32_t start = clock_seam::TickCount();
+  int result = 0;
+  for (int run = 0; run < row.runs; ++run) result = session::RunAttempt(context_, params);
+  const std::uint32_t elapsed = clock_seam::TickCount() - start;
+
+  EXPECT_EQ(result, row.result);
+  EXPECT_TRUE(peer.WaitSessionsEnded(5000));  // the client hung up
+  Texts expected;
+  for (const peers::Step& step : row.script) expected.push_back(step.expect);
+  EXPECT_TRUE(Matches(expected, peer.Commands()));
+  Texts seen = list_.Statuses(context_.Row()), boxes = boxes_.Shown();
+  seen.insert(seen.end(), boxes.begin(), boxes.end());
+  EXPECT_TRUE(Matches(row.seen, seen));
+  std::string after = fs::FileExists(Path("file.zip")) ? ReadFile(Path("file.zip")) : kNone;
+  if (row.mode == session::kSend) after = peer.Stored();
+  EXPECT_TRUE(after == row.after) << after.size() << " bytes instead of " << row.after.size();
+  EXPECT_TRUE(store_.Writes().empty());  // a refused PASV changes the setting in memory only
+  // A complete transfer is logged once, with its whole size, which the last
+  // progress report gives too; reports come at most once per interval,
+  // besides the first and the last of each run. A failed one is not logged.
+  auto reports = HookRecorder::Instance().Reports(context_.Row());
+  auto logs = HookRecorder::Instance().Logs(context_.Row());
+  ASSERT_EQ(logs.size(), result == 0 ? static_cast<std::size_t>(row.runs) : 0u);
+  if (result != 0) return;
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(logs.back(), row.after.size());
+  EXPECT_EQ(reports.back().bytes_done, row.after.size());
+  EXPECT_EQ(reports.back().total_size, row.after.size());
+  EXPECT_LE(reports.size(), elapsed / session::kReportIntervalMs + 2 * row.runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ftp, FtpDialogue, ::testing::ValuesIn(Rows()));
 
 }  // namespace

@@ -1,26 +1,21 @@
 // Transcript tests of HTTP transfer attempts against the scripted peer: the
 // peer's canned answers, the request bytes it saw, and the outcome (results,
 // status texts in order, message boxes, bytes on disk) side by side.
-#include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <functional>
-#include <ostream>
-#include <string>
-#include <vector>
 
 #include "engine/http.h"
 #include "engine/http_exchange.h"
-#include "peers/http_peer.h"
+#include "native/fixtures.h"
+#include "peers/peers.h"
 #include "tasks/taskfile.h"
-#include "transfer_fixture.h"
 
 namespace {
 
+using namespace fixtures;
+
 using peers::HttpPeer;
-using transfer_fixture::Matches;
-using transfer_fixture::Pattern;
-using transfer_fixture::ReadFile;
 
 const char kHost[] = "files.example";
 const char kNone[] = "(no file)";
@@ -34,7 +29,7 @@ std::string Ok(const std::string& body) {
   return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
 }
 
-class HttpTransfer : public transfer_fixture::TransferTest {
+class HttpTransfer : public TransferTest {
  protected:
   void SetUp() override {
     TransferTest::SetUp();
@@ -43,8 +38,7 @@ class HttpTransfer : public transfer_fixture::TransferTest {
     context_.task_path = task_;
     context_.host_name = kHost;
     const std::string waiting = "\tAwaiting_command\thttp://files.example/";
-    transfer_fixture::WriteFile(task_, "01/02/26 03:04\tfirst" + waiting + "first.zip\r\n"
-                                       "01/02/26 03:05\tsecond" + waiting + "x\r\n");
+    WriteFile(task_, "01/02/26 03:04\tfirst" + waiting + "first.zip\r\n01/02/26 03:05\tsecond" + waiting + "x\r\n");
   }
 
   // An attempt on the peer as user "joe" with an empty password, which sends
@@ -61,16 +55,14 @@ class HttpTransfer : public transfer_fixture::TransferTest {
 
 struct Transcript {
   const char* what;
-  std::string before;                 // the local file before; kNone: none
-  bool overwrite;                     // ResumeOption 1 instead of Auto Resume
-  bool send;
+  std::string before;                     // the local file before; kNone: none
+  bool overwrite, send;                   // overwrite: ResumeOption 1 instead of Auto Resume
   std::vector<peers::HttpAnswer> script;  // one attempt per answer
-  std::vector<std::string> requests;  // as the peer saw them, body included
+  Texts requests;                         // as the peer saw them, body included
   std::vector<int> results;
-  std::vector<std::string> statuses;  // of row 0, all attempts
-  std::vector<std::string> boxes;
-  std::string after;                  // the local file afterwards; kNone: none
-  std::uint64_t total_size;           // of the last attempt
+  Texts statuses, boxes;                  // the statuses of row 0, all attempts
+  std::string after;                      // the local file afterwards; kNone: none
+  std::uint64_t total_size;               // of the last attempt
 };
 
 void PrintTo(const Transcript& t, std::ostream* out) { *out << t.what; }
@@ -97,16 +89,14 @@ std::vector<Transcript> Transcripts() {
        {Get("Range: bytes=10-\r\n"), Get()}, {-1, 0},
        {"Receiving", "Failed", "Receiving", "receiving file", "Done"}, {}, small, 14},
       {"404 fails without a file", kNone, false, false,
-       {{"HTTP/1.0 404 Not Found\r\nContent-Length: 10\r\n\r\nerror page"}}, {Get()}, {-1},
-       failed, {}, kNone, 0},
+       {{"HTTP/1.0 404 Not Found\r\nContent-Length: 10\r\n\r\nerror page"}}, {Get()}, {-1}, failed, {}, kNone, 0},
       {"header trickled in pieces", kNone, false, false,
-       {{"HTTP/1.0 200 OK\r", "\nContent-Length: 3\r\n\r", "\nabc"}}, {Get()}, {0}, done, {},
-       "abc", 3},
+       {{"HTTP/1.0 200 OK\r", "\nContent-Length: 3\r\n\r", "\nabc"}}, {Get()}, {0}, done, {}, "abc", 3},
       {"close before any byte", kNone, false, false, {{}}, {Get()}, {-1}, failed,
-       {"Info: Connection closed", "Info: File is zero size"}, kNone, 0},
+       {"Info: Connection closed (style *)", "Info: File is zero size (style *)"}, kNone, 0},
       {"3xx without Location and a long body keeps the partial file", "partial", false, false,
        {{"HTTP/1.0 302 Found\r\n\r\n" + Pattern(3 * session::kBlockSize + 123, 5)}},
-       {Get("Range: bytes=7-\r\n")}, {-1}, failed, {"Info: Connection closed"}, "partial", 0},
+       {Get("Range: bytes=7-\r\n")}, {-1}, failed, {"Info: Connection closed (style *)"}, "partial", 0},
       {"body cut short is kept for the next attempt", "abc", false, false,
        {{"HTTP/1.0 206 P\r\nContent-Length: 10\r\n\r\ndefg"}}, {Get("Range: bytes=3-\r\n")},
        {-1}, {"Receiving", "receiving file", "Transfer incomplete"}, {}, "abcdefg", 13},
@@ -126,31 +116,24 @@ class HttpTranscript : public HttpTransfer, public ::testing::WithParamInterface
 
 TEST_P(HttpTranscript, PlaysOut) {
   const Transcript& t = GetParam();
-  if (t.before != kNone) transfer_fixture::WriteFile(Path("f"), t.before);
+  if (t.before != kNone) WriteFile(Path("f"), t.before);
   UseSetting("ResumeOption", t.overwrite ? "1" : "0");
   context_.mode = t.send ? session::kSend : session::kReceive;
   HttpPeer peer(t.script);
   std::vector<int> results;
-  for (std::size_t i = 0; i < t.script.size(); ++i) {
-    results.push_back(Attempt(peer, "/a b%.zip", "f"));
-  }
+  for (std::size_t i = 0; i < t.script.size(); ++i) results.push_back(Attempt(peer, "/a b%.zip", "f"));
 
   EXPECT_EQ(peer.Requests(), t.requests);
   EXPECT_EQ(results, t.results);
   EXPECT_TRUE(Matches(t.statuses, list_.Statuses(0)));
-  std::vector<std::string> boxes;
-  for (const auto& box : boxes_.Boxes()) boxes.push_back(box.caption + ": " + box.text);
-  EXPECT_EQ(boxes, t.boxes);
+  EXPECT_TRUE(Matches(t.boxes, boxes_.Shown()));
   EXPECT_EQ(std::filesystem::exists(Path("f")) ? ReadFile(Path("f")) : kNone, t.after);
   if (!t.send) {
     EXPECT_EQ(context_.total_size, t.total_size);
   }
   // Only a transfer that ended well is logged, with every byte of the file.
-  std::vector<std::uint64_t> logs;
-  for (int result : results) {
-    if (result == 0) logs.push_back(t.after.size());
-  }
-  EXPECT_EQ(transfer_fixture::HookRecorder::Instance().Logs(0), logs);
+  const std::size_t done = std::count(results.begin(), results.end(), 0);
+  EXPECT_EQ(HookRecorder::Instance().Logs(0), std::vector<std::uint64_t>(done, t.after.size()));
   EXPECT_LE(context_.header_leftover, context_.data.size());
   EXPECT_FALSE(std::filesystem::exists(http_exchange::ScratchPath(context_)));
 }
@@ -162,25 +145,17 @@ INSTANTIATE_TEST_SUITE_P(Http, HttpTranscript, ::testing::ValuesIn(Transcripts()
 TEST_F(HttpTransfer, LocalFileThatCannotBeCreatedFailsTheRow) {
   HttpPeer peer(std::vector<peers::HttpAnswer>{peers::HttpAnswer{{Ok("abc") + "abc"}}});
   EXPECT_LT(Attempt(peer, "/a b%.zip", "missing-directory/f"), 0);
-  ASSERT_EQ(1u, boxes_.Boxes().size());
-  EXPECT_EQ("Failed to create file. Check download directory and file name", boxes_.Boxes()[0].text);
+  EXPECT_TRUE(Matches({"*: Failed to create file. Check download directory and file name (style *)"}, boxes_.Shown()));
   EXPECT_EQ("Failed", list_.Statuses(0).back());
 }
 
 // A 3xx names the entry's new link: the task line and the row are replaced and
 // the attempt counts as done; a link that cannot be followed changes nothing.
 TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
-  struct Case {
-    const char* field;
-    int result;
-    const char* status;
-    const char* url;  // the entry's link afterwards; nullptr: all unchanged
-  };
-  const Case cases[] = {
-      {"location:  /v2/new.zip ", session::kRedirected, "Awaiting command",
-       "http://files.example/v2/new.zip"},
-      {"Location: http://h2/new.zip", session::kRedirected, "Awaiting command",
-       "http://h2/new.zip"},
+  // url: the entry's link afterwards; nullptr: all unchanged.
+  const struct { const char* field; int result; const char *status, *url; } cases[] = {
+      {"location:  /v2/new.zip ", session::kRedirected, "Awaiting command", "http://files.example/v2/new.zip"},
+      {"Location: http://h2/new.zip", session::kRedirected, "Awaiting command", "http://h2/new.zip"},
       {"Content-Location: http://h2/new.zip", session::kFailure, "Failed", nullptr},
       {"Location: http://h2/a/..", session::kFailure, "Unsafe file name in link: ..", nullptr},
       {"Location: gopher://h2/x", session::kFailure, "Bad link in redirect", nullptr},
@@ -188,7 +163,7 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
   const std::string scratch = http_exchange::ScratchPath(context_);
   context_.receive_row = 1;
   EXPECT_NE(http_exchange::ScratchPath(context_), scratch);  // rows never share one
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.field);
     const std::string before = ReadFile(task_);
     list_.ClearStatuses();
@@ -203,10 +178,9 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
       continue;
     }
     const std::string entry = "\t" + Path("new.zip") + "\tAwaiting_command\t" + c.url;
-    EXPECT_TRUE(transfer_fixture::Glob("*/*/* *:*" + entry, line)) << line;
+    EXPECT_TRUE(Glob("*/*/* *:*" + entry, line)) << line;
     EXPECT_EQ(list_.GetCell(1, tasklist::kDate) + "\t" + list_.GetCell(1, tasklist::kLocalFile) +
-                  "\t" + list_.GetCell(1, tasklist::kUrl),
-              line.substr(0, 15) + Path("new.zip") + "\t" + c.url);
+                  "\t" + list_.GetCell(1, tasklist::kUrl), line.substr(0, 15) + Path("new.zip") + "\t" + c.url);
   }
   // A task that is not shown: its file takes the new link, the list stays.
   app::SetCurrentTaskPath(Path("Other.rcv"));
@@ -223,7 +197,7 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
 TEST_F(HttpTransfer, FtpLinkGoesToTheProxyAsAGetOfTheShownUrl) {
   UseSetting("Firewall", "1");
   HttpPeer proxy({{Ok("via proxy") + "via proxy"}});
-  struct CommitOnReceiving : peers::RecordingList {
+  struct CommitOnReceiving : RecordingList {
     std::function<void()> commit;
     void SetCell(int row, int column, const std::string& text) override {
       if (text == "Receiving") commit();
@@ -245,8 +219,7 @@ TEST_F(HttpTransfer, FtpLinkGoesToTheProxyAsAGetOfTheShownUrl) {
   context_.host_name = "ftp.example";
 
   EXPECT_EQ(session::RunAttempt(context_, params), 0);
-  EXPECT_EQ(proxy.Requests(),
-            std::vector<std::string>{"GET ftp://ftp.example/pub/a%20b.zip HTTP/1.0\r\n"
+  EXPECT_EQ(proxy.Requests(), std::vector<std::string>{"GET ftp://ftp.example/pub/a%20b.zip HTTP/1.0\r\n"
                                      "Accept: */*\r\nAuthorization: Basic am9lOnNlY3JldA==\r\n"
                                      "Host: ftp.example\r\n\r\n"});
   EXPECT_EQ(ReadFile(Path("a.zip")), "via proxy");

@@ -1,28 +1,20 @@
 // Transfer jobs: the walk over a task, the workers' attempts, the progress
 // columns and the log line, against loopback peers; and the built parcelo
 // binary's receive and log commands.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "engine/jobs.h"
-#include "native/transfer_fixture.h"
-#include "peers/http_peer.h"
+#include "native/fixtures.h"
+#include "peers/peers.h"
 #include "platform/clock.h"
 #include "tasks/entries.h"
 #include "tasks/transfer_log.h"
 
 namespace {
 
-using Texts = std::vector<std::string>;
-using transfer_fixture::ReadFile;
-using transfer_fixture::WriteFile;
+using namespace fixtures;
 
-class Jobs : public transfer_fixture::TransferTest {
+
+class Jobs : public TransferTest {
  protected:
   // A task of one entry per link, local files a0, a1, ...; made current and loaded.
   std::string UseTask(const std::string& name, const Texts& links) {
@@ -42,12 +34,7 @@ class Jobs : public transfer_fixture::TransferTest {
     EXPECT_TRUE(job->WaitUntilEnded(15000));
     return job;
   }
-  // Cells 2 to 5 of a row, or the status of every row.
-  std::string Columns(int row) {
-    std::string text = list_.GetCell(row, tasklist::kStatus);
-    for (int column : {tasklist::kBytes, tasklist::kTime, tasklist::kRate}) text += "|" + list_.GetCell(row, column);
-    return text;
-  }
+  // The status of every row.
   Texts Statuses() {
     Texts texts;
     for (int row = 0; row < list_.RowCount(); ++row) texts.push_back(list_.GetCell(row, tasklist::kStatus));
@@ -58,12 +45,13 @@ class Jobs : public transfer_fixture::TransferTest {
 TEST_F(Jobs, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
   const std::string good = peers::Link(peers::RefusingPort(), "/f"), failed = "Failed to connect";
   const std::string waiting = "Awaiting command";
-  struct Case {
+  // The statuses are those of every row afterwards.
+  const struct {
     const char* name;
     Texts links;
     std::vector<int> selected, started, bad;
     bool stopped, firewall;
-    Texts statuses;  // afterwards, of every row
+    Texts statuses;
   } cases[] = {
       {"none selected: all", {good, good, good}, {}, {0, 1, 2}, {}, false, false, {failed, failed, failed}},
       {"rows 0 and 2 selected", {good, good, good}, {0, 2}, {0, 2}, {}, false, false, {failed, waiting, failed}},
@@ -73,7 +61,7 @@ TEST_F(Jobs, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
       // Through a proxy the user stays as written (and the proxy is missing).
       {"user kept for the proxy", {"http://a%zz@127.0.0.1/f"}, {}, {0}, {}, false, true, {"Host not found"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     UseSetting("Firewall", c.firewall ? "1" : "0");
     UseTask("Default.rcv", c.links);
@@ -84,13 +72,13 @@ TEST_F(Jobs, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
     EXPECT_EQ(c.stopped, job->WalkStopped());
     EXPECT_EQ(c.statuses, Statuses());
   }
-  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_TRUE(boxes_.Shown().empty());
 
   // A send job shows a bad link in a box and leaves the row as it was.
   UseTask("Default.snd", {"gopher://h/f"});
   EXPECT_EQ(std::vector<int>{0}, Run(true)->BadLinkRows());
   EXPECT_EQ(Texts{waiting}, Statuses());
-  EXPECT_EQ(Texts{settings_fixtures::Box("error", "Bad link", prompts::kOk | prompts::kTaskModal)}, boxes_.shown);
+  EXPECT_EQ(Texts{Box("error", "Bad link", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
 }
 
 TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
@@ -100,22 +88,17 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   const jobs::JobHandle job = Run();
   EXPECT_EQ((Texts{"Awaiting command", "Failed to connect", "Failed to connect", "Failed to connect"}),
             list_.Statuses(0));
-  int result = 0;
-  ASSERT_TRUE(job->ResultOf(0, &result));
-  EXPECT_EQ(session::kFailure, result);
-  ASSERT_TRUE(job->ResultOf(1, &result));
-  EXPECT_EQ(session::kRedirected, result);
+  int results[2] = {};
+  ASSERT_TRUE(job->ResultOf(0, &results[0]) && job->ResultOf(1, &results[1]));
+  EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected}), std::vector<int>(results, results + 2));
   EXPECT_EQ(1u, peer.Requests().size());
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
 }
 
 TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineNamesTheEntry) {
   const std::uint64_t kFiveGiB = 5ull << 30;
-  struct Case {
-    std::uint64_t done, total, resumed;
-    std::uint32_t elapsed_ms;
-    const char* columns;  // status|bytes|time|rate; the time column was "kept"
-  } cases[] = {
+  // The columns are status|bytes|time|rate; the time column was "kept".
+  const struct { std::uint64_t done, total, resumed; std::uint32_t elapsed_ms; const char* columns; } cases[] = {
       {10240, 10240, 0, 10000, "Percent=100|Totalbyte 10240 / 10240|00:00:10:00:00:00|1024"},
       {500, 10240, 0, 900, "Percent=4|Totalbyte 500 / 10240|kept|0"},
       // Only the 4000 bytes of this attempt count: 2000 per second.
@@ -124,6 +107,11 @@ TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineN
       // Nothing new since the start: the time column keeps its text.
       {2000, 10000, 2000, 5000, "Percent=20|Totalbyte 2000 / 10000|kept|0"},
       {kFiveGiB / 2, kFiveGiB, 0, 3723000, "Percent=50|Totalbyte 2684354560 / 5368709120|01:02:03:01:02:03|721019"},
+  };
+  const auto columns = [&] {
+    std::string text = list_.GetCell(0, tasklist::kStatus);
+    for (int column : {tasklist::kBytes, tasklist::kTime, tasklist::kRate}) text += "|" + list_.GetCell(0, column);
+    return text;
   };
   session::Context context;
   context.task_path = UseTask("Default.rcv", {"ftp://joe:secret@h/a.zip"});
@@ -135,7 +123,7 @@ TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineN
     context.resume_start = c.resumed;
     context.start_tick = clock_seam::TickCount() - c.elapsed_ms;
     jobs::ReportProgress(context);
-    EXPECT_EQ(c.columns, Columns(0));
+    EXPECT_EQ(c.columns, columns());
   }
   EXPECT_EQ("100:00:59", jobs::FormatDuration(360059999));
 
@@ -143,7 +131,7 @@ TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineN
   // names the worker's entry.
   UseTask("Other.rcv", {"http://h/other"});
   jobs::ReportProgress(context);
-  EXPECT_EQ("Awaiting command|||", Columns(0));
+  EXPECT_EQ("Awaiting command|||", columns());
   for (const auto& [mode, log] : {std::pair{session::kReceive, "logr.txt"}, {session::kSend, "logs.txt"}}) {
     context.mode = mode;
     context.entry_local_file = std::string("C:\\Down\\") + log;  // a line of its own in each log
@@ -156,13 +144,7 @@ TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineN
 }
 
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {
-  const std::string parcelo = "PARCELO_HOME='" + dir_ + "' '" +
-                              std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo").string();
-  const auto run = [&](const std::string& arguments) {
-    // stderr goes nowhere, so no live progress lines are drawn.
-    const int status = std::system((parcelo + "' " + arguments + " >'" + Path("out") + "' 2>/dev/null").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
+  const auto run = [&](const std::string& arguments) { return Parcelo(env_.dir.path(), arguments).exit_code; };
   const auto ok = [](const std::string& body) { return "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + body; };
   peers::HttpPeer peer({{ok("hello")}, {ok("again")}, {ok("third")}});
   const Texts three = {peer.Link("/a"), peers::Link(peers::RefusingPort(), "/b"), "gopher://h/c"};

@@ -1,64 +1,44 @@
 // The connection layer: the passive reply, socket error numbers, reading
 // replies off the wire, reaching the server, and Stop.
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <future>
 #include <memory>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
-#include "engine/appstate.h"
 #include "engine/ftp.h"
-#include "engine/session.h"
-#include "engine/timeouts.h"
-#include "peers/ftp_peer.h"
+#include "native/fixtures.h"
+#include "peers/peers.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "transfer_fixture.h"
 
 namespace {
 
+using namespace fixtures;
+
 using peers::FtpPeer;
-using transfer_fixture::Matches;
 
 TEST(PassiveReply, FieldsAreReadWithBounds) {
-  for (const char* reply : {"Entering Passive Mode (10,0,0,1,4,1)", "( 10, 0, 0, 1, 4, 1)",
-                            "(0000010,0,0,1,4,1)" /* seven characters */}) {
-    net::Ipv4 address = 0;
-    std::uint16_t port = 0;
-    EXPECT_TRUE(session::ParsePassiveReply(reply, &address, &port)) << reply;
-    EXPECT_EQ(net::DottedText(address) + ":" + std::to_string(port), "10.0.0.1:1025") << reply;
-  }
   net::Ipv4 address = 0;
   std::uint16_t port = 0;
-  EXPECT_TRUE(session::ParsePassiveReply("(10,0,0,1,255,255).", &address, &port));
-  EXPECT_EQ(port, 65535);
-  for (const char* reply : {"(00000010,0,0,1,4,1)", "Entering Passive Mode 10,0,0,1,4,1",
-                            "(10,0,0,1,4)", "(10,0,0,1,4,1,7)", "(10,0,0,1,4,1", "(10,,0,1,4,1)",
-                            "(10,0,0,1,4,x)", "(256,0,0,1,4,1)", "(10,0,0,1,4,256)",
-                            "(-1,0,0,1,4,1)", "Note (see below) (10,0,0,1,4,1)"}) {
+  for (const auto& [reply, read] : std::vector<std::pair<const char*, const char*>>{
+           {"Entering Passive Mode (10,0,0,1,4,1)", "10.0.0.1:1025"}, {"( 10, 0, 0, 1, 4, 1)", "10.0.0.1:1025"},
+           {"(0000010,0,0,1,4,1)" /* seven characters */, "10.0.0.1:1025"}, {"(9,0,0,1,255,255).", "9.0.0.1:65535"}}) {
+    EXPECT_TRUE(session::ParsePassiveReply(reply, &address, &port)) << reply;
+    EXPECT_EQ(net::DottedText(address) + ":" + std::to_string(port), read) << reply;
+  }
+  for (const char* reply : {"(00000010,0,0,1,4,1)", "Entering Passive Mode 10,0,0,1,4,1", "(10,0,0,1,4)",
+                            "(10,0,0,1,4,1,7)", "(10,0,0,1,4,1", "(10,,0,1,4,1)", "(10,0,0,1,4,x)", "(256,0,0,1,4,1)",
+                            "(10,0,0,1,4,256)", "(-1,0,0,1,4,1)", "Note (see below) (10,0,0,1,4,1)"}) {
     EXPECT_FALSE(session::ParsePassiveReply(reply, &address, &port)) << reply;
   }
 }
 
 TEST(SocketErrors, OnlyTheLossNumbersMeanALostConnection) {
-  for (int error : {10050, 10052, 10053, 10054, 10057, 10058}) {
-    EXPECT_TRUE(session::IsConnectionLoss(error)) << error;
-  }
-  for (int error : {0, 10035, 10038, 10060, 10061, 11001}) {
-    EXPECT_FALSE(session::IsConnectionLoss(error)) << error;
-  }
+  for (int error : {10050, 10052, 10053, 10054, 10057, 10058}) EXPECT_TRUE(session::IsConnectionLoss(error)) << error;
+  for (int error : {0, 10035, 10038, 10060, 10061, 11001}) EXPECT_FALSE(session::IsConnectionLoss(error)) << error;
 }
 
-class ReplyReading : public transfer_fixture::TransferTest {};
+using ReplyReading = TransferTest;
 
 // The peer writes the pieces 20 ms apart, then closes.
 TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
@@ -73,8 +53,7 @@ TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
       {{"150-first\r\n second line\r\n", "150 last line\r\n"}, {{150, "last line"}}},
       {{"22\r\n", "\r\n", "abc def\r\n", "331\r\n331 \r\n"}, {{331, ""}}},  // short, no code
       {{"200 bare\nLF\r\n200 a\rb\r\n"}, {{200, "bare\nLF"}, {200, "a\rb"}}},
-      {{"250 " + std::string(5000, 'x') + "\r\n251 " + y1018 + "\r\n",
-        "252 " + z1018 + "z\r\n200 next\r\n150 then"},
+      {{"250 " + std::string(5000, 'x') + "\r\n251 " + y1018 + "\r\n", "252 " + z1018 + "z\r\n200 next\r\n150 then"},
        {{250, x1018}, {251, y1018}, {252, z1018}, {200, "next"}}},  // cut at 1022 bytes
       {{"226 closed in mid-line"}, {{lost, ""}}},
       {std::vector<std::string>(40, "x"), {{lost, ""}}},  // a line that never ends
@@ -108,14 +87,12 @@ TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
   }
 }
 
-class Attempt : public transfer_fixture::TransferTest {
- protected:
-  static std::vector<peers::Step> Download(const peers::DataPlan& plan) {
-    return {{"USER anonymous", "331 Ok"}, {"PASS someone@example.org", "230 Ok"},
-            {"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode ({pasv})"},
-            {"RETR f", "150 Ok", plan, "226 Ok"}};
-  }
-};
+using Attempt = TransferTest;
+
+std::vector<peers::Step> Download(const peers::DataPlan& plan) {
+  return {{"USER anonymous", "331 Ok"}, {"PASS someone@example.org", "230 Ok"}, {"TYPE I", "200 Ok"},
+          {"PASV", "227 Entering Passive Mode ({pasv})"}, {"RETR f", "150 Ok", plan, "226 Ok"}};
+}
 
 TEST_F(Attempt, RefusedConnectionIs10061AndFailedToConnect) {
   std::uint16_t port = FtpPeer("", {}).port();  // nobody listens there any more
@@ -124,7 +101,7 @@ TEST_F(Attempt, RefusedConnectionIs10061AndFailedToConnect) {
   EXPECT_EQ(probe.Connect(htonl(INADDR_LOOPBACK), port, 2000), 10061);
   EXPECT_EQ(session::RunAttempt(context_, Params(port, "/f", "f")), session::kFailure);
   EXPECT_TRUE(Matches({"Failed to connect"}, list_.Statuses(0)));
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_TRUE(boxes_.Shown().empty());
 }
 
 TEST_F(Attempt, StatusTextsOfAnotherTaskAreDroppedButTheTransferGoesOn) {
@@ -132,7 +109,7 @@ TEST_F(Attempt, StatusTextsOfAnotherTaskAreDroppedButTheTransferGoesOn) {
   app::SetCurrentTaskPath("/tasks/Other.rcv");
   EXPECT_EQ(session::RunAttempt(context_, Params(peer.port(), "/f", "f")), 0);
   EXPECT_TRUE(list_.Statuses(0).empty());
-  EXPECT_EQ(transfer_fixture::ReadFile(Path("f")), "still fetched");
+  EXPECT_EQ(ReadFile(Path("f")), "still fetched");
 }
 
 // Three transfers hold their data connections open; rows 0 and 1 are selected.
@@ -157,7 +134,7 @@ TEST_F(Attempt, EachStopCancelsOneSelectedTransferAndNoOther) {
     return runs[row].wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
   };
   auto receiving = [&](int row) {
-    std::vector<std::string> seen = list_.Statuses(row);
+    const Texts seen = list_.Statuses(row);
     return !seen.empty() && seen.back() == "receiving file";
   };
   for (int i = 0; i < 250 && !(receiving(0) && receiving(1) && receiving(2)); ++i) {
@@ -177,7 +154,7 @@ TEST_F(Attempt, EachStopCancelsOneSelectedTransferAndNoOther) {
     EXPECT_EQ(runs[row].get(), session::kFailure);
     std::vector<std::string> seen = list_.Statuses(row);
     EXPECT_TRUE(Matches({"Cancelled", "FTP failed"}, {seen.end() - 2, seen.end()}));
-    EXPECT_EQ(transfer_fixture::ReadFile(Path(std::to_string(row))), "partial");
+    EXPECT_EQ(ReadFile(Path(std::to_string(row))), "partial");
   }
 }
 

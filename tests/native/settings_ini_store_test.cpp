@@ -1,18 +1,14 @@
 #include "settings/ini_store.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <iterator>
-#include <string>
-#include <vector>
 
-#include "native/task_fixtures.h"
+#include "native/fixtures.h"
 
 namespace {
 
+using namespace fixtures;
+
 using settings::IniStore;
-using settings_fixtures::ReadFile;
 
 std::string ReadOr(IniStore& store, const std::string& name) {
   std::string value;
@@ -20,9 +16,9 @@ std::string ReadOr(IniStore& store, const std::string& name) {
 }
 
 TEST(IniStore, MatchesNamesWithoutCaseAndKeepsHandEditedLines) {
-  settings_fixtures::ScratchDir dir;
+  ScratchDir dir;
   const std::string file = dir.Join("settings.ini");
-  settings_fixtures::WriteFile(file, "; by hand\r\nemail=me@example.org\r\nEmail=later\nno equals\n");
+  WriteFile(file, "; by hand\r\nemail=me@example.org\r\nEmail=later\nno equals\n");
   IniStore store(dir.path());
   EXPECT_EQ(ReadOr(store, "EMAIL"), "me@example.org");
   EXPECT_EQ(ReadOr(store, "no equals"), "missing");
@@ -38,7 +34,7 @@ TEST(IniStore, MatchesNamesWithoutCaseAndKeepsHandEditedLines) {
 }
 
 TEST(IniStore, RefusesWhatCouldNotBeReadBackAndKeepsTheFileWhenAWriteFails) {
-  settings_fixtures::ScratchDir dir;
+  ScratchDir dir;
   const std::string home = dir.Join("home/parcelo");
   IniStore store(home), nowhere;
   EXPECT_EQ(ReadOr(store, "DialUp"), "missing");
@@ -49,7 +45,7 @@ TEST(IniStore, RefusesWhatCouldNotBeReadBackAndKeepsTheFileWhenAWriteFails) {
     EXPECT_FALSE(store.Write(name, value)) << name << "=" << value;
   }
   {
-    task_fixtures::FullDisk full(100);
+    FullDisk full(100);
     EXPECT_FALSE(store.Write("email", std::string(200, 'e')));
   }
   EXPECT_EQ(ReadFile(home + "/settings.ini"), "DialUp=Home\n");

@@ -1,18 +1,16 @@
 #include "settings/settings.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "native/task_fixtures.h"
+#include "native/fixtures.h"
 
 namespace {
 
+using namespace fixtures;
+
 using settings::Record;
-using task_fixtures::TaskEnvironment;
+
+struct Settings : ::testing::Test { TaskEnvironment env; };
 
 auto Fields(const Record& r) {
   return std::make_tuple(r.email, r.download, r.resume_option, r.file_type, r.firewall_address_http,
@@ -21,9 +19,8 @@ auto Fields(const Record& r) {
                          r.cycle_upload, r.use_ftp_script, r.use_http_script, r.dial_up);
 }
 
-TEST(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
-  TaskEnvironment env;
-  settings_fixtures::RecordingStore empty;
+TEST_F(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
+  RecordingStore empty;
   settings::InstallStore(&empty);
   settings::Load("/opt/parcelo");
   EXPECT_EQ(empty.Reads(), (std::vector<std::string>{
@@ -36,8 +33,7 @@ TEST(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
   EXPECT_TRUE(empty.Writes().empty());
 }
 
-TEST(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
-  TaskEnvironment env;
+TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   // Every field differs from its default and from the others, but
   // resume_retry, which nobody writes; the values need not make sense to the
   // sheet, only be kept apart.
@@ -53,7 +49,7 @@ TEST(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
       {"ServerRetry", "4"}, {"CycleDownload", "-3"}, {"CycleUpload", "7"}, {"UseHTTPScript", "6"},
       {"UseFTPScript", "5"}, {"DialUp", "Office line"}}));
   EXPECT_EQ(Fields(settings::Live()), Fields(committed));
-  EXPECT_TRUE(env.sink.shown.empty());
+  EXPECT_TRUE(env.sink.Shown().empty());
   // A refused PASV and an edit not applied are dropped by the next load;
   // PASSIVE, written in capitals, is what Passive reads.
   settings::SetLivePassive(1);
@@ -63,30 +59,28 @@ TEST(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   EXPECT_EQ(Fields(settings::EditCopy()), Fields(committed));
 }
 
-TEST(Settings, CommitWithMissingDownloadDirectoryChangesNothing) {
-  TaskEnvironment env;
+TEST_F(Settings, CommitWithMissingDownloadDirectoryChangesNothing) {
   const std::string gone = env.dir.Join("downloads");
   std::filesystem::create_directory(gone);
-  env.SetDownload(gone);
+  env.Use("DOWNLOAD", gone);
   const Record before = settings::Live();
   std::filesystem::remove(gone);  // deleted while the sheet was open
   settings::EditCopy().firewall_address_http = "new-proxy";
   settings::EditCopy().passive = 0;
   EXPECT_EQ(settings::Commit(), -1);
   const unsigned information_task_modal = 0x0040 | 0x2000;
-  EXPECT_EQ(env.sink.shown, std::vector<std::string>{settings_fixtures::Box(
+  EXPECT_EQ(env.sink.Shown(), std::vector<std::string>{Box(
                                 "Error", "Download directory does not exist", information_task_modal)});
   EXPECT_TRUE(env.store.Writes().empty());  // the store is untouched
   EXPECT_EQ(Fields(settings::Live()), Fields(before));
   EXPECT_EQ(settings::EditCopy().firewall_address_http, "new-proxy");  // the sheet keeps what was typed
 }
 
-TEST(Settings, TextIsCutToItsFieldAndNumbersReadLikeAtol) {
-  TaskEnvironment env;
+TEST_F(Settings, TextIsCutToItsFieldAndNumbersReadLikeAtol) {
   env.store.Put("email", std::string(300, 'e'));
   env.store.Put("CycleUpload", "3x");
   env.store.Put("FirewallPortHTTP", "abc");
-  env.SetDownload(std::string(2000, 's'));  // one read returns at most 1023 bytes
+  env.Use("DOWNLOAD", std::string(2000, 's'));  // one read returns at most 1023 bytes
   const Record live = settings::Live();
   EXPECT_EQ(std::tie(live.email, live.download, live.cycle_upload, live.firewall_port_http),
             std::make_tuple(std::string(255, 'e'), std::string(1023, 's'), 3, 0));

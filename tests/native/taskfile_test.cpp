@@ -1,20 +1,15 @@
 #include "tasks/taskfile.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
-#include "native/task_fixtures.h"
+#include "native/fixtures.h"
 
 namespace {
 
+using namespace fixtures;
+
 using Lines = std::vector<std::pair<int, std::string>>;
-using Texts = std::vector<std::string>;
 
 // Every line reader result up to and including the end-of-file one.
 Lines AllLines(taskfile::LineReader& reader) {
@@ -64,12 +59,17 @@ TEST(LineReader, ReadsAFileAcrossBufferRefillsAsTextInMemory) {
   std::fclose(file);
 }
 
-TEST(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
-  settings_fixtures::ScratchDir dir;
-  const std::string path = dir.Join("t.rcv"), none = dir.Join("none.rcv");
+// A task environment, for its scratch directory and prompts sink.
+struct TaskFileLines : ::testing::Test {
+  TaskEnvironment env;
+  const std::string path = env.dir.Join("t.rcv");
+};
+
+TEST_F(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
+  const std::string none = env.dir.Join("none.rcv");
   EXPECT_EQ(0, taskfile::AppendToFile(path, "zero\r\n"));
   EXPECT_EQ(0, taskfile::AppendToFile(path, Bytes(1500) + "\r\n\r\nafter\r\n"));
-  EXPECT_EQ(-1, taskfile::AppendToFile(dir.Join("no/such/dir.rcv"), "a\r\n"));
+  EXPECT_EQ(-1, taskfile::AppendToFile(env.dir.Join("no/such/dir.rcv"), "a\r\n"));
   Texts lines;
   EXPECT_EQ(3, taskfile::ReadLines(path, &lines));
   EXPECT_EQ((Texts{"zero", Bytes(1022), Bytes(477)}), lines);
@@ -83,8 +83,8 @@ TEST(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
   EXPECT_TRUE(std::filesystem::exists(none));
 }
 
-TEST(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
-  const std::string long_line = Bytes(1022, 'L') + "D" + Bytes(477, 'T') + "\r\n";
+TEST_F(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
+  const std::string tail = Bytes(477, 'T') + "\r\n", long_line = Bytes(1022, 'L') + "D" + tail;
   const struct {
     std::string before;
     int index;
@@ -98,55 +98,45 @@ TEST(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
       {"a\nb\nc\n", 1, "a\nNEW\r\nc\n", "a\nc\n"},
       {"a\r\n\r\nc\r\n", 1, "a\r\nNEW\r\nc\r\n", "a\r\nc\r\n"},
       // A long physical line is two lines: 1023 bytes, then the rest.
-      {"a\r\n" + long_line + "z\r\n", 1, "a\r\nNEW\r\n" + Bytes(477, 'T') + "\r\nz\r\n",
-       "a\r\n" + Bytes(477, 'T') + "\r\nz\r\n"},
+      {"a\r\n" + long_line + "z\r\n", 1, "a\r\nNEW\r\n" + tail + "z\r\n", "a\r\n" + tail + "z\r\n"},
       {"a\r\n" + long_line + "z\r\n", 2, "a\r\n" + Bytes(1022, 'L') + "DNEW\r\nz\r\n",
        "a\r\n" + Bytes(1022, 'L') + "Dz\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before.substr(0, 20) + " at " + std::to_string(c.index));
-    settings_fixtures::ScratchDir dir;
-    const std::string path = dir.Join("t.rcv");
-    settings_fixtures::WriteFile(path, c.before);
+    WriteFile(path, c.before);
     EXPECT_EQ(0, taskfile::ReplaceEntryLine(path, c.index, "NEW\r\n"));
-    EXPECT_EQ(c.replaced, settings_fixtures::ReadFile(path));
-    settings_fixtures::WriteFile(path, c.before);
+    EXPECT_EQ(c.replaced, ReadFile(path));
+    WriteFile(path, c.before);
     EXPECT_EQ(0, taskfile::DeleteEntryLine(path, c.index));
-    EXPECT_EQ(c.deleted, settings_fixtures::ReadFile(path));
-    EXPECT_EQ(Texts{"t.rcv"}, dir.Names());
+    EXPECT_EQ(c.deleted, ReadFile(path));
+    EXPECT_EQ(Texts{"t.rcv"}, Names(env.dir.path()));
   }
 }
 
-TEST(TaskFileLines, ReplaceAndDeleteCreateAMissingFileAndKeepTheOldOneOnAFullDisk) {
-  settings_fixtures::RecordingSink sink;
-  prompts::SetSink(&sink);
-  settings_fixtures::ScratchDir dir;
-  const std::string path = dir.Join("t.rcv");
+TEST_F(TaskFileLines, ReplaceAndDeleteCreateAMissingFileAndKeepTheOldOneOnAFullDisk) {
   EXPECT_EQ(0, taskfile::ReplaceEntryLine(path, 3, "NEW\r\n"));
-  prompts::SetSink(nullptr);
-  EXPECT_EQ(sink.shown, Texts{settings_fixtures::Box("error", "File open error", prompts::kTaskModal)});
-  EXPECT_EQ(0, taskfile::DeleteEntryLine(dir.Join("d.rcv"), 0));
-  EXPECT_TRUE(std::filesystem::remove(dir.Join("d.rcv")));  // it was created
+  EXPECT_EQ(env.sink.Shown(), Texts{Box("error", "File open error", prompts::kTaskModal)});
+  EXPECT_EQ(0, taskfile::DeleteEntryLine(env.dir.Join("d.rcv"), 0));
+  EXPECT_TRUE(std::filesystem::remove(env.dir.Join("d.rcv")));  // it was created
   const std::string before = "NEW\r\n" + Bytes(150) + "\r\n";
   EXPECT_EQ(0, taskfile::AppendToFile(path, Bytes(150) + "\r\n"));
   {
-    task_fixtures::FullDisk full(200);  // room for part of each change
+    FullDisk full(200);  // room for part of each change
     EXPECT_EQ(-1, taskfile::ReplaceEntryLine(path, 0, Bytes(60, 'n') + "\r\n"));
     EXPECT_EQ(-1, taskfile::AppendToFile(path, Bytes(60, 'c') + "\r\n"));
   }
-  EXPECT_EQ(before, settings_fixtures::ReadFile(path));
-  EXPECT_EQ(Texts{"t.rcv"}, dir.Names());
+  EXPECT_EQ(before, ReadFile(path));
+  EXPECT_EQ(Texts{"t.rcv"}, Names(env.dir.path()));
 }
 
 // Workers rewrite lines on redirects while entries are added: no line may be
 // lost or torn by a rewrite racing an append.
-TEST(TaskFileLines, ConcurrentWritesLoseNoLine) {
-  settings_fixtures::ScratchDir dir;
-  const std::string path = dir.Join("t.rcv");
-  settings_fixtures::WriteFile(path, "r\r\nr\r\nr\r\nr\r\n");
+TEST_F(TaskFileLines, ConcurrentWritesLoseNoLine) {
+  WriteFile(path, "r\r\nr\r\nr\r\nr\r\n");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&path, t] {
+    threads.emplace_back([&path = path, t] {
       for (int i = 0; i < 50; ++i) {
         taskfile::AppendToFile(path, "a" + std::to_string(i) + "\r\n");
         taskfile::ReplaceEntryLine(path, t, "r" + std::to_string(i) + "\r\n");

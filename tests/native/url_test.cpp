@@ -1,16 +1,12 @@
 #include "engine/url.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "native/settings_fixtures.h"
+#include "native/fixtures.h"
 #include "platform/fs.h"
 
 namespace {
 
-using settings_fixtures::Box;
+using namespace fixtures;
+
 
 // protocol|scheme|user|password|host|port|port text|path
 std::string Split(const url::Record& r) {
@@ -20,10 +16,8 @@ std::string Split(const url::Record& r) {
 }
 
 TEST(UrlParse, SplitsAcceptedUrlsAndComposesTheirForms) {
-  const struct {
-    const char *text, *split, *display;
-    const char* stored = nullptr;  // without CR LF; nullptr: as display
-  } cases[] = {
+  // The stored form is without CR LF; nullptr: as the display form.
+  const struct { const char *text, *split, *display, *stored = nullptr; } cases[] = {
       {"ftp://h/pub/a.zip", "FTP|ftp|||h|21||/pub/a.zip", "ftp://h/pub/a.zip"},
       // Only the scheme changes case.
       {"hTtP://Host/Dir/File.htm", "HTTP|http|||Host|80||/Dir/File.htm", "http://Host/Dir/File.htm"},
@@ -58,8 +52,7 @@ std::string Filled(std::string pattern, std::size_t length, char fill) {
 
 TEST(UrlParse, RefusesMalformedAndOverlongUrlsLeavingOutputsAlone) {
   std::vector<std::string> refused = {
-      "http://h", "http:", "ftp//h/x", "", "gopher://h/x", "https://h/x", "mailto:joe@h/x",
-      std::string(5000, 'x'),
+      "http://h", "http:", "ftp//h/x", "", "gopher://h/x", "https://h/x", "mailto:joe@h/x", std::string(5000, 'x'),
       // 1022 bytes: with CR LF the stored form would not fit. The display
       // form of a user without password is one byte longer than the text.
       Filled("http://h/#", 1013, 'p'), Filled("ftp://joe@h/#", 1009, 'p')};
@@ -79,16 +72,14 @@ TEST(UrlParse, RefusesMalformedAndOverlongUrlsLeavingOutputsAlone) {
 }
 
 TEST(UrlParseForEditing, RefusesAPasswordWithABoxAndAnEmptyPath) {
-  settings_fixtures::RecordingSink sink;
-  prompts::SetSink(&sink);
+  TaskEnvironment env;
   url::Record user, password;
   EXPECT_EQ(0, url::ParseForEditing("ftp://joe@h/up/", &user));
   EXPECT_EQ(0, url::ParseForEditing("ftp://joe:secret@h:2121/pub/a.zip", &password));
-  prompts::SetSink(nullptr);
   EXPECT_EQ("FTP|ftp|joe||h|21||/up/", Split(user));
   EXPECT_EQ("FTP|ftp|joe|secret|h|2121|2121|", Split(password));
   const unsigned style = prompts::kIconInformation | prompts::kTaskModal;
-  EXPECT_EQ(sink.shown, (std::vector<std::string>{Box("Message", "No password here please", style)}));
+  EXPECT_EQ(env.sink.Shown(), (std::vector<std::string>{Box("Message", "No password here please", style)}));
 }
 
 TEST(UrlPercentDecode, DecodesEscapesAndRefusesMalformedOnesWhole) {
@@ -116,8 +107,7 @@ TEST(UrlLocalName, TakesTheLastSegmentAndRefusesNamesThatLeaveTheDirectory) {
       {"/..\\w.ini", "..\\w.ini", false}, {"/c:a.zip", "c:a.zip", false}, {"/a:s", "a:s", false}};
   for (const auto& c : cases) {
     EXPECT_EQ(down + c.name, url::LocalNameForUrl("down", c.path));
-    EXPECT_EQ(c.safe ? "" : "Unsafe file name in link: " + std::string(c.name),
-              url::UnsafeLocalNameReason(c.path));
+    EXPECT_EQ(c.safe ? "" : "Unsafe file name in link: " + std::string(c.name), url::UnsafeLocalNameReason(c.path));
   }
   EXPECT_EQ(down + "a.zip", url::LocalNameForUrl(down, "/a.zip"));
 }

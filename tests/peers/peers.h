@@ -1,0 +1,275 @@
+// Scripted servers on 127.0.0.1 for transcript and job tests. Every wait is
+// bounded; each destructor stops its thread and closes every socket.
+//
+// FtpPeer: on each control connection it sends the greeting, then answers
+// every command line with the next step of the script, whatever the command
+// was, and records the line; the test compares the record with the steps'
+// expected lines. A step may then open the data connection (passive: "{pasv}"
+// in the reply becomes a fresh listener's address; active: the peer connects to
+// the last PORT argument), send or receive on it, and send a final reply.
+//
+// HttpPeer: each connection it accepts gets the next answer of the script: the
+// peer records the request up to the end of its header plus the body its
+// Content-length announces, sends the answer's pieces 50 ms apart (so they
+// arrive as separate segments) and closes.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace peers {
+
+using Hold = std::lock_guard<std::mutex>;
+constexpr int kWaitLimitMs = 10000;  // bound of every single wait
+
+// A listening socket on 127.0.0.1 and a free port, stored in *port; -1 on failure.
+inline int ListenLoopback(std::uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof sa;
+  auto* address = reinterpret_cast<sockaddr*>(&sa);
+  if (bind(fd, address, size) == 0 && listen(fd, 8) == 0 && getsockname(fd, address, &size) == 0) {
+    *port = ntohs(sa.sin_port);
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+inline bool Readable(int fd, int ms = kWaitLimitMs) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, ms) > 0;
+}
+
+inline void SendText(int fd, std::string text) {
+  for (ssize_t n; !text.empty() && (n = send(fd, text.data(), text.size(), MSG_NOSIGNAL)) > 0;) {
+    text.erase(0, static_cast<std::size_t>(n));
+  }
+}
+
+// A descriptor, closed when replaced or destroyed.
+struct Fd {
+  int fd = -1;
+  ~Fd() { Reset(); }
+  void Reset(int other = -1) {
+    if (fd >= 0) close(fd);
+    fd = other;
+  }
+};
+
+struct DataPlan {
+  enum Kind { kNone, kSend, kReceive };
+  Kind kind = kNone;
+  std::string payload;  // kSend: the bytes to send
+  int pause_ms = 0;     // kSend: wait this long after the payload before ending
+  bool reset = false;   // kSend: end with a reset (RST) instead of a close
+  bool hold = false;    // kSend: stay open until Release() or the client closes
+};
+
+struct Step {
+  Step(std::string e, std::string r, DataPlan d = {}, std::string f = "", bool close = false)
+      : expect(e), reply(r), data(d), final_reply(f), close_instead(close) {}
+  std::string expect;          // command line the client should send, without CR LF
+  std::string reply;           // reply lines joined by "\r\n", without the last CR LF
+  DataPlan data;               // what happens on the data connection after the reply
+  std::string final_reply;     // sent once the data connection has ended; empty: nothing
+  bool close_instead;          // close the control connection instead of replying
+};
+
+// Closes the control connection when expect arrives.
+inline Step Hangup(std::string expect) { return {std::move(expect), "", {}, "", true}; }
+inline DataPlan Send(std::string payload) { return {DataPlan::kSend, std::move(payload)}; }
+inline DataPlan Receive() { return {DataPlan::kReceive, ""}; }
+
+class FtpPeer {
+ public:
+  FtpPeer(std::string greeting, std::vector<Step> script)
+      : greeting_(std::move(greeting)), script_(std::move(script)) {
+    listener_.fd = ListenLoopback(&port_);
+    thread_ = std::thread([this] {
+      for (Fd control; listener_.fd >= 0 && Wait(listener_.fd); control.Reset()) {
+        if ((control.fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
+        ++active_;
+        Serve(control.fd);
+        control.Reset();
+        --active_;
+      }
+    });
+  }
+  ~FtpPeer() { stopping_ = true; thread_.join(); }
+  FtpPeer(const FtpPeer&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // Lines received so far without CR LF; bytes received by kReceive steps.
+  std::vector<std::string> Commands() { Hold hold(lock_); return commands_; }
+  std::string Stored() { Hold hold(lock_); return stored_; }
+  void Release() { released_ = true; }  // lets a held data connection end
+  // Waits until no control connection is open; false after timeout_ms.
+  bool WaitSessionsEnded(int timeout_ms) {
+    for (int waited = 0; active_ > 0 && waited < timeout_ms; waited += 20) usleep(20000);
+    return active_ == 0;
+  }
+
+ private:
+  // True when fd is readable within the bound; false at the bound, when
+  // stopping, or (until_released) once released.
+  bool Wait(int fd, bool until_released = false) {
+    for (int waited = 0; waited < kWaitLimitMs && !stopping_; waited += 20) {
+      if (until_released && released_) return false;
+      if (Readable(fd, 20)) return true;
+    }
+    return false;
+  }
+
+  void Serve(int control) {
+    if (!greeting_.empty()) SendText(control, greeting_ + "\r\n");
+    Fd data_listener;
+    sockaddr_in active{};  // the last PORT argument
+    active.sin_family = AF_INET;
+    // Its bytes as written are the address and the port in network order.
+    auto* address = reinterpret_cast<unsigned char*>(&active.sin_addr.s_addr);
+    auto* port = reinterpret_cast<unsigned char*>(&active.sin_port);
+    for (std::string line;; line.clear()) {
+      for (char c = 0; line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0; line += c) {
+        if (!Wait(control) || recv(control, &c, 1, 0) != 1) return;
+      }
+      line.resize(line.size() - 2);
+      { Hold hold(lock_); commands_.push_back(line); }
+      std::sscanf(line.c_str(), "PORT %hhu,%hhu,%hhu,%hhu,%hhu,%hhu", &address[0], &address[1],
+                  &address[2], &address[3], &port[0], &port[1]);
+      if (next_step_ == script_.size()) {
+        SendText(control, "502 Not in the script\r\n");
+        continue;
+      }
+      const Step& step = script_[next_step_++];
+      if (step.close_instead) return;
+      std::string reply = step.reply;
+      std::size_t mark = reply.find("{pasv}");
+      if (mark != std::string::npos) {
+        std::uint16_t data_port = 0;
+        data_listener.Reset(ListenLoopback(&data_port));
+        reply.replace(mark, 6, "127,0,0,1," + std::to_string(data_port >> 8) + "," + std::to_string(data_port & 0xFF));
+      }
+      SendText(control, reply + "\r\n");
+      if (step.data.kind == DataPlan::kNone) continue;
+      Fd data;
+      if (data_listener.fd >= 0 && Wait(data_listener.fd)) {
+        data.fd = accept4(data_listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+      } else if (data_listener.fd < 0 && active.sin_port != 0) {
+        data.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(data.fd, reinterpret_cast<sockaddr*>(&active), sizeof active) != 0) data.Reset();
+      }
+      data_listener.Reset();
+      if (data.fd >= 0) Play(step.data, data.fd);
+      data.Reset();
+      if (!step.final_reply.empty()) SendText(control, step.final_reply + "\r\n");
+    }
+  }
+
+  void Play(const DataPlan& plan, int data) {
+    char buffer[65536];
+    if (plan.kind == DataPlan::kReceive) {
+      for (ssize_t n = 0; Wait(data) && (n = recv(data, buffer, sizeof buffer, 0)) > 0;) {
+        Hold hold(lock_);
+        stored_.append(buffer, static_cast<std::size_t>(n));
+      }
+      return;
+    }
+    SendText(data, plan.payload);
+    std::this_thread::sleep_for(std::chrono::milliseconds(plan.pause_ms));
+    // Held until released, the client closes, or the bound passes.
+    while (plan.hold && Wait(data, true) && recv(data, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+    linger abort_on_close{1, 0};
+    if (plan.reset) setsockopt(data, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+  }
+
+  const std::string greeting_;
+  const std::vector<Step> script_;
+  std::size_t next_step_ = 0;  // peer thread only
+  std::uint16_t port_ = 0;
+  Fd listener_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> released_{false};
+  std::atomic<int> active_{0};  // open control connections
+  std::mutex lock_;  // guards the fields below
+  std::vector<std::string> commands_;
+  std::string stored_;
+  std::thread thread_;
+};
+
+using HttpAnswer = std::vector<std::string>;  // its pieces; none: close without a byte
+
+inline std::string Link(std::uint16_t port, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+class HttpPeer {
+ public:
+  explicit HttpPeer(std::vector<HttpAnswer> script) : script_(std::move(script)) {
+    listener_.fd = ListenLoopback(&port_);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~HttpPeer() { shutdown(listener_.fd, SHUT_RDWR); thread_.join(); }  // the shutdown wakes the wait to accept
+
+  std::uint16_t port() const { return port_; }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
+  // The recorded requests, one per connection.
+  std::vector<std::string> Requests() { Hold hold(lock_); return requests_; }
+
+ private:
+  // The header has ended and the body it announces has come.
+  static bool Whole(const std::string& request) {
+    const std::size_t end = request.find("\r\n\r\n"), at = request.find("\r\nContent-length: ");
+    if (end == std::string::npos) return false;
+    return request.size() >= end + 4 + (at < end ? std::strtoul(request.c_str() + at + 18, nullptr, 10) : 0);
+  }
+
+  void Run() {
+    for (const HttpAnswer& pieces : script_) {
+      Fd fd;
+      if (!Readable(listener_.fd) || (fd.fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) return;
+      timeval limit{10, 0};
+      setsockopt(fd.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      std::string request, buffer(65536, '\0');
+      for (ssize_t got; !Whole(request) && request.size() < (1u << 22) && Readable(fd.fd);) {
+        if ((got = recv(fd.fd, &buffer[0], buffer.size(), 0)) <= 0) break;
+        request.append(buffer, 0, static_cast<std::size_t>(got));
+      }
+      { Hold hold(lock_); requests_.push_back(request); }
+      for (const std::string& piece : pieces) {
+        if (&piece != &pieces[0]) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        send(fd.fd, piece.data(), piece.size(), MSG_NOSIGNAL);  // blocks until all is queued
+      }
+    }
+  }
+
+  const std::vector<HttpAnswer> script_;
+  Fd listener_;
+  std::uint16_t port_ = 0;
+  std::mutex lock_;  // guards requests_
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A port that refuses connections: a peer's, once it has closed.
+inline std::uint16_t RefusingPort() { return HttpPeer({}).port(); }
+
+}  // namespace peers
