@@ -38,18 +38,17 @@ std::vector<Step> Fetch(const std::vector<Step>& rest) { return Login(Passive(re
 Step Retr(const std::string& body, const std::string& final_reply = "226 Transfer complete",
           peers::DataPlan plan = peers::DataPlan()) {
   if (plan.kind == peers::DataPlan::kNone) plan = peers::Send(body);
-  return {"RETR pub/file.zip", "150 Opening data connection (" + std::to_string(body.size()) +
-                                   " bytes)", plan, final_reply};
+  return {"RETR pub/file.zip", "150 Opening data connection (" + std::to_string(body.size()) + " bytes)", plan,
+          final_reply};
 }
 
 const Texts kLogin = {"sending user name", "sending password", "Password sent"};
 const Texts kSent = {"send FTP command", "status 150", "Read data channel"};
 Texts Seen(const Texts& tail) { return Join(Join(kLogin, {"Receiving", "Sending recv"}), tail); }
 Texts Read(const Texts& tail) { return Seen(Join(Join(kSent, {"receiving file"}), tail)); }
-const Texts kActive = Seen({"create listen socket", "requesting connection",
-                            "connection status 200", "send FTP command", "status 150",
-                            "Calling accept data connection", "Data socket created", "SOCKET:*",
-                            "Read data channel", "receiving file", "Done"});
+const Texts kActive = Seen({"create listen socket", "requesting connection", "connection status 200",
+                            "send FTP command", "status 150", "Calling accept data connection", "Data socket created",
+                            "SOCKET:*", "Read data channel", "receiving file", "Done"});
 
 struct Row {
   const char* name;

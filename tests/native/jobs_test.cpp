@@ -149,12 +149,7 @@ TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAnd
   peers::HttpPeer peer({{ok("hello")}, {ok("again")}, {ok("third")}});
   const Texts three = {peer.Link("/a"), peers::Link(peers::RefusingPort(), "/b"), "gopher://h/c"};
   const std::string done = "0\tDone\tTotalbyte 5 / 5\t\t0\n", bad = "2\tBad link\t\t\t\n";
-  const struct {
-    Texts links;
-    const char* arguments;
-    int exit_code;
-    std::string out, file;
-  } runs[] = {
+  const struct { Texts links; const char* arguments; int exit_code; std::string out, file; } runs[] = {
       {{}, "receive", 2, "", ""},  // nothing to receive
       {three, "receive", 1, done + "1\tFailed to connect\t\t\t\n" + bad, "hello"},
       {three, "receive 0", 1, done + bad, "again"},  // the walk checks every link, chosen or not

@@ -42,10 +42,8 @@ using ReplyReading = TransferTest;
 
 // The peer writes the pieces 20 ms apart, then closes.
 TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
-  struct Case {
-    std::vector<std::string> pieces;
-    std::vector<std::pair<int, std::string>> replies;  // of successive reads
-  };
+  // The replies of successive reads.
+  struct Case { Texts pieces; std::vector<std::pair<int, std::string>> replies; };
   const std::string x1018(1018, 'x'), y1018(1018, 'y'), z1018(1018, 'z');
   const int lost = session::kConnectionLost;
   const std::vector<Case> cases = {

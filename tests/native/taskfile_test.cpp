@@ -85,11 +85,8 @@ TEST_F(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
 
 TEST_F(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
   const std::string tail = Bytes(477, 'T') + "\r\n", long_line = Bytes(1022, 'L') + "D" + tail;
-  const struct {
-    std::string before;
-    int index;
-    std::string replaced, deleted;  // by "NEW\r\n"
-  } cases[] = {
+  // The file after replacing the line at index by "NEW\r\n", or deleting it.
+  const struct { std::string before; int index; std::string replaced, deleted; } cases[] = {
       {"a\r\nb\r\n", 0, "NEW\r\nb\r\n", "b\r\n"},
       {"a\r\nb", 1, "a\r\nNEW\r\n", "a\r\n"},
       {"a\r\nb\r\n", 5, "a\r\nb\r\nNEW\r\n", "a\r\nb\r\n"},  // past the end

@@ -97,10 +97,7 @@ TEST(UrlPercentDecode, DecodesEscapesAndRefusesMalformedOnesWhole) {
 
 TEST(UrlLocalName, TakesTheLastSegmentAndRefusesNamesThatLeaveTheDirectory) {
   const std::string down = std::string("down") + fs::Separator();
-  const struct {
-    const char *path, *name;
-    bool safe;
-  } cases[] = {
+  const struct { const char *path, *name; bool safe; } cases[] = {
       {"/dir/a.zip", "a.zip", true}, {"/a%20b.zip", "a%20b.zip", true}, {"/dir/", "", true},
       {"a.zip", "a.zip", true},      {"/cgi?f=a/b", "b", true},         {"/a/../b.zip", "b.zip", true},
       {"/dir/..", "..", false},      {"/dir/.", ".", false},            {"..", "..", false},
