@@ -33,3 +33,39 @@ wait_listening() {
   echo "nothing listens on 127.0.0.1:$port"
   return 1
 }
+
+# start_vsftpd UPLOADS: an anonymous vsftpd on a free loopback port serving
+# $work/vsftpd/root (which the caller fills), with uploads allowed when UPLOADS
+# is YES. Sets vs_root and vs_port.
+start_vsftpd() {
+  local uploads=$1
+  vs_root="$work/vsftpd/root"
+  mkdir -p "$vs_root" "$work/vsftpd/empty"
+  vs_port=$(free_port)
+  cat > "$work/vsftpd/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$vs_port
+background=NO
+run_as_launching_user=YES
+anonymous_enable=YES
+anon_root=$vs_root
+local_enable=NO
+write_enable=$uploads
+anon_upload_enable=$uploads
+anon_umask=022
+pasv_enable=YES
+port_enable=YES
+connect_from_port_20=NO
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+secure_chroot_dir=$work/vsftpd/empty
+syslog_enable=NO
+xferlog_enable=NO
+vsftpd_log_file=$work/vsftpd/log
+EOF
+  vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
+  pids+=($!)
+}

@@ -17,35 +17,8 @@ work_prefix=parcelo-ftp-servers
 . "$(dirname "$0")/common.bash"
 
 # --- vsftpd: anonymous, uploads into incoming/ ---
-vs_root="$work/vsftpd/root"
-mkdir -p "$vs_root/incoming" "$work/vsftpd/empty"
-vs_port=$(free_port)
-cat > "$work/vsftpd/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$vs_port
-background=NO
-run_as_launching_user=YES
-anonymous_enable=YES
-anon_root=$vs_root
-local_enable=NO
-write_enable=YES
-anon_upload_enable=YES
-anon_umask=022
-pasv_enable=YES
-port_enable=YES
-connect_from_port_20=NO
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-secure_chroot_dir=$work/vsftpd/empty
-syslog_enable=NO
-xferlog_enable=NO
-vsftpd_log_file=$work/vsftpd/log
-EOF
-vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
-pids+=($!)
+start_vsftpd YES
+mkdir -p "$vs_root/incoming"
 
 # --- pyftpdlib: user alice, uploads anywhere in her root ---
 py_root="$work/pyftpdlib/root"
