@@ -1,25 +1,16 @@
 // The progress report of a running transfer: columns 2 to 5 of its row.
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
+#include "engine/text_format.h"
 #include "platform/clock.h"
 #include "platform/tasklist.h"
 
 namespace jobs {
 namespace {
-
-std::string Format(const char* format, ...) {
-  char text[128];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // A time left beyond this (over eleven years) is shown as this: the float
 // division of a huge remainder by a tiny rate must not overflow the cast.
@@ -38,13 +29,13 @@ std::string FormatDuration(std::uint64_t ms) {
   const std::uint64_t hours = ms / 3600000;
   const std::uint64_t minutes = ms / 60000 - hours * 60;
   const std::uint64_t seconds = ms / 1000 - minutes * 60 - hours * 3600;
-  return Format("%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, hours, minutes, seconds);
+  return text::Format("%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, hours, minutes, seconds);
 }
 
 ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size,
                               std::uint64_t resume_start, std::uint32_t elapsed_ms) {
   ProgressTexts texts;
-  texts.bytes = Format("Totalbyte %" PRIu64 " / %" PRIu64, bytes_done, total_size);
+  texts.bytes = text::Format("Totalbyte %" PRIu64 " / %" PRIu64, bytes_done, total_size);
   texts.rate = "0";
   if (elapsed_ms >= 1000) {
     // Bytes per second of this attempt: what an earlier attempt left does
@@ -61,9 +52,9 @@ ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size
       }
       texts.time = FormatDuration(elapsed_ms) + ":" + FormatDuration(left_ms);
     }
-    texts.rate = Format("%" PRIu64, rate);
+    texts.rate = text::Format("%" PRIu64, rate);
   }
-  texts.status = Format("Percent=%d", Percent(bytes_done, total_size));
+  texts.status = text::Format("Percent=%d", Percent(bytes_done, total_size));
   return texts;
 }
 

@@ -1,6 +1,5 @@
 #include "engine/session.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +8,7 @@
 #include "engine/http.h"
 #include "engine/http_link.h"
 #include "engine/progress.h"
+#include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
 #include "engine/url.h"
@@ -29,15 +29,6 @@ constexpr std::size_t kControlReadAhead = 4096;
 // A silent data connection is looked at this often, so that Stop is honoured
 // while the peer sends nothing.
 constexpr int kStopSliceMs = 100;
-
-std::string Format(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 void EnsureDataBuffer(Context& context) {
   if (context.data.size() < kBlockSize) context.data.resize(kBlockSize);
@@ -305,7 +296,7 @@ void ShowStatus(const Context& context, const std::string& text) {
 }
 
 void ShowStatusNumber(const Context& context, const char* format, long number) {
-  ShowStatus(context, Format(format, number));
+  ShowStatus(context, text::Format(format, number));
 }
 
 bool StopRequested(const Context& context) {
@@ -446,7 +437,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   if (end == kAbandoned) return kFailure;
   ReportProgressThrottled(context, true);
   if (end == kReceiveError) {
-    ShowStatus(context, Format("error:%ld %d", data.Number(), error));
+    ShowStatus(context, text::Format("error:%ld %d", data.Number(), error));
     return kFailure;
   }
   if (is_http && context.total_size > 0 && context.bytes_done < context.total_size) {
