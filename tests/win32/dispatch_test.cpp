@@ -3,71 +3,48 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <gtest/gtest.h>
-
-#include <string>
+#include <initializer_list>
 
 #include "engine/appstate.h"
 #include "harness.h"
 #include "shell/ids.h"
-#include "shell/shell.h"
 
 using harness::DialogWatcher;
 using harness::ListCell;
-using harness::MainWindow;
 using harness::Pump;
 using harness::ReadFile;
-using harness::RegistryValues;
-using harness::TempProgramDir;
 using harness::WriteFile;
 
 namespace {
 
-std::string TaskLine(int i) {
-  return "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
-         ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
-}
-
-std::string FiveLineTask() {
+// Task file lines for files f<i>.zip.
+std::string TaskLines(std::initializer_list<int> files) {
   std::string text;
-  for (int i = 0; i < 5; ++i) text += TaskLine(i);
+  for (int i : files) {
+    text += "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
+            ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
+  }
   return text;
 }
 
-HWND List() { return shell::Globals().children.task_list; }
-int RowCount() { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
-
-void Select(int row, bool selected) {
-  LVITEMA item = {};
-  item.stateMask = LVIS_SELECTED;
-  item.state = selected ? LVIS_SELECTED : 0;
-  SendMessageA(List(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
-}
-
-bool IsSelected(int row) { return SendMessageA(List(), LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0; }
-
-void Command(HWND window, int id, int code = 0) {
-  SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, code), 0);
-}
-
-void ChooseInModeSelector(HWND window, int index) {
-  HWND selector = shell::Globals().children.mode_selector;
-  SendMessageA(selector, CB_SETCURSEL, index, 0);
-  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MODESELECTOR, CBN_SELCHANGE),
-               reinterpret_cast<LPARAM>(selector));
-}
-
-bool AcceptsFiles(HWND window) { return GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
-bool ButtonHidden(int id) {
-  return SendMessageA(shell::Globals().children.toolbar, TB_ISBUTTONHIDDEN, id, 0) != 0;
-}
+class Dispatch : public harness::WindowTest {
+ protected:
+  HWND List() const { return Kids().task_list; }
+  int RowCount() const { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
+  bool ButtonHidden(int id) const { return SendMessageA(Kids().toolbar, TB_ISBUTTONHIDDEN, id, 0) != 0; }
+  bool AcceptsFiles() const { return GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
+  void ChooseInModeSelector(int index) const {
+    SendMessageA(Kids().mode_selector, CB_SETCURSEL, index, 0);
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MODESELECTOR, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Kids().mode_selector));
+  }
+};
 
 }  // namespace
 
-TEST(Dispatch, LoadsTheDefaultTaskAtStart) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.rcv"), FiveLineTask());
-  MainWindow main;
+TEST_F(Dispatch, LoadsTheDefaultTaskAtStart) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  Open();
   ASSERT_EQ(5, RowCount());
   EXPECT_EQ("C:\\Down\\f3.zip", ListCell(List(), 3, 0));
   EXPECT_EQ("ftp://h/pub/f3.zip", ListCell(List(), 3, 1));
@@ -76,172 +53,151 @@ TEST(Dispatch, LoadsTheDefaultTaskAtStart) {
   EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
 }
 
-TEST(Dispatch, DeleteRemovesExactlyTheSelectedRowsFromListAndFile) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.rcv"), FiveLineTask());
-  MainWindow main;
-  ASSERT_EQ(5, RowCount());
-  Select(0, true);
-  Select(2, true);
-  Select(3, true);
-  Command(main.hwnd(), IDM_DELETE);
+TEST_F(Dispatch, DeleteRemovesExactlyTheSelectedRowsFromListAndFile) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  Open();
+  for (int row : {0, 2, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
+  Command(IDM_DELETE);
   ASSERT_EQ(2, RowCount());
   EXPECT_EQ("C:\\Down\\f1.zip", ListCell(List(), 0, 0));
   EXPECT_EQ("C:\\Down\\f4.zip", ListCell(List(), 1, 0));
-  EXPECT_EQ(TaskLine(1) + TaskLine(4), ReadFile(dir.File("Default.rcv")));
+  EXPECT_EQ(TaskLines({1, 4}), ReadFile(dir.File("Default.rcv")));
 
   // Nothing selected: nothing happens.
-  Select(0, false);
-  Select(1, false);
-  Command(main.hwnd(), IDM_DELETE);
+  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
+  Command(IDM_DELETE);
   EXPECT_EQ(2, RowCount());
-  EXPECT_EQ(TaskLine(1) + TaskLine(4), ReadFile(dir.File("Default.rcv")));
+  EXPECT_EQ(TaskLines({1, 4}), ReadFile(dir.File("Default.rcv")));
 }
 
-TEST(Dispatch, SelectAllSelectsEveryRowAndFocusesTheList) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.rcv"), FiveLineTask());
-  MainWindow main;
-  SetForegroundWindow(main.hwnd());
-  Command(main.hwnd(), IDM_SELECTALL);
-  for (int row = 0; row < 5; ++row) EXPECT_TRUE(IsSelected(row)) << row;
+TEST_F(Dispatch, SelectAllSelectsEveryRowAndFocusesTheList) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  SetForegroundWindow(Open());
+  Command(IDM_SELECTALL);
   EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
   EXPECT_EQ(List(), GetFocus());
 }
 
-TEST(Dispatch, ModeSelectorSwitchesButtonsTaskAndDroppedFiles) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.rcv"), FiveLineTask());
-  WriteFile(dir.File("Default.snd"), TaskLine(7));
-  MainWindow main;
-  HWND window = main.hwnd();
-  EXPECT_FALSE(AcceptsFiles(window));
+TEST_F(Dispatch, ModeSelectorSwitchesButtonsTaskAndDroppedFiles) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  WriteFile(dir.File("Default.snd"), TaskLines({7}));
+  Open();
+  EXPECT_FALSE(AcceptsFiles());
 
-  ChooseInModeSelector(window, 1);
+  ChooseInModeSelector(1);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_FALSE(ButtonHidden(IDM_SEND));
   EXPECT_TRUE(ButtonHidden(IDM_RECEIVE));
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_EQ(1, RowCount());
   EXPECT_EQ("C:\\Down\\f7.zip", ListCell(List(), 0, 0));
-  EXPECT_TRUE(AcceptsFiles(window));
+  EXPECT_TRUE(AcceptsFiles());
 
-  ChooseInModeSelector(window, 0);
+  ChooseInModeSelector(0);
   EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
   EXPECT_TRUE(ButtonHidden(IDM_SEND));
   EXPECT_FALSE(ButtonHidden(IDM_RECEIVE));
   EXPECT_EQ(5, RowCount());
-  EXPECT_FALSE(AcceptsFiles(window));
+  EXPECT_FALSE(AcceptsFiles());
 }
 
-TEST(Dispatch, SwitchModeTogglesOnlyInTheDropWindow) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.snd"), TaskLine(7));
-  MainWindow main;
-  HWND window = main.hwnd();
+TEST_F(Dispatch, SwitchModeTogglesOnlyInTheDropWindow) {
+  WriteFile(dir.File("Default.snd"), TaskLines({7}));
+  Open();
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
   EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
 
-  Command(window, IDM_DROPWINDOW);
+  Command(IDM_DROPWINDOW);
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_EQ(1, RowCount());
-  EXPECT_TRUE(AcceptsFiles(window));
+  EXPECT_TRUE(AcceptsFiles());
 
   // Back to the full window: the selector shows Send and the send task stays.
   SendMessageA(window, WM_LBUTTONDBLCLK, 0, 0);
   Pump();
-  EXPECT_EQ(1, SendMessageA(shell::Globals().children.mode_selector, CB_GETCURSEL, 0, 0));
+  EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_TRUE(ButtonHidden(IDM_RECEIVE));
 
-  Command(window, IDM_DROPWINDOW);
+  Command(IDM_DROPWINDOW);
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
   EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
   EXPECT_EQ(0, RowCount());
 }
 
-TEST(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Default.rcv"), FiveLineTask());
-  MainWindow main;
-  HWND window = main.hwnd();
+TEST_F(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  Open();
   {
     DialogWatcher watcher(DialogWatcher::Press(IDCANCEL));
-    Command(window, IDM_NEWTASK);
+    Command(IDM_NEWTASK);
     ASSERT_EQ(1u, watcher.seen().size());
   }
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
   EXPECT_EQ(5, RowCount());
-  {
-    // An empty name is refused: the dialog stays until a name is typed.
-    int presses = 0;
-    DialogWatcher watcher([&](HWND dialog) {
-      SetDlgItemTextA(dialog, IDC_TASKNAME, "");
-      SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-      ++presses;
-      EXPECT_TRUE(IsWindow(dialog));
-      SetDlgItemTextA(dialog, IDC_TASKNAME, "Work");
-      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    });
-    Command(window, IDM_NEWTASK);
-    EXPECT_EQ(1, presses);
-  }
+
+  // An empty name is refused: the dialog stays until a name is typed.
+  int presses = 0;
+  DialogWatcher watcher([&](HWND dialog) {
+    SetDlgItemTextA(dialog, IDC_TASKNAME, "");
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ++presses;
+    EXPECT_TRUE(IsWindow(dialog));
+    SetDlgItemTextA(dialog, IDC_TASKNAME, "Work");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(IDM_NEWTASK);
+  EXPECT_EQ(1, presses);
   EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
   EXPECT_EQ(0, RowCount());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
 }
 
-TEST(Dispatch, NewTaskOnAnExistingFileLoadsIt) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Old.rcv"), TaskLine(1) + TaskLine(2));
-  MainWindow main;
+TEST_F(Dispatch, NewTaskOnAnExistingFileLoadsIt) {
+  WriteFile(dir.File("Old.rcv"), TaskLines({1, 2}));
+  Open();
   DialogWatcher watcher([](HWND dialog) {
     SetDlgItemTextA(dialog, IDC_TASKNAME, "Old");
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
-  Command(main.hwnd(), IDM_NEWTASK);
-  EXPECT_EQ("Parcelo(32) Task Old", harness::WindowText(main.hwnd()));
+  Command(IDM_NEWTASK);
+  EXPECT_EQ("Parcelo(32) Task Old", harness::WindowText(window));
   EXPECT_EQ(2, RowCount());
 }
 
-TEST(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
-  TempProgramDir dir;
-  WriteFile(dir.File("Work.rcv"), TaskLine(1) + TaskLine(2) + TaskLine(3));
-  MainWindow main;
-  std::string caption;
-  DialogWatcher watcher([&](HWND dialog) {
-    caption = harness::WindowText(dialog);
+TEST_F(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
+  WriteFile(dir.File("Work.rcv"), TaskLines({1, 2, 3}));
+  Open();
+  DialogWatcher watcher([](HWND dialog) {
     // The file name box: edt1 in the classic dialog, the combo cmb13 in the
     // explorer-style one.
     HWND name = GetDlgItem(dialog, 0x480);
-    if (!name) name = GetDlgItem(dialog, 0x47c);
-    SetWindowTextA(name, "Work.rcv");
+    SetWindowTextA(name ? name : GetDlgItem(dialog, 0x47c), "Work.rcv");
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
-  Command(main.hwnd(), IDM_OPENTASK);
-  EXPECT_EQ("Open Download Task", caption);
-  EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(main.hwnd()));
+  Command(IDM_OPENTASK);
+  ASSERT_EQ(1u, watcher.seen().size());
+  EXPECT_EQ("Open Download Task", watcher.seen()[0].caption);
+  EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
   EXPECT_EQ(3, RowCount());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
 }
 
-TEST(Dispatch, EditWithAnEmptyListSaysSo) {
-  TempProgramDir dir;
-  MainWindow main;
+TEST_F(Dispatch, EditWithAnEmptyListSaysSo) {
+  Open();
   DialogWatcher watcher(DialogWatcher::Press(IDOK));
-  Command(main.hwnd(), IDM_EDIT);
+  Command(IDM_EDIT);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("Info", watcher.seen()[0].caption);
   EXPECT_EQ("No item in listbox", watcher.seen()[0].text);
 }
 
-TEST(Dispatch, StopSetsTheRequestEvenWithoutAJob) {
-  TempProgramDir dir;
-  MainWindow main;
+TEST_F(Dispatch, StopSetsTheRequestEvenWithoutAJob) {
+  Open();
   app::ClearStopRequest();
-  Command(main.hwnd(), IDM_STOP);
+  Command(IDM_STOP);
   EXPECT_TRUE(app::TakeStopRequest());
 }

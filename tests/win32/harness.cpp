@@ -3,9 +3,8 @@
 #include <commctrl.h>
 #include <winsock.h>
 
-#include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "shell/shell.h"
 
@@ -25,14 +24,12 @@ void Pump(int ms) {
 }
 
 TempProgramDir::TempProgramDir() {
-  char base[MAX_PATH];
+  char base[MAX_PATH], name[MAX_PATH], current[MAX_PATH];
   GetTempPathA(sizeof base, base);
-  char name[MAX_PATH];
   GetTempFileNameA(base, "pct", 0, name);
   DeleteFileA(name);
   CreateDirectoryA(name, nullptr);
   path_ = name;
-  char current[MAX_PATH];
   GetCurrentDirectoryA(sizeof current, current);
   previous_ = current;
   SetCurrentDirectoryA(path_.c_str());
@@ -51,24 +48,23 @@ TempProgramDir::~TempProgramDir() {
   RemoveDirectoryA(path_.c_str());
 }
 
-MainWindow::MainWindow() {
-  // Destruction shuts the socket library down, as the process entry's start-up
-  // expects; each window gets its own start-up.
+HWND WindowTest::Open() {
+  Close();
+  // The window's destruction shuts the socket library down, as the process
+  // entry's start-up expects; each window gets its own start-up.
   WSADATA wsa;
   WSAStartup(MAKEWORD(1, 1), &wsa);
-  hwnd_ = shell::CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+  window = shell::CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
   Pump(50);
+  return window;
 }
 
-MainWindow::~MainWindow() { Close(); }
-
-void MainWindow::Close() {
-  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  hwnd_ = nullptr;
+void WindowTest::Close() {
+  if (IsWindow(window)) DestroyWindow(window);
+  window = nullptr;
   // Drain the quit message posted by the destruction.
   MSG msg;
-  for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-    if (msg.message == WM_QUIT) break;
+  for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_QUIT; ++i) {
     DispatchMessageA(&msg);
   }
 }
@@ -91,8 +87,7 @@ void RegistryValues::Set(const std::string& name, const std::string& value) {
                       nullptr) != ERROR_SUCCESS) {
     return;
   }
-  RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
+  RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
   RegCloseKey(key);
   names_.push_back(name);
 }
@@ -118,27 +113,21 @@ LRESULT CALLBACK DialogWatcher::Hook(int code, WPARAM wparam, LPARAM lparam) {
     GetClassNameA(window, class_name, sizeof class_name);
     if (std::string(class_name) == "#32770") {
       // The dialog is not fully set up while it is being activated: act on it
-      // from a timer that its modal loop dispatches.
-      g_watcher->pending_.push_back(window);
-      SetTimer(nullptr, 0, 20, OnTimer);
+      // from a timer of its own, which its modal loop dispatches.
+      SetTimer(window, 1, 20, OnTimer);
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-void CALLBACK DialogWatcher::OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  if (!g_watcher || g_watcher->pending_.empty()) return;
-  HWND dialog = g_watcher->pending_.front();
-  g_watcher->pending_.erase(g_watcher->pending_.begin());
-  if (!IsWindow(dialog)) return;
-  SeenDialog seen{WindowText(dialog), WindowText(GetDlgItem(dialog, 0xFFFF))};
-  g_watcher->seen_.push_back(seen);
+void CALLBACK DialogWatcher::OnTimer(HWND dialog, UINT, UINT_PTR id, DWORD) {
+  KillTimer(dialog, id);
+  if (!g_watcher) return;
+  g_watcher->seen_.push_back({WindowText(dialog), WindowText(GetDlgItem(dialog, 0xFFFF))});
   g_watcher->handler_(dialog);
 }
 
 std::string WindowText(HWND window) {
-  if (!window) return std::string();
   char text[1024] = {};
   GetWindowTextA(window, text, sizeof text);
   return text;
@@ -146,24 +135,17 @@ std::string WindowText(HWND window) {
 
 std::string ListCell(HWND list, int row, int column) {
   char buffer[1032] = {};
-  LVITEMA item = {};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = sizeof buffer - 1;
-  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+  ListView_GetItemText(list, row, column, buffer, sizeof buffer - 1);
   return buffer;
 }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 }  // namespace harness

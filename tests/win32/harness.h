@@ -1,12 +1,16 @@
-// Helpers for the Win32 tests: creating the real main window in the test
-// process, pumping its messages, answering modal dialogs, and the registry.
+// Helpers for the Win32 tests: a fixture with a program directory and the real
+// main window in the test process, message pumping, dialogs and the registry.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "shell/shell.h"
 
 namespace harness {
 
@@ -27,21 +31,22 @@ class TempProgramDir {
   std::string previous_;
 };
 
-// Creates the main window as the process entry would and pumps until it has
-// settled; Close() destroys it and drains the quit message.
-class MainWindow {
- public:
-  MainWindow();
-  ~MainWindow();
-  HWND hwnd() const { return hwnd_; }
+// A test in its own program directory. Open() creates the main window as the
+// process entry would (destroying an earlier one) and pumps until it has
+// settled; the window is destroyed before the directory is removed.
+class WindowTest : public testing::Test {
+ protected:
+  ~WindowTest() override { Close(); }
+  HWND Open();
   void Close();
+  void Command(int id) const { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+  static const shell::Children& Kids() { return shell::Globals().children; }
 
- private:
-  HWND hwnd_ = nullptr;
+  TempProgramDir dir;
+  HWND window = nullptr;
 };
 
-// Settings values under HKLM\SOFTWARE\Parcelo(32) for one test; restored
-// (deleted) afterwards.
+// Settings values under HKLM\SOFTWARE\Parcelo(32), deleted afterwards.
 class RegistryValues {
  public:
   ~RegistryValues();
@@ -64,8 +69,6 @@ class DialogWatcher {
   explicit DialogWatcher(Handler handler);
   ~DialogWatcher();
   const std::vector<SeenDialog>& seen() const { return seen_; }
-
-  // Handlers for the common cases.
   static Handler Press(int button_id);
 
  private:
@@ -74,7 +77,6 @@ class DialogWatcher {
   HHOOK hook_ = nullptr;
   Handler handler_;
   std::vector<SeenDialog> seen_;
-  std::vector<HWND> pending_;
 };
 
 std::string WindowText(HWND window);

@@ -3,26 +3,18 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <gtest/gtest.h>
-
-#include <string>
+#include <algorithm>
 #include <thread>
-#include <vector>
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "harness.h"
 #include "platform/socket.h"
 #include "shell/ids.h"
-#include "shell/shell.h"
 
-using harness::DialogWatcher;
 using harness::ListCell;
-using harness::MainWindow;
-using harness::Pump;
 using harness::ReadFile;
-using harness::TempProgramDir;
-using harness::WriteFile;
+using Jobs = harness::WindowTest;
 
 namespace {
 
@@ -61,52 +53,41 @@ class LoopbackServer {
   std::thread thread_;
 };
 
-HWND List() { return shell::Globals().children.task_list; }
-
-void Command(HWND window, int id) { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-
-int CountLines(const std::string& text) {
-  int lines = 0;
-  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
-  return lines;
-}
-
-TEST(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
-  TempProgramDir dir;
-  MainWindow main;  // starts WSA for the server below
+TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
+  Open();  // starts WSA for the server below
   LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
-  WriteFile(dir.File("Default.rcv"),
-            "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
-            "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
+  harness::WriteFile(dir.File("Default.rcv"),
+                     "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
+                     "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
   shell::LoadDefaultTask();
-  ASSERT_EQ(2, static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)));
+  HWND list = Kids().task_list;
+  ASSERT_EQ(2, static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)));
 
-  Command(main.hwnd(), IDM_RECEIVE);
-  for (int i = 0; i < 500 && (ListCell(List(), 0, 2) != "Done" || ListCell(List(), 1, 2) != "Done"); ++i) {
-    Pump(20);
+  Command(IDM_RECEIVE);
+  for (int i = 0; i < 500 && (ListCell(list, 0, 2) != "Done" || ListCell(list, 1, 2) != "Done"); ++i) {
+    harness::Pump(20);
   }
-  EXPECT_EQ("Done", ListCell(List(), 0, 2));
-  EXPECT_EQ("Done", ListCell(List(), 1, 2));
-  EXPECT_EQ("Totalbyte 5 / 5", ListCell(List(), 1, 3));
+  EXPECT_EQ("Done", ListCell(list, 0, 2));
+  EXPECT_EQ("Done", ListCell(list, 1, 2));
+  EXPECT_EQ("Totalbyte 5 / 5", ListCell(list, 1, 3));
   EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
   const std::string log = ReadFile(dir.File("logr.txt"));
-  EXPECT_EQ(2, CountLines(log)) << log;
+  EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
   EXPECT_NE(std::string::npos, log.find("\t" + dir.File("a.txt") + "\t" + base + "a.txt\r\n")) << log;
-  Pump(100);  // the workers end after their last row update
+  harness::Pump(100);  // the workers end after their last row update
 }
 
-TEST(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
-  TempProgramDir dir;
-  MainWindow main;
-  DialogWatcher watcher(DialogWatcher::Press(IDOK));
-  Command(main.hwnd(), IDM_SEND);
+TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
+  Open();
+  harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDOK));
+  Command(IDM_SEND);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("Message", watcher.seen()[0].caption);
   EXPECT_EQ(jobs::kNothingToSend, watcher.seen()[0].text);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
-  EXPECT_EQ(1, SendMessageA(shell::Globals().children.mode_selector, CB_GETCURSEL, 0, 0));
+  EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
 }
 
 }  // namespace

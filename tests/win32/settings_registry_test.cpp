@@ -1,11 +1,5 @@
 // The settings store's registry body under HKLM\SOFTWARE\Parcelo(32).
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
+#include <map>
 
 #include "harness.h"
 #include "settings/settings.h"
@@ -15,41 +9,34 @@ namespace {
 
 constexpr char kKey[] = "SOFTWARE\\Parcelo(32)";
 
-std::string RawValue(const char* name) {
+// The values as stored, by name with its case.
+std::map<std::string, std::string> StoredValues() {
+  std::map<std::string, std::string> values;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
-  char value[1100] = {};
-  DWORD size = sizeof value - 1;
-  LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? value : "<none>";
-}
-
-// The value names as stored, with their case.
-std::vector<std::string> StoredNames() {
-  std::vector<std::string> names;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
   for (DWORD i = 0; i < 100; ++i) {
-    char name[256];
-    DWORD size = sizeof name;
-    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.push_back(name);
+    char name[256], value[1100] = {};
+    DWORD name_size = sizeof name, value_size = sizeof value - 1;
+    if (RegEnumValueA(key, i, name, &name_size, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &value_size) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    values[name] = value;
   }
   RegCloseKey(key);
-  return names;
+  return values;
 }
 
-// Removes the whole settings key around a test that commits.
-struct CleanKey {
-  CleanKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-  ~CleanKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+// Removes the whole settings key around a test.
+class RegistryStore : public testing::Test {
+ protected:
+  RegistryStore() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+  ~RegistryStore() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
 };
 
 }  // namespace
 
-TEST(RegistryStore, DefaultsWithoutTheKeyAndNumbersReadLikeAtol) {
-  CleanKey clean;
+TEST_F(RegistryStore, DefaultsWithoutTheKeyAndNumbersReadLikeAtol) {
   settings::Load("C:\\Prog");
   settings::Record live = settings::Live();
   EXPECT_EQ("C:\\Prog", live.download);
@@ -66,19 +53,16 @@ TEST(RegistryStore, DefaultsWithoutTheKeyAndNumbersReadLikeAtol) {
   EXPECT_EQ(9, settings::ReadNumber("NoSuchValue", 9));
 }
 
-TEST(RegistryStore, CommitWritesPassiveInCapitalsAndLoadReadsItBack) {
-  CleanKey clean;
+TEST_F(RegistryStore, CommitWritesPassiveInCapitalsAndLoadReadsItBack) {
   harness::TempProgramDir dir;
   settings::Load(dir.path());
   settings::EditCopy().passive = 0;
   settings::EditCopy().firewall_address_http = "proxy.example.com";
   ASSERT_EQ(0, settings::Commit());
-  EXPECT_EQ("0", RawValue("PASSIVE"));
-  std::vector<std::string> names = StoredNames();
-  EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "PASSIVE"));
-  EXPECT_EQ(names.end(), std::find(names.begin(), names.end(), "Passive"));
-  EXPECT_EQ(18u, names.size());
-  EXPECT_EQ(dir.path(), RawValue("DOWNLOAD"));
+  std::map<std::string, std::string> stored = StoredValues();
+  EXPECT_EQ(18u, stored.size());
+  EXPECT_EQ("0", stored["PASSIVE"]);  // names are unique without case: no "Passive" beside it
+  EXPECT_EQ(dir.path(), stored["DOWNLOAD"]);
   settings::Load(dir.path());
   EXPECT_EQ(0, settings::Live().passive);
   EXPECT_EQ("proxy.example.com", settings::Live().firewall_address_http);

@@ -48,28 +48,21 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   char base[MAX_PATH];
   GetTempPathA(sizeof base, base);
   const std::string path = std::string(base) + "parcelo-file-body.bin";
-  {
-    fileio::File file;
-    ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
-    ASSERT_TRUE(file.WriteAll("12345", 5));
-  }
-  {
-    fileio::File file;
-    ASSERT_TRUE(file.Open(path, fileio::File::kReadWrite));
-    ASSERT_TRUE(file.Seek(5));
-    ASSERT_TRUE(file.WriteAll("678", 3));
-  }
+  fileio::File file;
+  ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
+  ASSERT_TRUE(file.WriteAll("12345", 5));
+  file.Close();
+  ASSERT_TRUE(file.Open(path, fileio::File::kReadWrite));
+  ASSERT_TRUE(file.Seek(5));
+  ASSERT_TRUE(file.WriteAll("678", 3));
+  file.Close();
   char buffer[16] = {};
-  {
-    fileio::File file;
-    ASSERT_TRUE(file.Open(path, fileio::File::kRead));
-    EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
-    EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));
-  }
-  {
-    fileio::File file;
-    ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
-    EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
-  }
+  ASSERT_TRUE(file.Open(path, fileio::File::kRead));
+  EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
+  EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));
+  file.Close();
+  ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
+  EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+  file.Close();
   DeleteFileA(path.c_str());
 }
