@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
+#include "platform/atol.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"
 
@@ -16,28 +16,6 @@ constexpr std::uint32_t kHttpDefaultPort = 80;
 // A field fits when its text and the terminating NUL of the original
 // fixed-size buffer fit the width.
 bool Fits(const std::string& text, std::size_t width) { return text.size() < width; }
-
-bool IsAtolBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The port is read as atol reads it: blanks, a sign, then the digits up to the
-// first other character; no digits give 0. The value saturates at the range of
-// a 32-bit long instead of overflowing.
-std::int32_t ReadLong(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsAtolBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const std::int64_t limit =
-      negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
-               : std::numeric_limits<std::int32_t>::max();
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), limit);
-  }
-  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-}
 
 // Sets scheme, protocol and default port from the text before the ':'.
 // Returns false for any scheme other than ftp and http.
@@ -70,7 +48,7 @@ bool TakeAuthority(std::string authority, Record* record) {
   std::size_t colon = authority.find(':');
   if (colon != std::string::npos) {
     record->port_text = authority.substr(colon + 1);
-    record->port = static_cast<std::uint32_t>(ReadLong(record->port_text));
+    record->port = static_cast<std::uint32_t>(numbers::ReadLikeAtol(record->port_text));
     authority.resize(colon);
   }
   record->host = authority;
@@ -176,7 +154,7 @@ void Compose(const std::string& scheme, const std::string& user, const std::stri
              std::string* display, std::string* stored) {
   // An explicit port is written back even when it equals the default; only a
   // port text that reads as 0 counts as absent.
-  const bool has_port = ReadLong(port_text) != 0;
+  const bool has_port = numbers::ReadLikeAtol(port_text) != 0;
   const std::string tail = host + (has_port ? ":" + port_text : std::string()) + path;
   std::string shown;
   std::string kept;
