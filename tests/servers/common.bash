@@ -69,3 +69,15 @@ EOF
   vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
   pids+=($!)
 }
+
+# same LABEL A B: reports whether the two files hold the same bytes, counting
+# a difference in failures.
+same() {
+  local label=$1 a=$2 b=$3
+  if cmp -s "$a" "$b"; then
+    echo "ok   $label"
+  else
+    echo "FAIL $label: $a and $b differ"
+    failures=$((failures + 1))
+  fi
+}

@@ -64,16 +64,6 @@ drive() {
   return 0
 }
 
-same() {
-  local label=$1 a=$2 b=$3
-  if cmp -s "$a" "$b"; then
-    echo "ok   $label"
-  else
-    echo "FAIL $label: $a and $b differ"
-    failures=$((failures + 1))
-  fi
-}
-
 for server in vsftpd pyftpdlib; do
   if [ "$server" = vsftpd ]; then
     port=$vs_port; user=""; password=""; root=$vs_root

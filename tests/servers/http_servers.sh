@@ -113,16 +113,6 @@ drive() {
   return 0
 }
 
-same() {
-  local label=$1 a=$2 b=$3
-  if cmp -s "$a" "$b"; then
-    echo "ok   $label"
-  else
-    echo "FAIL $label: $a and $b differ"
-    failures=$((failures + 1))
-  fi
-}
-
 # A server may write its log line just after the client has its answer, so
 # the line is looked for a few times.
 contains() {
