@@ -10,7 +10,7 @@
 #include "cli/cli.h"
 #include "engine/appstate.h"
 #include "engine/jobs.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "tasks/entries.h"

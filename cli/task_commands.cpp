@@ -4,7 +4,7 @@
 
 #include "cli/cli.h"
 #include "engine/appstate.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/tasklist.h"
 #include "tasks/entries.h"
 

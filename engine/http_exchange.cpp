@@ -7,7 +7,7 @@
 #include "engine/appstate.h"
 #include "engine/http.h"
 #include "engine/timeouts.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/fs.h"

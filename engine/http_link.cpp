@@ -3,7 +3,7 @@
 #include "engine/appstate.h"
 #include "engine/http.h"
 #include "engine/http_exchange.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "tasks/taskfile.h"

@@ -5,7 +5,7 @@
 
 #include "engine/appstate.h"
 #include "engine/session.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/prompts.h"
 #include "platform/tasklist.h"
 #include "platform/thread.h"

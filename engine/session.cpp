@@ -11,7 +11,7 @@
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/fs.h"

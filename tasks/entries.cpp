@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/appstate.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"
 #include "platform/tasklist.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"

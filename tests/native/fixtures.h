@@ -26,7 +26,7 @@
 #include "engine/session.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
-#include "engine/url.h"
+#include "tasks/url.h"
 #include "platform/prompts.h"
 #include "platform/tasklist_headless.h"
 #include "settings/settings.h"

@@ -1,6 +1,7 @@
-// URL model: scheme://[user[:password]@]host[:port]/path for the schemes ftp
-// and http. A parse yields a URL record, the display form (password masked with
-// one '*' per character) and the stored form (password in clear, ending CR LF).
+// URL model, shared by the task files and the protocols:
+// scheme://[user[:password]@]host[:port]/path for the schemes ftp and http.
+// A parse yields a URL record, the display form (password masked with one '*'
+// per character) and the stored form (password in clear, ending CR LF).
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "engine/url.h"
+#include "tasks/url.h"
 
 #include <algorithm>
 #include <cstdint>
