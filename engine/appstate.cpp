@@ -1,7 +1,9 @@
 #include "engine/appstate.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/fs.h"
 
@@ -12,7 +14,11 @@ std::string g_program_directory;
 std::string g_current_task_path;
 std::string g_local_directory;
 std::atomic<int> g_mode{kReceiveMode};
-std::atomic<int> g_stop_request{0};
+
+std::mutex g_transfers_lock;  // guards the two below
+// Workers per row: a row may run two at once when its job was started twice.
+std::map<tasklist::RowId, int> g_running;
+std::set<tasklist::RowId> g_stop_marks;
 }  // namespace
 
 std::string ProgramDirectory() {
@@ -47,10 +53,30 @@ std::string DefaultTaskPath(int mode) {
   return ProgramDirectory() + fs::Separator() + (mode == kSendMode ? "Default.snd" : "Default.rcv");
 }
 
-void RequestStop() { g_stop_request.store(1); }
-bool TakeStopRequest() { return g_stop_request.exchange(0) != 0; }
-bool StopRequested() { return g_stop_request.load() != 0; }
-void ClearStopRequest() { g_stop_request.store(0); }
+void TransferStarted(tasklist::RowId row) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  ++g_running[row];
+}
+
+void TransferEnded(tasklist::RowId row) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  auto found = g_running.find(row);
+  if (found == g_running.end()) return;
+  if (--found->second > 0) return;
+  g_running.erase(found);
+  g_stop_marks.erase(row);
+}
+
+bool MarkStop(tasklist::RowId row) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  if (row == tasklist::kNoRow || g_running.count(row) == 0) return false;
+  return g_stop_marks.insert(row).second;
+}
+
+bool TakeStopMark(tasklist::RowId row) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  return g_stop_marks.erase(row) > 0;
+}
 
 std::string LocalDirectory() {
   std::lock_guard<std::mutex> hold(g_lock);

@@ -1,9 +1,11 @@
 // Process-wide state shared by the user-interface thread and the workers:
-// the program directory, the mode, the current task path and the stop request.
-// Every accessor is safe to call from any thread.
+// the program directory, the mode, the current task path and the running
+// transfers with their Stop marks. Every accessor is safe to call from any thread.
 #pragma once
 
 #include <string>
+
+#include "platform/tasklist.h"
 
 namespace app {
 
@@ -24,12 +26,16 @@ bool IsCurrentTaskPath(const std::string& path);
 // Default task of a mode: program directory + "Default.rcv" / "Default.snd".
 std::string DefaultTaskPath(int mode);
 
-// Stop request: set by Stop, taken (read and cleared) by the first transfer
-// that honours it.
-void RequestStop();
-bool TakeStopRequest();
-bool StopRequested();
-void ClearStopRequest();
+// Running transfers, by the row they write to, and their Stop marks. A mark
+// is made only for a transfer that runs, and it goes when that transfer ends,
+// so no Stop outlives the transfers it was meant for.
+void TransferStarted(tasklist::RowId row);
+void TransferEnded(tasklist::RowId row);
+// Marks the running transfer of row; false when none runs there or it is
+// marked already.
+bool MarkStop(tasklist::RowId row);
+// True once for a mark of row, which it removes.
+bool TakeStopMark(tasklist::RowId row);
 
 // Directory that the next added entry's local file is built from.
 std::string LocalDirectory();

@@ -62,12 +62,10 @@ bool DrainUntilClosed(session::Context& context, net::Socket& connection) {
   }
 }
 
-// The entry's link as the task file holds it (password in clear), the base of
-// a relative redirect. Empty when the task file is not there.
+// The entry's link as the task file held it when the worker started
+// (password in clear), the base of a relative redirect.
 std::string EntryUrl(const session::Context& context) {
-  if (!fs::FileExists(context.task_path)) return std::string();
-  std::string line = taskfile::ReadEntryLine(context.task_path, context.Row());
-  return taskfile::SplitTaskLine(line).url;
+  return taskfile::SplitTaskLine(context.start_line).url;
 }
 
 bool HoldsControlBytes(const std::string& text) {
@@ -78,6 +76,40 @@ bool HoldsControlBytes(const std::string& text) {
 int Refuse(const session::Context& context, const std::string& why) {
   session::ShowStatus(context, why);
   return http::kRedirectRefused;
+}
+
+// What became of the entry's task line and row in a redirect.
+enum class Rewrite { kDone, kFileFailed, kEntryGone };
+
+// The entry's row and its task line take the redirected entry in one step of
+// the list, so that no delete comes between them and no other line is
+// rewritten: row i shows line i, and the row keeps its place and its id.
+// While the row is not in the list (its task not shown), the line the worker
+// started from is replaced only if it is still where it was.
+Rewrite RewriteEntry(const session::Context& context, const std::string& line,
+                     const std::string& date, const std::string& display_url,
+                     const std::string& local_file) {
+  Rewrite outcome = Rewrite::kEntryGone;
+  tasklist::Current().WithRow(context.row_id, [&](int row) {
+    const bool shown = app::IsCurrentTaskPath(context.task_path);
+    if (row >= 0 && shown) {
+      if (taskfile::ReplaceEntryLine(context.task_path, row, line) != 0) {
+        outcome = Rewrite::kFileFailed;
+        return;
+      }
+      entries::FillEntryRow(row, date, entries::DisplayStatus(entries::kAwaitingWord),
+                            display_url, local_file);
+      outcome = Rewrite::kDone;
+      return;
+    }
+    // Shown but without the row: deleted, or the task was loaded again.
+    if (shown) return;
+    const int replaced = taskfile::ReplaceEntryLineIf(context.task_path, context.start_row,
+                                                      context.start_line, line);
+    if (replaced == 0) outcome = Rewrite::kDone;
+    if (replaced < 0) outcome = Rewrite::kFileFailed;
+  });
+  return outcome;
 }
 
 void TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
@@ -92,7 +124,7 @@ void TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) 
 }  // namespace
 
 std::string ScratchPath(const session::Context& context) {
-  return context.task_path + std::to_string(context.Row()) + "Temp.txt";
+  return context.task_path + std::to_string(context.start_row) + "Temp.txt";
 }
 
 std::string DownloadRequestFor(session::Context& context, const std::string& target,
@@ -201,15 +233,15 @@ int Redirect(session::Context& context, const std::string& location,
   if (line.size() > taskfile::kMaxWholeLineText) {
     return Refuse(context, "Redirect link too long for the task file");
   }
-  if (taskfile::ReplaceEntryLine(context.task_path, context.Row(), line + "\r\n") != 0) {
-    return Refuse(context, "Cannot write the task file");
+  switch (RewriteEntry(context, line + "\r\n", date, display, new_local)) {
+    case Rewrite::kDone:
+      return http::kRedirected;
+    case Rewrite::kFileFailed:
+      return Refuse(context, "Cannot write the task file");
+    case Rewrite::kEntryGone:
+      break;
   }
-  if (app::IsCurrentTaskPath(context.task_path)) {
-    tasklist::Current().DeleteRow(context.Row());
-    entries::InsertEntryRow(context.Row(), date, entries::DisplayStatus(entries::kAwaitingWord),
-                            display, new_local);
-  }
-  return http::kRedirected;
+  return Refuse(context, "Entry no longer in the task file");
 }
 
 }  // namespace http_exchange

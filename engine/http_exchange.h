@@ -10,8 +10,9 @@
 
 namespace http_exchange {
 
-// "<task path><row>Temp.txt": the scratch file of the row in use. Rows differ,
-// so concurrent transfers of one task never share one.
+// "<task path><row>Temp.txt": the scratch file of the row in use (its index
+// when the worker started). Rows differ, so concurrent transfers of one task
+// never share one.
 std::string ScratchPath(const session::Context& context);
 
 // The GET request for the entry. With Auto Resume and a non-empty local file it
@@ -40,10 +41,14 @@ int JudgeResponse(session::Context& context, const std::string& received,
 
 // Replaces the entry by the link of a redirect: task line (and row, while the
 // task is shown) become the new local name, "Awaiting_command" and the link.
-// In receive mode the local name is made from DOWNLOAD and the link's last
-// segment; in send mode the entry keeps its local file. Returns
-// http::kRedirected, or http::kRedirectRefused after a status text that says
-// why (bad or too long link, unsafe name, task file not written).
+// The row is changed in place and its line rewritten at the row's index in
+// one step; while the task is not shown, the line is rewritten only where it
+// still is as the worker started it. A relative link is resolved against the
+// entry's link as the worker started it. In receive mode the local name is
+// made from DOWNLOAD and the link's last segment; in send mode the entry keeps
+// its local file. Returns http::kRedirected, or http::kRedirectRefused after a
+// status text that says why (bad or too long link, unsafe name, task file not
+// written, entry no longer there: its row deleted or its line changed).
 int Redirect(session::Context& context, const std::string& location,
              const std::string& local_file);
 

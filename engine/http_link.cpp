@@ -1,30 +1,11 @@
 #include "engine/http_link.h"
 
-#include "engine/appstate.h"
 #include "engine/http.h"
 #include "engine/http_exchange.h"
-#include "tasks/url.h"
 #include "platform/fs.h"
-#include "platform/tasklist.h"
-#include "tasks/taskfile.h"
 
 namespace http_link {
 namespace {
-
-// The entry's link in its display form, as the URL column shows it. While the
-// task is not shown the column cannot be read; the task file's line gives the
-// same text then.
-std::string ShownUrl(const session::Context& context) {
-  if (app::IsCurrentTaskPath(context.task_path)) {
-    return tasklist::Current().GetCell(context.Row(), tasklist::kUrl);
-  }
-  if (!fs::FileExists(context.task_path)) return std::string();
-  std::string stored = taskfile::SplitTaskLine(
-      taskfile::ReadEntryLine(context.task_path, context.Row())).url;
-  std::string display;
-  if (url::Parse(stored, nullptr, &display, nullptr) != 0) return std::string();
-  return display;
-}
 
 // The request target: the remote path, or through a proxy the whole link.
 // False when the link of a proxied entry cannot be found.
@@ -34,9 +15,10 @@ bool RequestTarget(const session::Context& context, const session::AttemptParams
     *target = http::DirectTarget(params.remote_path);
     return true;
   }
-  std::string shown = ShownUrl(context);
-  if (shown.empty()) return false;
-  *target = http::ProxyTarget(shown, !params.password.empty());
+  // The link as the URL column showed it when the worker started: the row
+  // may by now show another entry, or no longer be there.
+  if (context.entry_url.empty()) return false;
+  *target = http::ProxyTarget(context.entry_url, !params.password.empty());
   return true;
 }
 

@@ -64,11 +64,15 @@ void ReportProgress(const session::Context& context) {
   const ProgressTexts texts =
       ComputeProgress(context.bytes_done, context.total_size, context.resume_start, elapsed);
   tasklist::Port& list = tasklist::Current();
-  const int row = context.Row();
-  list.SetCell(row, tasklist::kBytes, texts.bytes);
-  if (!texts.time.empty()) list.SetCell(row, tasklist::kTime, texts.time);
-  list.SetCell(row, tasklist::kRate, texts.rate);
-  list.SetCell(row, tasklist::kStatus, texts.status);
+  // One step of the list: the four columns land in one row, even when a
+  // row above it is deleted meanwhile.
+  list.WithRow(context.row_id, [&](int row) {
+    if (row < 0) return;
+    list.SetCell(row, tasklist::kBytes, texts.bytes);
+    if (!texts.time.empty()) list.SetCell(row, tasklist::kTime, texts.time);
+    list.SetCell(row, tasklist::kRate, texts.rate);
+    list.SetCell(row, tasklist::kStatus, texts.status);
+  });
 }
 
 }  // namespace jobs

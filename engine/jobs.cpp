@@ -28,6 +28,7 @@ void HeadlessModeChange(int mode, const std::string& task_path) {
 }
 
 std::atomic<ModeChanger> g_mode_changer{nullptr};
+std::atomic<ThreadStarter> g_thread_starter{nullptr};
 
 // Set by every ending worker of the direction; on Win32 the named events
 // that the shell creates at start-up.
@@ -52,8 +53,10 @@ struct JobSettings {
 struct JobParams {
   session::AttemptParams attempt;
   std::string display_url;
+  std::string line;  // the entry's task line
   int mode = session::kReceive;
   int row = 0;
+  tasklist::RowId row_id = tasklist::kNoRow;
   int cycles = 0;
   JobHandle job;
   threads::Event* handshake = nullptr;
@@ -65,6 +68,9 @@ int RunAttempts(session::Context& context, const session::AttemptParams& params,
   for (int attempt = 0;; ++attempt) {
     settings::CheckDialup();
     const int result = session::RunAttempt(context, params);
+    // Out of descriptors, most likely: the row must not go on saying
+    // "Awaiting command" or "Resolving address".
+    if (result == session::kNoSocket) session::ShowStatus(context, "Failed to create socket");
     if (result >= 0 || attempt >= cycles) return result;
   }
 }
@@ -74,6 +80,7 @@ void Worker(void* argument) {
   const JobHandle job = shared.job;
   const int mode = shared.mode;
   const int row = shared.row;
+  const tasklist::RowId row_id = shared.row_id;
   const int cycles = shared.cycles;
   session::Context context;
   session::AttemptParams params;
@@ -82,10 +89,15 @@ void Worker(void* argument) {
     params = shared.attempt;
     context.task_path = app::CurrentTaskPath();
     context.mode = mode;
-    (mode == session::kSend ? context.send_row : context.receive_row) = row;
+    context.row_id = row_id;
+    context.start_row = row;
+    context.start_line = shared.line;
     context.host_name = params.host;
     context.entry_local_file = params.local_file;
     context.entry_url = shared.display_url;
+    // Known as running before the walk goes on, so that a Stop pressed as
+    // soon as the job has started finds it.
+    app::TransferStarted(row_id);
     copied = true;
   } catch (...) {
     // Out of memory before the transfer began: the entry is not transferred.
@@ -99,22 +111,31 @@ void Worker(void* argument) {
     } catch (...) {
     }
   }
+  if (copied) app::TransferEnded(row_id);
   EndEvent(mode).Set();
   job->WorkerEnded(row, result);
 }
 
 // Starts the worker of one entry and waits until it has copied params. The
-// worker needs nothing of the user-interface thread before that.
-void StartWorker(JobParams& params) {
+// worker needs nothing of the user-interface thread before that. When no
+// thread can be made the row says so, and the box is shown once per walk
+// (*told), not once per row of a large task. Returns false then.
+bool StartWorker(JobParams& params, bool* told) {
   threads::Event handshake;
   params.handshake = &handshake;
   params.job->WorkerStarting(params.row);
-  if (!threads::StartDetached(Worker, &params)) {
+  ThreadStarter starter = g_thread_starter.load();
+  if (!(starter ? starter : threads::StartDetached)(Worker, &params)) {
+    tasklist::Current().SetCellOf(params.row_id, tasklist::kStatus, "Failed to create thread");
     params.job->WorkerNotStarted(params.row);
-    prompts::Message("Failed to create thread", "Error", prompts::kOk | prompts::kTaskModal);
-    return;
+    if (!*told) {
+      prompts::Message("Failed to create thread", "Error", prompts::kOk | prompts::kTaskModal);
+      *told = true;
+    }
+    return false;
   }
   handshake.Wait();
+  return true;
 }
 
 void ReportBadLink(int mode, int row) {
@@ -148,6 +169,8 @@ int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
   params.job = job;
   params.mode = job->mode();
   params.cycles = settings.cycles;
+  bool thread_failure_told = false;
+  tasklist::Port& list = tasklist::Current();
   for (int row = 0; row < row_count; ++row) {
     const std::string line = row < static_cast<int>(lines.size()) ? lines[row] : std::string();
     const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
@@ -178,8 +201,10 @@ int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     attempt.protocol = record.protocol;
     attempt.port = record.port;
     params.display_url = display;
+    params.line = line;
     params.row = row;
-    StartWorker(params);
+    params.row_id = list.IdOf(row);
+    StartWorker(params, &thread_failure_told);
   }
   return 0;
 }
@@ -290,7 +315,7 @@ void Job::WorkerStarting(int row) {
 
 void Job::WorkerNotStarted(int row) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (!started_.empty() && started_.back() == row) started_.pop_back();
+  results_[row] = session::kFailure;
   --running_;
   ended_.notify_all();
 }
@@ -309,5 +334,16 @@ JobHandle StartReceiveJob(const std::string& task_path) {
 JobHandle StartSendJob(const std::string& task_path) { return StartJob(session::kSend, task_path); }
 
 void InstallModeChanger(ModeChanger changer) { g_mode_changer.store(changer); }
+
+void InstallThreadStarter(ThreadStarter starter) { g_thread_starter.store(starter); }
+
+bool StopSelectedTransfer() {
+  tasklist::Port& list = tasklist::Current();
+  const int row_count = list.RowCount();
+  for (int row = 0; row < row_count; ++row) {
+    if (list.IsSelected(row) && app::MarkStop(list.IdOf(row))) return true;
+  }
+  return false;
+}
 
 }  // namespace jobs

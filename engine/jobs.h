@@ -34,7 +34,9 @@ class Job {
   bool Empty() const;
   // A malformed percent-escape stopped the walk; later rows were not started.
   bool WalkStopped() const;
-  // Rows whose worker started, and rows marked "Bad link", in walk order.
+  // Rows whose worker was started, and rows marked "Bad link", in walk
+  // order. A row whose thread could not be created counts as started and
+  // ended at once with a failure ("Failed to create thread").
   std::vector<int> StartedRows() const;
   std::vector<int> BadLinkRows() const;
   int Running() const;
@@ -51,7 +53,7 @@ class Job {
   void MarkWalkStopped();
   void MarkBadLink(int row);
   void WorkerStarting(int row);
-  void WorkerNotStarted(int row);
+  void WorkerNotStarted(int row);  // ends the row with a failure
   void WorkerEnded(int row, int result);
 
  private:
@@ -82,6 +84,18 @@ JobHandle StartSendJob(const std::string& task_path);
 // one. User-interface thread only.
 using ModeChanger = void (*)(int mode, const std::string& task_path);
 void InstallModeChanger(ModeChanger changer);
+
+// How a job starts a worker thread: threads::StartDetached unless another
+// starter is installed (nullptr restores it); false when no thread could be
+// created. Tests make thread creation fail through it.
+using ThreadStarter = bool (*)(void (*entry)(void* argument), void* argument);
+void InstallThreadStarter(ThreadStarter starter);
+
+// The Stop command: marks the transfer of the first selected row that is
+// running one, which then ends "Cancelled" (one transfer per Stop). Returns
+// false, keeping nothing for later, when no selected row is transferring.
+// User-interface thread only.
+bool StopSelectedTransfer();
 
 // The job texts of the task list, shared with the front ends.
 extern const char kNothingToReceive[];

@@ -292,21 +292,14 @@ int RunAttempt(Context& context, const AttemptParams& params) {
 
 void ShowStatus(const Context& context, const std::string& text) {
   if (!app::IsCurrentTaskPath(context.task_path)) return;
-  tasklist::Current().SetCell(context.Row(), tasklist::kStatus, text);
+  tasklist::Current().SetCellOf(context.row_id, tasklist::kStatus, text);
 }
 
 void ShowStatusNumber(const Context& context, const char* format, long number) {
   ShowStatus(context, text::Format(format, number));
 }
 
-bool StopRequested(const Context& context) {
-  if (!app::StopRequested()) return false;
-  if (!app::IsCurrentTaskPath(context.task_path)) return false;
-  if (!tasklist::Current().IsSelected(context.Row())) return false;
-  // Only the transfer that takes the request stops; another selected one
-  // racing for it sees the flag already cleared.
-  return app::TakeStopRequest();
-}
+bool StopRequested(const Context& context) { return app::TakeStopMark(context.row_id); }
 
 int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
                   int timeout_ms, char* byte) {

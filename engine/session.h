@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "platform/tasklist.h"
 
 namespace session {
 
@@ -48,8 +49,12 @@ constexpr std::uint32_t kReportIntervalMs = 250;
 // the next one.
 struct Context {
   std::string task_path;  // task file of the entry; list updates only while it is current
-  int receive_row = 0;
-  int send_row = 0;
+  // The entry's row. Every list access goes by it: the row's index changes
+  // when rows above it are deleted, and a row that is gone (deleted, or its
+  // task reloaded) gets nothing.
+  tasklist::RowId row_id = tasklist::kNoRow;
+  int start_row = 0;        // index of the row when the worker started
+  std::string start_line;   // the entry's task line as the worker started it
   int mode = kReceive;
   std::string host_name;  // host of the URL as parsed (the HTTP Host header)
   // The attempt talks to a proxy (Firewall was 1 when it began); every step
@@ -58,7 +63,7 @@ struct Context {
   // The entry as its worker started it: the log line names these, since the
   // row may show another task's entry by the time the transfer completes.
   std::string entry_local_file;
-  std::string entry_url;  // display form (password masked)
+  std::string entry_url;  // display form (password masked), as the URL column shows it
 
   // Data buffer of both pumps (kBlockSize bytes once a pump has run). An HTTP
   // header reader leaves body bytes that came with the header at its start.
@@ -80,9 +85,6 @@ struct Context {
 
   std::uint32_t last_report_tick = 0;
   bool reported = false;  // a progress report was made in this data phase
-
-  // The task list row of the entry in the context's mode.
-  int Row() const { return mode == kSend ? send_row : receive_row; }
 };
 
 // What one attempt needs besides the context (the job's parameters).
@@ -115,8 +117,9 @@ void ShowStatus(const Context& context, const std::string& text);
 // ShowStatus with a printf format of one int argument ("status %d").
 void ShowStatusNumber(const Context& context, const char* format, long number);
 
-// True when Stop was requested, the context's row is selected and its task is
-// the one shown. The request is then taken, so one Stop cancels one transfer.
+// True when a Stop was pressed while this transfer ran with its row selected
+// (see jobs::StopSelectedTransfer). The mark is then taken: one Stop cancels
+// one transfer once.
 bool StopRequested(const Context& context);
 
 // Next byte of the control connection, read ahead in blocks. Waits until

@@ -5,11 +5,23 @@
 // Workers call it from their own threads; the Win32 body forwards each call as
 // a synchronous message to the user-interface thread, so the user-interface
 // thread must never wait for a worker.
+//
+// Indexes shift whenever a row above is inserted or deleted, so a worker
+// addresses its row by the row's id, which the row keeps for its whole life.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tasklist {
+
+// Given to each row at insertion and never reused in the process; 0 names no row.
+using RowId = std::uint32_t;
+constexpr RowId kNoRow = 0;
+
+// A fresh id for a row being inserted. Safe from any thread.
+RowId NewRowId();
 
 enum Column : int {
   kLocalFile = 0,
@@ -27,8 +39,19 @@ class Port {
   virtual ~Port() = default;
   virtual int RowCount() = 0;
   // Inserts an empty row at index (at the end when index >= RowCount()) whose
-  // first cell is text; returns the new row's index or -1.
+  // first cell is text, with a fresh id; returns the new row's index or -1.
   virtual int InsertRow(int index, const std::string& text) = 0;
+  // The id of the row at index; kNoRow when there is none.
+  virtual RowId IdOf(int row) = 0;
+  // Runs action with the current index of the row with id, or with -1 when
+  // that row is gone, as one step of the list: no other caller inserts,
+  // deletes or changes a row between the lookup and the end of action. The
+  // Win32 body runs action on the user-interface thread, so action may use
+  // the port but must never wait for a worker (or hold a lock that a worker
+  // holds while it uses the port).
+  virtual void WithRow(RowId id, const std::function<void(int row)>& action) = 0;
+  // Sets a cell of the row with id; nothing when that row is gone.
+  void SetCellOf(RowId id, int column, const std::string& text);
   virtual bool DeleteRow(int row) = 0;
   virtual void DeleteAllRows() = 0;
   virtual void SetCell(int row, int column, const std::string& text) = 0;

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <mutex>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ class Headless : public Port {
  public:
   int RowCount() override;
   int InsertRow(int index, const std::string& text) override;
+  RowId IdOf(int row) override;
+  void WithRow(RowId id, const std::function<void(int row)>& action) override;
   bool DeleteRow(int row) override;
   void DeleteAllRows() override;
   void SetCell(int row, int column, const std::string& text) override;
@@ -27,11 +30,18 @@ class Headless : public Port {
 
  private:
   struct Row {
+    RowId id = kNoRow;
     std::array<std::string, kColumnCount> cells;
     bool selected = false;
   };
-  std::mutex lock_;
+  int IndexOf(RowId id);  // -1 when gone; lock_ held
+
+  // Recursive: an action of WithRow uses the port while the lock is held.
+  std::recursive_mutex lock_;
   std::vector<Row> rows_;
+  // Where each id was last found: rows move only when rows above them come
+  // or go, so the index is nearly always right and spares a search.
+  std::unordered_map<RowId, int> last_index_;
   std::string title_;
 };
 

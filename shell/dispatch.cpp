@@ -127,7 +127,7 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
       OnJobStarted(jobs::StartSendJob(std::string()));
       break;
     case IDM_STOP:
-      app::RequestStop();
+      jobs::StopSelectedTransfer();
       break;
     case IDM_DROPWINDOW:
       SwitchToDropWindow();

@@ -104,6 +104,16 @@ int InsertEntryRow(int index, const std::string& date, const std::string& displa
   return row;
 }
 
+void FillEntryRow(int row, const std::string& date, const std::string& display_status,
+                  const std::string& display_url, const std::string& local_file) {
+  tasklist::Port& list = tasklist::Current();
+  list.SetCell(row, tasklist::kLocalFile, local_file);
+  list.SetCell(row, tasklist::kUrl, display_url);
+  list.SetCell(row, tasklist::kStatus, display_status);
+  for (int column : {tasklist::kBytes, tasklist::kTime, tasklist::kRate}) list.SetCell(row, column, "");
+  list.SetCell(row, tasklist::kDate, date);
+}
+
 std::string TaskTitle(const std::string& path) {
   std::string name = fs::BaseName(path);
   const std::size_t dot = name.rfind('.');
@@ -145,11 +155,16 @@ int DeleteEntries() {
     while (row < count && !list.IsSelected(row)) ++row;
     if (row == count) break;
     // The row goes only with its line, or row i would show line i + 1.
-    if (taskfile::DeleteEntryLine(path, row) != 0) {
+    bool removed = false;
+    list.WithRow(list.IdOf(row), [&](int current) {
+      if (current < 0 || taskfile::DeleteEntryLine(path, current) != 0) return;
+      list.DeleteRow(current);
+      removed = true;
+    });
+    if (!removed) {
       Refuse("Cannot rewrite the task file " + path);
       break;
     }
-    list.DeleteRow(row);
     ++deleted;
   }
   return deleted;

@@ -37,6 +37,11 @@ int AppendEntryRow(const std::string& date, const std::string& display_status,
 int InsertEntryRow(int index, const std::string& date, const std::string& display_status,
                    const std::string& display_url, const std::string& local_file);
 
+// Shows an entry in the existing row (columns 0, 1, 2 and 6) and clears its
+// bytes, time and rate.
+void FillEntryRow(int row, const std::string& date, const std::string& display_status,
+                  const std::string& display_url, const std::string& local_file);
+
 // "Parcelo(32) Task <file name without directory and extension>".
 std::string TaskTitle(const std::string& path);
 
@@ -49,7 +54,9 @@ int LoadTask(const std::string& path);
 // Makes path the current task and loads it (LoadTask's result).
 int OpenTask(const std::string& path);
 
-// Deletes the selected entries, line and row, one at a time from the top.
+// Deletes the selected entries, line and row, one at a time from the top,
+// each line with its row in one step of the list, so that running transfers
+// never find row i showing another line than line i.
 // Returns the number deleted; when the task file cannot be rewritten it says
 // so and stops, leaving that entry and the ones after it in place.
 int DeleteEntries();

@@ -209,6 +209,21 @@ int ReplaceEntryLine(const std::string& path, int index, const std::string& text
   return WriteAtomically(path, WithLineReplaced(content, index, text)) ? 0 : -1;
 }
 
+int ReplaceEntryLineIf(const std::string& path, int index, const std::string& expected,
+                       const std::string& text) {
+  if (index < 0) return 1;
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::string content;
+  if (ReadWhole(path, &content) != kReadOk) return 1;
+  LineReader reader(content);
+  std::string line;
+  for (int i = 0; i <= index; ++i) {
+    if (reader.ReadLine(&line) < 0) return 1;
+  }
+  if (line != expected) return 1;
+  return WriteAtomically(path, WithLineReplaced(content, index, text)) ? 0 : -1;
+}
+
 int DeleteEntryLine(const std::string& path, int index) {
   if (index < 0) return -1;
   std::lock_guard<std::mutex> hold(FileLock());

@@ -76,6 +76,13 @@ std::string ReadEntryLine(const std::string& path, int index);
 // Returns 0, or -1 with the old file left in place.
 int ReplaceEntryLine(const std::string& path, int index, const std::string& text);
 
+// Replaces line index by text (ending in its own CR LF) only while that line
+// reads expected (without CR LF). Returns 0 when replaced, 1 when the line is
+// not there or differs (or the file cannot be read), -1 with the old file left
+// in place when it could not be written.
+int ReplaceEntryLineIf(const std::string& path, int index, const std::string& expected,
+                       const std::string& text);
+
 // Removes line index; an index past the end leaves the file as it is. A
 // missing file is created empty. Returns 0, or -1 with the old file left in
 // place.

@@ -199,19 +199,19 @@ class RecordingList : public tasklist::Headless {
   std::map<int, Texts> statuses_;
 };
 
-// What the pumps told the job layer, per row: progress reports, and the bytes
-// done at each log call.
+// What the pumps told the job layer, per row (the context's start row):
+// progress reports, and the bytes done at each log call.
 class HookRecorder {
  public:
   struct Report { std::uint64_t bytes_done, total_size; };
   static HookRecorder& Instance() { static HookRecorder recorder; return recorder; }
   static void OnProgress(const session::Context& c) {
     Hold hold(Instance().lock_);
-    Instance().reports_[c.Row()].push_back({c.bytes_done, c.total_size});
+    Instance().reports_[c.start_row].push_back({c.bytes_done, c.total_size});
   }
   static void OnLog(const session::Context& c) {
     Hold hold(Instance().lock_);
-    Instance().logs_[c.Row()].push_back(c.bytes_done);
+    Instance().logs_[c.start_row].push_back(c.bytes_done);
   }
   void Clear() { Hold hold(lock_); reports_.clear(); logs_.clear(); }
   std::vector<Report> Reports(int row) { Hold hold(lock_); return reports_[row]; }
@@ -267,21 +267,25 @@ class TransferTest : public ::testing::Test {
     list_.InsertRow(0, "first");
     list_.InsertRow(1, "second");
     app::SetCurrentTaskPath(kTask);
-    app::ClearStopRequest();
     HookRecorder::Instance().Clear();
     progress::InstallReporter(&HookRecorder::OnProgress);
     translog::InstallWriter(&HookRecorder::OnLog);
     timeouts::Set(3000, 3000, 3000);
     context_.task_path = kTask;
+    UseRow(0);
   }
   void TearDown() override {
     timeouts::RestoreDefaults();
     translog::InstallWriter(nullptr);
     progress::InstallReporter(nullptr);
     tasklist::Install(nullptr);
-    app::ClearStopRequest();
   }
 
+  // The context's entry is the one in row (as a worker started on it).
+  void UseRow(int row) {
+    context_.start_row = row;
+    context_.row_id = list_.IdOf(row);
+  }
   void UseSetting(const std::string& name, const std::string& value) { env_.Use(name, value); }
   std::string Path(const std::string& name) const { return env_.dir.Join(name); }
   session::AttemptParams Params(std::uint16_t port, const std::string& remote_path,

@@ -153,7 +153,7 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   if (row.before != kNone) WriteFile(Path("file.zip"), row.before);
   timeouts::Set(500, 500, 500);
   context_.mode = row.mode;
-  context_.send_row = 1;
+  UseRow(1);
   peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script);
   session::AttemptParams params = Params(peer.port(), row.remote, "file.zip");
   params.host = row.host;
@@ -169,7 +169,7 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   Texts expected;
   for (const peers::Step& step : row.script) expected.push_back(step.expect);
   EXPECT_TRUE(Matches(expected, peer.Commands()));
-  Texts seen = list_.Statuses(context_.Row()), boxes = boxes_.Shown();
+  Texts seen = list_.Statuses(context_.start_row), boxes = boxes_.Shown();
   seen.insert(seen.end(), boxes.begin(), boxes.end());
   EXPECT_TRUE(Matches(row.seen, seen));
   std::string after = fs::FileExists(Path("file.zip")) ? ReadFile(Path("file.zip")) : kNone;
@@ -179,8 +179,8 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   // A complete transfer is logged once, with its whole size, which the last
   // progress report gives too; reports come at most once per interval,
   // besides the first and the last of each run. A failed one is not logged.
-  auto reports = HookRecorder::Instance().Reports(context_.Row());
-  auto logs = HookRecorder::Instance().Logs(context_.Row());
+  auto reports = HookRecorder::Instance().Reports(context_.start_row);
+  auto logs = HookRecorder::Instance().Logs(context_.start_row);
   ASSERT_EQ(logs.size(), result == 0 ? static_cast<std::size_t>(row.runs) : 0u);
   if (result != 0) return;
   ASSERT_FALSE(reports.empty());

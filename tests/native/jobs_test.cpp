@@ -2,16 +2,46 @@
 // columns and the log line, against loopback peers; and the built parcelo
 // binary's receive and log commands.
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <thread>
+
 #include "engine/jobs.h"
 #include "native/fixtures.h"
 #include "peers/peers.h"
 #include "platform/clock.h"
+#include "platform/thread.h"
 #include "tasks/entries.h"
+#include "tasks/taskfile.h"
 #include "tasks/transfer_log.h"
 
 namespace {
 
 using namespace fixtures;
+
+// An FTP server whose one download sends "partial" and then holds the data
+// connection open until Release(): its transfer runs until the test lets it end.
+struct HeldDownload {
+  HeldDownload()
+      : peer("220 Hi", {{"USER anonymous", "331 Ok"}, {"PASS someone@example.org", "230 Ok"}, {"TYPE I", "200 Ok"},
+                        {"PASV", "227 Entering Passive Mode ({pasv})"},
+                        {"RETR f", "150 Ok", {peers::DataPlan::kSend, "partial", 0, false, true}, "226 Ok"}}) {}
+  std::string Link() const { return "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/f"; }
+  peers::FtpPeer peer;
+};
+
+// Polls until done() holds, at most about five seconds.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
 
 
 class Jobs : public TransferTest {
@@ -39,6 +69,25 @@ class Jobs : public TransferTest {
     Texts texts;
     for (int row = 0; row < list_.RowCount(); ++row) texts.push_back(list_.GetCell(row, tasklist::kStatus));
     return texts;
+  }
+  // Every cell of every row, a row per text.
+  Texts Cells() {
+    Texts rows;
+    for (int row = 0; row < list_.RowCount(); ++row) {
+      std::string text;
+      for (int column = 0; column < tasklist::kColumnCount; ++column) text += list_.GetCell(row, column) + "|";
+      rows.push_back(text);
+    }
+    return rows;
+  }
+  // True once the row's transfer has written its first bytes ("partial").
+  bool Receiving(int row) { return list_.GetCell(row, tasklist::kBytes) == "Totalbyte 7 / 0"; }
+  // The real progress reporter and log writer, as the front ends install
+  // them; every download starts afresh (no REST to the held server).
+  void UseRealReporters() {
+    UseSetting("ResumeOption", "1");
+    progress::InstallReporter(&jobs::ReportProgress);
+    translog::InstallWriter(&transfer_log::WriteLogLine);
   }
 };
 
@@ -95,7 +144,7 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
 }
 
-TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineNamesTheEntry) {
+TEST_F(Jobs, ProgressFollowsTheRateOfThisAttempt) {
   const std::uint64_t kFiveGiB = 5ull << 30;
   // The columns are status|bytes|time|rate; the time column was "kept".
   const struct { std::uint64_t done, total, resumed; std::uint32_t elapsed_ms; const char* columns; } cases[] = {
@@ -108,39 +157,153 @@ TEST_F(Jobs, ProgressFollowsTheRateOfThisAttemptUntilATaskSwitchWhileTheLogLineN
       {2000, 10000, 2000, 5000, "Percent=20|Totalbyte 2000 / 10000|kept|0"},
       {kFiveGiB / 2, kFiveGiB, 0, 3723000, "Percent=50|Totalbyte 2684354560 / 5368709120|01:02:03:01:02:03|721019"},
   };
-  const auto columns = [&] {
-    std::string text = list_.GetCell(0, tasklist::kStatus);
-    for (int column : {tasklist::kBytes, tasklist::kTime, tasklist::kRate}) text += "|" + list_.GetCell(0, column);
-    return text;
-  };
   session::Context context;
-  context.task_path = UseTask("Default.rcv", {"ftp://joe:secret@h/a.zip"});
-  context.entry_url = "ftp://joe:******@h/a.zip";
+  context.task_path = UseTask("Default.rcv", {"http://h/a.zip", "http://h/b.zip"});
+  context.row_id = list_.IdOf(1);
   for (const auto& c : cases) {
-    list_.SetCell(0, tasklist::kTime, "kept");
+    list_.SetCell(1, tasklist::kTime, "kept");
     context.bytes_done = c.done;
     context.total_size = c.total;
     context.resume_start = c.resumed;
     context.start_tick = clock_seam::TickCount() - c.elapsed_ms;
     jobs::ReportProgress(context);
-    EXPECT_EQ(c.columns, columns());
+    std::string columns = list_.GetCell(1, tasklist::kStatus);
+    for (int column : {tasklist::kBytes, tasklist::kTime, tasklist::kRate}) columns += "|" + list_.GetCell(1, column);
+    EXPECT_EQ(c.columns, columns);
+    EXPECT_EQ("Awaiting command", list_.GetCell(0, tasklist::kStatus));
   }
   EXPECT_EQ("100:00:59", jobs::FormatDuration(360059999));
-
-  // The rows of another task show nothing of the transfer; the log line still
-  // names the worker's entry.
-  UseTask("Other.rcv", {"http://h/other"});
-  jobs::ReportProgress(context);
-  EXPECT_EQ("Awaiting command|||", columns());
-  for (const auto& [mode, log] : {std::pair{session::kReceive, "logr.txt"}, {session::kSend, "logs.txt"}}) {
-    context.mode = mode;
-    context.entry_local_file = std::string("C:\\Down\\") + log;  // a line of its own in each log
-    transfer_log::WriteLogLine(context);
-    const std::string line = ReadFile(Path(log));
-    ASSERT_EQ(14u, line.find('\t')) << line;  // "MM/DD/YY HH:MM"
-    EXPECT_EQ("\t" + context.entry_local_file + "\tftp://joe:******@h/a.zip\r\n", line.substr(14));
-  }
   EXPECT_EQ("03/04/26 05:06\tf\tu\r\n", transfer_log::LogLine({2026, 3, 4, 5, 6, 7}, "f", "u"));
+}
+
+// A transfer runs on while the user shows another task and then its own task
+// again (loaded anew): the rows of either show nothing of it, and its log line
+// names its own entry.
+TEST_F(Jobs, ATransferAcrossATaskSwitchWritesOnlyItsOwnRowAndLogsItsEntry) {
+  UseRealReporters();
+  for (bool back_to_its_task : {false, true}) {
+    SCOPED_TRACE(back_to_its_task ? "its task shown again" : "another task shown");
+    HeldDownload server;
+    const std::string task = UseTask("Default.rcv", {server.Link()});
+    const jobs::JobHandle job = jobs::StartReceiveJob("");
+    ASSERT_TRUE(Eventually([&] { return Receiving(0); }));
+    UseTask("Other.rcv", {"http://h/other", "http://h/more"});
+    if (back_to_its_task) {
+      app::SetCurrentTaskPath(task);
+      entries::LoadTask(task);
+    }
+    const Texts shown = Cells();
+    server.peer.Release();
+    ASSERT_TRUE(job->WaitUntilEnded(15000));
+    int result = -1;
+    EXPECT_TRUE(job->ResultOf(0, &result) && result == 0);
+    EXPECT_EQ(shown, Cells());
+  }
+  const std::string log = ReadFile(Path("logr.txt"));
+  const std::string line = "\t" + Path("a0") + "\tftp://127.0.0.1:*/f\r\n";
+  ASSERT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
+  EXPECT_TRUE(Glob("*/*/* *:*" + line + "*/*/* *:*" + line, log)) << log;
+}
+
+// Stop cancels a transfer that runs with its row selected when Stop is
+// pressed, one per press, and leaves nothing behind for a later transfer.
+TEST_F(Jobs, StopCancelsOneSelectedRunningTransferPerPressAndNeverALaterOne) {
+  UseRealReporters();
+  // Pressed while nothing runs, the row selected: the transfer started
+  // afterwards runs to its end.
+  HeldDownload later;
+  UseTask("Default.rcv", {later.Link()});
+  list_.SetSelected(0, true);
+  EXPECT_FALSE(jobs::StopSelectedTransfer());
+  jobs::JobHandle job = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return Receiving(0); }));
+  later.peer.Release();
+  ASSERT_TRUE(job->WaitUntilEnded(15000));
+  EXPECT_EQ("Done", list_.GetCell(0, tasklist::kStatus));
+
+  // Three transfers run, rows 0 and 1 selected: each press cancels one of
+  // those two, none cancels row 2, and a press with no selected row left
+  // running marks nothing.
+  HeldDownload servers[3];
+  UseTask("Default.rcv", {servers[0].Link(), servers[1].Link(), servers[2].Link()});
+  job = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return Receiving(0) && Receiving(1) && Receiving(2); }));
+  list_.SetSelected(0, true);
+  list_.SetSelected(1, true);
+  for (int press = 1; press <= 2; ++press) {
+    EXPECT_TRUE(jobs::StopSelectedTransfer());
+    EXPECT_TRUE(Eventually([&] { return job->Running() == 3 - press; }));
+  }
+  for (int row : {0, 1}) {
+    const Texts seen = list_.Statuses(row);
+    EXPECT_TRUE(Matches({"Cancelled", "FTP failed"}, {seen.end() - 2, seen.end()})) << row;
+  }
+  EXPECT_EQ("Percent=0", list_.GetCell(2, tasklist::kStatus));
+  list_.SetSelected(2, true);  // selected only after the press: not stopped by it
+  list_.SetSelected(0, false);
+  list_.SetSelected(1, false);
+  servers[2].peer.Release();
+  ASSERT_TRUE(job->WaitUntilEnded(15000));
+  EXPECT_EQ("Done", list_.GetCell(2, tasklist::kStatus));
+  for (int row : {0, 1}) EXPECT_EQ("partial", ReadFile(Path("a" + std::to_string(row))));
+  for (auto& server : servers) server.peer.Release();
+}
+
+// Rows above a running transfer are deleted: its progress and "Done" stay in
+// its own row, and the transfer of a deleted row writes into no row.
+TEST_F(Jobs, DeletingRowsAboveARunningTransferLeavesItInItsOwnRow) {
+  UseRealReporters();
+  HeldDownload third, fifth;
+  const std::string task = UseTask("Default.rcv", {"http://h/0", "http://h/1", "http://h/2", third.Link(),
+                                                   "http://h/4", fifth.Link()});
+  list_.SetSelected(3, true);
+  list_.SetSelected(5, true);
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return Receiving(3) && Receiving(5); }));
+  list_.SetSelected(5, false);
+  EXPECT_EQ(1, entries::DeleteEntries());
+  third.peer.Release();
+  fifth.peer.Release();
+  ASSERT_TRUE(job->WaitUntilEnded(15000));
+  EXPECT_EQ((Texts{"Awaiting command", "Awaiting command", "Awaiting command", "Awaiting command", "Done"}),
+            Statuses());
+  EXPECT_EQ("Totalbyte 7 / 0", list_.GetCell(4, tasklist::kBytes));
+  EXPECT_EQ("", list_.GetCell(3, tasklist::kBytes));
+  std::vector<std::string> lines;
+  ASSERT_EQ(5, taskfile::ReadLines(task, &lines));
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(Path("a" + std::to_string(row < 3 ? row : row + 1)), list_.GetCell(row, tasklist::kLocalFile));
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(taskfile::SplitTaskLine(lines[row]).local_file, list_.GetCell(row, tasklist::kLocalFile));
+}
+
+// Rows whose worker thread or socket cannot be made say so; the job counts
+// them as failed, and the thread box comes once for the walk.
+TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
+  static int calls;
+  static rlimit old_limit;
+  calls = 0;
+  getrlimit(RLIMIT_NOFILE, &old_limit);
+  // Rows 0 and 2 get no thread; row 1's worker starts when no descriptor is
+  // free, after the walk has read the task file.
+  jobs::InstallThreadStarter([](void (*entry)(void*), void* argument) {
+    if (calls++ % 2 == 0) return false;
+    const int lowest_free = dup(0);
+    close(lowest_free);
+    const rlimit none_free{static_cast<rlim_t>(lowest_free), old_limit.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &none_free);
+    return threads::StartDetached(entry, argument);
+  });
+  const std::string link = peers::Link(peers::RefusingPort(), "/f");
+  UseTask("Default.rcv", {link, link, link});
+  const jobs::JobHandle job = Run();
+  setrlimit(RLIMIT_NOFILE, &old_limit);
+  jobs::InstallThreadStarter(nullptr);
+  EXPECT_EQ((Texts{"Failed to create thread", "Failed to create socket", "Failed to create thread"}), Statuses());
+  EXPECT_EQ((std::vector<int>{0, 1, 2}), job->StartedRows());
+  for (int row = 0; row < 3; ++row) {
+    int result = 0;
+    EXPECT_TRUE(job->ResultOf(row, &result) && result < 0) << row;
+  }
+  EXPECT_EQ(Texts{Box("Error", "Failed to create thread", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
 }
 
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {

@@ -195,9 +195,3 @@ TEST_F(Dispatch, EditWithAnEmptyListSaysSo) {
   EXPECT_EQ("No item in listbox", watcher.seen()[0].text);
 }
 
-TEST_F(Dispatch, StopSetsTheRequestEvenWithoutAJob) {
-  Open();
-  app::ClearStopRequest();
-  Command(IDM_STOP);
-  EXPECT_TRUE(app::TakeStopRequest());
-}
