@@ -4,13 +4,20 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "harness.h"
 #include "platform/socket.h"
 #include "shell/ids.h"
+#include "tasks/entries.h"
+#include "tasks/taskfile.h"
 
 using harness::ListCell;
 using harness::ReadFile;
@@ -18,40 +25,105 @@ using Jobs = harness::WindowTest;
 
 namespace {
 
-// Answers `count` connections on 127.0.0.1 one after the other through the
-// socket seam: reads the request header, sends answer, closes. Every wait is
-// bounded.
+// Answers `count` connections on 127.0.0.1 through the socket seam: reads each
+// request header and sends answer(request). A held server sends the part of
+// each answer before kHoldMark as the connection comes, and the rest (then
+// closes) only once every connection has come and Release() was called; the
+// others send the whole answer and close at once. Every wait is bounded.
+constexpr char kHoldMark[] = "<hold>";
+
 class LoopbackServer {
  public:
-  LoopbackServer(int count, const std::string& answer) {
+  using Answer = std::function<std::string(const std::string& request)>;
+
+  LoopbackServer(int count, Answer answer) {
     net::Ipv4 loopback = 0, bound = 0;
     net::ParseDotted("127.0.0.1", &loopback);
     listener_.Open();
-    listener_.Listen(0, 8, loopback);
+    listener_.Listen(0, 64, loopback);
     listener_.LocalAddress(&bound, &port_);
-    thread_ = std::thread([this, count, answer] {
-      for (int served = 0; served < count; ++served) {
-        net::Socket connection;
-        if (listener_.Accept(10000, &connection) != 0) return;
-        std::string request;
-        char buffer[4096];
-        int error = 0;
-        for (long got = 1; got > 0 && request.find("\r\n\r\n") == std::string::npos;) {
-          got = connection.Receive(buffer, sizeof buffer, 10000, &error);
-          if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
-        }
-        connection.SendAll(answer.data(), answer.size(), 10000);
-      }
-    });
+    thread_ = std::thread([this, count, answer] { Serve(count, answer); });
   }
-  ~LoopbackServer() { thread_.join(); }
+  LoopbackServer(int count, const std::string& answer)
+      : LoopbackServer(count, [answer](const std::string&) { return answer; }) {}
+  ~LoopbackServer() {
+    Release();
+    thread_.join();
+  }
   int port() const { return port_; }
+  int accepted() const { return accepted_; }
+  void Release() { released_ = true; }
 
  private:
+  void Serve(int count, const Answer& answer) {
+    std::vector<std::unique_ptr<net::Socket>> held;
+    std::vector<std::string> rests;
+    for (int served = 0; served < count; ++served) {
+      auto connection = std::make_unique<net::Socket>();
+      if (listener_.Accept(10000, connection.get()) != 0) break;
+      std::string request;
+      char buffer[4096];
+      int error = 0;
+      for (long got = 1; got > 0 && request.find("\r\n\r\n") == std::string::npos;) {
+        got = connection->Receive(buffer, sizeof buffer, 10000, &error);
+        if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
+      }
+      const std::string text = answer(request);
+      const std::size_t mark = text.find(kHoldMark);
+      connection->SendAll(text.data(), std::min(mark, text.size()), 10000);
+      ++accepted_;
+      if (mark == std::string::npos) continue;
+      rests.push_back(text.substr(mark + std::strlen(kHoldMark)));
+      held.push_back(std::move(connection));
+    }
+    for (int waited = 0; !held.empty() && !released_ && waited < 10000; waited += 10) Sleep(10);
+    for (std::size_t i = 0; i < held.size(); ++i) held[i]->SendAll(rests[i].data(), rests[i].size(), 10000);
+  }
+
   net::Socket listener_;
   std::uint16_t port_ = 0;
+  std::atomic<int> accepted_{0};
+  std::atomic<bool> released_{false};
   std::thread thread_;
 };
+
+// Pumps messages until done() holds, at most about ten seconds.
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) harness::Pump(20);
+  return done();
+}
+
+int RowCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+void Select(HWND list, std::initializer_list<int> rows) {
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  for (int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+// A task line per link, local files named by the test, written as the
+// default download task.
+std::string TaskLines(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string lines;
+  for (const auto& [local, link] : entries) lines += "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n";
+  return lines;
+}
+
+// Each row shows its line of the task file: local file, link, status, date,
+// and no bytes, time or rate unless the row is in done_rows.
+void ExpectRowsShowTheirLines(HWND list, const std::string& task, std::vector<int> done_rows = {}) {
+  std::vector<std::string> lines;
+  ASSERT_EQ(RowCount(list), taskfile::ReadLines(task, &lines));
+  for (int row = 0; row < RowCount(list); ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    const taskfile::TaskLine line = taskfile::SplitTaskLine(lines[row]);
+    EXPECT_EQ(line.local_file, ListCell(list, row, 0));
+    EXPECT_EQ(line.url, ListCell(list, row, 1));
+    EXPECT_EQ(line.date + " " + line.time, ListCell(list, row, 6));
+    if (std::find(done_rows.begin(), done_rows.end(), row) != done_rows.end()) continue;
+    EXPECT_EQ(entries::DisplayStatus(line.status_word), ListCell(list, row, 2));
+    EXPECT_EQ("", ListCell(list, row, 3) + ListCell(list, row, 4) + ListCell(list, row, 5));
+  }
+}
 
 TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   Open();  // starts WSA for the server below
@@ -88,6 +160,106 @@ TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
+}
+
+// Forty entries are redirected at once while their workers write the list:
+// each row is replaced in place, so the list keeps forty rows and row i shows
+// line i of the task file, which holds entry i's own new link.
+TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
+  constexpr int kEntries = 40;
+  Open();
+  LoopbackServer server(kEntries, [](const std::string& request) {
+    const std::size_t path = request.find(' ') + 1;
+    return "HTTP/1.0 302 Found\r\nLocation: /moved" + request.substr(path, request.find(' ', path) - path) +
+           "\r\n\r\n";
+  });
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < kEntries; ++i) {
+    entries.emplace_back(dir.File("e" + std::to_string(i)), base + "/e" + std::to_string(i) + ".txt");
+  }
+  harness::WriteFile(dir.File("Default.rcv"), TaskLines(entries));
+  shell::LoadDefaultTask();
+  HWND list = Kids().task_list;
+
+  Command(IDM_RECEIVE);
+  const auto all_moved = [&] {
+    for (int row = 0; row < RowCount(list); ++row) {
+      if (ListCell(list, row, 1).find("/moved/") == std::string::npos) return false;
+    }
+    return server.accepted() == kEntries;
+  };
+  EXPECT_TRUE(PumpUntil(all_moved));
+  harness::Pump(200);  // the workers end after their last row update
+  EXPECT_EQ(kEntries, RowCount(list));
+  ExpectRowsShowTheirLines(list, dir.File("Default.rcv"));
+  std::vector<std::string> lines;
+  taskfile::ReadLines(dir.File("Default.rcv"), &lines);
+  ASSERT_EQ(static_cast<std::size_t>(kEntries), lines.size());
+  for (int i = 0; i < kEntries; ++i) {
+    EXPECT_EQ(base + "/moved/e" + std::to_string(i) + ".txt", taskfile::SplitTaskLine(lines[i]).url);
+  }
+}
+
+// Row 3 is deleted while rows 3 and 5 download: row 5's progress and "Done"
+// land in the row it moved to, and row 3's transfer writes into no row.
+TEST_F(Jobs, DeletingARowAboveARunningTransferLeavesItsProgressInItsOwnRow) {
+  Open();
+  LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + std::string(kHoldMark) + "hello");
+  const std::string link = "http://127.0.0.1:" + std::to_string(server.port()) + "/f";
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 6; ++i) entries.emplace_back(dir.File("f" + std::to_string(i)), link + std::to_string(i));
+  harness::WriteFile(dir.File("Default.rcv"), TaskLines(entries));
+  shell::LoadDefaultTask();
+  HWND list = Kids().task_list;
+  Select(list, {3, 5});
+  Command(IDM_RECEIVE);
+  ASSERT_TRUE(PumpUntil([&] { return server.accepted() == 2; }));
+  Select(list, {3});
+  Command(IDM_DELETE);
+  ASSERT_EQ(5, RowCount(list));
+  server.Release();
+  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 4, 2) == "Done"; }));
+  harness::Pump(200);  // both workers end after their last row update
+  EXPECT_EQ("Done", ListCell(list, 4, 2));
+  EXPECT_EQ("Totalbyte 5 / 5", ListCell(list, 4, 3));
+  EXPECT_EQ(dir.File("f5"), ListCell(list, 4, 0));
+  ExpectRowsShowTheirLines(list, dir.File("Default.rcv"), {4});
+  EXPECT_EQ("hello", ReadFile(dir.File("f3")));  // its transfer went on
+}
+
+// Stop pressed with nothing running is not kept for a later transfer; Stop
+// pressed on a selected running row cancels that transfer.
+TEST_F(Jobs, StopCancelsTheSelectedRunningTransferAndNoLaterOne) {
+  harness::RegistryValues registry;
+  registry.Set("CycleDownload", "0");
+  Open();
+  const std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello" + std::string(kHoldMark) + "world";
+  LoopbackServer first(1, answer), second(1, answer);
+  harness::WriteFile(dir.File("Default.rcv"),
+                     TaskLines({{dir.File("a"), "http://127.0.0.1:" + std::to_string(first.port()) + "/a"},
+                                {dir.File("b"), "http://127.0.0.1:" + std::to_string(second.port()) + "/b"}}));
+  shell::LoadDefaultTask();
+  HWND list = Kids().task_list;
+
+  Select(list, {0});
+  Command(IDM_STOP);
+  Command(IDM_RECEIVE);
+  ASSERT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == "receiving file"; }));
+  first.Release();
+  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == "Done"; }));
+  EXPECT_EQ("helloworld", ReadFile(dir.File("a")));
+
+  Select(list, {1});
+  Command(IDM_RECEIVE);
+  ASSERT_TRUE(PumpUntil([&] { return ListCell(list, 1, 2) == "receiving file"; }));
+  Command(IDM_STOP);
+  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 1, 2) == "Cancelled"; }));
+  second.Release();
+  harness::Pump(200);
+  EXPECT_EQ("Cancelled", ListCell(list, 1, 2));
+  EXPECT_EQ("hello", ReadFile(dir.File("b")));
+  EXPECT_EQ("Done", ListCell(list, 0, 2));
 }
 
 }  // namespace
