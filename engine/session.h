@@ -4,8 +4,8 @@
 // through which a transfer talks to the user: its row's status text and Stop.
 //
 // Everything here runs on the entry's worker thread. The only shared state it
-// touches is reached through thread-safe seams: the task list port, the stop
-// request and current task path (app::), the live settings.
+// touches is reached through thread-safe seams: the task list port (by the
+// row's id), the Stop marks and current task path (app::), the live settings.
 #pragma once
 
 #include <cstddef>
