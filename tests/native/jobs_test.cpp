@@ -239,6 +239,7 @@ TEST_F(Jobs, StopCancelsOneSelectedRunningTransferPerPressAndNeverALaterOne) {
     EXPECT_TRUE(Matches({"Cancelled", "FTP failed"}, {seen.end() - 2, seen.end()})) << row;
   }
   EXPECT_EQ("Percent=0", list_.GetCell(2, tasklist::kStatus));
+  EXPECT_FALSE(jobs::StopSelectedTransfer());
   list_.SetSelected(2, true);  // selected only after the press: not stopped by it
   list_.SetSelected(0, false);
   list_.SetSelected(1, false);
