@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "engine/appstate.h"
 #include "platform/prompts.h"
@@ -78,6 +79,17 @@ void OnGetMinMaxInfo(MINMAXINFO* info) {
   info->ptMinTrackSize.y = kDropHeight;
   info->ptMaxTrackSize.x = kDropWidth;
   info->ptMaxTrackSize.y = kDropHeight;
+}
+
+// The 32-bit memory status stops at 2 GB; the extended one counts every byte.
+std::string TotalMemoryText() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return std::string();
+  char text[64];
+  std::snprintf(text, sizeof text, "%llu bytes total memory",
+                static_cast<unsigned long long>(status.ullTotalPhys));
+  return text;
 }
 
 void OnMove(LPARAM lparam) {
@@ -272,17 +284,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG: {
-      MEMORYSTATUS status = {};
-      status.dwLength = sizeof status;
-      GlobalMemoryStatus(&status);
-      char text[64];
-      // Unsigned: a machine with 2 GB or more would print a negative number.
-      std::snprintf(text, sizeof text, "%lu bytes total memory",
-                    static_cast<unsigned long>(status.dwTotalPhys));
-      SetDlgItemTextA(dialog, IDC_ABOUT_MEMORY, text);
+    case WM_INITDIALOG:
+      SetDlgItemTextA(dialog, IDC_ABOUT_MEMORY, TotalMemoryText().c_str());
       return TRUE;
-    }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wparam));

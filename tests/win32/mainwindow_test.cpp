@@ -2,7 +2,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <regex>
+#include <cstdlib>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -207,7 +208,13 @@ TEST_F(FullWindow, AboutBoxReportsTotalPhysicalMemory) {
   Command(IDM_ABOUT);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ(" About Parcelo(32)", watcher.seen()[0].caption);
-  EXPECT_TRUE(std::regex_match(memory_text, std::regex("[1-9][0-9]* bytes total memory"))) << memory_text;
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(std::to_string(status.ullTotalPhys) + " bytes total memory", memory_text);
+  // The count must not stop at the 32-bit status's 2 GB cap (this machine
+  // has more).
+  EXPECT_GT(std::strtoull(memory_text.c_str(), nullptr, 10), 0x80000000ull) << memory_text;
 }
 
 TEST_F(DropWindow, StartsAsFixedSizeTargetWhenWindowModeIsOneOnTopAsSet) {
