@@ -109,11 +109,18 @@ int ProcessEntry(HINSTANCE instance, int show_command) {
   }
   if (!CreateMainWindow(instance, show_command)) return 0;
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) ProcessLoopMessage(&msg);
   return static_cast<int>(msg.wParam);
+}
+
+void ProcessLoopMessage(MSG* msg) {
+  const State& s = Globals();
+  // The drop window hides the list: a Del there would delete rows unseen.
+  bool keys_apply = s.accelerators && s.window_mode == kFullWindow &&
+                    (msg->hwnd == s.main_window || IsChild(s.main_window, msg->hwnd));
+  if (keys_apply && TranslateAcceleratorA(s.main_window, s.accelerators, msg)) return;
+  TranslateMessage(msg);
+  DispatchMessageA(msg);
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int show_command) {

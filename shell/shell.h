@@ -38,6 +38,7 @@ struct State {
   HINSTANCE instance = nullptr;
   HWND main_window = nullptr;
   HMENU main_menu = nullptr;
+  HACCEL accelerators = nullptr;  // the Edit menu's keys, resource "Keys"
   int drop_x = 0;
   int drop_y = 0;
   HBITMAP download_bitmap = nullptr;
@@ -64,6 +65,11 @@ int ProcessEntry(HINSTANCE instance, int show_command);
 // Reads WindowMode, registers the class (once per process) and creates and shows
 // the main window. Returns the window, or nullptr.
 HWND CreateMainWindow(HINSTANCE instance, int show_command);
+
+// One message of the main loop: the Edit menu's keys (Del, Ctrl+A) for the
+// full window and its children, then translate and dispatch. Keys meant for
+// other windows, such as an edit control of a dialog, pass untouched.
+void ProcessLoopMessage(MSG* msg);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
