@@ -4,7 +4,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
@@ -78,13 +81,73 @@ TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   harness::Pump(100);  // the workers end after their last row update
 }
 
+// A message box with this caption shown by a thread other than this one;
+// nullptr when none appears within a few seconds.
+HWND FindWorkerBox(const char* caption) {
+  for (int i = 0; i < 250; ++i) {
+    HWND box = FindWindowA("#32770", caption);
+    if (box && GetWindowThreadProcessId(box, nullptr) != GetCurrentThreadId()) return box;
+    harness::Pump(20);
+  }
+  return nullptr;
+}
+
+TEST_F(Jobs, AWorkersMessageBoxLeavesTheMainWindowUsable) {
+  struct Case {
+    std::string reply;
+    std::string local_file;
+    std::vector<std::pair<const char*, const char*>> boxes;  // caption, text
+  };
+  const Case cases[] = {
+      // The server closes without a reply: two plain boxes.
+      {"", "a.txt", {{"Info", "Connection closed"}, {"Info", "File is zero size"}}},
+      // No directory for the local file: a task-modal box, which without an
+      // owner disables only the worker's own windows.
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+       "missing\\a.txt",
+       {{"Error", "Failed to create file. Check download directory and file name"}}},
+  };
+  Open();
+  for (const Case& c : cases) {
+    LoopbackServer server(1, c.reply);
+    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + dir.File(c.local_file) +
+                                                    "\tAwaiting_command\thttp://127.0.0.1:" +
+                                                    std::to_string(server.port()) + "/a.txt\r\n");
+    shell::LoadDefaultTask();
+    jobs::JobHandle job = jobs::StartReceiveJob(std::string());
+    for (const auto& expected : c.boxes) {
+      HWND box = FindWorkerBox(expected.first);
+      if (!box) {
+        ADD_FAILURE() << "no box " << expected.second;
+        break;
+      }
+      EXPECT_EQ(expected.second, harness::WindowText(GetDlgItem(box, 0xFFFF)));
+      EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << expected.second;
+      EXPECT_TRUE(IsWindowEnabled(window)) << expected.second;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+      for (int i = 0; i < 250 && IsWindow(box); ++i) harness::Pump(20);
+    }
+    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
+    EXPECT_EQ(0, job->Running());
+  }
+}
+
 TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
   Open();
-  harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDOK));
+  // A box of the user-interface thread stays owned by the main window.
+  HWND owner = nullptr;
+  bool enabled = true;
+  harness::DialogWatcher watcher([&](HWND dialog) {
+    owner = GetWindow(dialog, GW_OWNER);
+    enabled = IsWindowEnabled(window);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
   Command(IDM_SEND);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("Message", watcher.seen()[0].caption);
   EXPECT_EQ(jobs::kNothingToSend, watcher.seen()[0].text);
+  EXPECT_EQ(window, owner);
+  EXPECT_FALSE(enabled);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
