@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/appstate.h"
 #include "platform/prompts.h"
@@ -90,6 +92,20 @@ std::string TotalMemoryText() {
   std::snprintf(text, sizeof text, "%llu bytes total memory",
                 static_cast<unsigned long long>(status.ullTotalPhys));
   return text;
+}
+
+// Forgets the jobs whose workers have all ended; returns how many still run.
+std::size_t KeepRunningJobs() {
+  std::vector<jobs::JobHandle>& tracked = Globals().jobs;
+  tracked.erase(std::remove_if(tracked.begin(), tracked.end(),
+                               [](const jobs::JobHandle& job) { return job->Running() == 0; }),
+                tracked.end());
+  return tracked.size();
+}
+
+bool ConfirmExit(const char* question) {
+  return MessageBoxA(Globals().main_window, question, "Message", MB_YESNO | MB_ICONINFORMATION | MB_TASKMODAL) !=
+         IDNO;
 }
 
 void OnMove(LPARAM lparam) {
@@ -188,13 +204,21 @@ void SwitchToFullWindow() {
   SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
+void TrackJob(const jobs::JobHandle& job) {
+  KeepRunningJobs();
+  if (job && job->Running() > 0) Globals().jobs.push_back(job);
+}
+
 void OnClose() {
   State& s = Globals();
-  if (s.download_scheduled || s.upload_scheduled) {
-    int answer = MessageBoxA(s.main_window,
-                             "Your file transfer is scheduled at a later time. Do you still want to exit?",
-                             "Message", MB_YESNO | MB_ICONINFORMATION | MB_TASKMODAL);
-    if (answer == IDNO) return;
+  // Leaving ends the transfers where they stand; their partial files stay
+  // for a later job to resume.
+  if (KeepRunningJobs() > 0 && !ConfirmExit("Your file transfer is in progress. Do you still want to exit?")) {
+    return;
+  }
+  if ((s.download_scheduled || s.upload_scheduled) &&
+      !ConfirmExit("Your file transfer is scheduled at a later time. Do you still want to exit?")) {
+    return;
   }
   CloseHandle(s.thread_event_receive);
   CloseHandle(s.thread_event_send);

@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "engine/jobs.h"
 
 namespace shell {
 
@@ -55,6 +58,9 @@ struct State {
   // Marks of a scheduled download / upload; closing asks while one is set.
   bool download_scheduled = false;
   bool upload_scheduled = false;
+  // Jobs started from this window whose workers may still run; closing
+  // asks while one does.
+  std::vector<jobs::JobHandle> jobs;
 };
 
 State& Globals();
@@ -85,6 +91,8 @@ void ExtendSystemMenu();
 void ApplyOnTop();
 
 // Closing and destruction.
+// Remembers a job started from the window while it has workers running.
+void TrackJob(const jobs::JobHandle& job);
 void OnClose();
 void ReleaseUserInterfaceResources();
 void OnDestroy();
