@@ -80,6 +80,7 @@ void ToggleModeInDropWindow() {
 
 // The walker gives the task list the keyboard focus once an entry starts.
 void OnJobStarted(const jobs::JobHandle& job) {
+  TrackJob(job);
   if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
 }
 
