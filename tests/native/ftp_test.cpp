@@ -123,6 +123,9 @@ std::vector<Row> Rows() {
       {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure, Read({"Lost connection", "FTP failed"}), part},
       {"control lost at PASV", {}, kNone, Login({{"TYPE I", "200 Ok"}, peers::Hangup("PASV")}),
        kFailure, Seen({"Lost connection", "FTP failed"}), kNone},
+      {"227 naming another host: the data connection goes to the control peer", {}, kNone,
+       Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,2,{pasv-port})"}, Retr("here")}),
+       0, Read({"Done"}), "here"},
       {"unusable passive reply", {}, kNone,
        Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,1,4)"}, kTypeA}),
        kFailure, Seen({"Failed connection", "FTP failed"}), kNone},
@@ -132,6 +135,8 @@ std::vector<Row> Rows() {
       // Uploads, and a path that would smuggle in a second command.
       {"upload: no REST", {}, tail, Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "226 Ok"}}), 0,
        Join(kLogin, Join(kSent, {"Done"})), tail, 1, session::kSend},
+      {"upload of a file that cannot be opened: nothing after the login", {}, kNone, Login({}), kFailure,
+       Join(kLogin, {"File open error"}), "", 1, session::kSend},
       {"552 after an upload", {}, "abc",
        Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "552 Full"}}), kFailure,
        Join(kLogin, Join(kSent, {"Failed to transfer file,Reply code:552"})), "abc", 1, session::kSend},
