@@ -24,8 +24,9 @@ enum HeaderResult : int {
   kUnusable = -1,    // no usable answer: the scratch file failed, the header
                      // never ended, or a 3xx named no new location
   kClosedEmpty = -2, // the peer closed before sending anything
-  kErrorStatus = -3, // receive error, time-out, over-long header, or a status
-                     // of 400 and above other than 404
+  kErrorStatus = -3, // receive error, time-out, over-long header, a status
+                     // of 400 and above other than 404, or an answer that
+                     // cannot continue a ranged request (neither 200 nor 206)
   kNotFound = -4,    // status 404
   kRedirectRefused = -5,  // a redirect that cannot be followed; the status
                           // column says why and the entry is unchanged

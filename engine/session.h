@@ -151,8 +151,11 @@ int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t 
                        net::Socket* data);
 
 // The download pump. For FTP the body comes on data and control carries the
-// final reply; for HTTP both are the one connection. Returns kSuccess,
-// kRedirected, or kFailure; a partial file stays for a later resume.
+// final reply; for HTTP both are the one connection, and no more than the
+// declared body is written. Returns kSuccess (also when the answer says the
+// file is already whole: then "Done" and logged), kRedirected, or kFailure; a
+// partial file stays for a later resume, and an HTTP answer that fails
+// before its body leaves the local file as it was.
 int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
                 const std::string& local_file, bool is_http);
 
