@@ -91,9 +91,9 @@ struct ContentRange {
 
 // Parses a Content-Range value, the unit matched without regard to case and
 // numbers of at most eighteen digits. A range is usable when first <= last,
-// or last is first - 1 (an empty part at the end of the file, which some
-// servers send to a range that starts at the end), and last < N when N is
-// known. False for anything else, and for "*/*".
+// or last is first - 1 (an empty part: the answer says the file ends where
+// the range starts), and last < N when N is known. False for anything else,
+// and for "*/*".
 bool ParseContentRange(std::string_view value, ContentRange* range);
 
 // What a response header says. Only the header is examined, never body bytes

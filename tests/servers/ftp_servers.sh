@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Real FTP servers on loopback: vsftpd and pyftpdlib, each in passive and in
 # active mode, with a download, the resume of a partial download (REST), an
-# upload (STOR), and an upload of a local file that cannot be opened. Each transfer is one attempt made by the FTP driver test of
-# parcelo_tests; the files are compared with cmp after it has exited.
+# upload (STOR), and an upload of a local file that cannot be opened. Each
+# transfer is one attempt made by the FTP driver test of parcelo_tests; the
+# files are compared with cmp after it has exited.
 #
 # Usage: ftp_servers.sh <native build directory>
 set -u
