@@ -465,6 +465,9 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
 }
 
 int OpenUpload(Context& context, const std::string& local_file, fileio::File* file) {
+  // Uploads are never resumed; the answer to a PUT is judged as one to a
+  // request without a range.
+  context.resume = false;
   if (!file->Open(local_file, fileio::File::kRead) || !file->Size(&context.total_size)) {
     file->Close();
     ShowStatus(context, "File open error");
