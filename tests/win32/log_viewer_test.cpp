@@ -66,9 +66,11 @@ std::string HandlerOutput(const std::string& folder) {
   return std::string();
 }
 
+// The handler may still be ending in the folder, its working directory,
+// which holds the folder in use until it has.
 void RemoveFolder(const std::string& folder, std::initializer_list<const char*> files) {
   for (const char* file : files) DeleteFileA((folder + "\\" + file).c_str());
-  RemoveDirectoryA(folder.c_str());
+  for (int i = 0; i < 200 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
 }
 
 class LogViewer : public harness::WindowTest {
