@@ -141,21 +141,25 @@ Shown Inspect(HWND dialog) {
     column.pszText = text;
     column.cchTextMax = sizeof text;
     SendMessageA(list, LVM_GETCOLUMNA, c, reinterpret_cast<LPARAM>(&column));
-    shown.headers.push_back(std::string(text) + ((column.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_LEFT ? "" : " (not left)"));
+    const bool left = (column.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_LEFT;
+    shown.headers.push_back(std::string(text) + (left ? "" : " (not left)"));
     shown.widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0)));
   }
   const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < 3; ++c) shown.cells.push_back(ListCell(list, r, c));
   }
-  for (int id : {IDC_LOG_EXECUTE, IDC_LOG_REMOVE, IDC_LOG_HELP}) shown.controls.push_back(GetDlgItem(dialog, id) != nullptr);
+  for (int id : {IDC_LOG_EXECUTE, IDC_LOG_REMOVE, IDC_LOG_HELP}) {
+    shown.controls.push_back(GetDlgItem(dialog, id) != nullptr);
+  }
   return shown;
 }
 
 }  // namespace
 
 TEST_F(LogViewer, ShowsTheLogOfTheModeInItsOwnTemplate) {
-  WriteFile(LogFile(), LogLine(1, "C:\\Down\\a.zip") + "03/14/26 09:02\t\tC:\\Down\\b.zip\r\n\r\n" + LogLine(3, "C:\\c"));
+  WriteFile(LogFile(),
+            LogLine(1, "C:\\Down\\a.zip") + "03/14/26 09:02\t\tC:\\Down\\b.zip\r\n\r\n" + LogLine(3, "C:\\c"));
   WriteFile(dir.File("logs.txt"), LogLine(4, "C:\\Up\\d.txt"));
   Open();
   Shown download, upload;
