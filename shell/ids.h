@@ -41,8 +41,17 @@
 #define IDC_TASKNAME_LABEL 101
 #define IDC_TASKNAME 10
 
+/* Time dialog (DATETIME) */
+#define IDC_LATER_TIME 101
+#define IDC_LATER_SCHEDULE 103
+#define IDC_LATER_EVERY 104
+#define IDC_LATER_REPEAT 105
+#define IDC_LATER_MINUTE 106
+#define IDC_LATER_HELP 9
+
 /* Help contexts */
 #define HELP_CONTEXT_DROPWINDOW 30
+#define HELP_CONTEXT_LATER 40
 
 /* String table */
 #define IDS_HELP 50

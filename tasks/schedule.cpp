@@ -157,4 +157,9 @@ Scheduler& Jobs() {
   return scheduler;
 }
 
+void ForgetAll() {
+  Jobs() = Scheduler();
+  g_marks[0] = g_marks[1] = false;
+}
+
 }  // namespace schedule

@@ -78,5 +78,8 @@ class Scheduler {
 
 // The process-wide scheduler of the Win32 program.
 Scheduler& Jobs();
+// Ends every job of Jobs() and clears both marks, as the end of the program
+// does (the Win32 tests create several main windows in one process).
+void ForgetAll();
 
 }  // namespace schedule
