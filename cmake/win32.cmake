@@ -36,3 +36,7 @@ set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
 # Responsiveness probe of bench/run: drives a running parcelo32.exe from outside.
 add_executable(bench_probe bench/win32_probe.cpp)
 target_link_libraries(bench_probe PRIVATE user32)
+
+# Sends a command to a running parcelo32.exe: the screenshot script opens dialogs with it.
+add_executable(post_command tests/win32/tools/post_command.cpp)
+target_link_libraries(post_command PRIVATE user32)
