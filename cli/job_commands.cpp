@@ -14,6 +14,7 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "tasks/url.h"
+#include "platform/atol.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
@@ -180,7 +181,7 @@ bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
         std::fprintf(stderr, "parcelo: bad repeat for --every: '%s' (minutes, 0 or more)\n", value.c_str());
         return false;
       }
-      timing->every = std::atoi(value.c_str());
+      timing->every = numbers::ReadLikeAtol(value);
     }
   }
   if (every_given && !timing->scheduled) {
