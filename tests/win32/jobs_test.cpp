@@ -247,6 +247,9 @@ TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
   }
   ASSERT_EQ(1u, schedule::Jobs().jobs().size());
   const int timer = schedule::Jobs().jobs()[0].timer_id;
+  // The window has a timer of that id (put back as it was).
+  ASSERT_NE(0, KillTimer(window, timer));
+  SetTimer(window, timer, 60000, nullptr);
   HWND list = Kids().task_list;
   shell::ChangeMode(app::kSendMode, false);
 
