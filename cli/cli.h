@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitOk = 0,
   kExitFailed = 1,   // the environment failed: a directory or file could not be written
   kExitRefused = 2,  // some input was refused (bad link, bad row, usage), the rest was done
+  kExitInterrupted = 130,  // Ctrl-C ended the wait for a scheduled start
 };
 
 struct Invocation {

@@ -41,15 +41,20 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      true, RunDelete},
-    {"receive", "[ROW...]",
+    {"receive", "[--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
      "until every transfer has ended. On a terminal a live line per\n"
      "entry shows its progress. Then print one line per started or\n"
      "refused row: row, status, bytes, time and rate, separated by\n"
-     "TABs. A failed attempt is repeated CycleDownload times.",
+     "TABs. A failed attempt is repeated CycleDownload times.\n"
+     "With --at, wait in the foreground until the clock shows HH:MM\n"
+     "(today, or tomorrow when that time has passed), saying when\n"
+     "the start is, then run; with --every N, run again every N\n"
+     "minutes until Ctrl-C. A start missed while the computer slept\n"
+     "is made as soon as it wakes.",
      true, RunReceive},
-    {"send", "[ROW...]",
+    {"send", "[--at HH:MM [--every N]] [ROW...]",
      "Upload the entries of the upload task (Default.snd unless\n"
      "--task names one) as receive downloads them. A failed\n"
      "attempt is repeated CycleUpload times.",
@@ -101,7 +106,8 @@ void PrintHelp(std::FILE* out) {
                "\n"
                "Exit status: 0 done; 1 a file or directory could not be written, or a\n"
                "transfer failed or was refused as a bad link; 2 bad usage, an empty\n"
-               "task, or some input was refused (the rest was done).\n");
+               "task, or some input was refused (the rest was done); 130 Ctrl-C\n"
+               "ended the wait for a scheduled start.\n");
 }
 
 const Command* FindCommand(const std::string& name) {

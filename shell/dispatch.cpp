@@ -128,6 +128,12 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_SEND:
       OnJobStarted(jobs::StartSendJob(std::string()));
       break;
+    case IDM_RECEIVELATER:
+      ScheduleTransfer(window, app::kReceiveMode);
+      break;
+    case IDM_SENDLATER:
+      ScheduleTransfer(window, app::kSendMode);
+      break;
     case IDM_STOP:
       app::RequestStop();
       break;
@@ -151,8 +157,6 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_BROWSE:
     case IDM_CONFIG:
     case IDM_PASTE:
-    case IDM_RECEIVELATER:
-    case IDM_SENDLATER:
       break;
     default:
       DefWindowProcA(window, WM_COMMAND, wparam, lparam);

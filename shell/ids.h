@@ -49,7 +49,16 @@
 
 /* Help contexts */
 #define HELP_CONTEXT_DROPWINDOW 30
+#define HELP_CONTEXT_LATER 40
 #define HELP_CONTEXT_LOG 50
+
+/* Time dialog (DATETIME) */
+#define IDC_LATER_TIME 101
+#define IDC_LATER_SCHEDULE 103
+#define IDC_LATER_EVERY 104
+#define IDC_LATER_REPEAT 105
+#define IDC_LATER_MINUTE 106
+#define IDC_LATER_HELP 9
 
 /* String table */
 #define IDS_HELP 50

@@ -18,6 +18,7 @@
 #include "settings/store.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
+#include "tasks/schedule.h"
 
 namespace shell {
 
@@ -216,7 +217,7 @@ void OnClose() {
   if (KeepRunningJobs() > 0 && !ConfirmExit("Your file transfer is in progress. Do you still want to exit?")) {
     return;
   }
-  if ((s.download_scheduled || s.upload_scheduled) &&
+  if (schedule::AnyMarked() &&
       !ConfirmExit("Your file transfer is scheduled at a later time. Do you still want to exit?")) {
     return;
   }
@@ -255,6 +256,7 @@ void OnDestroy() {
   if (s.panel_brush) DeleteObject(s.panel_brush);
   tasklist::Install(nullptr);
   win32::SetPromptOwner(nullptr);
+  schedule::ForgetAll();
   s = State();
 }
 
@@ -296,6 +298,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       if (OnSystemCommand(wparam)) return 0;
       break;
     case WM_TIMER:
+      OnScheduleTimer(window, wparam);
       return 0;
     case WM_MENUSELECT:
       ShowMenuHelp(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HMENU>(lparam));

@@ -55,9 +55,6 @@ struct State {
   int status_height = 0;
   WNDPROC panel_previous_proc = nullptr;
   std::string help_file_path;
-  // Marks of a scheduled download / upload; closing asks while one is set.
-  bool download_scheduled = false;
-  bool upload_scheduled = false;
   // Jobs started from this window whose workers may still run; closing
   // asks while one does.
   std::vector<jobs::JobHandle> jobs;
@@ -113,6 +110,10 @@ bool OnSystemCommand(WPARAM wparam);
 void ChangeMode(int mode, bool from_selector);
 void LoadDefaultTask();
 void OpenHelp(UINT command, ULONG_PTR data);
+// Receive Later / Send Later in the given mode, and the tick of a
+// scheduled job's window timer.
+void ScheduleTransfer(HWND window, int mode);
+void OnScheduleTimer(HWND window, UINT_PTR timer_id);
 INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -14,8 +14,10 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "harness.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "shell/ids.h"
+#include "tasks/schedule.h"
 
 using harness::ListCell;
 using harness::ReadFile;
@@ -218,3 +220,57 @@ TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
 }
 
 }  // namespace
+
+namespace {
+clock_seam::LocalTime g_now;
+clock_seam::LocalTime FakeNow() { return g_now; }
+}  // namespace
+
+TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
+  Open();
+  LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
+  harness::WriteFile(dir.File("Default.rcv"),
+                     "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
+                     "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
+  shell::LoadDefaultTask();
+  g_now = {2026, 3, 14, 10, 14, 30};
+  clock_seam::OverrideNow(&FakeNow);
+  {
+    harness::DialogWatcher watcher([](HWND dialog) {
+      SendDlgItemMessageA(dialog, IDC_LATER_SCHEDULE, BM_CLICK, 0, 0);
+      SetDlgItemTextA(dialog, IDC_LATER_TIME, "10:15");
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    Command(IDM_RECEIVELATER);
+    harness::Pump();
+  }
+  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
+  const int timer = schedule::Jobs().jobs()[0].timer_id;
+  // The window has a timer of that id (put back as it was).
+  ASSERT_NE(0, KillTimer(window, timer));
+  SetTimer(window, timer, 60000, nullptr);
+  HWND list = Kids().task_list;
+  shell::ChangeMode(app::kSendMode, false);
+
+  // The ticks drift past 10:15 without one inside it.
+  g_now.second = 59;
+  SendMessageA(window, WM_TIMER, timer, 0);
+  EXPECT_EQ(app::kSendMode, app::CurrentMode());
+  g_now = {2026, 3, 14, 10, 16, 0};
+  SendMessageA(window, WM_TIMER, timer, 0);
+  clock_seam::OverrideNow(nullptr);
+  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
+  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
+  for (int i = 0; i < 500 && (ListCell(list, 0, 2) != "Done" || ListCell(list, 1, 2) != "Done"); ++i) {
+    harness::Pump(20);
+  }
+  EXPECT_EQ("Done", ListCell(list, 0, 2));
+  EXPECT_EQ("Done", ListCell(list, 1, 2));
+  EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
+  EXPECT_TRUE(schedule::Jobs().jobs().empty());
+  EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
+  // Its timer is gone: a further tick starts nothing.
+  EXPECT_EQ(0, KillTimer(window, timer));
+  harness::Pump(100);
+}

@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/appstate.h"
 #include "harness.h"
 #include "shell/ids.h"
+#include "tasks/schedule.h"
 
 using harness::DialogWatcher;
 using harness::Pump;
@@ -317,8 +319,8 @@ TEST_F(Closing, AsksOnlyWhileATransferIsScheduled) {
                         {false, true, IDYES, true, false}};
   for (const Case& c : cases) {
     Open();
-    shell::Globals().download_scheduled = c.download;
-    shell::Globals().upload_scheduled = c.upload;
+    schedule::SetMark(app::kReceiveMode, c.download);
+    schedule::SetMark(app::kSendMode, c.upload);
     DialogWatcher watcher(DialogWatcher::Press(c.answer));
     SendMessageA(window, WM_CLOSE, 0, 0);
     Pump();
