@@ -60,17 +60,18 @@ TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
     EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(env.sink.Shown(), ErrorBox(c.box));
   }
-  // date(14) TAB local TAB Awaiting_command(16) TAB URL: 1021 bytes at most,
-  // or the LF would be left to a further, empty line. The link is 14 bytes,
-  // the local file the directory and "/a.zip".
+  // date(14) TAB local TAB Awaiting_command(16) TAB URL: 1022 bytes at most,
+  // the text of one line. The link is 14 bytes, the local file the directory
+  // and "/a.zip".
   TaskEnvironment env;
-  const std::string longest = "/" + std::string(1021 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
+  const std::string longest = "/" + std::string(1022 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
   env.Use("DOWNLOAD", longest);
   ASSERT_EQ(0, Drop("http://h/a.zip"));
   env.Use("DOWNLOAD", longest + "d");
   EXPECT_EQ(-1, Drop("http://h/a.zip"));
   EXPECT_EQ(env.sink.Shown(), ErrorBox("Local file and link too long for the task file"));
   EXPECT_EQ(1u, Rows().size());
+  EXPECT_EQ(1, entries::LoadTask(app::CurrentTaskPath()));  // the longest line reads back whole
 }
 
 TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
