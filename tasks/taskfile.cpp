@@ -30,12 +30,12 @@ std::mutex& FileLock() {
 
 // The process-wide lock, then the lock of path across processes: another
 // parcelo adding entries while this one rewrites a line on a redirect would
-// otherwise rename its copy over the other's update. Readers share the lock,
-// since on Windows a file held open cannot be renamed over.
+// otherwise rename its copy over the other's update. Readers take it too,
+// shared, for the reason the process-wide lock gives.
 class FileAccess {
  public:
-  FileAccess(const std::string& path, filelock::Hold::Kind kind)
-      : lock_path_(LockPath(path)), kind_(kind) {
+  FileAccess(const std::string& path, filelock::Hold::Kind kind, bool across_processes)
+      : lock_path_(LockPath(path)), kind_(kind), across_processes_(across_processes) {
     Acquire();
   }
   ~FileAccess() { Release(); }
@@ -45,7 +45,7 @@ class FileAccess {
   void Acquire() {
     if (held_) return;
     FileLock().lock();
-    across_.emplace(lock_path_, kind_);
+    if (across_processes_) across_.emplace(lock_path_, kind_);
     held_ = true;
   }
   void Release() {
@@ -58,15 +58,20 @@ class FileAccess {
  private:
   const std::string lock_path_;
   const filelock::Hold::Kind kind_;
+  const bool across_processes_;
   std::optional<filelock::Hold> across_;
   bool held_ = false;
 };
 
+// A file that is not there has nothing to guard against writers of other
+// processes (rewrites rename, so it never vanishes once made); looking for a
+// missing task leaves no lock file behind.
 struct Reading : FileAccess {
-  explicit Reading(const std::string& path) : FileAccess(path, filelock::Hold::kShared) {}
+  explicit Reading(const std::string& path)
+      : FileAccess(path, filelock::Hold::kShared, fs::FileExists(path)) {}
 };
 struct Writing : FileAccess {
-  explicit Writing(const std::string& path) : FileAccess(path, filelock::Hold::kExclusive) {}
+  explicit Writing(const std::string& path) : FileAccess(path, filelock::Hold::kExclusive, true) {}
 };
 
 enum ReadResult { kReadOk, kOpenFailed, kReadFailed };

@@ -117,6 +117,7 @@ TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
   EXPECT_EQ(-1, entries::LoadTask(env.dir.Join("Gone.snd")));
   EXPECT_TRUE(Rows().empty());
   EXPECT_FALSE(std::filesystem::exists(env.dir.Join("Gone.snd")));
+  EXPECT_FALSE(std::filesystem::exists(taskfile::LockPath(env.dir.Join("Gone.snd"))));
   EXPECT_EQ("Parcelo(32) Task Gone", tasklist::HeadlessBody().Title());
 }
 
