@@ -155,9 +155,9 @@ int RunLog(const Invocation& invocation) {
     std::fprintf(stderr, "parcelo: cannot empty %s\n", path.c_str());
     return kExitFailed;
   }
-  std::vector<std::string> lines;
-  taskfile::ReadLines(path, &lines);  // a missing log is an empty one
-  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+  for (const transfer_log::LogRow& row : transfer_log::ReadLog(mode)) {
+    std::printf("%s\t%s\t%s\n", row.stamp.c_str(), row.local_file.c_str(), row.url.c_str());
+  }
   return kExitOk;
 }
 

@@ -13,6 +13,7 @@
 #include "shell/ids.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
+#include "tasks/log_dialog_win32.h"
 
 namespace shell {
 namespace {
@@ -80,6 +81,7 @@ void ToggleModeInDropWindow() {
 
 // The walker gives the task list the keyboard focus once an entry starts.
 void OnJobStarted(const jobs::JobHandle& job) {
+  TrackJob(job);
   if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
 }
 
@@ -135,6 +137,9 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_HELPCONTENTS:
       OpenHelp(HELP_CONTENTS, 0);
       break;
+    case IDM_SHOWLOG:
+      log_viewer::ShowLog(Globals().instance, window, Globals().help_file_path);
+      break;
     case IDM_ABOUT:
       DialogBoxParamA(Globals().instance, "ABOUT", window, AboutDlgFunc, 0);
       break;
@@ -145,7 +150,6 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_NEW:
     case IDM_BROWSE:
     case IDM_CONFIG:
-    case IDM_SHOWLOG:
     case IDM_PASTE:
     case IDM_RECEIVELATER:
     case IDM_SENDLATER:

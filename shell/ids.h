@@ -41,8 +41,15 @@
 #define IDC_TASKNAME_LABEL 101
 #define IDC_TASKNAME 10
 
+/* Log viewer (DOWNLOG, UPLOADLOG); Clear All is 1 and Close 2 */
+#define IDC_LOG_LIST 101
+#define IDC_LOG_EXECUTE 102
+#define IDC_LOG_REMOVE 104
+#define IDC_LOG_HELP 998
+
 /* Help contexts */
 #define HELP_CONTEXT_DROPWINDOW 30
+#define HELP_CONTEXT_LOG 50
 
 /* String table */
 #define IDS_HELP 50

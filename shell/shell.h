@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "engine/jobs.h"
 
 namespace shell {
 
@@ -38,6 +41,7 @@ struct State {
   HINSTANCE instance = nullptr;
   HWND main_window = nullptr;
   HMENU main_menu = nullptr;
+  HACCEL accelerators = nullptr;  // the Edit menu's keys, resource "Keys"
   int drop_x = 0;
   int drop_y = 0;
   HBITMAP download_bitmap = nullptr;
@@ -54,6 +58,9 @@ struct State {
   // Marks of a scheduled download / upload; closing asks while one is set.
   bool download_scheduled = false;
   bool upload_scheduled = false;
+  // Jobs started from this window whose workers may still run; closing
+  // asks while one does.
+  std::vector<jobs::JobHandle> jobs;
 };
 
 State& Globals();
@@ -64,6 +71,11 @@ int ProcessEntry(HINSTANCE instance, int show_command);
 // Reads WindowMode, registers the class (once per process) and creates and shows
 // the main window. Returns the window, or nullptr.
 HWND CreateMainWindow(HINSTANCE instance, int show_command);
+
+// One message of the main loop: the Edit menu's keys (Del, Ctrl+A) for the
+// full window and its children, then translate and dispatch. Keys meant for
+// other windows, such as an edit control of a dialog, pass untouched.
+void ProcessLoopMessage(MSG* msg);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -79,6 +91,8 @@ void ExtendSystemMenu();
 void ApplyOnTop();
 
 // Closing and destruction.
+// Remembers a job started from the window while it has workers running.
+void TrackJob(const jobs::JobHandle& job);
 void OnClose();
 void ReleaseUserInterfaceResources();
 void OnDestroy();

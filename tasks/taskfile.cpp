@@ -367,6 +367,40 @@ int DeleteEntryLine(const std::string& path, int index) {
   return WriteAtomically(path, content) ? 0 : -1;
 }
 
+int DeleteMatchingLine(const std::string& path, int index,
+                       const std::function<bool(const std::string& line)>& matches) {
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::string content;
+  if (ReadWhole(path, &content) != kReadOk) return -1;
+  LineReader reader(content);
+  std::string line;
+  std::size_t start = 0;
+  bool found = false;
+  std::size_t found_start = 0;
+  std::size_t found_end = 0;
+  for (int i = 0;; ++i) {
+    start = static_cast<std::size_t>(reader.Consumed());
+    if (reader.ReadLine(&line) <= 0) break;
+    if (!matches(line)) continue;
+    if (!found || i == index) {
+      found_start = start;
+      found_end = static_cast<std::size_t>(reader.Consumed());
+    }
+    found = true;
+    if (i >= index) break;
+  }
+  if (!found) return 1;
+  content.erase(found_start, found_end - found_start);
+  return WriteAtomically(path, content) ? 0 : -1;
+}
+
+int EmptyFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(FileLock());
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return -1;
+  return std::fclose(file) == 0 ? 0 : -1;
+}
+
 namespace {
 
 // The next token as strtok finds it: leading delimiters skipped, the token

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,18 @@ int ReplaceEntryLine(const std::string& path, int index, const std::string& text
 // missing file is created empty. Returns 0, or -1 with the old file left in
 // place.
 int DeleteEntryLine(const std::string& path, int index);
+
+// Removes one line that matches accepts, looking only at the lines before the
+// first empty one: line index when it is accepted, else the first accepted
+// line. Every other byte of the file stays as it is, also lines appended since
+// the caller read the file. Returns 0 when a line was removed, 1 when none was
+// accepted (the file is untouched), -1 when the file cannot be read or
+// rewritten (the old file stays).
+int DeleteMatchingLine(const std::string& path, int index,
+                       const std::function<bool(const std::string& line)>& matches);
+
+// Truncates path to length 0, creating it. Returns 0 or -1.
+int EmptyFile(const std::string& path);
 
 // The fields of a task line. A missing field and all later ones are empty.
 struct TaskLine {

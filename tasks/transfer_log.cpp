@@ -26,10 +26,35 @@ void WriteLogLine(const session::Context& context) {
   taskfile::AppendToFile(LogPath(context.mode), line);
 }
 
-int ClearLog(int mode) {
-  std::FILE* file = std::fopen(LogPath(mode).c_str(), "wb");
-  if (!file) return -1;
-  return std::fclose(file) == 0 ? 0 : -1;
+LogRow SplitLogLine(const std::string& line) {
+  LogRow row;
+  std::string* const fields[] = {&row.stamp, &row.local_file, &row.url};
+  std::size_t position = line.find_first_not_of('\t');
+  for (std::string* field : fields) {
+    if (position == std::string::npos || position >= line.size()) break;
+    const std::size_t end = line.find('\t', position);
+    *field = line.substr(position, end == std::string::npos ? std::string::npos : end - position);
+    position = end == std::string::npos ? end : line.find_first_not_of('\t', end);
+  }
+  return row;
+}
+
+std::vector<LogRow> ReadLog(int mode) {
+  std::vector<std::string> lines;
+  taskfile::ReadLines(LogPath(mode), &lines);  // a missing log is an empty one
+  std::vector<LogRow> rows;
+  rows.reserve(lines.size());
+  for (const std::string& line : lines) rows.push_back(SplitLogLine(line));
+  return rows;
+}
+
+// Clear and remove go through the file toolkit's lock, which the appends of
+// WriteLogLine hold too: an append is never lost or torn by them.
+int ClearLog(int mode) { return taskfile::EmptyFile(LogPath(mode)); }
+
+int RemoveLogLine(int mode, int index, const LogRow& row) {
+  return taskfile::DeleteMatchingLine(LogPath(mode), index,
+                                      [&row](const std::string& line) { return SplitLogLine(line) == row; });
 }
 
 }  // namespace transfer_log
