@@ -369,7 +369,7 @@ int DeleteEntryLine(const std::string& path, int index) {
 
 int DeleteMatchingLine(const std::string& path, int index,
                        const std::function<bool(const std::string& line)>& matches) {
-  std::lock_guard<std::mutex> hold(FileLock());
+  Writing hold(path);
   std::string content;
   if (ReadWhole(path, &content) != kReadOk) return -1;
   LineReader reader(content);
@@ -395,7 +395,7 @@ int DeleteMatchingLine(const std::string& path, int index,
 }
 
 int EmptyFile(const std::string& path) {
-  std::lock_guard<std::mutex> hold(FileLock());
+  Writing hold(path);
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return -1;
   return std::fclose(file) == 0 ? 0 : -1;
