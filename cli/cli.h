@@ -41,8 +41,9 @@ std::string ProgramDirectoryFromEnvironment();
 std::string Absolute(const std::string& path);
 
 // Parses text and adds its entry to the current task, as a dropped link would.
-// False after saying why ("Bad link: ..." or the entry's own refusal).
-bool AddLink(const std::string& text);
+// local_name as for entries::AddEntry. False after saying why ("Bad link: ..."
+// or the entry's own refusal).
+bool AddLink(const std::string& text, const std::string& local_name = std::string());
 
 // Makes path the current task, in the mode its extension names (.snd: send
 // mode, else receive mode), and loads it into the task list.

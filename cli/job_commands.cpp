@@ -312,7 +312,10 @@ int RunAddUploads(const Invocation& invocation) {
       continue;
     }
     app::SetLocalDirectory(fs::DirectoryOf(file));
-    if (!AddLink(destination + fs::BaseName(file))) result = kExitRefused;
+    // The walk decodes the link's path, so the name goes in encoded: a '%'
+    // taken as an escape would name another file or stop the walk.
+    const std::string name = fs::BaseName(file);
+    if (!AddLink(destination + url::PercentEncodeName(name), name)) result = kExitRefused;
   }
   return result;
 }

@@ -243,8 +243,9 @@ int Redirect(session::Context& context, const std::string& location,
 
   std::string new_local = local_file;
   if (context.mode == session::kReceive) {
-    std::string unsafe = url::UnsafeLocalNameReason(record.path);
-    if (!unsafe.empty()) return Refuse(context, unsafe);
+    const std::string refusal =
+        url::RefusedLocalNameReason(settings::Live().download, app::ProgramDirectory(), record.path);
+    if (!refusal.empty()) return Refuse(context, refusal);
     new_local = url::LocalNameForUrl(settings::Live().download, record.path);
   }
   while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();

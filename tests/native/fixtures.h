@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,7 @@ class ScratchDir {
 inline Texts Names(const std::string& directory) {
   Texts names;
   for (const auto& e : std::filesystem::directory_iterator(directory)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
   return names;
 }
 inline void WriteFile(const std::string& path, const std::string& text) {

@@ -9,6 +9,7 @@
 #include "engine/session.h"
 #include "native/fixtures.h"
 #include "tasks/log_viewer.h"
+#include "tasks/taskfile.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ TEST_F(TransferLog, RemovingAnExecutedLineKeepsEveryOtherByte) {
     EXPECT_EQ(c.result, transfer_log::RemoveLogLine(app::kReceiveMode, c.index, c.row));
     EXPECT_EQ(c.after, ReadFile(download_log));
   }
-  EXPECT_EQ(Texts{"logr.txt"}, Names(env.dir.path()));  // no temporary file is left
+  // No temporary file is left beside the log and its lock.
+  EXPECT_EQ((Texts{"logr.txt", taskfile::LockPath("logr.txt")}), Names(env.dir.path()));
   EXPECT_EQ(-1, transfer_log::RemoveLogLine(app::kSendMode, 0, b));
   EXPECT_FALSE(std::filesystem::exists(upload_log));
 }
