@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -121,6 +123,16 @@ int UsageError(const std::string& message) {
   return kExitRefused;
 }
 
+// Every running transfer holds a socket and a file, and a task may hold
+// thousands of entries: the soft limit of descriptors (often 1024) goes up to
+// the hard one.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // Program directory, settings store and live settings, as the program sets
 // them up at start.
 bool SetUpProgramDirectory() {
@@ -149,6 +161,7 @@ void OpenTask(const std::string& path) {
 }
 
 int Main(int argc, char** argv) {
+  RaiseDescriptorLimit();
   std::string task_path;
   int next = 1;
   for (; next < argc && argv[next][0] == '-'; ++next) {

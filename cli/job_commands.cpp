@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "tasks/entries.h"
+#include "tasks/transfer_log.h"
 
 namespace cli {
 namespace {
@@ -79,8 +80,9 @@ void WaitForJob(const jobs::Job& job) {
 }
 
 // Exit status: 0 when every started row ended "Done" or in a followed
-// redirect and nothing was refused, else 1.
+// redirect, nothing was refused and every log line was written, else 1.
 int Outcome(const jobs::Job& job) {
+  if (transfer_log::LostLines() > 0) return kExitFailed;
   for (int row : job.StartedRows()) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
