@@ -21,11 +21,19 @@ struct Invocation {
   std::vector<std::string> arguments;
 };
 
+// What a command needs of the task before it runs.
+enum TaskUse {
+  kNoTask,      // nothing
+  kReadsTask,   // loaded; a missing default task is an empty one, a missing
+                // task named by --task an error
+  kAddsToTask,  // loaded; a missing task is an empty one, made by the first entry
+};
+
 struct Command {
   const char* name;
   const char* usage;    // arguments after the name, for the help
   const char* summary;  // help text; '\n' starts a further line
-  bool needs_task;      // load the task before running
+  TaskUse task_use;
   int (*run)(const Invocation& invocation);
 };
 
@@ -44,8 +52,10 @@ std::string Absolute(const std::string& path);
 bool AddLink(const std::string& text);
 
 // Makes path the current task, in the mode its extension names (.snd: send
-// mode, else receive mode), and loads it into the task list.
-void OpenTask(const std::string& path);
+// mode, else receive mode), and loads it into the task list. A missing file
+// is an empty task when missing_is_empty. False, after saying why ("parcelo:
+// cannot read task file PATH: REASON"), when the file cannot be read.
+bool OpenTask(const std::string& path, bool missing_is_empty);
 
 // A row number as listed: decimal digits only, below row_count.
 bool ReadRow(const std::string& text, int row_count, int* row);

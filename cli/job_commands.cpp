@@ -112,12 +112,9 @@ bool SelectRows(const std::vector<std::string>& arguments) {
   return true;
 }
 
-// The task is the one opened for the invocation; send without --task runs
-// the default upload task.
-bool PrepareTask(const Invocation& invocation, int mode) {
-  if (mode == app::kSendMode && !invocation.task_given) {
-    OpenTask(app::DefaultTaskPath(app::kSendMode));
-  }
+// The task is the one opened for the invocation (without --task, the default
+// task of the command's mode); its mode must be the command's.
+bool PrepareTask(const Invocation& /*invocation*/, int mode) {
   if (app::CurrentMode() == mode) return true;
   std::fprintf(stderr, "parcelo: %s is %s task\n", app::CurrentTaskPath().c_str(),
                mode == app::kSendMode ? "a download task; send runs an upload"

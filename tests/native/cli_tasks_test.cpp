@@ -34,4 +34,53 @@ TEST(CliTasks, AddListAndDeleteEntries) {
   EXPECT_EQ("0\t" + second_row, parcelo("list").out);
 }
 
+TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
+  // fresh: a new program directory. broken: its task files are directories,
+  // and loop.rcv a link to itself.
+  ScratchDir fresh, broken, file;
+  for (const char* name : {"Default.rcv", "Default.snd"}) std::filesystem::create_directory(broken.Join(name));
+  std::filesystem::create_symlink(broken.Join("loop.rcv"), broken.Join("loop.rcv"));
+  const std::string plain = file.Join("plain");
+  WriteFile(plain, "not a directory\n");
+  const auto cannot_read = [](const std::string& path, const std::string& reason) {
+    return "parcelo: cannot read task file " + path + ": " + reason + "\n";
+  };
+  const std::string missing = fresh.Join("missing.rcv"), is_dir = "Is a directory";
+  const struct { const ScratchDir& home; std::string arguments, before; int exit_code; std::string err; } cases[] = {
+      // A missing default task is an empty one; a missing named one is an error.
+      {fresh, "list", "", 0, ""},
+      {fresh, "receive", "", 2, "Message: Nothing to receive. Add URL from your browser to the listbox\n"},
+      {fresh, "--task " + missing + " list", "", 2, cannot_read(missing, "No such file or directory")},
+      {fresh, "--task " + missing + " receive", "", 2, cannot_read(missing, "No such file or directory")},
+      {broken, "list", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "receive", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "add http://h/a", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "send", "", 2, cannot_read(broken.Join("Default.snd"), is_dir)},
+      {broken, "--task " + broken.Join("loop.rcv") + " delete 0", "", 2,
+       cannot_read(broken.Join("loop.rcv"), "Too many levels of symbolic links")},
+      {fresh, "config", "PARCELO_HOME=" + plain, 2, "parcelo: PARCELO_HOME is not a directory: " + plain + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Outcome outcome = Parcelo(c.home.path(), c.arguments, c.before);
+    EXPECT_EQ(c.exit_code, outcome.exit_code);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ(c.err, outcome.err);
+  }
+  EXPECT_FALSE(std::filesystem::exists(fresh.Join("Default.rcv")));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ("not a directory\n", ReadFile(plain));
+
+  // add makes a missing task, named or not.
+  const std::string named = fresh.Join("named.rcv");
+  EXPECT_EQ(0, Parcelo(fresh.path(), "--task " + named + " add http://h/a").exit_code);
+  EXPECT_EQ(0, Parcelo(fresh.path(), "add http://h/b").exit_code);
+  for (const auto& [task, link] : {std::pair{named, "http://h/a"}, {fresh.Join("Default.rcv"), "http://h/b"}}) {
+    const std::string listed = Parcelo(fresh.path(), "--task " + task + " list").out;
+    EXPECT_EQ(0u, listed.find("0\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find(std::string("\t") + link + "\tAwaiting command\t")) << listed;
+    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), '\n')) << listed;
+  }
+}
+
 }  // namespace
