@@ -44,6 +44,12 @@ int Main(int argc, char** argv);
 // none of them is set.
 std::string ProgramDirectoryFromEnvironment();
 
+// Where downloads go while no DOWNLOAD is stored: the first existing
+// directory of $XDG_DOWNLOAD_DIR, the XDG_DOWNLOAD_DIR line of
+// user-dirs.dirs (in $XDG_CONFIG_HOME, else ~/.config) and ~/Downloads; else
+// the current directory.
+std::string DefaultDownloadDirectory();
+
 // Makes path absolute against the current directory.
 std::string Absolute(const std::string& path);
 

@@ -105,7 +105,12 @@ void PrintHelp(std::FILE* out) {
                "\n"
                "The program directory is $PARCELO_HOME, else $XDG_DATA_HOME/parcelo,\n"
                "else ~/.local/share/parcelo; it is created when missing and holds the\n"
-               "task files, logs and settings.ini (DOWNLOAD defaults to it).\n"
+               "task files, logs and settings.ini.\n"
+               "\n"
+               "Until 'config DOWNLOAD DIR' sets it, downloads go to the first existing\n"
+               "directory of $XDG_DOWNLOAD_DIR, the XDG_DOWNLOAD_DIR of user-dirs.dirs\n"
+               "(in $XDG_CONFIG_HOME, else ~/.config) and ~/Downloads, else to the\n"
+               "current directory.\n"
                "\n"
                "Exit status: 0 done; 1 a file or directory could not be written, or a\n"
                "transfer failed or was refused as a bad link; 2 bad usage, an empty\n"
@@ -182,7 +187,7 @@ int SetUpProgramDirectory() {
   }
   app::SetProgramDirectory(directory);
   settings::SetStoreDirectory(directory);
-  settings::Load(directory);
+  settings::Load(DefaultDownloadDirectory());
   return kExitOk;
 }
 

@@ -83,4 +83,48 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   }
 }
 
+TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
+  // Each case runs in its own user's home holding Mine, Fetched and Old, and
+  // the given pieces: a Downloads directory, user-dirs.dirs ({user}: the
+  // home's path), $XDG_DOWNLOAD_DIR.
+  const struct {
+    const char* name;
+    bool downloads;
+    std::string user_dirs, variable;
+    const char* expected;  // under the user's home; "." the current directory
+  } cases[] = {
+      {"variable first", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n", "$HOME/Mine/", "Mine"},
+      {"variable naming no directory", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"", "$HOME/None", "Fetched"},
+      {"user-dirs, last line, escapes", true,
+       "# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Old\"\n  XDG_DOWNLOAD_DIR=\"$HOME/Fe\\tched\"\n", "", "Fetched"},
+      {"user-dirs absolute", false, "XDG_DOWNLOAD_DIR=\"{user}/Fetched\"", "", "Fetched"},
+      {"user-dirs naming the home", true, "XDG_DOWNLOAD_DIR=\"$HOME/\"", "", "Downloads"},
+      {"Downloads", true, "XDG_DESKTOP_DIR=\"$HOME/Fetched\"", "", "Downloads"},
+      {"nothing: the current directory", false, "", "", "."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir program, user, work;
+    for (const char* name : {"Mine", "Fetched", "Old", "config"}) std::filesystem::create_directory(user.Join(name));
+    if (c.downloads) std::filesystem::create_directory(user.Join("Downloads"));
+    std::string user_dirs = c.user_dirs;
+    if (user_dirs.find("{user}") != std::string::npos) user_dirs.replace(user_dirs.find("{user}"), 6, user.path());
+    if (!user_dirs.empty()) WriteFile(user.Join("config/user-dirs.dirs"), user_dirs);
+    std::string variable = c.variable;
+    if (variable.compare(0, 5, "$HOME") == 0) variable = user.path() + variable.substr(5);
+    const std::string environment = "env -u XDG_DOWNLOAD_DIR -C " + work.path() + " HOME=" + user.path() +
+                                    " XDG_CONFIG_HOME=" + user.Join("config") +
+                                    (variable.empty() ? "" : " XDG_DOWNLOAD_DIR=" + variable);
+    const std::string expected = std::string(c.expected) == "." ? work.path() : user.Join(c.expected);
+    EXPECT_EQ(expected + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
+    // add names the local file in it.
+    ASSERT_EQ(0, Parcelo(program.path(), "add http://h/d/a.zip", environment).exit_code);
+    EXPECT_NE(std::string::npos, ReadFile(program.Join("Default.rcv")).find("\t" + expected + "/a.zip\t"));
+
+    // A stored DOWNLOAD wins.
+    EXPECT_EQ(0, Parcelo(program.path(), "config DOWNLOAD " + user.Join("Old"), environment).exit_code);
+    EXPECT_EQ(user.Join("Old") + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
+  }
+}
+
 }  // namespace
