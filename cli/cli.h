@@ -50,6 +50,11 @@ std::string ProgramDirectoryFromEnvironment();
 // the current directory.
 std::string DefaultDownloadDirectory();
 
+// Why the file at path cannot be read (strerror's text); empty when it can,
+// or when it is missing and missing_is_empty. The line reader takes a
+// directory, or a file it cannot open, for an empty one.
+std::string ReadProblem(const std::string& path, bool missing_is_empty);
+
 // Makes path absolute against the current directory.
 std::string Absolute(const std::string& path);
 

@@ -153,17 +153,6 @@ void RaiseDescriptorLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-// Why the task file at path cannot be read; empty when it can, or when it is
-// missing and missing_is_empty.
-std::string TaskFileProblem(const std::string& path, bool missing_is_empty) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT && missing_is_empty ? std::string() : std::strerror(errno);
-  struct stat info {};
-  const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-  close(fd);
-  return directory ? std::strerror(EISDIR) : std::string();
-}
-
 // Program directory, settings store and live settings, as the program sets
 // them up at start. Returns kExitOk, or the exit status after saying what is
 // wrong.
@@ -193,11 +182,19 @@ int SetUpProgramDirectory() {
 
 }  // namespace
 
+std::string ReadProblem(const std::string& path, bool missing_is_empty) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT && missing_is_empty ? std::string() : std::strerror(errno);
+  struct stat info {};
+  const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  close(fd);
+  return directory ? std::strerror(EISDIR) : std::string();
+}
+
 // The task's extension gives the mode, as Open Task offers .rcv files in
 // receive mode and .snd files in send mode.
 bool OpenTask(const std::string& path, bool missing_is_empty) {
-  // The loader reads a directory, or a file it cannot open, as an empty task.
-  const std::string problem = TaskFileProblem(path, missing_is_empty);
+  const std::string problem = ReadProblem(path, missing_is_empty);
   if (!problem.empty()) {
     std::fprintf(stderr, "parcelo: cannot read task file %s: %s\n", path.c_str(), problem.c_str());
     return false;

@@ -155,8 +155,13 @@ int RunLog(const Invocation& invocation) {
     std::fprintf(stderr, "parcelo: cannot empty %s\n", path.c_str());
     return kExitFailed;
   }
+  const std::string problem = ReadProblem(path, true);  // a missing log is an empty one
+  if (!problem.empty()) {
+    std::fprintf(stderr, "parcelo: cannot read log file %s: %s\n", path.c_str(), problem.c_str());
+    return kExitRefused;
+  }
   std::vector<std::string> lines;
-  taskfile::ReadLines(path, &lines);  // a missing log is an empty one
+  taskfile::ReadLines(path, &lines);
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
   return kExitOk;
 }

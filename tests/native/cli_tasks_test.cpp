@@ -35,10 +35,12 @@ TEST(CliTasks, AddListAndDeleteEntries) {
 }
 
 TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
-  // fresh: a new program directory. broken: its task files are directories,
-  // and loop.rcv a link to itself.
+  // fresh: a new program directory. broken: its task files and upload log
+  // are directories, and loop.rcv a link to itself.
   ScratchDir fresh, broken, file;
-  for (const char* name : {"Default.rcv", "Default.snd"}) std::filesystem::create_directory(broken.Join(name));
+  for (const char* name : {"Default.rcv", "Default.snd", "logs.txt"}) {
+    std::filesystem::create_directory(broken.Join(name));
+  }
   std::filesystem::create_symlink(broken.Join("loop.rcv"), broken.Join("loop.rcv"));
   const std::string plain = file.Join("plain");
   WriteFile(plain, "not a directory\n");
@@ -58,6 +60,9 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
       {broken, "send", "", 2, cannot_read(broken.Join("Default.snd"), is_dir)},
       {broken, "--task " + broken.Join("loop.rcv") + " delete 0", "", 2,
        cannot_read(broken.Join("loop.rcv"), "Too many levels of symbolic links")},
+      {broken, "log --send", "", 2,
+       "parcelo: cannot read log file " + broken.Join("logs.txt") + ": " + is_dir + "\n"},
+      {fresh, "log --send", "", 0, ""},
       {fresh, "config", "PARCELO_HOME=" + plain, 2, "parcelo: PARCELO_HOME is not a directory: " + plain + "\n"},
   };
   for (const auto& c : cases) {
