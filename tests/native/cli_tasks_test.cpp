@@ -122,6 +122,11 @@ TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
                                     (variable.empty() ? "" : " XDG_DOWNLOAD_DIR=" + variable);
     const std::string expected = std::string(c.expected) == "." ? work.path() : user.Join(c.expected);
     EXPECT_EQ(expected + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
+    // Setting another value leaves it unstored, to follow the user's directories.
+    EXPECT_EQ(0, Parcelo(program.path(), "config CycleDownload 1", environment).exit_code);
+    const std::string stored = ReadFile(program.Join("settings.ini"));
+    EXPECT_NE(std::string::npos, stored.find("\nCycleDownload=1\n")) << stored;
+    EXPECT_EQ(std::string::npos, stored.find("DOWNLOAD=")) << stored;
     // add names the local file in it.
     ASSERT_EQ(0, Parcelo(program.path(), "add http://h/d/a.zip", environment).exit_code);
     EXPECT_NE(std::string::npos, ReadFile(program.Join("Default.rcv")).find("\t" + expected + "/a.zip\t"));
