@@ -12,7 +12,8 @@ namespace cli {
 enum ExitCode : int {
   kExitOk = 0,
   kExitFailed = 1,   // the environment failed: a directory or file could not be written
-  kExitRefused = 2,  // some input was refused (bad link, bad row, usage), the rest was done
+  kExitRefused = 2,  // some input was refused (bad link, bad row, usage, a task file or
+                     // program directory that cannot be read), the rest was done
 };
 
 struct Invocation {
