@@ -20,6 +20,7 @@
 #include "platform/tasklist.h"
 #include "tasks/entries.h"
 #include "tasks/schedule.h"
+#include "tasks/transfer_log.h"
 
 namespace cli {
 namespace {
@@ -85,8 +86,9 @@ void WaitForJob(const jobs::Job& job) {
 }
 
 // Exit status: 0 when every started row ended "Done" or in a followed
-// redirect and nothing was refused, else 1.
+// redirect, nothing was refused and every log line was written, else 1.
 int Outcome(const jobs::Job& job) {
+  if (transfer_log::LostLines() > 0) return kExitFailed;
   for (int row : job.StartedRows()) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
@@ -116,12 +118,9 @@ bool SelectRows(const std::vector<std::string>& arguments) {
   return true;
 }
 
-// The task is the one opened for the invocation; send without --task runs
-// the default upload task.
-bool PrepareTask(const Invocation& invocation, int mode) {
-  if (mode == app::kSendMode && !invocation.task_given) {
-    OpenTask(app::DefaultTaskPath(app::kSendMode));
-  }
+// The task is the one opened for the invocation (without --task, the default
+// task of the command's mode); its mode must be the command's.
+bool PrepareTask(const Invocation& /*invocation*/, int mode) {
   if (app::CurrentMode() == mode) return true;
   std::fprintf(stderr, "parcelo: %s is %s task\n", app::CurrentTaskPath().c_str(),
                mode == app::kSendMode ? "a download task; send runs an upload"
@@ -256,9 +255,14 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing) {
   int outcome = kExitOk;
   auto start = [&](const std::string& path, bool) {
     CatchInterrupt(false);
-    OpenTask(path);
-    SelectRows(invocation.arguments);
-    outcome = RunPreparedJob(mode);
+    // The task is read afresh at each start; one that can no longer be read
+    // is told as at any other start.
+    if (OpenTask(path, !invocation.task_given)) {
+      SelectRows(invocation.arguments);
+      outcome = RunPreparedJob(mode);
+    } else {
+      outcome = kExitRefused;
+    }
     CatchInterrupt(true);
   };
   CatchInterrupt(true);

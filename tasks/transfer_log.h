@@ -23,9 +23,14 @@ std::string LogLine(const clock_seam::LocalTime& time, const std::string& local_
 
 // The writer of translog::InstallWriter: appends the line of the context's
 // entry, as its worker started it, to the log of the context's mode. Several
-// workers may append at once; each line is written whole. A log that cannot
-// be written loses the line silently: the transfer still counts as done.
+// workers may append at once; each line is written whole. A log that still
+// cannot be written after a few tries (under a second in all) is reported
+// through the prompts port, naming the log file; the transfer still counts as
+// done.
 void WriteLogLine(const session::Context& context);
+
+// Log lines that WriteLogLine could not write, in this process so far.
+int LostLines();
 
 // The three fields the log viewer shows of a log line.
 struct LogRow {
