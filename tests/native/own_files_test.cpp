@@ -122,7 +122,8 @@ TEST(OwnFilesThroughParcelo, ARedirectToTheSettingsOrTheTaskLeavesBothIntact) {
     SCOPED_TRACE(target);
     ScratchDir home;
     const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
-    WriteFile(home.Join("settings.ini"), "CycleDownload=0\n");
+    // Downloads go to the program directory, where the program's own files are.
+    WriteFile(home.Join("settings.ini"), "CycleDownload=0\nDOWNLOAD=" + home.path() + "\n");
     const std::string hostile = "DOWNLOAD=/\n";
     HttpPeer peer({{"HTTP/1.0 302 Found\r\nLocation: " + std::string(target) + "\r\n\r\n"},
                    {"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(hostile.size()) + "\r\n\r\n" + hostile}});
