@@ -3,12 +3,12 @@ NATIVE := build/native
 WIN32  := build/win32
 JOBS   ?= $(shell nproc)
 
-.PHONY: run test bootstrap build native win32 bench clean screenshot
+.PHONY: run test bootstrap build native win32 sanitized asan tsan bench clean screenshot
 
 run: bootstrap win32
 	scripts/run
 
-test: bootstrap build
+test: bootstrap build sanitized
 	scripts/test
 
 bootstrap:
@@ -23,6 +23,20 @@ native:
 win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
+
+# The native build again under the sanitizers, for the tests only: -O1 keeps
+# the builds and the runs short while still giving whole stack traces.
+sanitized: asan tsan
+
+asan:
+	@cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG='-O1 -g' \
+	  -DPARCELO_SANITIZE=address,undefined >/dev/null
+	@cmake --build build/asan -j $(JOBS)
+
+tsan:
+	@cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG='-O1 -g' \
+	  -DPARCELO_SANITIZE=thread >/dev/null
+	@cmake --build build/tsan -j $(JOBS)
 
 screenshot: bootstrap win32
 	scripts/screenshot

@@ -12,7 +12,9 @@ namespace cli {
 enum ExitCode : int {
   kExitOk = 0,
   kExitFailed = 1,   // the environment failed: a directory or file could not be written
-  kExitRefused = 2,  // some input was refused (bad link, bad row, usage), the rest was done
+  kExitRefused = 2,  // some input was refused (bad link, bad row, usage, a task file or
+                     // program directory that cannot be read), the rest was done
+  kExitInterrupted = 130,  // Ctrl-C ended the wait for a scheduled start
 };
 
 struct Invocation {
@@ -21,11 +23,19 @@ struct Invocation {
   std::vector<std::string> arguments;
 };
 
+// What a command needs of the task before it runs.
+enum TaskUse {
+  kNoTask,      // nothing
+  kReadsTask,   // loaded; a missing default task is an empty one, a missing
+                // task named by --task an error
+  kAddsToTask,  // loaded; a missing task is an empty one, made by the first entry
+};
+
 struct Command {
   const char* name;
   const char* usage;    // arguments after the name, for the help
   const char* summary;  // help text; '\n' starts a further line
-  bool needs_task;      // load the task before running
+  TaskUse task_use;
   int (*run)(const Invocation& invocation);
 };
 
@@ -36,16 +46,30 @@ int Main(int argc, char** argv);
 // none of them is set.
 std::string ProgramDirectoryFromEnvironment();
 
+// Where downloads go while no DOWNLOAD is stored: the first existing
+// directory of $XDG_DOWNLOAD_DIR, the XDG_DOWNLOAD_DIR line of
+// user-dirs.dirs (in $XDG_CONFIG_HOME, else ~/.config) and ~/Downloads; else
+// the current directory.
+std::string DefaultDownloadDirectory();
+
+// Why the file at path cannot be read (strerror's text); empty when it can,
+// or when it is missing and missing_is_empty. The line reader takes a
+// directory, or a file it cannot open, for an empty one.
+std::string ReadProblem(const std::string& path, bool missing_is_empty);
+
 // Makes path absolute against the current directory.
 std::string Absolute(const std::string& path);
 
 // Parses text and adds its entry to the current task, as a dropped link would.
-// False after saying why ("Bad link: ..." or the entry's own refusal).
-bool AddLink(const std::string& text);
+// local_name as for entries::AddEntry. False after saying why ("Bad link: ..."
+// or the entry's own refusal).
+bool AddLink(const std::string& text, const std::string& local_name = std::string());
 
 // Makes path the current task, in the mode its extension names (.snd: send
-// mode, else receive mode), and loads it into the task list.
-void OpenTask(const std::string& path);
+// mode, else receive mode), and loads it into the task list. A missing file
+// is an empty task when missing_is_empty. False, after saying why ("parcelo:
+// cannot read task file PATH: REASON"), when the file cannot be read.
+bool OpenTask(const std::string& path, bool missing_is_empty);
 
 // A row number as listed: decimal digits only, below row_count.
 bool ReadRow(const std::string& text, int row_count, int* row);

@@ -1,4 +1,11 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -24,45 +31,50 @@ const Command kCommands[] = {
      "part of the URL's path in the DOWNLOAD directory. A URL\n"
      "that does not parse is reported as \"Bad link: URL\"; the\n"
      "others are still added.",
-     true, RunAdd},
+     kAddsToTask, RunAdd},
     {"add", "--send --to URL FILE...",
      "Add an upload entry for each FILE to the upload task\n"
      "(Default.snd unless --task names one): the file goes to\n"
      "URL, with a '/' added when it lacks one, followed by the\n"
      "file's name.",
-     true, RunAdd},
+     kAddsToTask, RunAdd},
     {"list", "",
      "Print one line per entry: row, local file, URL (password\n"
      "masked), status and date, separated by TABs. Rows count\n"
      "from 0.",
-     true, RunList},
+     kReadsTask, RunList},
     {"delete", "ROW...",
      "Delete the entries at the given rows (as listed) from the\n"
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
-     true, RunDelete},
-    {"receive", "[ROW...]",
+     kReadsTask, RunDelete},
+    {"receive", "[--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
      "until every transfer has ended. On a terminal a live line per\n"
      "entry shows its progress. Then print one line per started or\n"
      "refused row: row, status, bytes, time and rate, separated by\n"
-     "TABs. A failed attempt is repeated CycleDownload times.",
-     true, RunReceive},
-    {"send", "[ROW...]",
+     "TABs. A failed attempt is repeated CycleDownload times.\n"
+     "With --at, wait in the foreground until the clock shows HH:MM\n"
+     "(today, or tomorrow when that time has passed), saying when\n"
+     "the start is, then run; with --every N, run again every N\n"
+     "minutes until Ctrl-C. A start missed while the computer slept\n"
+     "is made as soon as it wakes.",
+     kReadsTask, RunReceive},
+    {"send", "[--at HH:MM [--every N]] [ROW...]",
      "Upload the entries of the upload task (Default.snd unless\n"
      "--task names one) as receive downloads them. A failed\n"
      "attempt is repeated CycleUpload times.",
-     true, RunSend},
+     kReadsTask, RunSend},
     {"config", "[NAME [VALUE]]",
      "Print every setting as NAME=VALUE, print the value of one,\n"
      "or set one. A new DOWNLOAD directory must exist.",
-     false, RunConfig},
+     kNoTask, RunConfig},
     {"log", "[--send] [--clear]",
      "Print the download log (--send: the upload log), one line\n"
      "per completed transfer: date, local file and URL separated\n"
      "by TABs; with --clear, empty it instead.",
-     false, RunLog},
+     kNoTask, RunLog},
 };
 
 void PrintHelp(std::FILE* out) {
@@ -91,17 +103,25 @@ void PrintHelp(std::FILE* out) {
                "\n"
                "Options:\n"
                "  --task FILE     Work on the task file FILE (.rcv: download task, .snd:\n"
-               "                  upload task) instead of Default.rcv in the program\n"
-               "                  directory.\n"
+               "                  upload task) instead of Default.rcv (send and add\n"
+               "                  --send: Default.snd) in the program directory. Only\n"
+               "                  add makes a task file that does not exist yet.\n"
                "  --help          Show this help.\n"
                "\n"
                "The program directory is $PARCELO_HOME, else $XDG_DATA_HOME/parcelo,\n"
                "else ~/.local/share/parcelo; it is created when missing and holds the\n"
-               "task files, logs and settings.ini (DOWNLOAD defaults to it).\n"
+               "task files, logs and settings.ini.\n"
+               "\n"
+               "Until 'config DOWNLOAD DIR' sets it, downloads go to the first existing\n"
+               "directory of $XDG_DOWNLOAD_DIR, the XDG_DOWNLOAD_DIR of user-dirs.dirs\n"
+               "(in $XDG_CONFIG_HOME, else ~/.config) and ~/Downloads, else to the\n"
+               "current directory.\n"
                "\n"
                "Exit status: 0 done; 1 a file or directory could not be written, or a\n"
                "transfer failed or was refused as a bad link; 2 bad usage, an empty\n"
-               "task, or some input was refused (the rest was done).\n");
+               "task, a task file or program directory that cannot be read, or some\n"
+               "input was refused (the rest was done); 130 Ctrl-C ended the wait for\n"
+               "a scheduled start.\n");
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -121,34 +141,77 @@ int UsageError(const std::string& message) {
   return kExitRefused;
 }
 
+// send and add --send work on the default upload task, the others on the
+// default download task.
+int DefaultTaskMode(const Command& command, const Invocation& invocation) {
+  const bool uploads = command.run == RunSend || (command.run == RunAdd && !invocation.arguments.empty() &&
+                                                  invocation.arguments[0] == "--send");
+  return uploads ? app::kSendMode : app::kReceiveMode;
+}
+
+// Every running transfer holds a socket and a file, and a task may hold
+// thousands of entries: the soft limit of descriptors (often 1024) goes up to
+// the hard one.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // Program directory, settings store and live settings, as the program sets
-// them up at start.
-bool SetUpProgramDirectory() {
+// them up at start. Returns kExitOk, or the exit status after saying what is
+// wrong.
+int SetUpProgramDirectory() {
   const std::string directory = ProgramDirectoryFromEnvironment();
   if (directory.empty()) {
     std::fprintf(stderr, "parcelo: set PARCELO_HOME or HOME to find the program directory\n");
-    return false;
+    return kExitFailed;
+  }
+  struct stat info {};
+  if (stat(directory.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+    const char* home = std::getenv("PARCELO_HOME");
+    std::fprintf(stderr, "parcelo: %s is not a directory: %s\n",
+                 home && *home ? "PARCELO_HOME" : "the program directory", directory.c_str());
+    return kExitRefused;
   }
   if (!fs::MakeDirectories(directory)) {
-    std::fprintf(stderr, "parcelo: cannot create the program directory %s\n", directory.c_str());
-    return false;
+    std::fprintf(stderr, "parcelo: cannot create the program directory %s: %s\n", directory.c_str(),
+                 std::strerror(errno));
+    return kExitFailed;
   }
   app::SetProgramDirectory(directory);
   settings::SetStoreDirectory(directory);
-  settings::Load(directory);
-  return true;
+  settings::Load(DefaultDownloadDirectory());
+  return kExitOk;
 }
 
 }  // namespace
 
+std::string ReadProblem(const std::string& path, bool missing_is_empty) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT && missing_is_empty ? std::string() : std::strerror(errno);
+  struct stat info {};
+  const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  close(fd);
+  return directory ? std::strerror(EISDIR) : std::string();
+}
+
 // The task's extension gives the mode, as Open Task offers .rcv files in
 // receive mode and .snd files in send mode.
-void OpenTask(const std::string& path) {
+bool OpenTask(const std::string& path, bool missing_is_empty) {
+  const std::string problem = ReadProblem(path, missing_is_empty);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "parcelo: cannot read task file %s: %s\n", path.c_str(), problem.c_str());
+    return false;
+  }
   app::SetCurrentMode(EndsWith(path, ".snd") ? app::kSendMode : app::kReceiveMode);
   entries::OpenTask(path);
+  return true;
 }
 
 int Main(int argc, char** argv) {
+  RaiseDescriptorLimit();
   std::string task_path;
   int next = 1;
   for (; next < argc && argv[next][0] == '-'; ++next) {
@@ -181,13 +244,16 @@ int Main(int argc, char** argv) {
     }
     invocation.arguments.push_back(argv[i]);
   }
-  if (!SetUpProgramDirectory()) return kExitFailed;
+  if (const int status = SetUpProgramDirectory()) return status;
   invocation.task_given = !task_path.empty();
-  invocation.task_path =
-      task_path.empty() ? app::DefaultTaskPath(app::kReceiveMode) : Absolute(task_path);
+  invocation.task_path = task_path.empty() ? app::DefaultTaskPath(DefaultTaskMode(*command, invocation))
+                                            : Absolute(task_path);
   progress::InstallReporter(&jobs::ReportProgress);
   translog::InstallWriter(&transfer_log::WriteLogLine);
-  if (command->needs_task) OpenTask(invocation.task_path);
+  if (command->task_use != kNoTask &&
+      !OpenTask(invocation.task_path, !invocation.task_given || command->task_use == kAddsToTask)) {
+    return kExitRefused;
+  }
   return command->run(invocation);
 }
 

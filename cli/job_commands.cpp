@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,9 +14,13 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "tasks/url.h"
+#include "platform/atol.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "tasks/entries.h"
+#include "tasks/schedule.h"
+#include "tasks/transfer_log.h"
 
 namespace cli {
 namespace {
@@ -79,8 +86,9 @@ void WaitForJob(const jobs::Job& job) {
 }
 
 // Exit status: 0 when every started row ended "Done" or in a followed
-// redirect and nothing was refused, else 1.
+// redirect, nothing was refused and every log line was written, else 1.
 int Outcome(const jobs::Job& job) {
+  if (transfer_log::LostLines() > 0) return kExitFailed;
   for (int row : job.StartedRows()) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
@@ -110,12 +118,9 @@ bool SelectRows(const std::vector<std::string>& arguments) {
   return true;
 }
 
-// The task is the one opened for the invocation; send without --task runs
-// the default upload task.
-bool PrepareTask(const Invocation& invocation, int mode) {
-  if (mode == app::kSendMode && !invocation.task_given) {
-    OpenTask(app::DefaultTaskPath(app::kSendMode));
-  }
+// The task is the one opened for the invocation (without --task, the default
+// task of the command's mode); its mode must be the command's.
+bool PrepareTask(const Invocation& /*invocation*/, int mode) {
   if (app::CurrentMode() == mode) return true;
   std::fprintf(stderr, "parcelo: %s is %s task\n", app::CurrentTaskPath().c_str(),
                mode == app::kSendMode ? "a download task; send runs an upload"
@@ -123,8 +128,8 @@ bool PrepareTask(const Invocation& invocation, int mode) {
   return false;
 }
 
-int RunJob(const Invocation& invocation, int mode) {
-  if (!PrepareTask(invocation, mode) || !SelectRows(invocation.arguments)) return kExitRefused;
+// Runs the prepared task's job, waits for it and prints the rows.
+int RunPreparedJob(int mode) {
   const jobs::JobHandle job = mode == app::kSendMode ? jobs::StartSendJob(std::string())
                                                      : jobs::StartReceiveJob(std::string());
   if (job->Empty()) return kExitRefused;
@@ -137,6 +142,153 @@ int RunJob(const Invocation& invocation, int mode) {
   for (int row : rows) std::printf("%d\t%s\n", row, RowTexts(row).c_str());
   std::fflush(stdout);
   return Outcome(*job);
+}
+
+// --- receive/send --at HH:MM [--every N] ---
+
+struct Timing {
+  bool scheduled = false;
+  int hour = 0, minute = 0, every = 0;
+};
+
+// Takes --at and --every out of the arguments; false after saying why.
+bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
+  bool every_given = false;
+  for (std::size_t i = 0; i < arguments->size();) {
+    const std::string option = (*arguments)[i];
+    if (option != "--at" && option != "--every") {
+      ++i;
+      continue;
+    }
+    if (i + 1 == arguments->size()) {
+      std::fprintf(stderr, "parcelo: %s needs a value\n", option.c_str());
+      return false;
+    }
+    const std::string value = (*arguments)[i + 1];
+    arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
+    if (option == "--at") {
+      timing->scheduled = true;
+      if (!schedule::ParseTime(value, &timing->hour, &timing->minute)) {
+        std::fprintf(stderr, "parcelo: bad time for --at: '%s' (HH:MM, from 00:00 to 23:59)\n", value.c_str());
+        return false;
+      }
+    } else {
+      every_given = true;
+      const bool digits = !value.empty() && value.size() <= 6 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits) {
+        std::fprintf(stderr, "parcelo: bad repeat for --every: '%s' (minutes, 0 or more)\n", value.c_str());
+        return false;
+      }
+      timing->every = numbers::ReadLikeAtol(value);
+    }
+  }
+  if (every_given && !timing->scheduled) {
+    std::fprintf(stderr, "parcelo: --every needs --at\n");
+    return false;
+  }
+  return true;
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void OnInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl-C while waiting ends the wait; during a run it acts as in receive.
+void CatchInterrupt(bool catching) {
+  struct sigaction action {};
+  action.sa_handler = catching ? OnInterrupt : SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// PARCELO_CLOCK=HH:MM:SS[*N] makes the time of day start at HH:MM:SS of
+// today and run N times as fast, so that tests need not wait for the time.
+struct TestClock {
+  std::int64_t start_seconds = 0;  // local time at start, in seconds
+  std::chrono::steady_clock::time_point started;
+  int speed = 1;
+};
+TestClock g_test_clock;
+
+clock_seam::LocalTime TestClockNow() {
+  const auto real = std::chrono::steady_clock::now() - g_test_clock.started;
+  const std::int64_t seconds =
+      g_test_clock.start_seconds +
+      std::chrono::duration_cast<std::chrono::milliseconds>(real).count() * g_test_clock.speed / 1000;
+  clock_seam::LocalTime now = schedule::FromMinuteNumber(seconds / 60);
+  now.second = static_cast<int>(seconds % 60);
+  return now;
+}
+
+void InstallTestClock() {
+  const char* text = std::getenv("PARCELO_CLOCK");
+  int hour = 0, minute = 0, second = 0, speed = 1;
+  if (!text || std::sscanf(text, "%2d:%2d:%2d*%6d", &hour, &minute, &second, &speed) < 3 || speed < 1) return;
+  const std::int64_t today = schedule::MinuteNumber(clock_seam::SystemNow()) / (24 * 60) * (24 * 60);
+  g_test_clock.start_seconds = (today + hour * 60 + minute) * 60 + second;
+  g_test_clock.started = std::chrono::steady_clock::now();
+  g_test_clock.speed = speed;
+  clock_seam::OverrideNow(&TestClockNow);
+}
+
+std::string StartText(const schedule::Job& job) {
+  const clock_seam::LocalTime start = schedule::FromMinuteNumber(job.due);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", start.year, start.month, start.day, start.hour,
+                start.minute);
+  return text;
+}
+
+// Waits in the foreground for each start, ticking once a second of the
+// clock, and runs the job as receive/send do. A one-off schedule exits by
+// the run's outcome; a repeating one runs until Ctrl-C.
+int RunScheduled(const Invocation& invocation, int mode, const Timing& timing) {
+  const std::string task_path = app::CurrentTaskPath();
+  if (tasklist::Current().RowCount() == 0) {
+    std::fprintf(stderr, "parcelo: %s has no entry to schedule\n", task_path.c_str());
+    return kExitRefused;
+  }
+  InstallTestClock();
+  const int tick_ms = std::max(1, 1000 / g_test_clock.speed);
+  schedule::Scheduler scheduler;
+  const int timer = scheduler.Schedule(task_path, timing.hour, timing.minute, timing.every);
+  int outcome = kExitOk;
+  auto start = [&](const std::string& path, bool) {
+    CatchInterrupt(false);
+    // The task is read afresh at each start; one that can no longer be read
+    // is told as at any other start.
+    if (OpenTask(path, !invocation.task_given)) {
+      SelectRows(invocation.arguments);
+      outcome = RunPreparedJob(mode);
+    } else {
+      outcome = kExitRefused;
+    }
+    CatchInterrupt(true);
+  };
+  CatchInterrupt(true);
+  for (;;) {
+    const schedule::Job* job = scheduler.Find(task_path);
+    std::fprintf(stderr, "parcelo: next start at %s\n", StartText(*job).c_str());
+    std::fflush(stderr);
+    schedule::Scheduler::TickResult result;
+    do {
+      if (g_interrupted) {
+        std::fprintf(stderr, "parcelo: interrupted; the start at %s is cancelled\n", StartText(*job).c_str());
+        return kExitInterrupted;
+      }
+      usleep(static_cast<useconds_t>(tick_ms) * 1000);
+      result = scheduler.Tick(timer, start);
+    } while (result == schedule::Scheduler::TickResult::kNotYet);
+    if (result != schedule::Scheduler::TickResult::kStartedAgainLater) return outcome;
+  }
+}
+
+int RunJob(const Invocation& invocation, int mode) {
+  Invocation rows = invocation;
+  Timing timing;
+  if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
+  if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
+  return timing.scheduled ? RunScheduled(rows, mode, timing) : RunPreparedJob(mode);
 }
 
 }  // namespace
@@ -164,7 +316,10 @@ int RunAddUploads(const Invocation& invocation) {
       continue;
     }
     app::SetLocalDirectory(fs::DirectoryOf(file));
-    if (!AddLink(destination + fs::BaseName(file))) result = kExitRefused;
+    // The walk decodes the link's path, so the name goes in encoded: a '%'
+    // taken as an escape would name another file or stop the walk.
+    const std::string name = fs::BaseName(file);
+    if (!AddLink(destination + url::PercentEncodeName(name), name)) result = kExitRefused;
   }
   return result;
 }

@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "engine/appstate.h"
 #include "settings/settings.h"
+#include "settings/store.h"
 #include "tasks/taskfile.h"
 #include "tasks/transfer_log.h"
 
@@ -84,6 +85,29 @@ bool ReadNumber(const std::string& text, std::int32_t* value) {
   return true;
 }
 
+// A commit writes every setting of the record. This store lets all writes
+// through but that of a DOWNLOAD that was not stored and still holds its
+// default, so that the default keeps following the user's download directory
+// (and, where there is none, the current directory of each run).
+class UnsetDownloadKept : public settings::Store {
+ public:
+  explicit UnsetDownloadKept(const std::string& download_default) : default_(download_default) {
+    std::string ignored;
+    stored_ = settings::PlatformStore().Read("DOWNLOAD", &ignored);
+  }
+  bool Read(const std::string& name, std::string* value) override {
+    return settings::PlatformStore().Read(name, value);
+  }
+  bool Write(const std::string& name, const std::string& value) override {
+    if (!stored_ && SameName(name, "DOWNLOAD") && value == default_) return true;
+    return settings::PlatformStore().Write(name, value);
+  }
+
+ private:
+  const std::string default_;
+  bool stored_ = false;
+};
+
 bool HoldsLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
@@ -105,8 +129,12 @@ int SetSetting(const Setting& setting, const std::string& value) {
     std::fprintf(stderr, "parcelo: %s takes a number\n", setting.name);
     return kExitRefused;
   }
+  UnsetDownloadKept store(setting.text == &R::download ? std::string() : DefaultDownloadDirectory());
+  settings::InstallStore(&store);
   // The commit has shown its reason through the prompts port.
-  return settings::Commit() == 0 ? kExitOk : kExitRefused;
+  const int committed = settings::Commit();
+  settings::InstallStore(nullptr);
+  return committed == 0 ? kExitOk : kExitRefused;
 }
 
 }  // namespace
@@ -155,9 +183,14 @@ int RunLog(const Invocation& invocation) {
     std::fprintf(stderr, "parcelo: cannot empty %s\n", path.c_str());
     return kExitFailed;
   }
-  std::vector<std::string> lines;
-  taskfile::ReadLines(path, &lines);  // a missing log is an empty one
-  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+  const std::string problem = ReadProblem(path, true);  // a missing log is an empty one
+  if (!problem.empty()) {
+    std::fprintf(stderr, "parcelo: cannot read log file %s: %s\n", path.c_str(), problem.c_str());
+    return kExitRefused;
+  }
+  for (const transfer_log::LogRow& row : transfer_log::ReadLog(mode)) {
+    std::printf("%s\t%s\t%s\n", row.stamp.c_str(), row.local_file.c_str(), row.url.c_str());
+  }
   return kExitOk;
 }
 

@@ -10,7 +10,7 @@
 
 namespace cli {
 
-bool AddLink(const std::string& text) {
+bool AddLink(const std::string& text, const std::string& local_name) {
   url::Record record;
   std::string display;
   std::string stored;
@@ -19,7 +19,7 @@ bool AddLink(const std::string& text) {
     return false;
   }
   // AddEntry has shown its own reason through the prompts port.
-  return entries::AddEntry(display, record.path, stored) == 0;
+  return entries::AddEntry(display, record.path, stored, local_name) == 0;
 }
 
 bool ReadRow(const std::string& text, int row_count, int* row) {

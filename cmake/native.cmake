@@ -2,12 +2,6 @@
 find_package(Threads REQUIRED)
 target_link_libraries(parcelo_core PUBLIC Threads::Threads)
 
-option(PARCELO_SANITIZE "Build with the given sanitizer (address, thread, undefined)" "")
-if(PARCELO_SANITIZE)
-  add_compile_options(-fsanitize=${PARCELO_SANITIZE} -fno-omit-frame-pointer -g)
-  add_link_options(-fsanitize=${PARCELO_SANITIZE})
-endif()
-
 collect_sources(CLI_SOURCES cli)
 add_executable(parcelo ${CLI_SOURCES})
 target_link_libraries(parcelo PRIVATE parcelo_core)

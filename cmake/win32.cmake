@@ -36,3 +36,8 @@ set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
 # Responsiveness probe of bench/run: drives a running parcelo32.exe from outside.
 add_executable(bench_probe bench/win32_probe.cpp)
 target_link_libraries(bench_probe PRIVATE user32)
+
+# Posts a menu command to a running parcelo32.exe: scripts/screenshot opens
+# its dialogs with it.
+add_executable(send_command tests/tools/send_command.cpp)
+target_link_libraries(send_command PRIVATE user32)

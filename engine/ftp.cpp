@@ -5,6 +5,7 @@
 
 #include "engine/timeouts.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 #include "settings/settings.h"
 #include "settings/store.h"
@@ -99,10 +100,17 @@ int PreparePassive(Context& context, net::Socket& control, DataChannel& channel)
     channel.passive = false;
     return kSuccess;
   }
+  // Only the port of the reply is taken: the data connection goes to the
+  // host the control connection reached. A reply naming another host would
+  // send the transfer wherever the server says, and servers behind NAT name
+  // an inner address that cannot be reached.
+  net::Ipv4 named = 0;
   net::Ipv4 address = 0;
   std::uint16_t port = 0;
+  std::uint16_t control_port = 0;
   int opened = kFailure;
-  if (code >= 0 && session::ParsePassiveReply(context.reply_text, &address, &port)) {
+  if (code >= 0 && session::ParsePassiveReply(context.reply_text, &named, &port) &&
+      control.PeerAddress(&address, &control_port) == 0) {
     opened = session::OpenDataConnection(context, address, port, &channel.data);
   }
   if (opened == kSuccess) return kSuccess;
@@ -260,6 +268,12 @@ void SetTransferType(Context& context, net::Socket& control) {
 int DataTransfer(Context& context, net::Socket& control, const std::string& command_line,
                  Direction direction, const std::string& local_file) {
   context.bytes_done = 0;
+  // An upload whose file cannot be read must not reach STOR: the server
+  // would replace its copy with nothing.
+  fileio::File upload;
+  if (direction == kStore && session::OpenUpload(context, local_file, &upload) != kSuccess) {
+    return kFailure;
+  }
   SetTransferType(context, control);
   DataChannel channel;
   channel.passive = settings::Live().passive != 0;
@@ -284,7 +298,7 @@ int DataTransfer(Context& context, net::Socket& control, const std::string& comm
   if (direction == kRetrieve) {
     return session::ReceiveFile(context, channel.data, control, local_file, false);
   }
-  return session::SendFile(context, channel.data, control, local_file, false);
+  return session::SendFile(context, channel.data, control, upload, local_file, false);
 }
 
 int Download(Context& context, net::Socket& control, const std::string& local_file,

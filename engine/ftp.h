@@ -56,9 +56,12 @@ int Login(session::Context& context, net::Socket& control, const std::string& us
 // TYPE A N when Filetype is 2 (ASCII), else TYPE I. The reply is not judged.
 void SetTransferType(session::Context& context, net::Socket& control);
 
-// The common core of both directions: type, data connection, REST (Auto
-// Resume downloads of a non-empty partial file only), the transfer command,
-// and the pump. Returns the pump's result, kFailure or kConnectionLost.
+// The common core of both directions: for an upload the local file opened
+// first (kFailure after "File open error", nothing sent, when it cannot be),
+// type, data connection (passive: to the control connection's peer, at the
+// port of the 227 reply), REST (Auto Resume downloads of a non-empty partial
+// file only), the transfer command, and the pump. Returns the pump's result,
+// kFailure or kConnectionLost.
 int DataTransfer(session::Context& context, net::Socket& control, const std::string& command_line,
                  Direction direction, const std::string& local_file);
 

@@ -121,16 +121,36 @@ void JudgeRedirect(std::string_view fields, HeaderVerdict* verdict) {
   verdict->result = kIncomplete;
 }
 
-void JudgeSuccess(std::string_view fields, HeaderVerdict* verdict) {
+// The first Content-Length and the first Content-Range field of the header.
+void ReadSizeFields(std::string_view fields, HeaderVerdict* verdict) {
+  bool length_seen = false;
+  bool range_seen = false;
   std::string_view line;
-  while (NextLine(&fields, &line)) {
+  while (NextLine(&fields, &line) && !(length_seen && range_seen)) {
     std::string_view value;
-    if (FieldValue(line, "Content-Length", &value)) {
+    if (!length_seen && FieldValue(line, "Content-Length", &value)) {
+      length_seen = true;
       verdict->has_length = ParseLength(value, &verdict->length);
-      break;
+    } else if (!range_seen && FieldValue(line, "Content-Range", &value)) {
+      range_seen = true;
+      verdict->has_range = ParseContentRange(value, &verdict->range);
     }
   }
-  verdict->result = kUsable;
+}
+
+// Reads the number at the start of *text and removes it.
+bool TakeNumber(std::string_view* text, std::uint64_t* number) {
+  std::size_t digits = 0;
+  while (digits < text->size() && (*text)[digits] >= '0' && (*text)[digits] <= '9') ++digits;
+  if (!ParseLength(text->substr(0, digits), number)) return false;
+  text->remove_prefix(digits);
+  return true;
+}
+
+bool TakeChar(std::string_view* text, char c) {
+  if (text->empty() || text->front() != c) return false;
+  text->remove_prefix(1);
+  return true;
 }
 
 }  // namespace
@@ -228,6 +248,29 @@ std::string ProxyTarget(const std::string& shown_url, bool has_password) {
   return target;
 }
 
+bool ParseContentRange(std::string_view value, ContentRange* range) {
+  ContentRange parsed;
+  value = TrimBlanks(value);
+  if (value.size() < 6 || !SameNameIgnoringCase(value.substr(0, 5), "bytes")) return false;
+  value.remove_prefix(5);
+  if (TrimBlanks(value).size() == value.size()) return false;  // "bytes" alone, or "bytesX"
+  value = TrimBlanks(value);
+  if (!TakeChar(&value, '*')) {
+    parsed.has_range = TakeNumber(&value, &parsed.first) && TakeChar(&value, '-') &&
+                       TakeNumber(&value, &parsed.last);
+    if (!parsed.has_range || parsed.last + 1 < parsed.first) return false;
+  }
+  if (!TakeChar(&value, '/')) return false;
+  if (!TakeChar(&value, '*')) {
+    parsed.has_total = TakeNumber(&value, &parsed.total);
+    if (!parsed.has_total) return false;
+  }
+  if (!value.empty() || !(parsed.has_range || parsed.has_total)) return false;
+  if (parsed.has_range && parsed.has_total && parsed.last >= parsed.total) return false;
+  *range = parsed;
+  return true;
+}
+
 bool HasHeaderEnd(std::string_view received, std::size_t from) {
   std::size_t end = 0;
   std::size_t mark = 0;
@@ -252,8 +295,10 @@ HeaderVerdict JudgeHeader(std::string_view received) {
   } else if (status >= 300 && status <= 399) {
     JudgeRedirect(header, &verdict);
   } else if (status >= 200 && status <= 299) {
-    JudgeSuccess(header, &verdict);
+    ReadSizeFields(header, &verdict);
+    verdict.result = kUsable;
   } else if (status >= 400) {
+    if (status == 416) ReadSizeFields(header, &verdict);
     verdict.result = status == 404 ? kNotFound : kErrorStatus;
   } else {
     verdict.result = kUsable;

@@ -24,12 +24,25 @@ enum HeaderResult : int {
   kUnusable = -1,    // no usable answer: the scratch file failed, the header
                      // never ended, or a 3xx named no new location
   kClosedEmpty = -2, // the peer closed before sending anything
-  kErrorStatus = -3, // receive error, time-out, over-long header, or a status
-                     // of 400 and above other than 404
+  kErrorStatus = -3, // receive error, time-out, over-long header, a status
+                     // of 400 and above other than 404, or an answer that
+                     // cannot continue a ranged request (neither 200 nor 206)
   kNotFound = -4,    // status 404
   kRedirectRefused = -5,  // a redirect that cannot be followed; the status
                           // column says why and the entry is unchanged
+  kScratchFailed = -6,    // the header's scratch file could not be created or
+                          // written; the status column says so
+  kWrongRange = -7,       // a 206 to a ranged request that does not carry the
+                          // range asked for; the status column says why
+  kAlreadyComplete = 3,   // a ranged request was answered with the size of
+                          // the file: the local file is already whole
 };
+
+// True for the failures whose own status text says what went wrong, so that
+// no plain "Failed" is written over it.
+inline bool StatusTellsWhy(int result) {
+  return result == kRedirectRefused || result == kScratchFailed || result == kWrongRange;
+}
 
 // A response header (status line and fields) longer than this is refused, so a
 // peer cannot make the reader hold an unbounded amount.
@@ -66,6 +79,23 @@ std::string DirectTarget(const std::string& decoded_path);
 // line instead. Blanks, controls and bytes of 128 and above are escaped.
 std::string ProxyTarget(const std::string& shown_url, bool has_password);
 
+// A Content-Range value: "bytes F-L/N", "bytes F-L/*" (size unknown) or
+// "bytes */N" (the unsatisfied-range form of a 416).
+struct ContentRange {
+  bool has_range = false;  // F-L was given
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;  // first - 1 for an empty range
+  bool has_total = false;  // N was given
+  std::uint64_t total = 0;
+};
+
+// Parses a Content-Range value, the unit matched without regard to case and
+// numbers of at most eighteen digits. A range is usable when first <= last,
+// or last is first - 1 (an empty part: the answer says the file ends where
+// the range starts), and last < N when N is known. False for anything else,
+// and for "*/*".
+bool ParseContentRange(std::string_view value, ContentRange* range);
+
 // What a response header says. Only the header is examined, never body bytes
 // that came with it.
 struct HeaderVerdict {
@@ -75,8 +105,10 @@ struct HeaderVerdict {
   bool has_status = false;
   int status = 0;
   std::string location;        // kRedirected: the Location value, blanks trimmed
-  bool has_length = false;     // 2xx with a usable Content-Length
+  bool has_length = false;     // 2xx or 416 with a usable Content-Length
   std::uint64_t length = 0;
+  bool has_range = false;      // 2xx or 416 with a usable Content-Range
+  ContentRange range;
 };
 
 // Judges the bytes received so far. The header ends at the first empty line,

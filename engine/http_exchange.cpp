@@ -73,6 +73,12 @@ bool HoldsControlBytes(const std::string& text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+int ScratchFailed(const session::Context& context) {
+  ShowInfo("Bad file");
+  session::ShowStatus(context, "Bad file");
+  return http::kScratchFailed;
+}
+
 int Refuse(const session::Context& context, const std::string& why) {
   session::ShowStatus(context, why);
   return http::kRedirectRefused;
@@ -112,13 +118,58 @@ Rewrite RewriteEntry(const session::Context& context, const std::string& line,
   return outcome;
 }
 
-void TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
-  if (verdict.status < 200 || verdict.status > 299) return;
-  // Only a ranged request can be continued; a 206 that nobody asked for is
-  // taken as the whole file.
-  context.resume = verdict.status == 206 && context.resume;
+int RefuseRange(const session::Context& context, const std::string& why) {
+  session::ShowStatus(context, why);
+  return http::kWrongRange;
+}
+
+// A 206 to a ranged request continues the local file only from the byte that
+// was asked for: a part from elsewhere appended to it would corrupt it.
+int TakeRange(session::Context& context, const http::HeaderVerdict& verdict) {
+  const http::ContentRange& range = verdict.range;
+  if (!verdict.has_range || !range.has_range) {
+    return RefuseRange(context, "No usable Content-Range in answer");
+  }
+  if (range.first != context.resume_start) {
+    return RefuseRange(context, "Range in answer starts at " + std::to_string(range.first) +
+                                    ", not " + std::to_string(context.resume_start));
+  }
+  context.total_size = range.has_total ? range.total : range.last + 1;
+  if (context.total_size == context.resume_start) return http::kAlreadyComplete;
+  context.body_end = range.last + 1;
+  if (verdict.has_length) {
+    context.body_end = std::min(context.body_end, context.resume_start + verdict.length);
+  }
+  return http::kUsable;
+}
+
+// Decides how the body of a usable answer meets the local file. Only a 206
+// with the asked range continues it, and only a 200 to a ranged request starts
+// it over (the server ignored the range); any other answer to a ranged request
+// leaves it as it is. Returns an http::HeaderResult.
+int TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
+  const bool success = verdict.has_status && verdict.status >= 200 && verdict.status <= 299;
+  if (context.resume) {
+    if (success && verdict.status == 206) return TakeRange(context, verdict);
+    if (!success || verdict.status != 200) return http::kErrorStatus;
+    context.resume = false;
+  }
+  if (!success) return http::kUsable;
+  // A 206 that nobody asked for is taken as the whole file.
   context.total_size = verdict.has_length ? verdict.length : 0;
-  if (verdict.has_length && context.resume) context.total_size += context.resume_start;
+  if (verdict.has_length) context.body_end = verdict.length;
+  return http::kUsable;
+}
+
+// A 416 to a ranged request that gives the size of the file as the local
+// size: the request asked for the bytes after the end of a complete file.
+int TakeUnsatisfiable(session::Context& context, const http::HeaderVerdict& verdict) {
+  if (context.resume && verdict.has_range && !verdict.range.has_range &&
+      verdict.range.total == context.resume_start) {
+    context.total_size = context.resume_start;
+    return http::kAlreadyComplete;
+  }
+  return verdict.result;
 }
 
 }  // namespace
@@ -148,6 +199,7 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
   if (context.data.size() < session::kBlockSize) context.data.resize(session::kBlockSize);
   context.header_leftover = 0;
   context.header_size = 0;
+  context.body_end = session::kNoBodyEnd;
   ScratchFile scratch(ScratchPath(context));
   std::string received;
   const std::uint32_t start = clock_seam::TickCount();
@@ -164,8 +216,7 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
       return http::kErrorStatus;
     }
     if (!scratch.Append(received.size(), context.data.data(), static_cast<std::size_t>(got))) {
-      ShowInfo("Bad file");
-      return http::kUnusable;
+      return ScratchFailed(context);
     }
     const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
     received.append(context.data.data(), static_cast<std::size_t>(got));
@@ -182,7 +233,8 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
   }
   ShowInfo("Connection closed");
   if (received.empty()) {
-    ShowInfo(scratch.usable() ? "File is zero size" : "Bad file");
+    if (!scratch.usable()) return ScratchFailed(context);
+    ShowInfo("File is zero size");
     return http::kClosedEmpty;
   }
   // The header never ended, or it was a 3xx that names no new location.
@@ -202,7 +254,8 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_leftover = leftover;
 
   if (verdict.result == http::kRedirected) return Redirect(context, verdict.location, local_file);
-  if (verdict.result == http::kUsable && verdict.has_status) TakeSuccess(context, verdict);
+  if (verdict.has_status && verdict.status == 416) return TakeUnsatisfiable(context, verdict);
+  if (verdict.result == http::kUsable) return TakeSuccess(context, verdict);
   return verdict.result;
 }
 
@@ -222,8 +275,9 @@ int Redirect(session::Context& context, const std::string& location,
 
   std::string new_local = local_file;
   if (context.mode == session::kReceive) {
-    std::string unsafe = url::UnsafeLocalNameReason(record.path);
-    if (!unsafe.empty()) return Refuse(context, unsafe);
+    const std::string refusal =
+        url::RefusedLocalNameReason(settings::Live().download, app::ProgramDirectory(), record.path);
+    if (!refusal.empty()) return Refuse(context, refusal);
     new_local = url::LocalNameForUrl(settings::Live().download, record.path);
   }
   while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();

@@ -25,17 +25,21 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
 // Reads the response header, up to kHeaderLimit bytes, into the scratch file
 // and judges it after every receive. Returns an http::HeaderResult:
 // kUsable (body bytes that came along are at the start of context.data, their
-// count in header_leftover), kRedirected, or a negative value. Shows the boxes
+// count in header_leftover; context.body_end where the declared body ends),
+// kRedirected, kAlreadyComplete, or a negative value. Shows the boxes
 // "Connection closed", "File is zero size" and "Bad file" (title "Info") when
-// the peer closed or the scratch file failed. A 3xx without a Location keeps
+// the peer closed or the scratch file failed, and "Bad file" in the row too. A 3xx without a Location keeps
 // the reading going until the peer closes, dropping what follows the header,
 // and then gives kUnusable. The scratch file is removed before returning.
 int ReadResponseHeader(session::Context& context, net::Socket& connection,
                        const std::string& local_file);
 
 // Applies the judgement of the bytes received so far to the context: header
-// size, header leftover (at most the data buffer), total size and resume flag
-// of a 2xx, the redirect of a 3xx. Returns an http::HeaderResult.
+// size, header leftover (at most the data buffer), total size, body end and
+// resume flag of a 2xx, the redirect of a 3xx, the size in a 416. A ranged
+// request is continued only by a 206 whose Content-Range starts at the byte
+// asked for (else kWrongRange after a status text), started over only by a
+// 200; other answers to it are kErrorStatus. Returns an http::HeaderResult.
 int JudgeResponse(session::Context& context, const std::string& received,
                   const std::string& local_file);
 

@@ -2,6 +2,7 @@
 
 #include "engine/http.h"
 #include "engine/http_exchange.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 
 namespace http_link {
@@ -51,10 +52,14 @@ int Upload(session::Context& context, net::Socket& connection,
     session::ShowStatus(context, "Failed");
     return session::kFailure;
   }
+  fileio::File file;
+  if (session::OpenUpload(context, params.local_file, &file) != session::kSuccess) {
+    return session::kFailure;
+  }
   std::string request = http::UploadRequest(target, context.host_name, params.user,
-                                            params.password, fs::FileSize(params.local_file));
+                                            params.password, context.total_size);
   if (!SendRequest(context, connection, request)) return session::kFailure;
-  return session::SendFile(context, connection, connection, params.local_file, true);
+  return session::SendFile(context, connection, connection, file, params.local_file, true);
 }
 
 int ReadResponseHeader(session::Context& context, net::Socket& connection,

@@ -15,17 +15,20 @@ namespace http_link {
 int Download(session::Context& context, net::Socket& connection,
              const session::AttemptParams& params);
 
-// Sends the PUT request of the entry and runs the send pump with is_http set.
-// Returns the pump's result, or kFailure after "Failed" when the request
-// could not be sent.
+// Opens the local file, sends the PUT request announcing its size and runs
+// the send pump with is_http set. Returns the pump's result, kFailure after
+// "File open error" (nothing sent) when the file cannot be opened, or kFailure
+// after "Failed" when the request could not be sent.
 int Upload(session::Context& context, net::Socket& connection,
            const session::AttemptParams& params);
 
 // Reads and judges the response header for the pumps, an http::HeaderResult:
-// 1 usable (body follows), 2 redirect followed, -1 no usable answer (scratch
-// file failed, header never ended, 3xx without Location), -2 closed before
-// anything came, -3 receive error or error status, -4 404, -5 redirect refused
-// (the status column says why).
+// 1 usable (body follows), 2 redirect followed, 3 the local file is already
+// whole, -1 no usable answer (header never ended, 3xx without Location), -2
+// closed before anything came, -3 receive error, error status or an answer
+// that cannot continue a ranged request, -4 404; and, with the status column
+// saying why, -5 redirect refused, -6 scratch file failed, -7 a 206 without
+// the range asked for.
 // Body bytes that came with the header are left at the start of
 // context.data, their count in context.header_leftover.
 int ReadResponseHeader(session::Context& context, net::Socket& connection,

@@ -101,40 +101,43 @@ void TakeSizeFromReply(Context& context) {
   context.total_size = size;
 }
 
+// A ranged request found the local file already whole: nothing is received,
+// and the transfer ends as a complete one.
+int FinishAlreadyComplete(Context& context, net::Socket& connection) {
+  context.resume = false;
+  context.bytes_done = context.total_size;
+  connection.Close();
+  ReportProgressThrottled(context, true);
+  translog::LogTransfer(context);
+  ShowStatus(context, "Done");
+  return kSuccess;
+}
+
 // Judges the HTTP response header at the start of a download. Returns 1 when
-// the body follows, else the pump's result.
+// the body follows, else the pump's result. A failure leaves the local file
+// as it is: only a body that the pump is about to receive may change it.
 int JudgeHttpResponse(Context& context, net::Socket& connection, const std::string& local_file) {
   int judged = http_link::ReadResponseHeader(context, connection, local_file);
   if (judged == kRedirected) {
     connection.Close();
     return kRedirected;
   }
-  if (judged == http::kRedirectRefused) {
-    // The status column says why; the entry and its local file stay as they are.
-    connection.Close();
-    return kFailure;
-  }
+  if (judged == http::kAlreadyComplete) return FinishAlreadyComplete(context, connection);
   if (judged < 0) {
-    ShowStatus(context, "Failed");
+    if (!http::StatusTellsWhy(judged)) ShowStatus(context, "Failed");
     connection.Close();
-    if (judged != http::kUnusable && context.resume) {
-      // An error answer to a ranged request: start the next attempt afresh.
-      fileio::File file;
-      if (!file.Open(local_file, fileio::File::kCreate)) {
-        ShowCreateFailed(context);
-        return kFailure;
-      }
-      context.resume = false;
-    }
     return kFailure;
   }
   context.bytes_done = fs::FileSize(local_file);
-  if (context.resume && context.bytes_done == context.total_size && context.bytes_done > 0) {
-    context.resume = false;
-    connection.Close();
-    return kSuccess;
-  }
   return 1;
+}
+
+// Bytes of the data buffer that belong to the body: the header leftover, less
+// what lies beyond the declared end.
+std::size_t LeftoverInBody(const Context& context, std::uint64_t at) {
+  if (at >= context.body_end) return 0;
+  const std::uint64_t room = context.body_end - at;
+  return room < context.header_leftover ? static_cast<std::size_t>(room) : context.header_leftover;
 }
 
 // Opens the local file for the body: anew (with the header leftover written)
@@ -147,16 +150,16 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
       ShowCreateFailed(context);
       return -1;
     }
-    if (context.header_leftover > 0 &&
-        !file.WriteAll(context.data.data(), context.header_leftover)) {
+    const std::size_t leftover = LeftoverInBody(context, 0);
+    if (leftover > 0 && !file.WriteAll(context.data.data(), leftover)) {
       ShowStatus(context, "File write error");
       return -1;
     }
-    context.bytes_done = context.header_leftover;
+    context.bytes_done = leftover;
     context.resume_start = 0;
   } else {
     context.resume_start = context.bytes_done;
-    waiting = context.header_leftover;
+    waiting = LeftoverInBody(context, context.bytes_done);
   }
   ShowStatus(context, "receiving file");
   if (!file.IsOpen() && !file.Open(local_file, fileio::File::kReadWrite)) {
@@ -184,8 +187,9 @@ bool WriteBlock(Context& context, fileio::File& file, std::size_t count) {
 enum BodyEnd { kEndOfStream, kReceiveError, kAbandoned };
 
 // Moves the body from the data socket into the file in large blocks, starting
-// with filled bytes already in the data buffer, until the peer closes. What has
-// arrived is always written. Returns kEndOfStream, kReceiveError with *error
+// with filled bytes already in the data buffer, until the peer closes or the
+// body reaches context.body_end. What has arrived is always written; what
+// would lie beyond body_end is never asked for. Returns kEndOfStream, kReceiveError with *error
 // (also after a stall of the data time-out), or kAbandoned after a Stop or a
 // failed write, the user told.
 BodyEnd PumpToFile(Context& context, net::Socket& data, fileio::File& file, std::size_t filled,
@@ -207,8 +211,13 @@ BodyEnd PumpToFile(Context& context, net::Socket& data, fileio::File& file, std:
       filled = 0;
       continue;
     }
-    long got =
-        data.Receive(context.data.data() + filled, block_end - filled, kStopSliceMs, error);
+    const std::uint64_t at = context.bytes_done + filled;
+    std::size_t want = block_end - filled;
+    if (context.body_end <= at) {
+      return WriteBlock(context, file, filled) ? kEndOfStream : kAbandoned;
+    }
+    if (context.body_end - at < want) want = static_cast<std::size_t>(context.body_end - at);
+    long got = data.Receive(context.data.data() + filled, want, kStopSliceMs, error);
     bool quiet = got < 0 && *error == net::kTimedOut;
     if (quiet && clock_seam::TickCount() - quiet_since >= static_cast<std::uint32_t>(timeouts::DataMs())) {
       quiet = false;  // stalled: a receive error
@@ -245,7 +254,7 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
   if (is_http) {
     int judged = http_link::ReadResponseHeader(context, data, local_file);
     if (judged < 0) {
-      if (judged != http::kRedirectRefused) ShowStatus(context, "Failed");
+      if (!http::StatusTellsWhy(judged)) ShowStatus(context, "Failed");
       return kFailure;
     }
     return kSuccess;
@@ -413,6 +422,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   EnsureDataBuffer(context);
   if (!is_http) {
     context.header_leftover = 0;
+    context.body_end = kNoBodyEnd;
     TakeSizeFromReply(context);
   }
   context.start_tick = clock_seam::TickCount();
@@ -447,25 +457,39 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   return kSuccess;
 }
 
-int SendFile(Context& context, net::Socket& data, net::Socket& control,
+int OpenUpload(Context& context, const std::string& local_file, fileio::File* file) {
+  // Uploads are never resumed; the answer to a PUT is judged as one to a
+  // request without a range.
+  context.resume = false;
+  if (!file->Open(local_file, fileio::File::kRead) || !file->Size(&context.total_size)) {
+    file->Close();
+    ShowStatus(context, "File open error");
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::File& file,
              const std::string& local_file, bool is_http) {
   EnsureDataBuffer(context);
   context.start_tick = clock_seam::TickCount();
   context.reported = false;
-  context.total_size = fs::FileSize(local_file);
   context.bytes_done = 0;
   context.resume_start = 0;
-  fileio::File file;
-  if (!file.Open(local_file, fileio::File::kRead)) {
-    ShowStatus(context, "File open error");
-    return kFailure;
-  }
   for (;;) {
     if (StopRequested(context)) {
       ShowStatus(context, "Cancelled");
       return kFailure;
     }
-    long got = file.Read(context.data.data(), kBlockSize);
+    std::size_t want = kBlockSize;
+    if (is_http) {
+      // The request announced the size: a file that grew meanwhile sends no
+      // more than that, or the server would take the rest for a new request.
+      const std::uint64_t left = context.total_size - context.bytes_done;
+      if (left < want) want = static_cast<std::size_t>(left);
+      if (want == 0) break;
+    }
+    long got = file.Read(context.data.data(), want);
     if (got < 0) {
       ShowStatus(context, "File read error");
       return kFailure;

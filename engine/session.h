@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/tasklist.h"
 
@@ -43,6 +44,9 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 // Progress reports of one transfer are at least this far apart (the last one
 // is always made), so a large transfer does not flood the user interface.
 constexpr std::uint32_t kReportIntervalMs = 250;
+
+// Context::body_end of a body that runs until the peer closes.
+constexpr std::uint64_t kNoBodyEnd = UINT64_MAX;
 
 // The per-attempt record of one transfer. The worker keeps one for all the
 // attempts of its entry; what an attempt leaves (the resume flag) is seen by
@@ -77,6 +81,9 @@ struct Context {
   std::uint64_t header_size = 0;  // size of the HTTP header scratch file
   std::uint64_t resume_start = 0; // bytes already in the local file when this attempt began
   bool resume = false;            // this attempt continues a partial local file
+  // HTTP: the file offset at which the answer's declared body ends; bytes the
+  // peer sends beyond it are not the file's. kNoBodyEnd: until the peer closes.
+  std::uint64_t body_end = kNoBodyEnd;
 
   // Bytes of the control connection read ahead of the current reply.
   std::vector<char> control_input;
@@ -147,14 +154,25 @@ int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t 
                        net::Socket* data);
 
 // The download pump. For FTP the body comes on data and control carries the
-// final reply; for HTTP both are the one connection. Returns kSuccess,
-// kRedirected, or kFailure; a partial file stays for a later resume.
+// final reply; for HTTP both are the one connection, and no more than the
+// declared body is written. Returns kSuccess (also when the answer says the
+// file is already whole: then "Done" and logged), kRedirected, or kFailure; a
+// partial file stays for a later resume, and an HTTP answer that fails
+// before its body leaves the local file as it was.
 int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
                 const std::string& local_file, bool is_http);
 
-// The upload pump. For FTP the body goes on data and control carries the final
-// reply; for HTTP both are the one connection. Returns kSuccess or kFailure.
-int SendFile(Context& context, net::Socket& data, net::Socket& control,
+// Opens the local file of an upload and takes its size as the total size,
+// before anything of the transfer is sent, so that a file that cannot be read
+// never reaches the server as an empty one. Returns kSuccess, or kFailure
+// after "File open error".
+int OpenUpload(Context& context, const std::string& local_file, fileio::File* file);
+
+// The upload pump, on a file opened by OpenUpload. For FTP the body goes on
+// data and control carries the final reply; for HTTP both are the one
+// connection, and no more than the announced total size is sent. Returns
+// kSuccess or kFailure.
+int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::File& file,
              const std::string& local_file, bool is_http);
 
 // Reports progress now when final, else at most once per kReportIntervalMs.

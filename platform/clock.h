@@ -25,6 +25,14 @@ struct LocalTime {
   int minute;  // 0-59
   int second;  // 0-59
 };
+// The local time: the system's, unless an override is installed.
 LocalTime Now();
+LocalTime SystemNow();
+
+// Replaces the local time that Now() reports, so that tests and the front
+// end's test hook can set the time of day; nullptr restores the system's.
+// Install it before other threads read the time.
+using NowFunction = LocalTime (*)();
+void OverrideNow(NowFunction now);
 
 }  // namespace clock_seam

@@ -11,7 +11,7 @@ std::uint32_t TickCount() {
   return static_cast<std::uint32_t>(ms);
 }
 
-LocalTime Now() {
+LocalTime SystemNow() {
   time_t now = time(nullptr);
   tm parts;
   localtime_r(&now, &parts);

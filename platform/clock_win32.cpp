@@ -6,7 +6,7 @@ namespace clock_seam {
 
 std::uint32_t TickCount() { return GetTickCount(); }
 
-LocalTime Now() {
+LocalTime SystemNow() {
   SYSTEMTIME st;
   GetLocalTime(&st);
   return LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};

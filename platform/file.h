@@ -25,6 +25,9 @@ class File {
   bool Open(const std::string& path, Mode mode);
   bool IsOpen() const;
   bool Seek(std::uint64_t offset);
+  // Size of the open file, which may differ from the size of the name's
+  // file a moment earlier or later. False when it cannot be read.
+  bool Size(std::uint64_t* size) const;
   // Writes every byte or fails.
   bool WriteAll(const void* data, std::size_t length);
   // Returns the count read, 0 at the end of the file, -1 on an error.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +30,13 @@ bool File::IsOpen() const { return handle_ >= 0; }
 bool File::Seek(std::uint64_t offset) {
   if (!IsOpen()) return false;
   return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool File::Size(std::uint64_t* size) const {
+  struct stat info;
+  if (!IsOpen() || fstat(static_cast<int>(handle_), &info) != 0) return false;
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
 }
 
 bool File::WriteAll(const void* data, std::size_t length) {

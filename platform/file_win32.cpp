@@ -37,6 +37,15 @@ bool File::Seek(std::uint64_t offset) {
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
+bool File::Size(std::uint64_t* size) const {
+  if (!IsOpen()) return false;
+  DWORD high = 0;
+  DWORD low = GetFileSize(AsHandle(handle_), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = static_cast<std::uint64_t>(high) << 32 | low;
+  return true;
+}
+
 bool File::WriteAll(const void* data, std::size_t length) {
   if (!IsOpen()) return false;
   const char* next = static_cast<const char*>(data);

@@ -19,6 +19,11 @@ bool RemoveFile(const std::string& path);
 bool MakeDirectories(const std::string& path);
 std::string CurrentDirectory();
 
+// True when both name the same directory: by identity when both exist (links,
+// relative forms, trailing separators and, on Windows, case and short names
+// do not matter), else by their full paths with "." and ".." resolved.
+bool SameDirectory(const std::string& a, const std::string& b);
+
 // Directory part of a path (no trailing separator) and last component.
 std::string DirectoryOf(const std::string& path);
 std::string BaseName(const std::string& path);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "platform/fs.h"
 
@@ -37,6 +38,41 @@ bool MakeDirectories(const std::string& path) {
   std::string parent = DirectoryOf(path);
   if (!parent.empty() && parent != path && !MakeDirectories(parent)) return false;
   return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+namespace {
+
+// The absolute form of path with empty, "." and ".." components resolved
+// without looking at the disk (".." of the root is the root).
+std::string LexicallyAbsolute(const std::string& path) {
+  const std::string full = !path.empty() && path[0] == '/' ? path : CurrentDirectory() + "/" + path;
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= full.size()) {
+    std::size_t slash = full.find('/', start);
+    if (slash == std::string::npos) slash = full.size();
+    const std::string part = full.substr(start, slash - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = slash + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) result += "/" + part;
+  return result.empty() ? "/" : result;
+}
+
+}  // namespace
+
+bool SameDirectory(const std::string& a, const std::string& b) {
+  struct stat first;
+  struct stat second;
+  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  return LexicallyAbsolute(a) == LexicallyAbsolute(b);
 }
 
 std::string CurrentDirectory() {

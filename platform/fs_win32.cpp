@@ -37,6 +37,42 @@ bool MakeDirectories(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+namespace {
+
+// Volume serial and file index of an existing directory; false when it
+// cannot be opened.
+bool DirectoryIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+// The full path (relative forms, '/', "." and ".." resolved), without a
+// trailing '' and in upper case, as the file system compares names.
+std::string ComparableFullPath(const std::string& path) {
+  char buffer[MAX_PATH + 1];
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  std::string full = n == 0 || n >= sizeof buffer ? path : std::string(buffer, n);
+  while (full.size() > 3 && (full.back() == '\\' || full.back() == '/')) full.pop_back();
+  CharUpperBuffA(&full[0], static_cast<DWORD>(full.size()));
+  return full;
+}
+
+}  // namespace
+
+bool SameDirectory(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  if (DirectoryIdentity(a, &first) && DirectoryIdentity(b, &second)) {
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+  }
+  return ComparableFullPath(a) == ComparableFullPath(b);
+}
+
 std::string CurrentDirectory() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);

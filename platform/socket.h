@@ -96,6 +96,9 @@ class Socket {
   // Local address and port (host order) of a bound or connected socket.
   // Returns 0 or an error number.
   int LocalAddress(Ipv4* address, std::uint16_t* port) const;
+  // Address and port (host order) of the peer of a connected socket. Returns 0
+  // or an error number.
+  int PeerAddress(Ipv4* address, std::uint16_t* port) const;
 
   // Binds an open socket to the given local address (0: any) and port (0: any
   // free port) and listens. Returns 0 or an error number.

@@ -234,6 +234,18 @@ int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
   return 0;
 }
 
+int Socket::PeerAddress(Ipv4* address, std::uint16_t* port) const {
+  if (!IsOpen()) return kBadSocket;
+  sockaddr_in sa;
+  socklen_t size = sizeof sa;
+  if (getpeername(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+    return LastError();
+  }
+  *address = sa.sin_addr.s_addr;
+  *port = ntohs(sa.sin_port);
+  return 0;
+}
+
 int Socket::Listen(std::uint16_t port, int backlog, Ipv4 address) {
   if (!IsOpen()) return kBadSocket;
   int fd = static_cast<int>(handle_);

@@ -6,6 +6,10 @@ namespace win32 {
 namespace {
 std::atomic<HWND> g_owner{nullptr};
 }
-HWND PromptOwner() { return g_owner.load(); }
+HWND PromptOwner() {
+  HWND owner = g_owner.load();
+  if (!owner || GetWindowThreadProcessId(owner, nullptr) != GetCurrentThreadId()) return nullptr;
+  return owner;
+}
 void SetPromptOwner(HWND owner) { g_owner.store(owner); }
 }  // namespace win32

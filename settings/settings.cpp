@@ -41,11 +41,11 @@ void WriteNumber(const char* name, std::int32_t value) {
 
 }  // namespace
 
-void Load(const std::string& program_directory) {
+void Load(const std::string& download_default) {
   Record record;
   record.resume_option = ReadNumber("ResumeOption", 0);
   record.file_type = ReadNumber("Filetype", 0);
-  record.download = ReadField("DOWNLOAD", program_directory, kDownloadUsed);
+  record.download = ReadField("DOWNLOAD", download_default, kDownloadUsed);
   record.firewall_address_ftp = ReadField("FirewallAddressFTP", "", kTextWidth);
   record.firewall_port_ftp = ReadNumber("FirewallPortFTP", 23);
   record.firewall_address_http = ReadField("FirewallAddressHTTP", "", kTextWidth);

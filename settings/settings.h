@@ -38,8 +38,9 @@ struct Record {
 extern const char kPlaceholderEmail[];
 
 // Fills the live settings from the store (DOWNLOAD defaulting to
-// program_directory) and copies them onto the edit copy.
-void Load(const std::string& program_directory);
+// download_default: the program directory in the Win32 program) and copies
+// them onto the edit copy.
+void Load(const std::string& download_default);
 
 // Validates the edit copy, copies it onto the live settings and writes it to the
 // store. Returns 0, or -1 (with "Download directory does not exist") leaving

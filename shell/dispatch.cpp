@@ -13,6 +13,7 @@
 #include "shell/ids.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
+#include "tasks/log_dialog_win32.h"
 
 namespace shell {
 namespace {
@@ -80,6 +81,7 @@ void ToggleModeInDropWindow() {
 
 // The walker gives the task list the keyboard focus once an entry starts.
 void OnJobStarted(const jobs::JobHandle& job) {
+  TrackJob(job);
   if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
 }
 
@@ -126,6 +128,12 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_SEND:
       OnJobStarted(jobs::StartSendJob(std::string()));
       break;
+    case IDM_RECEIVELATER:
+      ScheduleTransfer(window, app::kReceiveMode);
+      break;
+    case IDM_SENDLATER:
+      ScheduleTransfer(window, app::kSendMode);
+      break;
     case IDM_STOP:
       jobs::StopSelectedTransfer();
       break;
@@ -134,6 +142,9 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
       break;
     case IDM_HELPCONTENTS:
       OpenHelp(HELP_CONTENTS, 0);
+      break;
+    case IDM_SHOWLOG:
+      log_viewer::ShowLog(Globals().instance, window, Globals().help_file_path);
       break;
     case IDM_ABOUT:
       DialogBoxParamA(Globals().instance, "ABOUT", window, AboutDlgFunc, 0);
@@ -145,10 +156,7 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_NEW:
     case IDM_BROWSE:
     case IDM_CONFIG:
-    case IDM_SHOWLOG:
     case IDM_PASTE:
-    case IDM_RECEIVELATER:
-    case IDM_SENDLATER:
       break;
     default:
       DefWindowProcA(window, WM_COMMAND, wparam, lparam);

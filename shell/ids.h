@@ -41,8 +41,24 @@
 #define IDC_TASKNAME_LABEL 101
 #define IDC_TASKNAME 10
 
+/* Log viewer (DOWNLOG, UPLOADLOG); Clear All is 1 and Close 2 */
+#define IDC_LOG_LIST 101
+#define IDC_LOG_EXECUTE 102
+#define IDC_LOG_REMOVE 104
+#define IDC_LOG_HELP 998
+
 /* Help contexts */
 #define HELP_CONTEXT_DROPWINDOW 30
+#define HELP_CONTEXT_LATER 40
+#define HELP_CONTEXT_LOG 50
+
+/* Time dialog (DATETIME) */
+#define IDC_LATER_TIME 101
+#define IDC_LATER_SCHEDULE 103
+#define IDC_LATER_EVERY 104
+#define IDC_LATER_REPEAT 105
+#define IDC_LATER_MINUTE 106
+#define IDC_LATER_HELP 9
 
 /* String table */
 #define IDS_HELP 50

@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "engine/appstate.h"
 #include "platform/prompts.h"
@@ -15,6 +18,7 @@
 #include "settings/store.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
+#include "tasks/schedule.h"
 
 namespace shell {
 
@@ -80,6 +84,31 @@ void OnGetMinMaxInfo(MINMAXINFO* info) {
   info->ptMaxTrackSize.y = kDropHeight;
 }
 
+// The 32-bit memory status stops at 2 GB; the extended one counts every byte.
+std::string TotalMemoryText() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return std::string();
+  char text[64];
+  std::snprintf(text, sizeof text, "%llu bytes total memory",
+                static_cast<unsigned long long>(status.ullTotalPhys));
+  return text;
+}
+
+// Forgets the jobs whose workers have all ended; returns how many still run.
+std::size_t KeepRunningJobs() {
+  std::vector<jobs::JobHandle>& tracked = Globals().jobs;
+  tracked.erase(std::remove_if(tracked.begin(), tracked.end(),
+                               [](const jobs::JobHandle& job) { return job->Running() == 0; }),
+                tracked.end());
+  return tracked.size();
+}
+
+bool ConfirmExit(const char* question) {
+  return MessageBoxA(Globals().main_window, question, "Message", MB_YESNO | MB_ICONINFORMATION | MB_TASKMODAL) !=
+         IDNO;
+}
+
 void OnMove(LPARAM lparam) {
   State& s = Globals();
   if (s.window_mode != kDropWindow) return;
@@ -97,11 +126,18 @@ int ProcessEntry(HINSTANCE instance, int show_command) {
   }
   if (!CreateMainWindow(instance, show_command)) return 0;
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) ProcessLoopMessage(&msg);
   return static_cast<int>(msg.wParam);
+}
+
+void ProcessLoopMessage(MSG* msg) {
+  const State& s = Globals();
+  // The drop window hides the list: a Del there would delete rows unseen.
+  bool keys_apply = s.accelerators && s.window_mode == kFullWindow &&
+                    (msg->hwnd == s.main_window || IsChild(s.main_window, msg->hwnd));
+  if (keys_apply && TranslateAcceleratorA(s.main_window, s.accelerators, msg)) return;
+  TranslateMessage(msg);
+  DispatchMessageA(msg);
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int show_command) {
@@ -169,13 +205,21 @@ void SwitchToFullWindow() {
   SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
+void TrackJob(const jobs::JobHandle& job) {
+  KeepRunningJobs();
+  if (job && job->Running() > 0) Globals().jobs.push_back(job);
+}
+
 void OnClose() {
   State& s = Globals();
-  if (s.download_scheduled || s.upload_scheduled) {
-    int answer = MessageBoxA(s.main_window,
-                             "Your file transfer is scheduled at a later time. Do you still want to exit?",
-                             "Message", MB_YESNO | MB_ICONINFORMATION | MB_TASKMODAL);
-    if (answer == IDNO) return;
+  // Leaving ends the transfers where they stand; their partial files stay
+  // for a later job to resume.
+  if (KeepRunningJobs() > 0 && !ConfirmExit("Your file transfer is in progress. Do you still want to exit?")) {
+    return;
+  }
+  if (schedule::AnyMarked() &&
+      !ConfirmExit("Your file transfer is scheduled at a later time. Do you still want to exit?")) {
+    return;
   }
   CloseHandle(s.thread_event_receive);
   CloseHandle(s.thread_event_send);
@@ -212,6 +256,7 @@ void OnDestroy() {
   if (s.panel_brush) DeleteObject(s.panel_brush);
   tasklist::Install(nullptr);
   win32::SetPromptOwner(nullptr);
+  schedule::ForgetAll();
   s = State();
 }
 
@@ -253,6 +298,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       if (OnSystemCommand(wparam)) return 0;
       break;
     case WM_TIMER:
+      OnScheduleTimer(window, wparam);
       return 0;
     case WM_MENUSELECT:
       ShowMenuHelp(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HMENU>(lparam));
@@ -272,17 +318,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG: {
-      MEMORYSTATUS status = {};
-      status.dwLength = sizeof status;
-      GlobalMemoryStatus(&status);
-      char text[64];
-      // Unsigned: a machine with 2 GB or more would print a negative number.
-      std::snprintf(text, sizeof text, "%lu bytes total memory",
-                    static_cast<unsigned long>(status.dwTotalPhys));
-      SetDlgItemTextA(dialog, IDC_ABOUT_MEMORY, text);
+    case WM_INITDIALOG:
+      SetDlgItemTextA(dialog, IDC_ABOUT_MEMORY, TotalMemoryText().c_str());
       return TRUE;
-    }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wparam));

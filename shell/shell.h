@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "engine/jobs.h"
 
 namespace shell {
 
@@ -38,6 +41,7 @@ struct State {
   HINSTANCE instance = nullptr;
   HWND main_window = nullptr;
   HMENU main_menu = nullptr;
+  HACCEL accelerators = nullptr;  // the Edit menu's keys, resource "Keys"
   int drop_x = 0;
   int drop_y = 0;
   HBITMAP download_bitmap = nullptr;
@@ -51,9 +55,9 @@ struct State {
   int status_height = 0;
   WNDPROC panel_previous_proc = nullptr;
   std::string help_file_path;
-  // Marks of a scheduled download / upload; closing asks while one is set.
-  bool download_scheduled = false;
-  bool upload_scheduled = false;
+  // Jobs started from this window whose workers may still run; closing
+  // asks while one does.
+  std::vector<jobs::JobHandle> jobs;
 };
 
 State& Globals();
@@ -64,6 +68,11 @@ int ProcessEntry(HINSTANCE instance, int show_command);
 // Reads WindowMode, registers the class (once per process) and creates and shows
 // the main window. Returns the window, or nullptr.
 HWND CreateMainWindow(HINSTANCE instance, int show_command);
+
+// One message of the main loop: the Edit menu's keys (Del, Ctrl+A) for the
+// full window and its children, then translate and dispatch. Keys meant for
+// other windows, such as an edit control of a dialog, pass untouched.
+void ProcessLoopMessage(MSG* msg);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -79,6 +88,8 @@ void ExtendSystemMenu();
 void ApplyOnTop();
 
 // Closing and destruction.
+// Remembers a job started from the window while it has workers running.
+void TrackJob(const jobs::JobHandle& job);
 void OnClose();
 void ReleaseUserInterfaceResources();
 void OnDestroy();
@@ -99,6 +110,10 @@ bool OnSystemCommand(WPARAM wparam);
 void ChangeMode(int mode, bool from_selector);
 void LoadDefaultTask();
 void OpenHelp(UINT command, ULONG_PTR data);
+// Receive Later / Send Later in the given mode, and the tick of a
+// scheduled job's window timer.
+void ScheduleTransfer(HWND window, int mode);
+void OnScheduleTimer(HWND window, UINT_PTR timer_id);
 INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -97,6 +97,7 @@ bool RunStartup(HWND window) {
     return false;
   }
   s.main_menu = s.window_mode == kFullWindow ? GetMenu(window) : nullptr;
+  s.accelerators = LoadAcceleratorsA(s.instance, "Keys");
   s.panel_brush = CreateSolidBrush(RGB(192, 192, 192));
   LoadBitmaps(s);
   s.main_window = window;

@@ -63,23 +63,32 @@ std::string DisplayStatus(const std::string& status_word) {
 }
 
 int AddEntry(const std::string& display_url, const std::string& url_path,
-             const std::string& stored_url) {
+             const std::string& stored_url, const std::string& local_name) {
   const std::string date = FormatEntryDate(clock_seam::Now());
-  if (app::CurrentMode() == app::kReceiveMode) app::SetLocalDirectory(settings::Live().download);
+  const bool receive = app::CurrentMode() == app::kReceiveMode;
+  if (receive) app::SetLocalDirectory(settings::Live().download);
 
-  const std::string unsafe = url::UnsafeLocalNameReason(url_path);
-  if (!unsafe.empty()) {
-    Refuse(unsafe);
+  // A name the caller took from an existing file needs no check; one from the
+  // link names a file that a download will write.
+  std::string refusal;
+  if (local_name.empty()) {
+    refusal = receive ? url::RefusedLocalNameReason(app::LocalDirectory(), app::ProgramDirectory(), url_path)
+                      : url::UnsafeLocalNameReason(url_path);
+  }
+  if (!refusal.empty()) {
+    Refuse(refusal);
     return -1;
   }
-  const std::string local_file = url::LocalNameForUrl(app::LocalDirectory(), url_path);
+  const std::string local_file =
+      url::LocalNameForUrl(app::LocalDirectory(), local_name.empty() ? url_path : local_name);
   const std::string url_field = WithoutLineEnd(stored_url);
   const std::string line_text =
       date + "\t" + local_file + "\t" + kAwaitingWord + "\t" + url_field;
   if (!AcceptLine(local_file, url_field, line_text)) return -1;
 
+  // Right after the last line the list shows, so that row and line match.
   const std::string path = app::CurrentTaskPath();
-  if (taskfile::AppendToFile(path, line_text + "\r\n") != 0) {
+  if (taskfile::AddLine(path, line_text + "\r\n") != 0) {
     Refuse("Cannot write the task file " + path);
     return -1;
   }

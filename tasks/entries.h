@@ -21,15 +21,20 @@ std::string FormatEntryDate(const clock_seam::LocalTime& time);
 // The status word with every '_' shown as a blank.
 std::string DisplayStatus(const std::string& status_word);
 
-// Appends an entry for a parsed URL to the current task file and its row to
-// the list. display_url and url_path come from url::Parse, stored_url is its
-// stored form (ending in CR LF). In receive mode the local directory is set
-// from DOWNLOAD first; in send mode it is used as the caller set it.
-// Returns 0, or -1 with a message box and nothing added when the local name
-// from the URL is unsafe, a field holds a TAB or a line break, the line would
-// not read back whole, or the task file cannot be written.
+// Adds an entry for a parsed URL to the current task file, right after the
+// last line that the list shows, and its row at the end of the list.
+// display_url and url_path come from url::Parse, stored_url is its stored form
+// (ending in CR LF). In receive mode the local directory is set from DOWNLOAD
+// first; in send mode it is used as the caller set it. local_name: the name of
+// the local file in that directory when the caller knows it (an upload's
+// source, whose name the link carries percent-encoded); empty: the last
+// segment of url_path. Returns 0, or -1 with a message box and nothing added
+// when the local name from the URL is unsafe or, in receive mode, one of the
+// program's own files (url::RefusedLocalNameReason), a field holds a TAB or a
+// line break, the line would not read back whole, or the task file cannot be
+// written.
 int AddEntry(const std::string& display_url, const std::string& url_path,
-             const std::string& stored_url);
+             const std::string& stored_url, const std::string& local_name = std::string());
 
 // Add a row showing an entry (columns 0, 1, 2 and 6); return its index or -1.
 int AppendEntryRow(const std::string& date, const std::string& display_status,

@@ -7,12 +7,14 @@
 //
 // Replace and delete rewrite the file atomically (a sibling temporary file
 // renamed over the original): a crash or a full disk leaves the old file.
-// Writes from several threads are serialised by one process-wide lock, which
-// is never held while a prompt is shown.
+// Every operation holds one process-wide lock and, across processes, an
+// advisory lock on LockPath(path), shared for reading and exclusive for
+// writing; neither is held while a prompt is shown.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,12 @@ namespace taskfile {
 constexpr std::size_t kLineBytes = 1023;
 constexpr std::size_t kLineText = kLineBytes - 1;
 // Longest line text (CR LF not counted) that reads back as one line with its
-// CR LF: a 1022-byte text would leave its LF to the next call, which reads it
-// as an empty line and so ends the task.
-constexpr std::size_t kMaxWholeLineText = kLineBytes - 2;
+// CR LF.
+constexpr std::size_t kMaxWholeLineText = kLineText;
+
+// The companion file that carries the cross-process lock of path: path and
+// ".lock". It is never removed, since a lock on a removed file excludes no one.
+std::string LockPath(const std::string& path);
 
 // Reads lines from an open file through a 64 KiB buffer; the lines are those
 // of a reader taking one byte per call. Does not close the file.
@@ -40,14 +45,17 @@ class LineReader {
   // Puts the next line, without its LF and a CR before it, into *line.
   // Returns its length, 0 for an empty line, or -2 at end of file (line
   // empty). After 1023 bytes without an LF the 1023rd is dropped (with a CR
-  // just before it), and the rest of the physical line comes as a further line.
+  // just before it), and the rest of the physical line comes as a further
+  // line; only when the 1023rd is the CR of a CR LF is the LF taken too.
   int ReadLine(std::string* line);
 
   // Bytes taken from the source by the lines read so far.
   std::uint64_t Consumed() const { return consumed_; }
 
  private:
+  bool Fill();  // false at the end of the source
   bool NextByte(char* byte);
+  bool NextIs(char byte);  // the next byte, left unread
 
   std::FILE* file_ = nullptr;
   std::vector<char> buffer_;
@@ -63,8 +71,15 @@ class LineReader {
 int ReadLines(const std::string& path, std::vector<std::string>* lines);
 
 // Appends text (no terminator added) at the end of path, creating the file.
-// Returns 0, or -1 with the file as it was before.
+// When the last line lacks its line end, that goes first, so that text is not
+// glued to it. Returns 0, or -1 with the file as it was before.
 int AppendToFile(const std::string& path, const std::string& text);
+
+// Puts text (whole lines with their CR LF) right after the last line that
+// ReadLines gives, writing a line end that line lacks first: before an empty
+// line, the lines it hides stay behind the new text as they are. Creates the
+// file. Returns 0, or -1 with the file as it was before.
+int AddLine(const std::string& path, const std::string& text);
 
 // Text of line index without CR LF; empty past the end. When the file does
 // not exist an empty file of that name is created.
@@ -87,6 +102,18 @@ int ReplaceEntryLineIf(const std::string& path, int index, const std::string& ex
 // missing file is created empty. Returns 0, or -1 with the old file left in
 // place.
 int DeleteEntryLine(const std::string& path, int index);
+
+// Removes one line that matches accepts, looking only at the lines before the
+// first empty one: line index when it is accepted, else the first accepted
+// line. Every other byte of the file stays as it is, also lines appended since
+// the caller read the file. Returns 0 when a line was removed, 1 when none was
+// accepted (the file is untouched), -1 when the file cannot be read or
+// rewritten (the old file stays).
+int DeleteMatchingLine(const std::string& path, int index,
+                       const std::function<bool(const std::string& line)>& matches);
+
+// Truncates path to length 0, creating it. Returns 0 or -1.
+int EmptyFile(const std::string& path);
 
 // The fields of a task line. A missing field and all later ones are empty.
 struct TaskLine {

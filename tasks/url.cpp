@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/atol.h"
 #include "platform/fs.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::uint32_t kFtpDefaultPort = 21;
 constexpr std::uint32_t kHttpDefaultPort = 80;
+constexpr std::uint32_t kHighestPort = 65535;
 
 // A field fits when its text and the terminating NUL of the original
 // fixed-size buffer fit the width.
@@ -115,11 +117,34 @@ ScanResult Scan(const std::string& text, bool refuse_password, Record* record) {
 
 std::string Masked(const std::string& password) { return std::string(password.size(), '*'); }
 
+// An explicit port must name one that a connection can use: the sockets take
+// 16 bits, so 65616 would quietly become 80.
+bool UsablePort(const Record& record) {
+  return record.port_text.empty() || (record.port >= 1 && record.port <= kHighestPort);
+}
+
+bool SameRecord(const Record& a, const Record& b) {
+  return a.scheme == b.scheme && a.protocol == b.protocol && a.user == b.user &&
+         a.password == b.password && a.host == b.host && a.port == b.port &&
+         a.port_text == b.port_text && a.path == b.path;
+}
+
+// True when the stored form, read back from a task file, gives record again.
+// Compose drops a port text that reads as 0 and writes no userinfo without a
+// user, so "h:abc" would come back as the default port and ":pw@a@h" as user
+// "a" of host "h".
+bool StoredFormReadsBack(const Record& record, const std::string& stored_form) {
+  std::string text = stored_form;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  Record again;
+  return Scan(text, false, &again) == kScanComplete && SameRecord(record, again);
+}
+
 }  // namespace
 
 int Parse(const std::string& text, Record* record, std::string* display, std::string* stored) {
   Record parsed;
-  if (Scan(text, false, &parsed) != kScanComplete) {
+  if (Scan(text, false, &parsed) != kScanComplete || !UsablePort(parsed)) {
     if (record) *record = Record();
     return -1;
   }
@@ -129,7 +154,8 @@ int Parse(const std::string& text, Record* record, std::string* display, std::st
           parsed.path, &display_form, &stored_form);
   // A user without a password gains a ':' and the stored form gains CR LF, so
   // both forms are checked against the URL width again.
-  if (!Fits(display_form, kUrlWidth) || !Fits(stored_form, kUrlWidth)) {
+  if (!Fits(display_form, kUrlWidth) || !Fits(stored_form, kUrlWidth) ||
+      !StoredFormReadsBack(parsed, stored_form)) {
     if (record) *record = Record();
     return -1;
   }
@@ -227,6 +253,22 @@ int PercentDecode(std::string* text) {
   return 0;
 }
 
+std::string PercentEncodeName(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || std::strchr("%#?/\"<>\\^`{|}", c) != nullptr) {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    } else {
+      encoded += c;
+    }
+  }
+  return encoded;
+}
+
 void TrimTrailingSpaces(std::string* text) {
   while (!text->empty() && text->back() == ' ') text->pop_back();
 }
@@ -255,6 +297,69 @@ std::string UnsafeLocalNameReason(const std::string& path) {
   const bool unsafe = name == "." || name == ".." ||
                       name.find_first_of("\\:") != std::string::npos;
   return unsafe ? "Unsafe file name in link: " + name : std::string();
+}
+
+namespace {
+
+// The program's own files in its program directory, in lower case.
+constexpr const char* kOwnFileNames[] = {"logr.txt",      "logs.txt",      "url.txt",   "urltemp.txt",
+                                         "settings.ini",  "parcelo32.hlp", "parcelo32.exe",
+                                         "setup.exe",     "parcelo",       "install.txt"};
+// Task files, and the response-header scratch files named from a task path.
+constexpr const char* kOwnFileEndings[] = {".rcv", ".snd", "temp.txt"};
+constexpr char kLockEnding[] = ".lock";
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+  return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+// Windows opens "Default.rcv. " as Default.rcv and compares names without
+// regard to case.
+std::string AsWindowsCompares(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
+// An 8.3 alias that Windows makes for a long name ("parcel~1.exe"): it may
+// stand for any file of the directory.
+bool IsShortAlias(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  const std::string base = name.substr(0, dot);
+  const std::size_t extension = dot == std::string::npos ? 0 : name.size() - dot - 1;
+  const std::size_t tilde = base.rfind('~');
+  if (base.size() > 8 || extension > 3 || tilde == std::string::npos || tilde + 1 == base.size()) {
+    return false;
+  }
+  return base.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
+}
+
+bool IsOwnFileName(const std::string& name) {
+  std::string own = AsWindowsCompares(name);
+  if (IsShortAlias(own)) return true;
+  if (EndsWith(own, kLockEnding)) own.resize(own.size() - (sizeof kLockEnding - 1));
+  for (const char* fixed : kOwnFileNames) {
+    if (own == fixed) return true;
+  }
+  for (const char* ending : kOwnFileEndings) {
+    if (EndsWith(own, ending)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string RefusedLocalNameReason(const std::string& directory, const std::string& program_directory,
+                                   const std::string& path) {
+  const std::string unsafe = UnsafeLocalNameReason(path);
+  if (!unsafe.empty()) return unsafe;
+  const std::string name = LastSegment(path);
+  if (!IsOwnFileName(name) || !fs::SameDirectory(directory, program_directory)) {
+    return std::string();
+  }
+  return "Reserved file name in link: " + name;
 }
 
 }  // namespace url

@@ -37,9 +37,12 @@ struct Record {
 // stored (the stored form, with CR LF) on success; returns -1 otherwise, leaving
 // display and stored untouched and record reset to Record() (so a failed parse
 // leaves an empty path). Fails for an unknown scheme, a missing ':' after the
-// scheme, no '/' after the host, an empty path, and any field, the text or
-// either composed form that does not fit its width. Any output pointer may be
-// null.
+// scheme, no '/' after the host, an empty path, any field, the text or either
+// composed form that does not fit its width, an explicit port outside 1 to
+// 65535, and a URL whose stored form would parse as another record (a port
+// text that reads as 0, a password or an '@' without a user): what is kept in
+// a task file must mean what was parsed.
+// Any output pointer may be null.
 int Parse(const std::string& text, Record* record, std::string* display, std::string* stored);
 
 // Variant used by the edit dialog: refuses a password inside the URL with the
@@ -60,6 +63,12 @@ void SplitUserInfo(std::string* authority, std::string* user, std::string* passw
 // onto protocol command lines, where they would cut or split the line.
 int PercentDecode(std::string* text);
 
+// Escapes a file name for the last segment of a link as %XX (upper-case hex),
+// so that PercentDecode gives the name back: '%', the bytes that end or split
+// a path ('#', '?', '/'), blanks, controls, bytes of 128 and above, and
+// '"', '<', '>', '\\', '^', '`', '{', '|', '}'. Other bytes stay as they are.
+std::string PercentEncodeName(const std::string& name);
+
 void TrimTrailingSpaces(std::string* text);
 void SkipLeadingBlanks(std::string* text);
 
@@ -73,5 +82,17 @@ std::string LocalNameForUrl(const std::string& directory, const std::string& pat
 // allowed: it names the directory itself. Returns an empty string when safe,
 // else "Unsafe file name in link: <name>".
 std::string UnsafeLocalNameReason(const std::string& path);
+
+// Checks the name LocalNameForUrl takes from path for a new file in
+// directory: first as UnsafeLocalNameReason does; then, when directory is the
+// program directory, refuses the program's own files there with "Reserved
+// file name in link: <name>": task files (*.rcv, *.snd), the logs, url.txt,
+// urltemp.txt, settings.ini, the help file, the programs, install.txt, the
+// *Temp.txt scratch files, and the ".lock" companion of any of them. Names
+// compare as Windows compares them: without regard to case, trailing dots and
+// blanks dropped, and a short alias such as "PARCEL~1.EXE" counts as any name.
+// Returns an empty string when the name may be used.
+std::string RefusedLocalNameReason(const std::string& directory, const std::string& program_directory,
+                                   const std::string& path);
 
 }  // namespace url

@@ -2,6 +2,7 @@
 // output, exit codes and task file.
 
 #include "native/fixtures.h"
+#include "peers/peers.h"
 
 namespace {
 
@@ -14,9 +15,12 @@ TEST(CliTasks, AddListAndDeleteEntries) {
   const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
   const std::string down = home.Join("down");
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + down + "\n");
-  const Outcome added = parcelo("add http://h/dir/a.zip http://h ftp://joe:secret@h/b.gz");
+  // Links whose stored form would read back as other links are bad too.
+  const Outcome added = parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
+                                "http://:pw@a@h/f ftp://joe:secret@h/b.gz");
   EXPECT_EQ(2, added.exit_code);
-  EXPECT_EQ("Bad link: http://h\n", added.err);
+  EXPECT_EQ("Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
+            "Bad link: http://:pw@a@h/f\n", added.err);
   EXPECT_EQ("", added.out);
   const std::string content = ReadFile(home.Join("Default.rcv"));
   const std::string first = content.substr(0, 14), second = content.substr(content.find('\n') + 1, 14);
@@ -32,6 +36,132 @@ TEST(CliTasks, AddListAndDeleteEntries) {
   EXPECT_EQ("Bad row number: 2\n", refused.err);
   EXPECT_EQ(0, parcelo("delete 0 0").exit_code);
   EXPECT_EQ("0\t" + second_row, parcelo("list").out);
+}
+
+// Upload links carry the file names percent-encoded, since the walk decodes
+// them: a '%' in a name neither stops the walk nor names another file.
+TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
+  ScratchDir home;
+  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+  const std::string fifty = home.Join("50%off.bin"), twenty = home.Join("a%20b");
+  WriteFile(fifty, "half price");
+  WriteFile(twenty, "not a blank");
+  const std::string created = "HTTP/1.0 201 Created\r\n\r\n";
+  peers::HttpPeer peer({{created}, {created}});
+  ASSERT_EQ(0, parcelo("add --send --to " + peer.Link("/in") + " " + fifty + " " + twenty).exit_code);
+  const Texts links = {peer.Link("/in/50%25off.bin"), peer.Link("/in/a%2520b")};
+  const std::string list = parcelo("--task " + home.Join("Default.snd") + " list").out;
+  EXPECT_TRUE(Glob("0\t" + fifty + "\t" + links[0] + "\t*\n1\t" + twenty + "\t" + links[1] + "\t*\n", list)) << list;
+
+  const Outcome sent = parcelo("send");
+  EXPECT_EQ(0, sent.exit_code) << sent.out;
+  Texts requests = peer.Requests();
+  std::sort(requests.begin(), requests.end());
+  EXPECT_TRUE(Matches({"PUT /in/50%25off.bin HTTP/1.0\r\n*\r\n\r\nhalf price",
+                       "PUT /in/a%2520b HTTP/1.0\r\n*\r\n\r\nnot a blank"}, requests));
+}
+
+TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
+  // fresh: a new program directory. broken: its task files and upload log
+  // are directories, and loop.rcv a link to itself.
+  ScratchDir fresh, broken, file;
+  for (const char* name : {"Default.rcv", "Default.snd", "logs.txt"}) {
+    std::filesystem::create_directory(broken.Join(name));
+  }
+  std::filesystem::create_symlink(broken.Join("loop.rcv"), broken.Join("loop.rcv"));
+  const std::string plain = file.Join("plain");
+  WriteFile(plain, "not a directory\n");
+  const auto cannot_read = [](const std::string& path, const std::string& reason) {
+    return "parcelo: cannot read task file " + path + ": " + reason + "\n";
+  };
+  const std::string missing = fresh.Join("missing.rcv"), is_dir = "Is a directory";
+  const struct { const ScratchDir& home; std::string arguments, before; int exit_code; std::string err; } cases[] = {
+      // A missing default task is an empty one; a missing named one is an error.
+      {fresh, "list", "", 0, ""},
+      {fresh, "receive", "", 2, "Message: Nothing to receive. Add URL from your browser to the listbox\n"},
+      {fresh, "--task " + missing + " list", "", 2, cannot_read(missing, "No such file or directory")},
+      {fresh, "--task " + missing + " receive", "", 2, cannot_read(missing, "No such file or directory")},
+      {broken, "list", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "receive", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "add http://h/a", "", 2, cannot_read(broken.Join("Default.rcv"), is_dir)},
+      {broken, "send", "", 2, cannot_read(broken.Join("Default.snd"), is_dir)},
+      {broken, "--task " + broken.Join("loop.rcv") + " delete 0", "", 2,
+       cannot_read(broken.Join("loop.rcv"), "Too many levels of symbolic links")},
+      {broken, "log --send", "", 2,
+       "parcelo: cannot read log file " + broken.Join("logs.txt") + ": " + is_dir + "\n"},
+      {fresh, "log --send", "", 0, ""},
+      {fresh, "config", "PARCELO_HOME=" + plain, 2, "parcelo: PARCELO_HOME is not a directory: " + plain + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Outcome outcome = Parcelo(c.home.path(), c.arguments, c.before);
+    EXPECT_EQ(c.exit_code, outcome.exit_code);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ(c.err, outcome.err);
+  }
+  EXPECT_FALSE(std::filesystem::exists(fresh.Join("Default.rcv")));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ("not a directory\n", ReadFile(plain));
+
+  // add makes a missing task, named or not.
+  const std::string named = fresh.Join("named.rcv");
+  EXPECT_EQ(0, Parcelo(fresh.path(), "--task " + named + " add http://h/a").exit_code);
+  EXPECT_EQ(0, Parcelo(fresh.path(), "add http://h/b").exit_code);
+  for (const auto& [task, link] : {std::pair{named, "http://h/a"}, {fresh.Join("Default.rcv"), "http://h/b"}}) {
+    const std::string listed = Parcelo(fresh.path(), "--task " + task + " list").out;
+    EXPECT_EQ(0u, listed.find("0\t")) << listed;
+    EXPECT_NE(std::string::npos, listed.find(std::string("\t") + link + "\tAwaiting command\t")) << listed;
+    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), '\n')) << listed;
+  }
+}
+
+TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
+  // Each case runs in its own user's home holding Mine, Fetched and Old, and
+  // the given pieces: a Downloads directory, user-dirs.dirs ({user}: the
+  // home's path), $XDG_DOWNLOAD_DIR.
+  const struct {
+    const char* name;
+    bool downloads;
+    std::string user_dirs, variable;
+    const char* expected;  // under the user's home; "." the current directory
+  } cases[] = {
+      {"variable first", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n", "$HOME/Mine/", "Mine"},
+      {"variable naming no directory", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"", "$HOME/None", "Fetched"},
+      {"user-dirs, last line, escapes", true,
+       "# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Old\"\n  XDG_DOWNLOAD_DIR=\"$HOME/Fe\\tched\"\n", "", "Fetched"},
+      {"user-dirs absolute", false, "XDG_DOWNLOAD_DIR=\"{user}/Fetched\"", "", "Fetched"},
+      {"user-dirs naming the home", true, "XDG_DOWNLOAD_DIR=\"$HOME/\"", "", "Downloads"},
+      {"Downloads", true, "XDG_DESKTOP_DIR=\"$HOME/Fetched\"", "", "Downloads"},
+      {"nothing: the current directory", false, "", "", "."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir program, user, work;
+    for (const char* name : {"Mine", "Fetched", "Old", "config"}) std::filesystem::create_directory(user.Join(name));
+    if (c.downloads) std::filesystem::create_directory(user.Join("Downloads"));
+    std::string user_dirs = c.user_dirs;
+    if (user_dirs.find("{user}") != std::string::npos) user_dirs.replace(user_dirs.find("{user}"), 6, user.path());
+    if (!user_dirs.empty()) WriteFile(user.Join("config/user-dirs.dirs"), user_dirs);
+    std::string variable = c.variable;
+    if (variable.compare(0, 5, "$HOME") == 0) variable = user.path() + variable.substr(5);
+    const std::string environment = "env -u XDG_DOWNLOAD_DIR -C " + work.path() + " HOME=" + user.path() +
+                                    " XDG_CONFIG_HOME=" + user.Join("config") +
+                                    (variable.empty() ? "" : " XDG_DOWNLOAD_DIR=" + variable);
+    const std::string expected = std::string(c.expected) == "." ? work.path() : user.Join(c.expected);
+    EXPECT_EQ(expected + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
+    // Setting another value leaves it unstored, to follow the user's directories.
+    EXPECT_EQ(0, Parcelo(program.path(), "config CycleDownload 1", environment).exit_code);
+    const std::string stored = ReadFile(program.Join("settings.ini"));
+    EXPECT_NE(std::string::npos, stored.find("\nCycleDownload=1\n")) << stored;
+    EXPECT_EQ(std::string::npos, stored.find("DOWNLOAD=")) << stored;
+    // add names the local file in it.
+    ASSERT_EQ(0, Parcelo(program.path(), "add http://h/d/a.zip", environment).exit_code);
+    EXPECT_NE(std::string::npos, ReadFile(program.Join("Default.rcv")).find("\t" + expected + "/a.zip\t"));
+
+    // A stored DOWNLOAD wins.
+    EXPECT_EQ(0, Parcelo(program.path(), "config DOWNLOAD " + user.Join("Old"), environment).exit_code);
+    EXPECT_EQ(user.Join("Old") + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
+  }
 }
 
 }  // namespace

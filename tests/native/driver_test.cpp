@@ -4,7 +4,8 @@
 //
 // FTP: PARCELO_DRIVE_ + HOST, PORT, USER and PASSWORD (empty: anonymous),
 // REMOTE (with its leading '/'), LOCAL, MODE (receive | send), PASSIVE (1 | 0),
-// RESUME (0 Auto Resume | 1 Overwrite). Passes when the attempt ends with "Done".
+// RESUME (0 Auto Resume | 1 Overwrite). Passes when the attempt ends with the
+// status EXPECT (default "Done").
 //
 // HTTP: the entry is set up as the job would: its task line in a task file, its
 // row in the list, the parameters from the parsed link; the download directory
@@ -54,7 +55,7 @@ TEST_F(FtpDriver, RunsOneAttemptFromTheEnvironment) {
   context_.mode = drive("MODE") == "send" ? session::kSend : session::kReceive;
   std::printf("result: %d\n", session::RunAttempt(context_, params));
   PrintStatuses();
-  EXPECT_EQ(list_.Statuses(0).empty() ? "" : list_.Statuses(0).back(), "Done");
+  EXPECT_EQ(list_.Statuses(0).empty() ? "" : list_.Statuses(0).back(), drive("EXPECT", "Done"));
 }
 
 TEST_F(HttpDriver, RunsOneAttemptFromTheEnvironment) {

@@ -60,17 +60,45 @@ TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
     EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(env.sink.Shown(), ErrorBox(c.box));
   }
-  // date(14) TAB local TAB Awaiting_command(16) TAB URL: 1021 bytes at most,
-  // or the LF would be left to a further, empty line. The link is 14 bytes,
-  // the local file the directory and "/a.zip".
+  // date(14) TAB local TAB Awaiting_command(16) TAB URL: 1022 bytes at most,
+  // the text of one line. The link is 14 bytes, the local file the directory
+  // and "/a.zip".
   TaskEnvironment env;
-  const std::string longest = "/" + std::string(1021 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
+  const std::string longest = "/" + std::string(1022 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
   env.Use("DOWNLOAD", longest);
   ASSERT_EQ(0, Drop("http://h/a.zip"));
   env.Use("DOWNLOAD", longest + "d");
   EXPECT_EQ(-1, Drop("http://h/a.zip"));
   EXPECT_EQ(env.sink.Shown(), ErrorBox("Local file and link too long for the task file"));
   EXPECT_EQ(1u, Rows().size());
+  EXPECT_EQ(1, entries::LoadTask(app::CurrentTaskPath()));  // the longest line reads back whole
+}
+
+// The new entry goes right after the last line that the list shows: behind a
+// last line without its line end, before an empty line and the lines it hides
+// (which stay as they are), after a line of the longest text.
+TEST_F(Entries, AddPutsTheEntryRightAfterTheShownLines) {
+  const std::string path = app::CurrentTaskPath();
+  const std::string line = "03/14/26 09:05\t/d/a\tAwaiting_command\thttp://h/a";
+  const std::string longest = line + std::string(1022 - line.size(), 'a');
+  const struct { std::string before, hidden; } cases[] = {
+      {line, ""},
+      {line + "\r\n", "\r\n" + line + "\r\n"},
+      {longest + "\r\n", ""},
+      {longest + "\r\n", "\r\n" + line + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before.substr(c.before.size() - 4) + c.hidden);
+    WriteFile(path, c.before + c.hidden);
+    ASSERT_EQ(1, entries::LoadTask(path));
+    ASSERT_EQ(0, Drop("http://h/new"));
+    const Texts shown = Rows();
+    EXPECT_EQ(2, entries::LoadTask(path));
+    EXPECT_EQ(shown, Rows());
+    EXPECT_EQ("http://h/new", tasklist::Current().GetCell(1, tasklist::kUrl));
+    const std::string content = ReadFile(path);
+    EXPECT_EQ(c.hidden, content.substr(content.size() - c.hidden.size()));
+  }
 }
 
 TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
@@ -89,6 +117,7 @@ TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
   EXPECT_EQ(-1, entries::LoadTask(env.dir.Join("Gone.snd")));
   EXPECT_TRUE(Rows().empty());
   EXPECT_FALSE(std::filesystem::exists(env.dir.Join("Gone.snd")));
+  EXPECT_FALSE(std::filesystem::exists(taskfile::LockPath(env.dir.Join("Gone.snd"))));
   EXPECT_EQ("Parcelo(32) Task Gone", tasklist::HeadlessBody().Title());
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,7 @@ class ScratchDir {
 inline Texts Names(const std::string& directory) {
   Texts names;
   for (const auto& e : std::filesystem::directory_iterator(directory)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
   return names;
 }
 inline void WriteFile(const std::string& path, const std::string& text) {
@@ -126,11 +128,14 @@ struct Outcome { int exit_code; std::string out, err; };
 
 // Runs the built parcelo, next to this test binary, with PARCELO_HOME=home;
 // its output goes through files in home. The arguments need no shell quoting.
-inline Outcome Parcelo(const std::string& home, const std::string& arguments) {
+// before goes between PARCELO_HOME=home and the binary: further variables
+// ("HOME=/x", or PARCELO_HOME again to override it) or a command that runs the
+// rest ("prlimit --nofile=12: env").
+inline Outcome Parcelo(const std::string& home, const std::string& arguments, const std::string& before = "") {
   const std::string binary = std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo");
   const std::string out = home + "/out", err = home + "/err";
-  const int status = std::system(("PARCELO_HOME='" + home + "' '" + binary + "' " + arguments + " >'" + out +
-                                  "' 2>'" + err + "'").c_str());
+  const int status = std::system(("PARCELO_HOME='" + home + "' " + before + " '" + binary + "' " + arguments +
+                                  " >'" + out + "' 2>'" + err + "'").c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 

@@ -85,6 +85,46 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
   }
 }
 
+TEST(ContentRange, FormsBoundsAndTheirRefusal) {
+  struct Case {
+    const char* value;
+    bool usable;
+    long long first, last, total;  // -1: not given
+  };
+  const Case cases[] = {
+      {"bytes 500-999/1000", true, 500, 999, 1000},
+      {"  BYTES   0-0/1 ", true, 0, 0, 1},
+      {"bytes 40000-99999/*", true, 40000, 99999, -1},
+      {"bytes */1000", true, -1, -1, 1000},
+      {"bytes 10-9/10", true, 10, 9, 10},  // an empty part at the end of the file
+      {"bytes 10-8/10", false, 0, 0, 0},
+      {"bytes 0-1000/1000", false, 0, 0, 0},  // ends beyond the size
+      {"bytes */*", false, 0, 0, 0},
+      {"bytes 500-/1000", false, 0, 0, 0},
+      {"bytes -999/1000", false, 0, 0, 0},
+      {"bytes 5-9", false, 0, 0, 0},
+      {"bytes 5-9/10 x", false, 0, 0, 0},
+      {"bytes=5-9/10", false, 0, 0, 0},
+      {"items 5-9/10", false, 0, 0, 0},
+      {"bytes 1234567890123456789-1234567890123456790/*", false, 0, 0, 0},  // nineteen digits
+      {"", false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    http::ContentRange range;
+    const bool usable = http::ParseContentRange(c.value, &range);
+    EXPECT_EQ(usable, c.usable) << c.value;
+    if (!usable || !c.usable) continue;
+    EXPECT_EQ(std::make_tuple(range.has_range ? static_cast<long long>(range.first) : -1,
+                              range.has_range ? static_cast<long long>(range.last) : -1,
+                              range.has_total ? static_cast<long long>(range.total) : -1),
+              std::make_tuple(c.first, c.last, c.total)) << c.value;
+  }
+  // The header gives it to 2xx and 416 answers, not to others.
+  EXPECT_TRUE(http::JudgeHeader("HTTP/1.1 206 P\r\ncontent-range: bytes 5-9/10\r\n\r\n").has_range);
+  EXPECT_EQ(http::JudgeHeader("HTTP/1.1 416 R\r\nContent-Range: bytes */10\r\n\r\n").range.total, 10u);
+  EXPECT_FALSE(http::JudgeHeader("HTTP/1.1 503 B\r\nContent-Range: bytes */10\r\n\r\n").has_range);
+}
+
 TEST(ResolveLocation, RelativeLinksTakeTheEntrysBase) {
   const std::string base = "http://joe:pw@h:8080/dir/file.zip?x=1";
   EXPECT_EQ(http::ResolveLocation(base, "FTP://h3/a"), "FTP://h3/a");

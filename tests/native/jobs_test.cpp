@@ -310,7 +310,7 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {
   const auto run = [&](const std::string& arguments) { return Parcelo(env_.dir.path(), arguments).exit_code; };
   const auto ok = [](const std::string& body) { return "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + body; };
-  peers::HttpPeer peer({{ok("hello")}, {ok("again")}, {ok("third")}});
+  peers::HttpPeer peer({{ok("hello")}, {ok("again")}, {ok("third")}, {ok("fours")}});
   const Texts three = {peer.Link("/a"), peers::Link(peers::RefusingPort(), "/b"), "gopher://h/c"};
   const std::string done = "0\tDone\tTotalbyte 5 / 5\t\t0\n", bad = "2\tBad link\t\t\t\n";
   const struct { Texts links; const char* arguments; int exit_code; std::string out, file; } runs[] = {
@@ -332,6 +332,33 @@ TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAnd
   const std::string log = ReadFile(Path("out")), line = "\t" + Path("a0") + "\t" + three[0] + "\n";
   ASSERT_EQ(3 * (14 + line.size()), log.size()) << log;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(line, log.substr(i * (14 + line.size()) + 14, line.size()));
+
+  // A log that cannot be written is told on stderr, naming it, and fails the run.
+  std::filesystem::remove(Path("logr.txt"));
+  std::filesystem::create_directory(Path("logr.txt"));
+  UseTask("Default.rcv", {three[0]});
+  const Outcome unlogged = Parcelo(env_.dir.path(), "receive");
+  EXPECT_EQ(1, unlogged.exit_code);
+  EXPECT_EQ(done, unlogged.out);
+  EXPECT_EQ("fours", ReadFile(Path("a0")));
+  EXPECT_EQ("Error: Cannot write the log file " + Path("logr.txt") + ": " + Path("a0") +
+                " was transferred but is not logged\n",
+            unlogged.err);
+}
+
+TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {
+  // Each answer comes in two pieces 50 ms apart, and the peer serves one
+  // connection at a time, so every worker holds its socket at once.
+  constexpr int kEntries = 14;
+  std::vector<peers::HttpAnswer> answers;
+  for (int i = 0; i < kEntries; ++i) answers.push_back({"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"});
+  peers::HttpPeer peer(answers);
+  UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
+  const Outcome outcome = Parcelo(env_.dir.path(), "receive", "prlimit --nofile=12: env");
+  EXPECT_EQ(0, outcome.exit_code) << outcome.err;
+  std::string all_done;
+  for (int row = 0; row < kEntries; ++row) all_done += std::to_string(row) + "\tDone\tTotalbyte 2 / 2\t\t0\n";
+  EXPECT_EQ(all_done, outcome.out);
 }
 
 }  // namespace

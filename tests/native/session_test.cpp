@@ -33,12 +33,37 @@ TEST(PassiveReply, FieldsAreReadWithBounds) {
   }
 }
 
-TEST(SocketErrors, OnlyTheLossNumbersMeanALostConnection) {
-  for (int error : {10050, 10052, 10053, 10054, 10057, 10058}) EXPECT_TRUE(session::IsConnectionLoss(error)) << error;
-  for (int error : {0, 10035, 10038, 10060, 10061, 11001}) EXPECT_FALSE(session::IsConnectionLoss(error)) << error;
-}
-
 using ReplyReading = TransferTest;
+using SendBlockFailure = TransferTest;
+
+// A peer that resets the connection makes the send report a lost connection,
+// which the FTP steps tell apart from other failures; a send on a socket that
+// was never opened is a plain failure. Both name the error in the row.
+TEST_F(SendBlockFailure, AResetIsALostConnectionAndABadSocketIsNot) {
+  std::uint16_t port = 0;
+  peers::Fd listener;
+  listener.fd = peers::ListenLoopback(&port);
+  net::Socket connection;
+  ASSERT_EQ(connection.Open(), 0);
+  ASSERT_EQ(connection.Connect(htonl(INADDR_LOOPBACK), port, 2000), 0);
+  peers::Fd server;
+  server.fd = accept(listener.fd, nullptr, nullptr);
+  ASSERT_GE(server.fd, 0);
+  linger abort_on_close{1, 0};
+  setsockopt(server.fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+  server.Reset();
+  const std::string line = "NOOP\r\n";
+  int result = session::kSuccess;
+  // The reset may reach the client after a send or two have been queued.
+  for (int i = 0; i < 100 && result == session::kSuccess; ++i) {
+    result = session::SendBlock(context_, connection, line.data(), line.size());
+    if (result == session::kSuccess) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(result, session::kConnectionLost);
+  net::Socket never_opened;
+  EXPECT_EQ(session::SendBlock(context_, never_opened, line.data(), line.size()), session::kFailure);
+  EXPECT_TRUE(Matches({"write buffer 1005*", "write buffer 10038"}, list_.Statuses(0)));
+}
 
 // The peer writes the pieces 20 ms apart, then closes.
 TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {

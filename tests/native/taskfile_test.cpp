@@ -1,5 +1,7 @@
 #include "tasks/taskfile.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -28,8 +30,12 @@ TEST(LineReader, CutsLongLinesAndReadsEmptyOnes) {
       // 1022 bytes of text; the 1023rd is dropped and the rest is a further line.
       {Bytes(1500) + "\r\n", {{1022, Bytes(1022)}, {477, Bytes(477)}, {-2, ""}}},
       {Bytes(1021) + "\r\nz", {{1021, Bytes(1021)}, {1, "z"}, {-2, ""}}},
-      // The CR is the dropped byte, so the LF reads as an empty line.
-      {Bytes(1022) + "\r\nz", {{1022, Bytes(1022)}, {0, ""}, {1, "z"}, {-2, ""}}},
+      // 1022 bytes of text fill the line with the CR of their CR LF, and the
+      // LF still ends it; a CR without its LF is the dropped byte.
+      {Bytes(1022) + "\r\nz", {{1022, Bytes(1022)}, {1, "z"}, {-2, ""}}},
+      {Bytes(1022) + "\r\n\r\nz", {{1022, Bytes(1022)}, {0, ""}, {1, "z"}, {-2, ""}}},
+      {Bytes(1022) + "\rz\r\n", {{1022, Bytes(1022)}, {1, "z"}, {-2, ""}}},
+      {Bytes(1022) + "\r", {{1022, Bytes(1022)}, {-2, ""}}},
       {Bytes(1021) + "\rQrest\r\n", {{1021, Bytes(1021)}, {4, "rest"}, {-2, ""}}},
       {Bytes(1023), {{1022, Bytes(1022)}, {-2, ""}}},
   };
@@ -41,11 +47,12 @@ TEST(LineReader, CutsLongLinesAndReadsEmptyOnes) {
 
 TEST(LineReader, ReadsAFileAcrossBufferRefillsAsTextInMemory) {
   // Around the 64 KiB refills: a CR LF split by one, an LF first after one, a
-  // line cut after one, a CR before a dropped byte that comes after one.
+  // line cut after one, a CR before a dropped byte that comes after one, the
+  // LF of a 1022-byte line's CR LF first after one.
   std::string content;
   for (const auto& [at, shape] : std::vector<std::pair<std::size_t, std::string>>{
            {65536 - 4, "xyz\r\n"}, {2 * 65536 - 3, "xyz\nend\r\n"}, {3 * 65536 - 1000, Bytes(1500) + "\r\n"},
-           {4 * 65536 - 1021, Bytes(1021) + "\rQrest\r\n"}}) {
+           {4 * 65536 - 1021, Bytes(1021) + "\rQrest\r\n"}, {5 * 65536 - 1023, Bytes(1022) + "\r\nafter\r\n"}}) {
     for (std::size_t room; (room = at - content.size()) > 0;) {  // short lines up to `at`
       content += room >= 1002 ? Bytes(1000, 'a') + "\r\n" : room >= 2 ? Bytes(room - 2, 'b') + "\r\n" : "\n";
     }
@@ -63,6 +70,8 @@ TEST(LineReader, ReadsAFileAcrossBufferRefillsAsTextInMemory) {
 struct TaskFileLines : ::testing::Test {
   TaskEnvironment env;
   const std::string path = env.dir.Join("t.rcv");
+  // No temporary file is left beside the task file and its lock.
+  static Texts OnlyTheTaskFile() { return {"t.rcv", "t.rcv.lock"}; }
 };
 
 TEST_F(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
@@ -81,6 +90,46 @@ TEST_F(TaskFileLines, AppendThenReadUpToTheFirstEmptyLineOrByIndex) {
   EXPECT_FALSE(std::filesystem::exists(none));
   EXPECT_EQ("", taskfile::ReadEntryLine(none, 0));
   EXPECT_TRUE(std::filesystem::exists(none));
+}
+
+// A new line is never glued to a last line that lacks its line end. Added as
+// an entry, it also goes right after the last line that ReadLines gives, so it
+// is shown, and the lines behind an empty line stay behind it.
+TEST_F(TaskFileLines, AppendAndAddLineStartANewLine) {
+  const std::string cut = Bytes(1023, 'C'), whole = Bytes(1022, 'W');
+  const struct { std::string before, appended, added; } cases[] = {
+      {"", "NEW\r\n", "NEW\r\n"},
+      {"a\r\n", "a\r\nNEW\r\n", "a\r\nNEW\r\n"},
+      {"a\r\nb", "a\r\nb\r\nNEW\r\n", "a\r\nb\r\nNEW\r\n"},
+      {"a\r", "a\r\nNEW\r\n", "a\r\nNEW\r\n"},
+      {"a\n", "a\nNEW\r\n", "a\nNEW\r\n"},
+      // A line ended by the cut needs no line end: a CR LF would read as an
+      // empty line.
+      {cut, cut + "NEW\r\n", cut + "NEW\r\n"},
+      {whole, whole + "\r\nNEW\r\n", whole + "\r\nNEW\r\n"},
+      {"a\r\n\r\nhidden\r\n", "a\r\n\r\nhidden\r\nNEW\r\n", "a\r\nNEW\r\n\r\nhidden\r\n"},
+      {"\r\nhidden", "\r\nhidden\r\nNEW\r\n", "NEW\r\n\r\nhidden"},
+      {cut + "\r\n\r\nh", cut + "\r\n\r\nh\r\nNEW\r\n", cut + "NEW\r\n\r\n\r\nh"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before.substr(0, 20));
+    WriteFile(path, c.before);
+    Texts shown;
+    taskfile::ReadLines(path, &shown);
+    EXPECT_EQ(0, taskfile::AppendToFile(path, "NEW\r\n"));
+    EXPECT_EQ(c.appended, ReadFile(path));
+    WriteFile(path, c.before);
+    EXPECT_EQ(0, taskfile::AddLine(path, "NEW\r\n"));
+    EXPECT_EQ(c.added, ReadFile(path));
+    Texts lines;
+    taskfile::ReadLines(path, &lines);
+    shown.push_back("NEW");
+    EXPECT_EQ(shown, lines);
+  }
+  // The file comes into being with its first line; a failed write leaves none.
+  EXPECT_EQ(0, taskfile::AddLine(env.dir.Join("new.rcv"), "NEW\r\n"));
+  EXPECT_EQ("NEW\r\n", ReadFile(env.dir.Join("new.rcv")));
+  EXPECT_EQ(-1, taskfile::AddLine(env.dir.Join("no/such/dir.rcv"), "a\r\n"));
 }
 
 TEST_F(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
@@ -107,7 +156,7 @@ TEST_F(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
     WriteFile(path, c.before);
     EXPECT_EQ(0, taskfile::DeleteEntryLine(path, c.index));
     EXPECT_EQ(c.deleted, ReadFile(path));
-    EXPECT_EQ(Texts{"t.rcv"}, Names(env.dir.path()));
+    EXPECT_EQ(OnlyTheTaskFile(), Names(env.dir.path()));
   }
 }
 
@@ -116,35 +165,62 @@ TEST_F(TaskFileLines, ReplaceAndDeleteCreateAMissingFileAndKeepTheOldOneOnAFullD
   EXPECT_EQ(env.sink.Shown(), Texts{Box("error", "File open error", prompts::kTaskModal)});
   EXPECT_EQ(0, taskfile::DeleteEntryLine(env.dir.Join("d.rcv"), 0));
   EXPECT_TRUE(std::filesystem::remove(env.dir.Join("d.rcv")));  // it was created
+  std::filesystem::remove(taskfile::LockPath(env.dir.Join("d.rcv")));
   const std::string before = "NEW\r\n" + Bytes(150) + "\r\n";
   EXPECT_EQ(0, taskfile::AppendToFile(path, Bytes(150) + "\r\n"));
   {
     FullDisk full(200);  // room for part of each change
     EXPECT_EQ(-1, taskfile::ReplaceEntryLine(path, 0, Bytes(60, 'n') + "\r\n"));
     EXPECT_EQ(-1, taskfile::AppendToFile(path, Bytes(60, 'c') + "\r\n"));
+    EXPECT_EQ(-1, taskfile::AddLine(path, Bytes(60, 'd') + "\r\n"));
   }
   EXPECT_EQ(before, ReadFile(path));
-  EXPECT_EQ(Texts{"t.rcv"}, Names(env.dir.path()));
+  EXPECT_EQ(OnlyTheTaskFile(), Names(env.dir.path()));
 }
 
-// Workers rewrite lines on redirects while entries are added: no line may be
-// lost or torn by a rewrite racing an append.
-TEST_F(TaskFileLines, ConcurrentWritesLoseNoLine) {
-  WriteFile(path, "r\r\nr\r\nr\r\nr\r\n");
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&path = path, t] {
-      for (int i = 0; i < 50; ++i) {
-        taskfile::AppendToFile(path, "a" + std::to_string(i) + "\r\n");
-        taskfile::ReplaceEntryLine(path, t, "r" + std::to_string(i) + "\r\n");
+// Workers rewrite lines on redirects while entries are added, by this process
+// and by another parcelo on the same task: no line may be lost or torn by a
+// rewrite racing an addition.
+TEST_F(TaskFileLines, ConcurrentWritesLoseNoLineAcrossThreadsAndProcesses) {
+  constexpr int kWriters = 4, kRounds = 50;
+  const auto write = [&path = path](int writer) {
+    for (int i = 0; i < kRounds; ++i) {
+      const std::string added = "a" + std::to_string(i) + "\r\n";
+      if (i % 2) {
+        taskfile::AppendToFile(path, added);
+      } else {
+        taskfile::AddLine(path, added);
       }
-    });
+      taskfile::ReplaceEntryLine(path, writer, "r" + std::to_string(i) + "\r\n");
+    }
+  };
+  for (const bool processes : {false, true}) {
+    SCOPED_TRACE(processes ? "processes" : "threads");
+    WriteFile(path, "r\r\nr\r\nr\r\nr\r\n");
+    if (processes) {
+      std::vector<pid_t> children;
+      for (int t = 0; t < kWriters; ++t) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+          write(t);
+          _exit(0);
+        }
+        children.push_back(child);
+      }
+      // The lines tell whether a writer did its work; an exit status would
+      // also carry a sanitizer's verdict on other tests run before the fork.
+      for (pid_t child : children) EXPECT_EQ(child, waitpid(child, nullptr, 0));
+    } else {
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kWriters; ++t) threads.emplace_back(write, t);
+      for (std::thread& thread : threads) thread.join();
+    }
+    Texts lines;
+    EXPECT_EQ(kWriters + kWriters * kRounds, taskfile::ReadLines(path, &lines));
+    lines.resize(kWriters);
+    EXPECT_EQ(Texts(kWriters, "r" + std::to_string(kRounds - 1)), lines);
   }
-  for (std::thread& thread : threads) thread.join();
-  Texts lines;
-  EXPECT_EQ(4 + 4 * 50, taskfile::ReadLines(path, &lines));
-  lines.resize(4);
-  EXPECT_EQ(Texts(4, "r49"), lines);
 }
 
 }  // namespace

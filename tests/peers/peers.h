@@ -5,7 +5,8 @@
 // every command line with the next step of the script, whatever the command
 // was, and records the line; the test compares the record with the steps'
 // expected lines. A step may then open the data connection (passive: "{pasv}"
-// in the reply becomes a fresh listener's address; active: the peer connects to
+// in the reply becomes a fresh listener's address, "{pasv-port}" its port
+// alone; the listener is on 127.0.0.1 only; active: the peer connects to
 // the last PORT argument), send or receive on it, and send a final reply.
 //
 // HttpPeer: each connection it accepts gets the next answer of the script: the
@@ -161,11 +162,14 @@ class FtpPeer {
       const Step& step = script_[next_step_++];
       if (step.close_instead) return;
       std::string reply = step.reply;
-      std::size_t mark = reply.find("{pasv}");
+      // "{pasv}" names the listener's address and port, "{pasv-port}" its port alone.
+      std::size_t mark = reply.find("{pasv");
       if (mark != std::string::npos) {
         std::uint16_t data_port = 0;
         data_listener.Reset(ListenLoopback(&data_port));
-        reply.replace(mark, 6, "127,0,0,1," + std::to_string(data_port >> 8) + "," + std::to_string(data_port & 0xFF));
+        const std::string numbers = std::to_string(data_port >> 8) + "," + std::to_string(data_port & 0xFF);
+        const bool port_only = reply.compare(mark, 11, "{pasv-port}") == 0;
+        reply.replace(mark, port_only ? 11 : 6, port_only ? numbers : "127,0,0,1," + numbers);
       }
       SendText(control, reply + "\r\n");
       if (step.data.kind == DataPlan::kNone) continue;

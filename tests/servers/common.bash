@@ -54,6 +54,7 @@ anon_root=$vs_root
 local_enable=NO
 write_enable=$uploads
 anon_upload_enable=$uploads
+anon_other_write_enable=$uploads
 anon_umask=022
 pasv_enable=YES
 port_enable=YES

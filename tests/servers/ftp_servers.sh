@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Real FTP servers on loopback: vsftpd and pyftpdlib, each in passive and in
-# active mode, with a download, the resume of a partial download (REST) and an
-# upload (STOR). Each transfer is one attempt made by the FTP driver test of
-# parcelo_tests; the files are compared with cmp after it has exited.
+# active mode, with a download, the resume of a partial download (REST), an
+# upload (STOR), and an upload of a local file that cannot be opened. Each
+# transfer is one attempt made by the FTP driver test of parcelo_tests; the
+# files are compared with cmp after it has exited.
 #
 # Usage: ftp_servers.sh <native build directory>
 set -u
@@ -48,15 +49,17 @@ head -c 2100000 /dev/urandom > "$work/upload.bin"
 failures=0
 runs=0
 # drive <label> <server port> <user> <password> <mode> <passive> <resume> <remote> <local>
+#   [<last status, default Done>]
 drive() {
   local label=$1 port=$2 user=$3 password=$4 mode=$5 passive=$6 resume=$7 remote=$8 local=$9
+  local expect=${10:-Done}
   runs=$((runs + 1))
   if ! PARCELO_DRIVE_HOST=127.0.0.1 PARCELO_DRIVE_PORT=$port \
        PARCELO_DRIVE_USER=$user PARCELO_DRIVE_PASSWORD=$password \
        PARCELO_DRIVE_MODE=$mode PARCELO_DRIVE_PASSIVE=$passive PARCELO_DRIVE_RESUME=$resume \
-       PARCELO_DRIVE_REMOTE=$remote PARCELO_DRIVE_LOCAL=$local \
+       PARCELO_DRIVE_REMOTE=$remote PARCELO_DRIVE_LOCAL=$local PARCELO_DRIVE_EXPECT=$expect \
        timeout 60 "$tests_bin" --gtest_filter='FtpDriver.*' > "$work/last.log" 2>&1; then
-    echo "FAIL $label: the attempt did not end with Done"
+    echo "FAIL $label: the attempt did not end with $expect"
     grep -E '^(status|result):' "$work/last.log" | sed 's/^/    /'
     failures=$((failures + 1))
     return 1
@@ -88,6 +91,10 @@ for server in vsftpd pyftpdlib; do
     up="incoming/up-$passive.bin"
     drive "$name upload" "$port" "$user" "$password" send "$passive" 0 "/$up" "$work/upload.bin" &&
       same "$name upload" "$work/upload.bin" "$root/$up"
+    # A local file that cannot be opened sends no STOR: the server's copy stays.
+    drive "$name upload of a missing file" "$port" "$user" "$password" send "$passive" 0 "/$up" \
+      "$work/missing.bin" "File open error" &&
+      same "$name upload of a missing file keeps the server's copy" "$work/upload.bin" "$root/$up"
   done
 done
 

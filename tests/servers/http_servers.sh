@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Real HTTP peers on loopback: nginx (a plain file, a range answered with 206,
-# a 302, Basic authentication, PUT through its DAV module) and squid as the
-# proxy, for an http:// link of that nginx and an ftp:// link of a local
-# anonymous vsftpd. Each transfer is one attempt made by the HTTP driver test
+# a range after the end answered with 416, a 404 to a range, a 302, Basic
+# authentication, PUT through its DAV module, no PUT for a missing file) and
+# squid as the proxy, for an http:// link of that nginx and an ftp:// link of
+# a local anonymous vsftpd. Each transfer is one attempt made by the HTTP driver test
 # of parcelo_tests; files and task lines are checked after it has exited.
 #
 # Usage: http_servers.sh <native build directory>
@@ -144,6 +145,21 @@ drive "nginx range" 0 "$origin/files/big.bin" "$local_dir/partial.bin" &&
 contains "nginx answered the range with 206" '"GET /files/big.bin HTTP/1.0" 206 ' \
   "$work/nginx/access.log"
 
+# A completed download received again asks for the bytes after its end:
+# nginx answers 416 with the size, and the file stays whole and is Done.
+drive "nginx 416 to a complete file" 0 "$origin/files/big.bin" "$local_dir/big.bin" &&
+  same "nginx 416 leaves the complete file" "$www/files/big.bin" "$local_dir/big.bin" &&
+  contains "nginx 416 ends Done" "status: Done" "$work/last.log"
+contains "nginx answered the range after the end with 416" '"GET /files/big.bin HTTP/1.0" 416 ' \
+  "$work/nginx/access.log"
+
+# A partial download whose file was then removed from the server: the 404 to
+# its range leaves the partial file as it was.
+head -c 1000000 "$www/files/big.bin" > "$local_dir/gone.bin"
+cp "$local_dir/gone.bin" "$work/gone-before.bin"
+drive "nginx 404 to a range" -1 "$origin/files/gone.bin" "$local_dir/gone.bin" &&
+  same "nginx 404 to a range leaves the partial file" "$work/gone-before.bin" "$local_dir/gone.bin"
+
 drive "nginx 302" 2 "$origin/moved.bin" "$local_dir/moved.bin" &&
   contains "nginx 302 rewrites the task line" \
     "$(printf '\t%s\tAwaiting_command\t%s' "$local_dir/big.bin" "$origin/files/big.bin")" \
@@ -162,6 +178,12 @@ drive "nginx PUT" 0 "$origin/upload/new/dir/up.bin" "$work/upload.bin" 1 &&
   same "nginx PUT into a new directory" "$work/upload.bin" "$www/upload/new/dir/up.bin"
 drive "nginx PUT again" 0 "$origin/upload/new/dir/up.bin" "$work/upload.bin" 1 &&
   same "nginx PUT over the file" "$work/upload.bin" "$www/upload/new/dir/up.bin"
+# A local file that cannot be opened sends no PUT: the server's copy stays.
+drive "nginx PUT of a missing file" -1 "$origin/upload/new/dir/up.bin" "$work/missing.bin" 1 &&
+  same "nginx PUT of a missing file keeps the server's copy" "$work/upload.bin" \
+    "$www/upload/new/dir/up.bin" &&
+  contains "nginx PUT of a missing file shows File open error" "status: File open error" \
+    "$work/last.log"
 
 drive "squid http" 0 "$origin/files/big.bin" "$local_dir/proxied.bin" 0 "127.0.0.1:$sq_port" &&
   same "squid http" "$www/files/big.bin" "$local_dir/proxied.bin"

@@ -1,5 +1,6 @@
-// Commands of the main window that manage tasks: Delete, Select All, the mode
-// change, Switch Mode in the drop window, New Task and Open Task.
+// Commands of the main window that manage tasks: Delete and Select All (also
+// by their keys), the mode change, Switch Mode in the drop window, New Task
+// and Open Task.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -76,6 +77,60 @@ TEST_F(Dispatch, SelectAllSelectsEveryRowAndFocusesTheList) {
   Command(IDM_SELECTALL);
   EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
   EXPECT_EQ(List(), GetFocus());
+}
+
+TEST_F(Dispatch, DelAndCtrlAInTheListDeleteAndSelectThroughTheMainLoop) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  Open();
+  char text[64] = {};
+  GetMenuStringA(GetMenu(window), IDM_DELETE, text, sizeof text, MF_BYCOMMAND);
+  EXPECT_STREQ("&Delete\tDel", text);
+  GetMenuStringA(GetMenu(window), IDM_SELECTALL, text, sizeof text, MF_BYCOMMAND);
+  EXPECT_STREQ("&Select All\tCtrl+A", text);
+
+  // A posted key carries no modifier state: hold Ctrl in this thread's
+  // keyboard state, as the real key press would.
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  PostMessageA(List(), WM_KEYDOWN, 'A', 1);
+  Pump();
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
+
+  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
+  for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
+  PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
+  Pump();
+  ASSERT_EQ(3, RowCount());
+  EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
+
+  // The drop window hides the list: Del there deletes nothing.
+  Command(IDM_DROPWINDOW);
+  PostMessageA(window, WM_KEYDOWN, VK_DELETE, 1);
+  Pump();
+  EXPECT_EQ(3, RowCount());
+  EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
+}
+
+TEST_F(Dispatch, DelInAnEditControlOfADialogStaysWithTheControl) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1}));
+  Open();
+  ListView_SetItemState(List(), 0, LVIS_SELECTED, LVIS_SELECTED);
+  HWND dialog = CreateDialogParamA(shell::Globals().instance, "NEWTASKNAME", window,
+                                   shell::GetTaskNameDlgFunc, 0);
+  ASSERT_TRUE(dialog);
+  HWND edit = GetDlgItem(dialog, IDC_TASKNAME);
+  SetWindowTextA(edit, "Work");
+  SendMessageA(edit, EM_SETSEL, 0, 0);
+  PostMessageA(edit, WM_KEYDOWN, VK_DELETE, 1);
+  Pump();
+  EXPECT_EQ("ork", harness::WindowText(edit));
+  EXPECT_EQ(2, RowCount());
+  EXPECT_EQ(TaskLines({0, 1}), ReadFile(dir.File("Default.rcv")));
+  DestroyWindow(dialog);
 }
 
 TEST_F(Dispatch, ModeSelectorSwitchesButtonsTaskAndDroppedFiles) {

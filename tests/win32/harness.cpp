@@ -16,8 +16,7 @@ void Pump(int ms) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) continue;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      shell::ProcessLoopMessage(&msg);
     }
     Sleep(1);
   } while (static_cast<int>(end - GetTickCount()) > 0);

@@ -14,7 +14,8 @@
 
 namespace harness {
 
-// Pumps this thread's messages for about ms milliseconds.
+// Pumps this thread's messages for about ms milliseconds, as the program's
+// main loop does (with the main window's keys).
 void Pump(int ms = 30);
 
 // A temporary directory made current for the test (the program directory),

@@ -2,21 +2,26 @@
 // the real list view while the test pumps messages, against a loopback server.
 #include <windows.h>
 #include <commctrl.h>
+#include <winsock.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "harness.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "shell/ids.h"
 #include "tasks/entries.h"
+#include "tasks/schedule.h"
 #include "tasks/taskfile.h"
 
 using harness::ListCell;
@@ -44,8 +49,12 @@ class LoopbackServer {
     listener_.LocalAddress(&bound, &port_);
     thread_ = std::thread([this, count, answer] { Serve(count, answer); });
   }
-  LoopbackServer(int count, const std::string& answer)
-      : LoopbackServer(count, [answer](const std::string&) { return answer; }) {}
+  // The same answer to every connection; with hold_at, held after that many bytes.
+  LoopbackServer(int count, const std::string& answer, std::size_t hold_at = std::string::npos)
+      : LoopbackServer(count, [answer, hold_at](const std::string&) {
+          if (hold_at >= answer.size()) return answer;
+          return answer.substr(0, hold_at) + kHoldMark + answer.substr(hold_at);
+        }) {}
   ~LoopbackServer() {
     Release();
     thread_.join();
@@ -150,13 +159,126 @@ TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   harness::Pump(100);  // the workers end after their last row update
 }
 
+// A message box with this caption shown by a thread other than this one;
+// nullptr when none appears within a few seconds.
+HWND FindWorkerBox(const char* caption) {
+  for (int i = 0; i < 250; ++i) {
+    HWND box = FindWindowA("#32770", caption);
+    if (box && GetWindowThreadProcessId(box, nullptr) != GetCurrentThreadId()) return box;
+    harness::Pump(20);
+  }
+  return nullptr;
+}
+
+TEST_F(Jobs, AWorkersMessageBoxLeavesTheMainWindowUsable) {
+  struct Case {
+    std::string reply;
+    std::string local_file;
+    std::vector<std::pair<const char*, const char*>> boxes;  // caption, text
+  };
+  const Case cases[] = {
+      // The server closes without a reply: two plain boxes.
+      {"", "a.txt", {{"Info", "Connection closed"}, {"Info", "File is zero size"}}},
+      // No directory for the local file: a task-modal box, which without an
+      // owner disables only the worker's own windows.
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+       "missing\\a.txt",
+       {{"Error", "Failed to create file. Check download directory and file name"}}},
+  };
+  Open();
+  for (const Case& c : cases) {
+    LoopbackServer server(1, c.reply);
+    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + dir.File(c.local_file) +
+                                                    "\tAwaiting_command\thttp://127.0.0.1:" +
+                                                    std::to_string(server.port()) + "/a.txt\r\n");
+    shell::LoadDefaultTask();
+    jobs::JobHandle job = jobs::StartReceiveJob(std::string());
+    for (const auto& expected : c.boxes) {
+      HWND box = FindWorkerBox(expected.first);
+      if (!box) {
+        ADD_FAILURE() << "no box " << expected.second;
+        break;
+      }
+      EXPECT_EQ(expected.second, harness::WindowText(GetDlgItem(box, 0xFFFF)));
+      EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << expected.second;
+      EXPECT_TRUE(IsWindowEnabled(window)) << expected.second;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+      for (int i = 0; i < 250 && IsWindow(box); ++i) harness::Pump(20);
+    }
+    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
+    EXPECT_EQ(0, job->Running());
+  }
+}
+
+TEST_F(Jobs, ClosingAsksWhileATransferRunsAndLeavesThePartialFile) {
+  // The servers and the worker outlive the window, whose destruction shuts
+  // its own start-up of the socket library down.
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(1, 1), &wsa);
+  const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n";
+  const std::string head(1000, 'a'), tail(1000, 'b');
+  auto receive = [&](const LoopbackServer& server, const std::string& name) {
+    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + dir.File(name) +
+                                                    "\tAwaiting_command\thttp://127.0.0.1:" +
+                                                    std::to_string(server.port()) + "/" + name + "\r\n");
+    shell::LoadDefaultTask();
+    Command(IDM_RECEIVE);
+    return shell::Globals().jobs.empty() ? nullptr : shell::Globals().jobs.back();
+  };
+  {
+    Open();
+    LoopbackServer server(1, header + head + tail, header.size() + head.size());
+    jobs::JobHandle job = receive(server, "a.txt");
+    ASSERT_TRUE(job);
+    for (int i = 0; i < 250 && ReadFile(dir.File("a.txt")).size() < head.size(); ++i) harness::Pump(20);
+    ASSERT_EQ(head, ReadFile(dir.File("a.txt")));
+    for (int answer : {IDNO, IDYES}) {
+      harness::DialogWatcher watcher(harness::DialogWatcher::Press(answer));
+      SendMessageA(window, WM_CLOSE, 0, 0);
+      harness::Pump();
+      ASSERT_EQ(1u, watcher.seen().size()) << answer;
+      EXPECT_EQ("Message", watcher.seen()[0].caption);
+      EXPECT_EQ("Your file transfer is in progress. Do you still want to exit?", watcher.seen()[0].text);
+      EXPECT_EQ(answer == IDNO, IsWindow(window) != 0);
+    }
+    EXPECT_EQ(head, ReadFile(dir.File("a.txt")));
+    server.Release();
+    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
+    EXPECT_EQ(0, job->Running());
+  }
+  {
+    // A job whose transfers have all ended is no reason to ask.
+    Open();
+    LoopbackServer server(1, header + head + tail);
+    jobs::JobHandle job = receive(server, "b.txt");
+    ASSERT_TRUE(job);
+    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
+    EXPECT_EQ(head + tail, ReadFile(dir.File("b.txt")));
+    harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDNO));
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    harness::Pump();
+    EXPECT_TRUE(watcher.seen().empty());
+    EXPECT_FALSE(IsWindow(window));
+  }
+  WSACleanup();
+}
+
 TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
   Open();
-  harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDOK));
+  // A box of the user-interface thread stays owned by the main window.
+  HWND owner = nullptr;
+  bool enabled = true;
+  harness::DialogWatcher watcher([&](HWND dialog) {
+    owner = GetWindow(dialog, GW_OWNER);
+    enabled = IsWindowEnabled(window);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
   Command(IDM_SEND);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("Message", watcher.seen()[0].caption);
   EXPECT_EQ(jobs::kNothingToSend, watcher.seen()[0].text);
+  EXPECT_EQ(window, owner);
+  EXPECT_FALSE(enabled);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
   EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
@@ -263,3 +385,57 @@ TEST_F(Jobs, StopCancelsTheSelectedRunningTransferAndNoLaterOne) {
 }
 
 }  // namespace
+
+namespace {
+clock_seam::LocalTime g_now;
+clock_seam::LocalTime FakeNow() { return g_now; }
+}  // namespace
+
+TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
+  Open();
+  LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
+  harness::WriteFile(dir.File("Default.rcv"),
+                     "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
+                     "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
+  shell::LoadDefaultTask();
+  g_now = {2026, 3, 14, 10, 14, 30};
+  clock_seam::OverrideNow(&FakeNow);
+  {
+    harness::DialogWatcher watcher([](HWND dialog) {
+      SendDlgItemMessageA(dialog, IDC_LATER_SCHEDULE, BM_CLICK, 0, 0);
+      SetDlgItemTextA(dialog, IDC_LATER_TIME, "10:15");
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    Command(IDM_RECEIVELATER);
+    harness::Pump();
+  }
+  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
+  const int timer = schedule::Jobs().jobs()[0].timer_id;
+  // The window has a timer of that id (put back as it was).
+  ASSERT_NE(0, KillTimer(window, timer));
+  SetTimer(window, timer, 60000, nullptr);
+  HWND list = Kids().task_list;
+  shell::ChangeMode(app::kSendMode, false);
+
+  // The ticks drift past 10:15 without one inside it.
+  g_now.second = 59;
+  SendMessageA(window, WM_TIMER, timer, 0);
+  EXPECT_EQ(app::kSendMode, app::CurrentMode());
+  g_now = {2026, 3, 14, 10, 16, 0};
+  SendMessageA(window, WM_TIMER, timer, 0);
+  clock_seam::OverrideNow(nullptr);
+  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
+  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
+  for (int i = 0; i < 500 && (ListCell(list, 0, 2) != "Done" || ListCell(list, 1, 2) != "Done"); ++i) {
+    harness::Pump(20);
+  }
+  EXPECT_EQ("Done", ListCell(list, 0, 2));
+  EXPECT_EQ("Done", ListCell(list, 1, 2));
+  EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
+  EXPECT_TRUE(schedule::Jobs().jobs().empty());
+  EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
+  // Its timer is gone: a further tick starts nothing.
+  EXPECT_EQ(0, KillTimer(window, timer));
+  harness::Pump(100);
+}

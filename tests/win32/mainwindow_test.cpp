@@ -2,12 +2,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <regex>
+#include <cstdlib>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/appstate.h"
 #include "harness.h"
 #include "shell/ids.h"
+#include "tasks/schedule.h"
 
 using harness::DialogWatcher;
 using harness::Pump;
@@ -121,10 +124,28 @@ TEST_F(FullWindow, LaysOutChildrenOnResizeButKeepsTheModeSelector) {
   EXPECT_EQ(toolbar_height + 3, before.top);
   EXPECT_EQ(before.top, after.top);
 
-  // A window only a few pixels high still lays out.
-  MoveWindow(window, 50, 50, 300, 20, TRUE);
-  Pump();
-  EXPECT_TRUE(IsWindow(window));
+  // A window only a few pixels high, then tall again: the list's height is
+  // clamped at zero rather than handed to the control negative, the strip
+  // keeps its place and the status bar stays at the bottom edge; a later
+  // resize lays everything out as before.
+  for (int height : {20, 60, 500}) {
+    MoveWindow(window, 50, 50, 300, height, TRUE);
+    Pump();
+    GetClientRect(window, &client);
+    SCOPED_TRACE(testing::Message() << "window height " << height << ", client " << client.bottom);
+    list = rect_in_client(Kids().task_list);
+    panel = rect_in_client(Kids().panel);
+    RECT status = rect_in_client(Kids().status_bar);
+    int room = client.bottom - toolbar_height - shell::Globals().status_height - 36;
+    EXPECT_EQ(toolbar_height + 36, list.top);
+    EXPECT_EQ(room > 0 ? room : 0, list.bottom - list.top);
+    EXPECT_EQ(client.right, list.right - list.left);
+    EXPECT_EQ(toolbar_height, panel.top);
+    EXPECT_EQ(36, panel.bottom - panel.top);
+    EXPECT_EQ(client.right, panel.right - panel.left);
+    EXPECT_EQ(client.bottom, status.bottom);
+    EXPECT_EQ(client.right, status.right - status.left);
+  }
 }
 
 TEST_F(FullWindow, TooltipsNameEachButtonsAction) {
@@ -207,7 +228,13 @@ TEST_F(FullWindow, AboutBoxReportsTotalPhysicalMemory) {
   Command(IDM_ABOUT);
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ(" About Parcelo(32)", watcher.seen()[0].caption);
-  EXPECT_TRUE(std::regex_match(memory_text, std::regex("[1-9][0-9]* bytes total memory"))) << memory_text;
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(std::to_string(status.ullTotalPhys) + " bytes total memory", memory_text);
+  // The count must not stop at the 32-bit status's 2 GB cap (this machine
+  // has more).
+  EXPECT_GT(std::strtoull(memory_text.c_str(), nullptr, 10), 0x80000000ull) << memory_text;
 }
 
 TEST_F(DropWindow, StartsAsFixedSizeTargetWhenWindowModeIsOneOnTopAsSet) {
@@ -292,8 +319,8 @@ TEST_F(Closing, AsksOnlyWhileATransferIsScheduled) {
                         {false, true, IDYES, true, false}};
   for (const Case& c : cases) {
     Open();
-    shell::Globals().download_scheduled = c.download;
-    shell::Globals().upload_scheduled = c.upload;
+    schedule::SetMark(app::kReceiveMode, c.download);
+    schedule::SetMark(app::kSendMode, c.upload);
     DialogWatcher watcher(DialogWatcher::Press(c.answer));
     SendMessageA(window, WM_CLOSE, 0, 0);
     Pump();

@@ -20,6 +20,15 @@ TEST(WinsockSeam, LoopbackStreamEndsCleanlyAndRefusalIs10061) {
   ASSERT_FALSE(listener.Open() || listener.Listen(0, 1) || listener.LocalAddress(&any, &port));
   ASSERT_FALSE(client.Open() || client.Connect(loopback, port, 5000) ||
                listener.Accept(5000, &server));
+  // Each end's peer is the other end (the FTP data connection goes to the
+  // control connection's peer).
+  net::Ipv4 peer = 0, local = 0;
+  std::uint16_t peer_port = 0, local_port = 0;
+  ASSERT_FALSE(client.PeerAddress(&peer, &peer_port) || client.LocalAddress(&local, &local_port));
+  EXPECT_EQ(net::DottedText(peer) + ":" + std::to_string(peer_port), "127.0.0.1:" + std::to_string(port));
+  ASSERT_EQ(server.PeerAddress(&peer, &peer_port), 0);
+  EXPECT_EQ(peer_port, local_port);
+  EXPECT_NE(listener.PeerAddress(&peer, &peer_port), 0);  // a listener has no peer
 
   std::string block(200000, '\0');
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
@@ -57,7 +66,10 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   ASSERT_TRUE(file.WriteAll("678", 3));
   file.Close();
   char buffer[16] = {};
+  std::uint64_t size = 0;
   ASSERT_TRUE(file.Open(path, fileio::File::kRead));
+  EXPECT_TRUE(file.Size(&size));
+  EXPECT_EQ(size, 8u);
   EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
   EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));
   file.Close();

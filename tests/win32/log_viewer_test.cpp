@@ -1,0 +1,304 @@
+// The log viewer, driven through the real dialog: the two templates by mode,
+// Clear All, the check box kept as RemoveLog, and Execute with a file type
+// registered in the prefix to a handler that copies the opened file.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <initializer_list>
+
+#include "engine/appstate.h"
+#include "harness.h"
+#include "settings/store.h"
+#include "shell/ids.h"
+
+using harness::DialogWatcher;
+using harness::ListCell;
+using harness::ReadFile;
+using harness::WindowText;
+using harness::WriteFile;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+constexpr char kTestExtension[] = ".pctest";
+constexpr char kTestClass[] = "Parcelo.TestFile";
+
+// A log line for the local file, stamped by its number.
+std::string LogLine(int i, const std::string& local_file) {
+  return "03/14/26 09:0" + std::to_string(i) + "\t" + local_file + "\tftp://h/pub/f" + std::to_string(i) + "\r\n";
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Files of type .pctest open with cmd, which copies the opened file to
+// ran.txt in its working directory: the copy shows what ran and where.
+// Removed again with the test.
+class TestFileType {
+ public:
+  TestFileType() {
+    Set(kTestExtension, kTestClass);
+    Set(std::string(kTestClass) + "\\shell\\open\\command", "C:\\windows\\system32\\cmd.exe /c copy \"%1\" ran.txt");
+  }
+  ~TestFileType() {
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell\\open\\command").c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell\\open").c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell").c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kTestClass);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kTestExtension);
+  }
+
+ private:
+  static void Set(const std::string& key, const std::string& value) {
+    RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), static_cast<DWORD>(value.size()));
+  }
+};
+
+// The text ran.txt gets in folder, waiting a bounded while for the handler
+// process; empty when it never came.
+std::string HandlerOutput(const std::string& folder) {
+  for (int i = 0; i < 200; ++i) {
+    const std::string text = ReadFile(folder + "\\ran.txt");
+    if (!text.empty()) return text;
+    Sleep(50);
+  }
+  return std::string();
+}
+
+// The handler may still be ending in the folder, its working directory,
+// which holds the folder in use until it has.
+void RemoveFolder(const std::string& folder, std::initializer_list<const char*> files) {
+  for (const char* file : files) DeleteFileA((folder + "\\" + file).c_str());
+  for (int i = 0; i < 200 && !RemoveDirectoryA(folder.c_str()); ++i) Sleep(50);
+}
+
+class LogViewer : public harness::WindowTest {
+ protected:
+  static HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_LOG_LIST); }
+  static int Rows(HWND dialog) { return static_cast<int>(SendMessageA(List(dialog), LVM_GETITEMCOUNT, 0, 0)); }
+  static void Press(HWND dialog, int id) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  static void Select(HWND dialog, std::initializer_list<int> rows) {
+    for (int row : rows) ListView_SetItemState(List(dialog), row, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  static bool Ticked(HWND dialog) { return IsDlgButtonChecked(dialog, IDC_LOG_REMOVE) == BST_CHECKED; }
+  static void Tick(HWND dialog, bool on) { CheckDlgButton(dialog, IDC_LOG_REMOVE, on ? BST_CHECKED : BST_UNCHECKED); }
+
+  // Show Log: runs act once on the log dialog, answers each "Warning" box
+  // with OK, then presses Close. Returns the texts of the Warning boxes.
+  Texts ShowLog(const std::function<void(HWND dialog)>& act) {
+    bool acted = false;
+    DialogWatcher watcher([&](HWND dialog) {
+      if (WindowText(dialog) == "Warning") {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      } else if (!acted) {
+        acted = true;
+        act(dialog);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      }
+    });
+    Command(IDM_SHOWLOG);
+    EXPECT_TRUE(acted) << "no log dialog";
+    Texts boxes;
+    for (const harness::SeenDialog& seen : watcher.seen()) {
+      if (seen.caption == "Warning") boxes.push_back(seen.text);
+    }
+    return boxes;
+  }
+
+  // Execute on the rows selected by select, with the box ticked or not.
+  // Returns the Warning texts; *rows_after gets the rows left in the list.
+  Texts Execute(std::initializer_list<int> select, bool tick, int* rows_after) {
+    return ShowLog([&](HWND dialog) {
+      Tick(dialog, tick);
+      Select(dialog, select);
+      Press(dialog, IDC_LOG_EXECUTE);
+      *rows_after = Rows(dialog);
+    });
+  }
+
+  std::string LogFile() const { return dir.File("logr.txt"); }
+};
+
+struct Shown {
+  std::string caption, label;
+  Texts headers, cells;
+  std::vector<int> widths;
+  std::vector<bool> controls;  // Execute, check box, Help
+};
+
+Shown Inspect(HWND dialog) {
+  Shown shown;
+  shown.caption = WindowText(dialog);
+  shown.label = WindowText(FindWindowExA(dialog, nullptr, "Static", nullptr));
+  HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+  HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+  const int columns = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+  for (int c = 0; c < columns; ++c) {
+    char text[64] = {};
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT | LVCF_FMT;
+    column.pszText = text;
+    column.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETCOLUMNA, c, reinterpret_cast<LPARAM>(&column));
+    const bool left = (column.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_LEFT;
+    shown.headers.push_back(std::string(text) + (left ? "" : " (not left)"));
+    shown.widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0)));
+  }
+  const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < 3; ++c) shown.cells.push_back(ListCell(list, r, c));
+  }
+  for (int id : {IDC_LOG_EXECUTE, IDC_LOG_REMOVE, IDC_LOG_HELP}) {
+    shown.controls.push_back(GetDlgItem(dialog, id) != nullptr);
+  }
+  return shown;
+}
+
+}  // namespace
+
+TEST_F(LogViewer, ShowsTheLogOfTheModeInItsOwnTemplate) {
+  WriteFile(LogFile(),
+            LogLine(1, "C:\\Down\\a.zip") + "03/14/26 09:02\t\tC:\\Down\\b.zip\r\n\r\n" + LogLine(3, "C:\\c"));
+  WriteFile(dir.File("logs.txt"), LogLine(4, "C:\\Up\\d.txt"));
+  Open();
+  Shown download, upload;
+  ShowLog([&](HWND dialog) { download = Inspect(dialog); });
+  SendMessageA(Kids().mode_selector, CB_SETCURSEL, 1, 0);
+  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MODESELECTOR, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(Kids().mode_selector));
+  ShowLog([&](HWND dialog) { upload = Inspect(dialog); });
+
+  EXPECT_EQ("FTP/HTTP Download Log", download.caption);
+  EXPECT_EQ("Following files have been downloaded successfully:", download.label);
+  EXPECT_EQ("FTP Upload Log", upload.caption);
+  EXPECT_EQ("Following files have been uploaded successfully:", upload.label);
+  for (const Shown* shown : {&download, &upload}) {
+    EXPECT_EQ((Texts{"Date", "Local file", "URL"}), shown->headers);
+    EXPECT_EQ((std::vector<int>{120, 120, 120}), shown->widths);
+  }
+  EXPECT_EQ((std::vector<bool>{true, true, true}), download.controls);
+  EXPECT_EQ((std::vector<bool>{false, false, false}), upload.controls);
+  // Reading stops at the empty line; a doubled TAB is one separator.
+  EXPECT_EQ((Texts{"03/14/26 09:01", "C:\\Down\\a.zip", "ftp://h/pub/f1", "03/14/26 09:02", "C:\\Down\\b.zip", ""}),
+            download.cells);
+  EXPECT_EQ((Texts{"03/14/26 09:04", "C:\\Up\\d.txt", "ftp://h/pub/f4"}), upload.cells);
+}
+
+TEST_F(LogViewer, ClearAllEmptiesListAndLogAndLeavesTheDialogOpen) {
+  WriteFile(LogFile(), LogLine(1, "C:\\a") + LogLine(2, "C:\\b"));
+  WriteFile(dir.File("logs.txt"), LogLine(4, "C:\\Up\\d.txt"));
+  Open();
+  int before = -1, after = -1;
+  bool open_after = false;
+  ShowLog([&](HWND dialog) {
+    before = Rows(dialog);
+    Press(dialog, IDOK);
+    after = Rows(dialog);
+    open_after = IsWindow(dialog) && IsWindowVisible(dialog);
+  });
+  EXPECT_EQ(2, before);
+  EXPECT_EQ(0, after);
+  EXPECT_TRUE(open_after);
+  EXPECT_TRUE(Exists(LogFile()));
+  EXPECT_EQ("", ReadFile(LogFile()));
+  EXPECT_EQ(LogLine(4, "C:\\Up\\d.txt"), ReadFile(dir.File("logs.txt")));
+  ShowLog([&](HWND dialog) { after = Rows(dialog); });
+  EXPECT_EQ(0, after);
+}
+
+TEST_F(LogViewer, TheDownloadLogKeepsItsCheckBoxAsRemoveLogAndTheUploadLogLeavesIt) {
+  harness::RegistryValues values;
+  values.Set("RemoveLog", "0");
+  Open();
+  std::vector<bool> ticked;
+  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, true); });
+  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
+  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); });
+  app::SetCurrentMode(app::kSendMode);
+  ShowLog([](HWND) {});
+  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
+  app::SetCurrentMode(app::kReceiveMode);
+  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, false); });
+  EXPECT_EQ("0", settings::ReadText("RemoveLog", ""));
+  EXPECT_EQ((std::vector<bool>{false, true, true}), ticked);
+}
+
+// With the box ticked the executed row leaves list and log; without it both
+// stay. Lines appended while the dialog is open survive the removal.
+TEST_F(LogViewer, ExecuteRunsACopyInAFolderBesideTheFile) {
+  TestFileType type;
+  const std::string file = dir.File("f1.pctest"), folder = dir.File("f1");
+  WriteFile(file, "payload");
+  const std::string first = LogLine(0, dir.File("f0.zip")), second = LogLine(1, file);
+  const std::string third = LogLine(2, dir.File("f2.zip")), appended = LogLine(3, dir.File("f3.zip"));
+  for (bool tick : {false, true}) {
+    SCOPED_TRACE(tick ? "ticked" : "not ticked");
+    WriteFile(LogFile(), first + second + third);
+    Open();
+    int rows_after = -1;
+    const Texts boxes = ShowLog([&](HWND dialog) {
+      Tick(dialog, tick);
+      Select(dialog, {1});
+      WriteFile(LogFile(), first + second + third + appended);  // a job's line
+      Press(dialog, IDC_LOG_EXECUTE);
+      rows_after = Rows(dialog);
+    });
+    EXPECT_EQ(Texts{}, boxes);
+    EXPECT_EQ("payload", HandlerOutput(folder));
+    EXPECT_EQ("payload", ReadFile(folder + "\\f1.pctest"));
+    EXPECT_EQ("payload", ReadFile(file));
+    EXPECT_EQ(tick ? 2 : 3, rows_after);
+    EXPECT_EQ(tick ? first + third + appended : first + second + third + appended, ReadFile(LogFile()));
+    RemoveFolder(folder, {"ran.txt", "f1.pctest"});
+  }
+}
+
+TEST_F(LogViewer, ExecuteRunsOnlyTheFirstSelectedRow) {
+  TestFileType type;
+  WriteFile(dir.File("f0.pctest"), "zero");
+  WriteFile(dir.File("f2.pctest"), "two");
+  const std::string log = LogLine(0, dir.File("f0.pctest")) + LogLine(1, dir.File("f1.zip")) +
+                          LogLine(2, dir.File("f2.pctest"));
+  WriteFile(LogFile(), log);
+  Open();
+  int rows_after = -1;
+  EXPECT_EQ(Texts{}, Execute({2, 0}, false, &rows_after));
+  EXPECT_EQ("zero", HandlerOutput(dir.File("f0")));
+  EXPECT_FALSE(Exists(dir.File("f2")));
+  EXPECT_EQ(3, rows_after);
+  EXPECT_EQ(log, ReadFile(LogFile()));
+  RemoveFolder(dir.File("f0"), {"ran.txt", "f0.pctest"});
+}
+
+// A run that fails warns, keeps the log line, and leaves no copy and no
+// folder; a local file that could lead the copy elsewhere is not copied.
+TEST_F(LogViewer, ExecuteThatCannotRunWarnsAndLeavesNothingBehind) {
+  const std::string parent = dir.path().substr(0, dir.path().rfind('\\'));
+  const struct { std::string name, local_file, text, folder; } cases[] = {
+      {"f.pcnone", dir.File("f.pcnone"), "No executable is associated with this file type", dir.File("f")},
+      {"", dir.File("gone.pctest"), "Failed to run", dir.File("gone")},
+      {"noext", dir.File("noext"), "Failed to run", ""},
+      {"...pctest", dir.File("...pctest"), "Failed to run", parent + "\\...pctest"},
+      {"rel.pctest", "rel.pctest", "Failed to run", dir.File("rel")},
+  };
+  TestFileType type;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.local_file);
+    if (!c.name.empty()) WriteFile(dir.File(c.name), "data");
+    const std::string log = LogLine(0, c.local_file) + LogLine(1, dir.File("other.zip"));
+    WriteFile(LogFile(), log);
+    Open();
+    int rows_after = -1;
+    EXPECT_EQ(Texts{c.text}, Execute({0}, true, &rows_after));
+    EXPECT_EQ(2, rows_after);
+    EXPECT_EQ(log, ReadFile(LogFile()));
+    if (!c.folder.empty()) {
+      EXPECT_FALSE(Exists(c.folder));
+    }
+    if (!c.name.empty()) {
+      EXPECT_EQ("data", ReadFile(dir.File(c.name)));
+      DeleteFileA(dir.File(c.name).c_str());
+    }
+  }
+}

@@ -1,0 +1,164 @@
+// Receive Later and Send Later from the main window: the real time dialog
+// driven as a user would, the marks that the exit question reads, and the
+// empty-task message. The clock is set by the test.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/appstate.h"
+#include "harness.h"
+#include "platform/clock.h"
+#include "shell/ids.h"
+#include "tasks/schedule.h"
+
+using harness::DialogWatcher;
+using harness::WindowText;
+
+namespace {
+
+clock_seam::LocalTime g_now;
+clock_seam::LocalTime FakeNow() { return g_now; }
+
+class Later : public harness::WindowTest {
+ protected:
+  Later() {
+    SetClock(9, 7);
+    clock_seam::OverrideNow(&FakeNow);
+  }
+  ~Later() override { clock_seam::OverrideNow(nullptr); }
+  static void SetClock(int hour, int minute) { g_now = {2026, 3, 14, hour, minute, 0}; }
+
+  // What the dialog shows: title|time|time enabled|Schedule checked|repeat.
+  static std::string Look(HWND dialog) {
+    return WindowText(dialog) + "|" + WindowText(GetDlgItem(dialog, IDC_LATER_TIME)) + "|" +
+           (IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off") + "|" +
+           (IsDlgButtonChecked(dialog, IDC_LATER_SCHEDULE) == BST_CHECKED ? "checked" : "unchecked") + "|" +
+           WindowText(GetDlgItem(dialog, IDC_LATER_REPEAT));
+  }
+  // Presses OK with these texts; true while the dialog stays open.
+  static bool Ok(HWND dialog, const char* time, const char* repeat) {
+    SetDlgItemTextA(dialog, IDC_LATER_TIME, time);
+    SetDlgItemTextA(dialog, IDC_LATER_REPEAT, repeat);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return IsWindowVisible(dialog) != 0;
+  }
+  static void ClickSchedule(HWND dialog) { SendDlgItemMessageA(dialog, IDC_LATER_SCHEDULE, BM_CLICK, 0, 0); }
+
+  // Runs the command; each dialog that appears is handed to the next step.
+  std::vector<harness::SeenDialog> Run(int command, std::vector<std::function<void(HWND)>> steps) {
+    std::size_t next = 0;
+    DialogWatcher watcher([&](HWND dialog) {
+      if (next < steps.size()) {
+        steps[next++](dialog);
+      } else {
+        ADD_FAILURE() << "unexpected dialog " << WindowText(dialog);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      }
+    });
+    if (command == WM_CLOSE) {
+      SendMessageA(window, WM_CLOSE, 0, 0);
+    } else {
+      Command(command);
+    }
+    harness::Pump();
+    EXPECT_EQ(steps.size(), next);
+    return watcher.seen();
+  }
+  static std::function<void(HWND)> Answer(int button) { return DialogWatcher::Press(button); }
+};
+
+const char kEntry[] = "03/14/26 09:00\tC:\\Down\\f.zip\tAwaiting_command\tftp://h/pub/f.zip\r\n";
+const char kExitQuestion[] = "Your file transfer is scheduled at a later time. Do you still want to exit?";
+
+}  // namespace
+
+TEST_F(Later, ReceiveLaterInSendModeChangesModeAndRefusesTheEmptyTask) {
+  Open();
+  shell::ChangeMode(app::kSendMode, false);
+  harness::WriteFile(dir.File("Default.snd"), kEntry);
+  const auto seen = Run(IDM_RECEIVELATER, {Answer(IDOK)});
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ("Message", seen[0].caption);
+  EXPECT_EQ("No item in the listbox to schedule", seen[0].text);
+  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
+  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
+  EXPECT_EQ(0, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
+  EXPECT_TRUE(schedule::Jobs().jobs().empty());
+  EXPECT_FALSE(schedule::AnyMarked());
+}
+
+TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
+  harness::WriteFile(dir.File("Default.rcv"), kEntry);
+  Open();
+  std::string opened, refused;
+  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
+        opened = Look(dialog);
+        ClickSchedule(dialog);
+        for (const char* bad : {"24:00", "12:60", "12.30", ""}) {
+          if (!Ok(dialog, bad, "")) refused += std::string(" accepted ") + bad;
+        }
+        if (schedule::AnyMarked()) refused += " marked";
+        // A negative repeat is refused after the time has been taken.
+        if (!Ok(dialog, "7:5", "-5")) refused += " accepted -5";
+        if (!schedule::Marked(app::kReceiveMode)) refused += " not marked";
+        if (Ok(dialog, "7:5", "30")) refused += " refused 7:5 every 30";
+      }});
+  EXPECT_EQ("Enter time to schedule download|09:07|off|unchecked|", opened);
+  EXPECT_EQ("", refused);
+  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
+  const schedule::Job& job = schedule::Jobs().jobs()[0];
+  EXPECT_EQ(dir.File("Default.rcv"), job.task_path);
+  EXPECT_EQ((std::vector<int>{7, 5, 30}), (std::vector<int>{job.hour, job.minute, job.repeat}));
+
+  // Cancel changes nothing; the job's own time and repeat come back.
+  std::string reopened;
+  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
+        reopened = Look(dialog);
+        ClickSchedule(dialog);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      }});
+  EXPECT_EQ("Enter time to schedule download|07:05|on|checked|30", reopened);
+  EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
+
+  // Send Later has its own title and mark.
+  harness::WriteFile(dir.File("Default.snd"), kEntry);
+  Run(IDM_SENDLATER, {[&](HWND dialog) {
+        reopened = Look(dialog);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      }});
+  EXPECT_EQ("Enter time to schedule upload|09:07|off|unchecked|", reopened);
+  EXPECT_EQ(app::kSendMode, app::CurrentMode());
+  EXPECT_FALSE(schedule::Marked(app::kSendMode));
+  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
+}
+
+TEST_F(Later, TheExitQuestionAsksWhileAMarkIsSetNotAfterScheduleIsUnchecked) {
+  harness::WriteFile(dir.File("Default.rcv"), kEntry);
+  Open();
+  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
+        ClickSchedule(dialog);
+        Ok(dialog, "10:15", "");
+      }});
+  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
+  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
+  ASSERT_EQ(1u, asked.size());
+  EXPECT_EQ("Message", asked[0].caption);
+  EXPECT_EQ(kExitQuestion, asked[0].text);
+  ASSERT_TRUE(IsWindow(window));
+
+  // Unchecked, OK clears the mark but leaves the job to start at its time.
+  std::string time_edit;
+  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
+        ClickSchedule(dialog);
+        time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      }});
+  EXPECT_EQ("off", time_edit);
+  EXPECT_FALSE(schedule::AnyMarked());
+  EXPECT_EQ(1u, schedule::Jobs().jobs().size());
+  EXPECT_TRUE(Run(WM_CLOSE, {}).empty());
+  EXPECT_FALSE(IsWindow(window));
+}
