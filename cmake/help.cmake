@@ -22,3 +22,9 @@ foreach(tests parcelo_tests parcelo32_tests)
     add_dependencies(${tests} help_file)
   endif()
 endforeach()
+
+if(WIN32)
+  # Opens the viewer at a context number for scripts/screenshot.
+  add_executable(open_help tests/tools/open_help.cpp)
+  target_link_libraries(open_help PRIVATE user32)
+endif()
