@@ -112,3 +112,16 @@ TEST_F(HelpViewer, DropWindowsHelpOpensItsTopic) {
   SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
   EXPECT_EQ("The drop window", ViewerTopic());
 }
+
+TEST_F(HelpViewer, LogViewersHelpOpensItsTopic) {
+  std::string topic;
+  harness::DialogWatcher watcher([&](HWND dialog) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_LOG_HELP, BN_CLICKED), 0);
+    topic = ViewerTopic();
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  });
+  Command(IDM_SHOWLOG);
+  ASSERT_EQ(1u, watcher.seen().size());
+  EXPECT_EQ("FTP/HTTP Download Log", watcher.seen()[0].caption);
+  EXPECT_EQ("The logs and Execute", topic);
+}
