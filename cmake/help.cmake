@@ -28,3 +28,9 @@ if(WIN32)
   add_executable(open_help tests/tools/open_help.cpp)
   target_link_libraries(open_help PRIVATE user32)
 endif()
+
+# The native tests also run the map writer on copies of the file.
+if(TARGET parcelo_tests)
+  target_compile_definitions(parcelo_tests PRIVATE PARCELO_HELP_SOURCE="${CMAKE_SOURCE_DIR}/help"
+                                                   PARCELO_PYTHON="${Python3_EXECUTABLE}")
+endif()

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "native/fixtures.h"
 #include "native/winhelp_reader.h"
 
 namespace {
@@ -62,6 +64,48 @@ TEST_F(HelpFileTest, ContextNumbersAndNamesLeadToTheSameTopics) {
     EXPECT_EQ(help.TopicOfName(n.name), help.TopicOfNumber(n.number));
   }
   EXPECT_FALSE(help.TopicOfName("no_such_topic").has_value());
+}
+
+// Runs the map writer on file with the context list at contexts; returns its
+// exit status.
+int WriteMap(const std::string& file, const std::string& contexts) {
+  const std::string command = std::string("'") + PARCELO_PYTHON + "' '" + PARCELO_HELP_SOURCE + "/ctxomap.py' '" +
+                              file + "' '" + contexts + "' 2>/dev/null";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HelpMapWriter, ReplacesTheWholeMapOrLeavesTheFileAlone) {
+  fixtures::ScratchDir dir;
+  const std::string file = dir.Join("Parcelo32.HLP"), contexts = dir.Join("contexts.txt");
+  std::filesystem::copy_file(BuiltHelpFile(), file);
+  const std::string before = fixtures::ReadFile(file);
+  // A name no topic has, a number given twice, a line without a number.
+  for (const char* refused : {"10 configuration\n20 no_such_topic\n", "10 logs\n10 scheduling\n", "logs\n"}) {
+    SCOPED_TRACE(refused);
+    fixtures::WriteFile(contexts, refused);
+    EXPECT_EQ(1, WriteMap(file, contexts));
+    EXPECT_EQ(before, fixtures::ReadFile(file));
+  }
+  EXPECT_EQ(fixtures::Texts({"Parcelo32.HLP", "contexts.txt"}), [&] {
+    fixtures::Texts names = fixtures::Names(dir.path());
+    std::sort(names.begin(), names.end());
+    return names;
+  }());
+
+  // Seven numbers need more room than the six of the build: the map moves.
+  fixtures::WriteFile(contexts,
+                      "# numbers of another program\n99 scheduling\n10 logs  # moved\n1 configuration\n"
+                      "2 entering_urls\n3 drop_window\n4 editing_entries\n5 logs\n");
+  ASSERT_EQ(0, WriteMap(file, contexts));
+  HelpFile help;
+  ASSERT_EQ("", help.Load(winhelp::ReadBytes(file)));
+  EXPECT_EQ(7u, help.ContextMap().size());
+  EXPECT_EQ("Editing an entry", help.TitleAt(help.TopicOfNumber(4).value_or(0)));
+  EXPECT_EQ("The logs and Execute", help.TitleAt(help.TopicOfNumber(10).value_or(0)));
+  EXPECT_EQ("Scheduling transfers", help.TitleAt(help.TopicOfNumber(99).value_or(0)));
+  EXPECT_FALSE(help.TopicOfNumber(20).has_value());
+  EXPECT_EQ("Contents", help.TitleAt(help.ContentsTopic().value_or(0xFFFFFFFF)));
 }
 
 TEST(HelpFileReader, RefusesFilesThatAreNotWholeHelpFiles) {
