@@ -1,0 +1,127 @@
+// The help file under the platform's help viewer: WinHelp with a context
+// number opens the viewer on that topic, and the program's Help commands open
+// the file of the program directory, at its contents or at the drop window's
+// topic. The viewer is another process; its topic is read from its text
+// window, and it is closed after each test.
+#include <windows.h>
+
+#include <string>
+
+#include "harness.h"
+#include "shell/ids.h"
+
+using harness::Pump;
+
+namespace {
+
+constexpr char kViewerClass[] = "MS_WINHELP";
+
+std::string HelpFileBesideTests() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string file = path;
+  return file.substr(0, file.find_last_of('\\') + 1) + "Parcelo32.HLP";
+}
+
+BOOL CALLBACK FindTextWindow(HWND child, LPARAM found) {
+  char name[64] = {};
+  GetClassNameA(child, name, sizeof name);
+  if (std::string(name).find("RichEdit") == 0) {
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The text the viewer shows, or empty when no viewer is open. GetWindowText
+// does not ask another process's window, so WM_GETTEXT is sent.
+std::string ViewerText() {
+  HWND viewer = FindWindowA(kViewerClass, nullptr);
+  if (!viewer || !IsWindowVisible(viewer)) return std::string();
+  HWND text_window = nullptr;
+  EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
+  if (!text_window) return std::string();
+  char text[4096] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      2000, &result);
+  return text;
+}
+
+// The first line the viewer shows, waiting a bounded while for the viewer to
+// start and show a topic.
+std::string ViewerTopic() {
+  std::string text;
+  for (int i = 0; i < 100 && text.empty(); ++i) {
+    Pump(50);
+    text = ViewerText();
+  }
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// Ends the viewer (through WinHelp, as a program does) and waits a bounded
+// while for its window to go, so that the next test starts without one.
+void CloseViewer(HWND owner, const std::string& file) {
+  WinHelpA(owner, file.c_str(), HELP_QUIT, 0);
+  for (int i = 0; i < 100 && FindWindowA(kViewerClass, nullptr); ++i) Pump(50);
+  if (HWND viewer = FindWindowA(kViewerClass, nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
+}
+
+class HelpViewer : public harness::WindowTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(HelpFileBesideTests().c_str())) << HelpFileBesideTests();
+    ASSERT_TRUE(CopyFileA(HelpFileBesideTests().c_str(), dir.File("Parcelo32.HLP").c_str(), FALSE));
+    ASSERT_TRUE(Open());
+  }
+  void TearDown() override { CloseViewer(window, dir.File("Parcelo32.HLP")); }
+};
+
+}  // namespace
+
+TEST_F(HelpViewer, ContextNumbersOpenTheirTopics) {
+  const struct { DWORD context; const char* title; } contexts[] = {
+      {10, "Configuration"},
+      {50, "The logs and Execute"},
+  };
+  for (const auto& c : contexts) {
+    SCOPED_TRACE(c.context);
+    ASSERT_TRUE(WinHelpA(window, HelpFileBesideTests().c_str(), HELP_CONTEXT, c.context));
+    EXPECT_EQ(c.title, ViewerTopic());
+    CloseViewer(window, HelpFileBesideTests());
+  }
+}
+
+TEST_F(HelpViewer, HelpCommandOpensTheContentsOfTheProgramDirectorysFile) {
+  EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
+  Command(IDM_HELPCONTENTS);
+  std::string contents = ViewerText();
+  for (int i = 0; i < 100 && contents.empty(); ++i) {
+    Pump(50);
+    contents = ViewerText();
+  }
+  EXPECT_EQ(0u, contents.find("Parcelo(32) Help")) << contents;
+  for (const char* topic : {"Configuration", "Entering URLs", "The drop window", "Scheduling transfers",
+                            "The logs and Execute", "Editing an entry"}) {
+    EXPECT_NE(std::string::npos, contents.find(topic)) << topic;
+  }
+}
+
+TEST_F(HelpViewer, DropWindowsHelpOpensItsTopic) {
+  SendMessageA(window, WM_COMMAND, IDM_DROPWINDOW, 0);
+  SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
+  EXPECT_EQ("The drop window", ViewerTopic());
+}
+
+TEST_F(HelpViewer, LogViewersHelpOpensItsTopic) {
+  std::string topic;
+  harness::DialogWatcher watcher([&](HWND dialog) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_LOG_HELP, BN_CLICKED), 0);
+    topic = ViewerTopic();
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  });
+  Command(IDM_SHOWLOG);
+  ASSERT_EQ(1u, watcher.seen().size());
+  EXPECT_EQ("FTP/HTTP Download Log", watcher.seen()[0].caption);
+  EXPECT_EQ("The logs and Execute", topic);
+}
