@@ -61,4 +61,4 @@ target_link_libraries(bench_probe PRIVATE user32)
 # Posts a menu command to a running parcelo32.exe: scripts/screenshot opens the
 # log viewer with it.
 add_executable(send_command tests/tools/send_command.cpp)
-target_link_libraries(send_command PRIVATE user32)
+target_link_libraries(send_command PRIVATE user32 comctl32)
