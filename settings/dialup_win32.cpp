@@ -141,18 +141,21 @@ Outcome RunCheck(const RasApi& ras) {
   DWORD bytes = sizeof connections;
   DWORD count = 0;
   ras.enum_connections(connections, &bytes, &count);
-  // Only the first records can be examined; a library that reports more
-  // (a buffer too small) has filled at most these.
+  // Only the first records can be examined. A library that reports more
+  // (a buffer too small) may have filled none of them: records it left
+  // without a handle are passed over rather than taken for a connection
+  // with an empty name.
   if (count > kConnectionRecords) count = kConnectionRecords;
   if (count == 0) return configured.empty() ? Outcome::kNoDial : Dial(ras, configured);
 
   for (DWORD i = 0; i < count; ++i) {
-    if (StateOf(ras, connections[i].handle) == RASCS_Connected) {
+    if (connections[i].handle && StateOf(ras, connections[i].handle) == RASCS_Connected) {
       g_current.store(connections[i].handle);
       return Outcome::kNoDial;
     }
   }
   for (DWORD i = 0; i < count; ++i) {
+    if (!connections[i].handle) continue;
     connections[i].entry_name[RAS_MaxEntryName] = '\0';
     const std::string name = connections[i].entry_name;
     if (StateOf(ras, connections[i].handle) != RASCS_Disconnected) return Dial(ras, name);

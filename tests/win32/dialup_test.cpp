@@ -55,6 +55,8 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
     const char* connections;
     const char* calls;
   };
+  std::string seventeen;
+  for (int i = 0; i < 17; ++i) seventeen += (i ? "|C" : "C") + std::to_string(i) + ":8193";
   const Case cases[] = {
       {"nothing configured, no connection", "", "", ""},
       {"configured, no connection", "Office", "", "RasDialA Office officepw\n"},
@@ -64,6 +66,8 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
       {"the configured one has dropped", "Office", "Home:8193|Office:8193", "RasDialA Office officepw\n"},
       {"another one has dropped", "Office", "Home:8193", ""},
       {"nothing configured, one has dropped", "", "Office:8193", ""},
+      // The library fills no record when they do not all fit.
+      {"more connections than records", "Office", seventeen.c_str(), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
