@@ -7,6 +7,13 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0400 _WIN32_
 set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 wsock32 kernel32 version)
 target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
 
+# The directory chooser DIRLIST: both programs link it and include
+# resources/dirlist.rc.
+add_library(parcelo_dirlist STATIC tasks/dirlist.cpp tasks/dirlist_win32.cpp)
+target_include_directories(parcelo_dirlist PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(parcelo_dirlist PUBLIC gdi32 user32 kernel32)
+target_link_libraries(parcelo_core PUBLIC parcelo_dirlist)
+
 # The shell lives in a library so that the Win32 tests can create the real main window.
 collect_sources(SHELL_SOURCES shell)
 list(FILTER SHELL_SOURCES EXCLUDE REGEX "winmain\\.cpp$")
@@ -18,7 +25,7 @@ target_link_libraries(parcelo32 PRIVATE parcelo32_shell)
 
 collect_sources(SETUP_SOURCES setup)
 add_executable(setup WIN32 ${SETUP_SOURCES} resources/setup.rc)
-target_link_libraries(setup PRIVATE ${WIN32_LIBS} lz32)
+target_link_libraries(setup PRIVATE parcelo_dirlist ${WIN32_LIBS} lz32)
 
 # GoogleTest compiled from the Debian sources with the cross compiler.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -30,8 +37,22 @@ collect_sources(WIN32_TEST_SOURCES tests/win32)
 add_executable(parcelo32_tests ${WIN32_TEST_SOURCES} resources/parcelo32.rc)
 target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell gtest)
 target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-add_test(NAME win32_unit COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
+# The dial-up tests load the stand-in RASAPI32.DLL of tests/ras from ras/ (and
+# the one without RasDialA from ras-missing/) instead of Wine's; Wine takes a
+# DLL of ours for a system one only when told to.
+add_test(NAME win32_unit COMMAND ${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=rasapi32=n,b
+         ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
 set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
+
+foreach(variant fake without_dial)
+  add_library(rasapi32_${variant} SHARED tests/ras/rasapi32_fake.cpp tests/ras/rasapi32_${variant}.def)
+  target_link_libraries(rasapi32_${variant} PRIVATE advapi32 kernel32)
+  target_link_options(rasapi32_${variant} PRIVATE -static -static-libgcc -static-libstdc++)
+  set_target_properties(rasapi32_${variant} PROPERTIES PREFIX "" OUTPUT_NAME rasapi32)
+  add_dependencies(parcelo32_tests rasapi32_${variant})
+endforeach()
+set_target_properties(rasapi32_fake PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ras)
+set_target_properties(rasapi32_without_dial PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ras-missing)
 
 # Responsiveness probe of bench/run: drives a running parcelo32.exe from outside.
 add_executable(bench_probe bench/win32_probe.cpp)
@@ -40,4 +61,4 @@ target_link_libraries(bench_probe PRIVATE user32)
 # Posts a menu command to a running parcelo32.exe: scripts/screenshot opens
 # its dialogs with it.
 add_executable(send_command tests/tools/send_command.cpp)
-target_link_libraries(send_command PRIVATE user32)
+target_link_libraries(send_command PRIVATE user32 comctl32)

@@ -12,4 +12,7 @@ namespace win32 {
 // calling thread's own windows, which a worker has none of.
 HWND PromptOwner();
 void SetPromptOwner(HWND owner);
+// The registered window whatever the calling thread: the owner of the few
+// dialogs a worker shows over the main window (the dial-up password).
+HWND MainWindow();
 }  // namespace win32

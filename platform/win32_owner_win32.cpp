@@ -12,4 +12,5 @@ HWND PromptOwner() {
   return owner;
 }
 void SetPromptOwner(HWND owner) { g_owner.store(owner); }
+HWND MainWindow() { return g_owner.load(); }
 }  // namespace win32

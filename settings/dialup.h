@@ -14,7 +14,8 @@ bool DialupLibraryLoaded();
 
 // The dial-up check that every transfer worker makes before each attempt; the
 // attempt goes on whatever happens here, and several workers may call it at
-// once. Dialling is not built yet: for now it does nothing.
+// once: the checks run one after another, so that a burst of workers dials
+// (and asks for a password) once.
 void CheckDialup();
 
 }  // namespace settings

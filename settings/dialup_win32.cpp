@@ -1,9 +1,17 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
 
+#include "platform/prompts.h"
+#include "platform/win32_owner.h"
+#include "settings/config_ids.h"
 #include "settings/dialup.h"
 #include "settings/dialup_win32.h"
+#include "settings/settings.h"
+#include "settings/store.h"
 
 namespace settings {
 namespace {
@@ -49,6 +57,113 @@ void FillApi(const FARPROC (&found)[kFunctionCount]) {
   Assign(&g_api.enum_entries, found[6]);
 }
 
+// Serialises the checks of all workers: with no connection up, the first one
+// dials (asking for the password once) and the others then find the
+// connection it made, instead of every worker dialling at once.
+struct CheckGate {
+  std::mutex lock;
+  std::atomic<unsigned> finished{0};  // checks run to their end
+  bool last_cancelled = false;        // guarded by lock
+};
+
+CheckGate& Gate() {
+  static CheckGate gate;
+  return gate;
+}
+
+// The connection found up or dialled last; never hung up.
+std::atomic<HRASCONN> g_current{nullptr};
+
+enum class Outcome { kNoDial, kDialled, kCancelled };
+
+constexpr int kConnectionRecords = 16;
+constexpr int kPasswordLimit = 254;
+
+void OnPasswordCommand(HWND dialog, int id) {
+  if (id == IDC_PASSWORD_CANCEL) {
+    EndDialog(dialog, 0);
+  } else if (id == IDC_PASSWORD_OK) {
+    char typed[kPasswordLimit + 1] = {};
+    GetDlgItemTextA(dialog, IDC_PASSWORD, typed, sizeof typed);
+    if (typed[0] == '\0') {
+      prompts::Beep(0);
+      return;
+    }
+    *reinterpret_cast<std::string*>(GetWindowLongPtrA(dialog, DWLP_USER)) = typed;
+    EndDialog(dialog, 1);
+  }
+}
+
+bool AskPassword(std::string* password) {
+  return DialogBoxParamA(GetModuleHandleA(nullptr), "USERNAME", win32::MainWindow(), PassDlgFunc,
+                         reinterpret_cast<LPARAM>(password)) == 1;
+}
+
+template <std::size_t N>
+void CopyText(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  text.copy(field, N - 1);
+}
+
+// Dials entry with its saved parameters, asking for the password when none
+// is saved and remembering the one typed. The dial's result shows itself in
+// the transfer attempt that follows.
+Outcome Dial(const RasApi& ras, const std::string& entry) {
+  RasDialParams95 params = {};
+  params.size = sizeof params;
+  CopyText(params.entry_name, entry);
+  BOOL password_saved = FALSE;
+  ras.get_entry_dial_params(nullptr, &params, &password_saved);
+  if (!password_saved) {
+    std::string password;
+    if (!AskPassword(&password)) return Outcome::kCancelled;
+    CopyText(params.password, password);
+    ras.set_entry_dial_params(nullptr, &params, FALSE);
+  }
+  HRASCONN connection = nullptr;
+  ras.dial(nullptr, nullptr, &params, 0, nullptr, &connection);
+  g_current.store(connection);
+  return Outcome::kDialled;
+}
+
+RASCONNSTATE StateOf(const RasApi& ras, HRASCONN connection) {
+  RasConnectStatus95 status = {};
+  status.size = sizeof status;
+  ras.get_connect_status(connection, &status);
+  return status.state;
+}
+
+Outcome RunCheck(const RasApi& ras) {
+  std::string configured = ReadText("DialUp", "");
+  if (configured.size() >= kTextWidth) configured.resize(kTextWidth - 1);
+  RasConnection95 connections[kConnectionRecords] = {};
+  for (RasConnection95& connection : connections) connection.size = sizeof connection;
+  DWORD bytes = sizeof connections;
+  DWORD count = 0;
+  ras.enum_connections(connections, &bytes, &count);
+  // Only the first records can be examined. A library that reports more
+  // (a buffer too small) may have filled none of them: records it left
+  // without a handle are passed over rather than taken for a connection
+  // with an empty name.
+  if (count > kConnectionRecords) count = kConnectionRecords;
+  if (count == 0) return configured.empty() ? Outcome::kNoDial : Dial(ras, configured);
+
+  for (DWORD i = 0; i < count; ++i) {
+    if (connections[i].handle && StateOf(ras, connections[i].handle) == RASCS_Connected) {
+      g_current.store(connections[i].handle);
+      return Outcome::kNoDial;
+    }
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    if (!connections[i].handle) continue;
+    connections[i].entry_name[RAS_MaxEntryName] = '\0';
+    const std::string name = connections[i].entry_name;
+    if (StateOf(ras, connections[i].handle) != RASCS_Disconnected) return Dial(ras, name);
+    if (!configured.empty() && name == configured) return Dial(ras, configured);
+  }
+  return Outcome::kNoDial;
+}
+
 }  // namespace
 
 int LoadDialupLibrary() {
@@ -82,6 +197,32 @@ bool DialupLibraryLoaded() { return g_published.load() != nullptr; }
 
 const RasApi* DialupFunctions() { return g_published.load(); }
 
-void CheckDialup() {}
+void CheckDialup() {
+  const RasApi* ras = DialupFunctions();
+  if (!ras) return;
+  CheckGate& gate = Gate();
+  const unsigned arrival = gate.finished.load();
+  std::lock_guard<std::mutex> hold(gate.lock);
+  // The user has just said no to the password for this burst of workers;
+  // asking each of them again would repeat the dialog once per entry.
+  if (gate.finished.load() != arrival && gate.last_cancelled) return;
+  gate.last_cancelled = RunCheck(*ras) == Outcome::kCancelled;
+  gate.finished.fetch_add(1);
+}
+
+INT_PTR CALLBACK PassDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+      return TRUE;
+    case WM_COMMAND:
+      OnPasswordCommand(dialog, LOWORD(wparam));
+      return TRUE;
+    case WM_CLOSE:
+      EndDialog(dialog, 0);
+      return TRUE;
+  }
+  return FALSE;
+}
 
 }  // namespace settings

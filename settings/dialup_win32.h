@@ -62,4 +62,8 @@ struct RasApi {
 // loaded. Safe to call from any thread.
 const RasApi* DialupFunctions();
 
+// The password dialog USERNAME; lParam of WM_INITDIALOG points at the
+// std::string that receives the typed password when it ends with 1.
+INT_PTR CALLBACK PassDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
 }  // namespace settings

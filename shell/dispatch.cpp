@@ -10,6 +10,7 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "platform/tasklist.h"
+#include "settings/config_sheet_win32.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
@@ -146,6 +147,9 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_SHOWLOG:
       log_viewer::ShowLog(Globals().instance, window, Globals().help_file_path);
       break;
+    case IDM_CONFIG:
+      settings::OpenConfiguration(Globals().instance, window, app::ProgramDirectory(), Globals().help_file_path);
+      break;
     case IDM_ABOUT:
       DialogBoxParamA(Globals().instance, "ABOUT", window, AboutDlgFunc, 0);
       break;
@@ -155,7 +159,6 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     // Commands whose features are not built yet do nothing.
     case IDM_NEW:
     case IDM_BROWSE:
-    case IDM_CONFIG:
     case IDM_PASTE:
       break;
     default:

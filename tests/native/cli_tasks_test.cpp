@@ -164,4 +164,17 @@ TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
   }
 }
 
+// The listing names every setting of the record, DialUp among them (empty by
+// default: Linux has no dial-up); a set entry name is committed and listed.
+TEST(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
+  ScratchDir home;
+  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+  WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + home.path() + "\n");
+  const std::string listed = parcelo("config").out;
+  EXPECT_NE(listed.find("\nDialUp=\n"), std::string::npos) << listed;
+  EXPECT_EQ(0, parcelo("config DialUp Office").exit_code);
+  EXPECT_EQ("Office\n", parcelo("config dialup").out);
+  EXPECT_NE(parcelo("config").out.find("\nDialUp=Office\n"), std::string::npos);
+}
+
 }  // namespace

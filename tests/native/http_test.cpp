@@ -3,6 +3,7 @@
 // status texts in order, message boxes, bytes on disk) side by side.
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 #include "engine/http.h"
@@ -276,6 +277,26 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
   EXPECT_EQ(Attempt(deleted, "/x", "second.zip"), session::kFailure);
   EXPECT_EQ(ReadFile(task_), after_hidden);
   EXPECT_EQ(list_.RowCount(), 1);
+}
+
+// A proxy port is stored as typed; one that names no TCP port fails the
+// attempt instead of reaching the port its low 16 bits would name (where a
+// proxy listens here).
+TEST_F(HttpTransfer, ProxyPortOutsideOneTo65535FailsToConnectWithoutConnecting) {
+  UseSetting("Firewall", "1");
+  HttpPeer proxy({{Ok("reached") + "reached"}});
+  for (std::uint32_t port : {0u, 65536u + proxy.port(), 0xFFFFFFFFu - 0xFFFFu + proxy.port()}) {
+    SCOPED_TRACE(port);
+    session::AttemptParams params = Params(80, "/f.zip", "f.zip");
+    params.protocol = url::kHttp;
+    params.http_proxy_host = "127.0.0.1";
+    params.http_proxy_port = port;
+    list_.SetCell(0, tasklist::kStatus, "");
+    EXPECT_EQ(session::RunAttempt(context_, params), session::kFailure);
+    EXPECT_EQ(list_.GetCell(0, tasklist::kStatus), "Failed to connect");
+  }
+  EXPECT_TRUE(proxy.Requests().empty());
+  EXPECT_FALSE(std::ifstream(Path("f.zip")).good());
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,

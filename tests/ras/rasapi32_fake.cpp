@@ -1,0 +1,258 @@
+// A stand-in RASAPI32.DLL for the Win32 tests: the seven functions the
+// program looks up, over a phone book, connections and saved passwords that
+// the tests write to the registry key below, and a record of the calls that
+// change something. It takes the records only in their Windows 95 sizes.
+//
+// HKEY_CURRENT_USER\Software\Parcelo(32) Tests\Rasapi, all REG_SZ:
+//   Entries      phone-book entry names, "|" between them
+//   Connections  "name:state|name:state", states as decimal RASCONNSTATE
+//   Saved        saved passwords, "name=password|..."
+//   DialDelay    milliseconds RasDialA takes before the connection is up
+//   Calls        one line per call made: "RasDialA name password",
+//                "RasSetEntryDialParamsA name password"
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kKey[] = "Software\\Parcelo(32) Tests\\Rasapi";
+constexpr DWORD kConnected = 0x2000;
+constexpr DWORD kBufferTooSmall = 603;
+constexpr DWORD kInvalidSize = 632;
+constexpr DWORD kNoSuchEntry = 623;
+
+struct Connection95 {
+  DWORD size;
+  HANDLE handle;
+  CHAR entry_name[257];
+  CHAR device_type[17];
+  CHAR device_name[129];
+};
+struct ConnectStatus95 {
+  DWORD size;
+  DWORD state;
+  DWORD error;
+  CHAR device_type[17];
+  CHAR device_name[129];
+};
+struct DialParams95 {
+  DWORD size;
+  CHAR entry_name[257];
+  CHAR phone_number[129];
+  CHAR callback_number[129];
+  CHAR user_name[257];
+  CHAR password[257];
+  CHAR domain[16];
+};
+struct EntryName95 {
+  DWORD size;
+  CHAR entry_name[257];
+};
+static_assert(sizeof(Connection95) == 412, "RASCONN");
+static_assert(sizeof(ConnectStatus95) == 160, "RASCONNSTATUS");
+static_assert(sizeof(DialParams95) == 1052, "RASDIALPARAMS");
+static_assert(sizeof(EntryName95) == 264, "RASENTRYNAME");
+
+CRITICAL_SECTION g_lock;
+
+struct Hold {
+  Hold() { EnterCriticalSection(&g_lock); }
+  ~Hold() { LeaveCriticalSection(&g_lock); }
+};
+
+std::string Read(const char* name) {
+  char value[4096] = {};
+  DWORD size = sizeof value - 1;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
+  RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return value;
+}
+
+void Write(const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+struct Link {
+  std::string name;
+  DWORD state;
+};
+
+std::vector<Link> Connections() {
+  std::vector<Link> links;
+  for (const std::string& part : Split(Read("Connections"), '|')) {
+    const std::size_t colon = part.rfind(':');
+    if (colon == std::string::npos) continue;
+    links.push_back({part.substr(0, colon), static_cast<DWORD>(std::strtoul(part.c_str() + colon + 1, nullptr, 10))});
+  }
+  return links;
+}
+
+void SetConnections(const std::vector<Link>& links) {
+  std::string text;
+  for (const Link& link : links) {
+    if (!text.empty()) text += "|";
+    text += link.name + ":" + std::to_string(link.state);
+  }
+  Write("Connections", text);
+}
+
+std::string SavedPassword(const std::string& entry, bool* found) {
+  *found = false;
+  for (const std::string& part : Split(Read("Saved"), '|')) {
+    const std::size_t equals = part.find('=');
+    if (equals != std::string::npos && part.substr(0, equals) == entry) {
+      *found = true;
+      return part.substr(equals + 1);
+    }
+  }
+  return std::string();
+}
+
+void Record(const std::string& line) { Write("Calls", Read("Calls") + line + "\n"); }
+
+bool InPhoneBook(const std::string& entry) {
+  for (const std::string& name : Split(Read("Entries"), '|')) {
+    if (name == entry) return true;
+  }
+  return false;
+}
+
+template <std::size_t N>
+void Copy(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  text.copy(field, N - 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Lets a test tell this library from the one Wine brings.
+DWORD WINAPI ParceloFakeRas() { return 1; }
+
+DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL password_saved) {
+  if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
+  Hold hold;
+  const std::string entry = params->entry_name;
+  if (!InPhoneBook(entry)) return kNoSuchEntry;
+  bool found = false;
+  const std::string password = SavedPassword(entry, &found);
+  Copy(params->user_name, "user");
+  Copy(params->password, password);
+  *password_saved = found ? TRUE : FALSE;
+  return 0;
+}
+
+DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWORD count) {
+  if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
+  Hold hold;
+  const std::vector<Link> links = Connections();
+  const DWORD needed = static_cast<DWORD>(links.size() * sizeof(Connection95));
+  *count = static_cast<DWORD>(links.size());
+  if (*bytes < needed) {
+    *bytes = needed;
+    return kBufferTooSmall;
+  }
+  *bytes = needed;
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    connections[i].handle = reinterpret_cast<HANDLE>(i + 1);
+    Copy(connections[i].entry_name, links[i].name);
+  }
+  return 0;
+}
+
+DWORD WINAPI RasSetEntryDialParamsA(LPCSTR, DialParams95* params, BOOL remove_password) {
+  if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
+  Hold hold;
+  const std::string entry = params->entry_name;
+  Record("RasSetEntryDialParamsA " + entry + " " + params->password + (remove_password ? " removed" : ""));
+  if (!remove_password) {
+    const std::string saved = Read("Saved");
+    Write("Saved", saved + (saved.empty() ? "" : "|") + entry + "=" + params->password);
+  }
+  return 0;
+}
+
+DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDLE* connection) {
+  if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
+  const std::string entry = params->entry_name;
+  {
+    Hold hold;
+    Record("RasDialA " + entry + " " + params->password);
+  }
+  Sleep(std::strtoul(Read("DialDelay").c_str(), nullptr, 10));
+  Hold hold;
+  std::vector<Link> links = Connections();
+  std::size_t index = 0;
+  while (index < links.size() && links[index].name != entry) ++index;
+  if (index == links.size()) links.push_back({entry, kConnected});
+  links[index].state = kConnected;
+  SetConnections(links);
+  *connection = reinterpret_cast<HANDLE>(index + 1);
+  return 0;
+}
+
+DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
+  if (!status || status->size != sizeof(ConnectStatus95)) return kInvalidSize;
+  Hold hold;
+  const std::vector<Link> links = Connections();
+  const std::size_t index = reinterpret_cast<std::size_t>(connection);
+  if (index < 1 || index > links.size()) return ERROR_INVALID_HANDLE;
+  status->state = links[index - 1].state;
+  return 0;
+}
+
+DWORD WINAPI RasHangUpA(HANDLE) {
+  Hold hold;
+  Record("RasHangUpA");
+  return 0;
+}
+
+DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes, LPDWORD count) {
+  if (!entries || entries->size != sizeof(EntryName95)) return kInvalidSize;
+  Hold hold;
+  const std::vector<std::string> names = Split(Read("Entries"), '|');
+  const DWORD needed = static_cast<DWORD>(names.size() * sizeof(EntryName95));
+  *count = static_cast<DWORD>(names.size());
+  if (*bytes < needed) {
+    *bytes = needed;
+    return kBufferTooSmall;
+  }
+  *bytes = needed;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;
+    Copy(entries[i].entry_name, names[i]);
+  }
+  return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_lock);
+  if (reason == DLL_PROCESS_DETACH) DeleteCriticalSection(&g_lock);
+  return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,289 @@
+// The Configuration sheet driven through the real property sheet: pages
+// reached with PSM_SETCURSEL, controls set with their own messages, OK and
+// Cancel pressed through the sheet; what reaches the store and the live
+// settings.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <vector>
+
+#include "harness.h"
+#include "ras_fake.h"
+#include "settings/config_ids.h"
+#include "settings/settings.h"
+#include "settings/store.h"
+#include "shell/ids.h"
+#include "tasks/dirlist.h"
+
+using harness::DialogWatcher;
+using harness::WindowText;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+constexpr char kUnset[] = "(unset)";
+enum PageIndex { kGeneral, kFirewall, kMisc, kDialup };
+
+// Every value a commit writes, so that each test starts and ends without them.
+const char* const kCommitted[] = {"ResumeOption", "Filetype", "DOWNLOAD", "FirewallAddressFTP", "FirewallPortFTP",
+                                  "FirewallAddressHTTP", "FirewallPortHTTP", "email", "Firewall", "WindowMode",
+                                  "OnTop", "PASSIVE", "ServerRetry", "CycleDownload", "CycleUpload",
+                                  "UseHTTPScript", "UseFTPScript", "DialUp"};
+
+void ForgetSettings() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  for (const char* name : kCommitted) RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+std::string Stored(const char* name) { return settings::ReadText(name, kUnset); }
+
+HWND CurrentPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+
+HWND Show(HWND sheet, int index) {
+  SendMessageA(sheet, PSM_SETCURSEL, index, 0);
+  return CurrentPage(sheet);
+}
+
+void Click(HWND page, int id) { SendMessageA(GetDlgItem(page, id), BM_CLICK, 0, 0); }
+void Type(HWND page, int id, const char* text) { SetDlgItemTextA(page, id, text); }
+void Press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button, 0); }
+
+bool Enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
+
+Texts Items(HWND page, int id) {
+  Texts items;
+  HWND list = GetDlgItem(page, id);
+  const int count = static_cast<int>(SendMessageA(list, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[260] = {};
+    SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
+int Selected(HWND page, int id) { return static_cast<int>(SendDlgItemMessageA(page, id, CB_GETCURSEL, 0, 0)); }
+
+// Picks an item as the user does: the list tells its page.
+void Pick(HWND page, int id, int index) {
+  SendDlgItemMessageA(page, id, CB_SETCURSEL, index, 0);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
+}
+
+class ConfigSheet : public harness::WindowTest {
+ protected:
+  ConfigSheet() { ForgetSettings(); }
+  ~ConfigSheet() override { ForgetSettings(); }
+
+  // Config: runs act once on the sheet, which must end it (OK or Cancel);
+  // answers each "Error" box with OK and accepts in the directory chooser.
+  // Returns the texts of the Error boxes.
+  Texts Configure(const std::function<void(HWND sheet)>& act) {
+    bool acted = false;
+    DialogWatcher watcher([&](HWND dialog) {
+      const std::string caption = WindowText(dialog);
+      if (caption == "Configuration" && !acted) {
+        acted = true;
+        act(dialog);
+      } else if (caption != "Configuration") {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      }
+    });
+    Command(IDM_CONFIG);
+    EXPECT_TRUE(acted) << "no sheet";
+    Texts errors;
+    for (const harness::SeenDialog& seen : watcher.seen()) {
+      if (seen.caption == "Error") errors.push_back(seen.text);
+    }
+    return errors;
+  }
+
+  harness::RegistryValues registry;
+};
+
+// OK writes back what was stored, whichever pages were seen: no page takes a
+// setting from a control that shows another one, and the General page leaves
+// Passive alone.
+TEST_F(ConfigSheet, OkAfterVisitingPagesKeepsTheStoredValues) {
+  const std::vector<std::vector<int>> visits = {{}, {kFirewall}, {kFirewall, kMisc, kDialup, kGeneral}};
+  Open();
+  for (const std::vector<int>& visit : visits) {
+    SCOPED_TRACE(visit.size());
+    const std::pair<const char*, const char*> stored[] = {
+        {"DOWNLOAD", dir.path().c_str()}, {"Passive", "0"},       {"ResumeOption", "1"},
+        {"Filetype", "2"},                {"Firewall", "1"},      {"FirewallPortHTTP", "8080"},
+        {"FirewallAddressHTTP", "proxy.example"},                 {"FirewallPortFTP", "2121"},
+        {"CycleDownload", "3"},           {"CycleUpload", "4"},   {"email", "me@example.org"},
+        {"OnTop", "1"},                   {"WindowMode", "0"}};
+    for (const auto& [name, value] : stored) registry.Set(name, value);
+    Texts errors = Configure([&](HWND sheet) {
+      for (int page : visit) Show(sheet, page);
+      Press(sheet, PSBTN_OK);
+    });
+    EXPECT_TRUE(errors.empty());
+    for (const auto& [name, value] : stored) {
+      EXPECT_EQ(Stored(name), value) << name;
+    }
+    const settings::Record live = settings::Live();
+    EXPECT_EQ(live.passive, 0);
+    EXPECT_EQ(live.resume_option, 1);
+    EXPECT_EQ(live.file_type, 2);
+    EXPECT_EQ(live.on_top, 1);
+    ForgetSettings();
+  }
+}
+
+TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnce) {
+  registry.Set("DOWNLOAD", dir.path());
+  registry.Set("Firewall", "0");
+  Open();
+  const int edits[] = {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS,
+                       IDC_FIREWALL_FTP_PORT};
+  std::vector<bool> shown, ticked, unticked;
+  Configure([&](HWND sheet) {
+    HWND page = Show(sheet, kFirewall);
+    for (int id : edits) shown.push_back(Enabled(page, id));
+    Click(page, IDC_FIREWALL_ON);
+    for (int id : edits) ticked.push_back(Enabled(page, id));
+    Click(page, IDC_FIREWALL_ON);
+    for (int id : edits) unticked.push_back(Enabled(page, id));
+    Press(sheet, PSBTN_CANCEL);
+  });
+  EXPECT_EQ(shown, std::vector<bool>(4, false));
+  EXPECT_EQ(ticked, std::vector<bool>(4, true));
+  EXPECT_EQ(unticked, std::vector<bool>(4, false));
+}
+
+// Numbers are read unsigned as typed; what is no number, or below 1, is 0.
+// The Misc. page stores while the user types: its OK only commits.
+TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
+  registry.Set("DOWNLOAD", dir.path());
+  Open();
+  Texts errors = Configure([&](HWND sheet) {
+    HWND general = CurrentPage(sheet);
+    Type(general, IDC_GENERAL_EMAIL, "typed@example.org");
+    Click(general, IDC_GENERAL_OVERWRITE);
+    Click(general, IDC_GENERAL_BINARY);
+    Click(general, IDC_GENERAL_WINDOWMODE);
+    HWND firewall = Show(sheet, kFirewall);
+    Click(firewall, IDC_FIREWALL_ON);
+    Type(firewall, IDC_FIREWALL_HTTP_ADDRESS, "10.0.0.8");
+    Type(firewall, IDC_FIREWALL_HTTP_PORT, "abc");
+    Type(firewall, IDC_FIREWALL_FTP_PORT, "70000");
+    HWND misc = Show(sheet, kMisc);
+    Type(misc, IDC_CONNECTION_CYCLE_DOWNLOAD, "5");
+    Type(misc, IDC_CONNECTION_CYCLE_UPLOAD, "-3");
+    Press(sheet, PSBTN_OK);
+  });
+  EXPECT_TRUE(errors.empty());
+  const std::pair<const char*, const char*> expected[] = {
+      {"email", "typed@example.org"}, {"ResumeOption", "1"},     {"Filetype", "1"},
+      {"WindowMode", "1"},            {"Firewall", "1"},         {"FirewallAddressHTTP", "10.0.0.8"},
+      {"FirewallPortHTTP", "0"},      {"FirewallPortFTP", "70000"}, {"CycleDownload", "5"},
+      {"CycleUpload", "0"},           {"PASSIVE", "1"}};
+  for (const auto& [name, value] : expected) EXPECT_EQ(Stored(name), value) << name;
+  EXPECT_EQ(settings::Live().firewall_port_ftp, 70000);
+}
+
+// The first visited page refuses the commit; the pages after it are not
+// applied, so the user is told once, and the sheet stays for a correction.
+TEST_F(ConfigSheet, MissingDownloadDirectoryKeepsTheSheetOpen) {
+  registry.Set("DOWNLOAD", dir.File("gone"));
+  Open();
+  bool open_after_ok = false;
+  Texts errors = Configure([&](HWND sheet) {
+    Show(sheet, kFirewall);
+    Press(sheet, PSBTN_OK);
+    open_after_ok = IsWindow(sheet) && IsWindowVisible(sheet);
+    Press(sheet, PSBTN_CANCEL);
+  });
+  EXPECT_EQ(errors, Texts{"Download directory does not exist"});
+  EXPECT_TRUE(open_after_ok);
+  EXPECT_EQ(Stored("PASSIVE"), kUnset);
+  EXPECT_EQ(Stored("DOWNLOAD"), dir.File("gone"));
+}
+
+TEST_F(ConfigSheet, CancelLeavesTheStoreAndTheLiveSettings) {
+  registry.Set("DOWNLOAD", dir.path());
+  registry.Set("email", "kept@example.org");
+  Open();
+  const settings::Record before = settings::Live();
+  Configure([&](HWND sheet) {
+    HWND general = CurrentPage(sheet);
+    Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
+    Click(general, IDC_GENERAL_OVERWRITE);
+    HWND firewall = Show(sheet, kFirewall);
+    Click(firewall, IDC_FIREWALL_PASSIVE);
+    Press(sheet, PSBTN_CANCEL);
+  });
+  EXPECT_EQ(Stored("email"), "kept@example.org");
+  EXPECT_EQ(Stored("ResumeOption"), kUnset);
+  EXPECT_EQ(Stored("PASSIVE"), kUnset);
+  const settings::Record live = settings::Live();
+  EXPECT_EQ(live.email, "kept@example.org");
+  EXPECT_EQ(live.resume_option, before.resume_option);
+  EXPECT_EQ(live.passive, before.passive);
+  EXPECT_EQ(settings::EditCopy().email, "kept@example.org");
+}
+
+TEST_F(ConfigSheet, BrowseButtonPutsTheChosenDirectoryIntoTheDownloadEdit) {
+  registry.Set("DOWNLOAD", dir.File("gone"));
+  Open();
+  std::string shown;
+  Configure([&](HWND sheet) {
+    HWND general = CurrentPage(sheet);
+    Click(general, IDC_GENERAL_BROWSE);  // the chooser accepts the current directory
+    char text[1100] = {};
+    GetDlgItemTextA(general, IDC_GENERAL_DOWNLOAD, text, sizeof text);
+    shown = text;
+    Press(sheet, PSBTN_OK);
+  });
+  EXPECT_EQ(shown, dirlist::AcceptedText(dir.path()));
+  EXPECT_EQ(Stored("DOWNLOAD"), dirlist::AcceptedText(dir.path()));
+}
+
+class DialupPage : public ConfigSheet {
+ protected:
+  harness::FakeRas ras;
+};
+
+// "Don't use dial-up connection" stores an empty DialUp and shows again on
+// the next opening; an entry of the phone book stores its name.
+TEST_F(DialupPage, ListsThePhoneBookAndStoresTheChoice) {
+  ras.Set("Entries", "Office|Home");
+  registry.Set("DOWNLOAD", dir.path());
+  registry.Set("DialUp", "Home");
+  Open();
+  ASSERT_TRUE(harness::FakeRas::Loaded()) << "run with WINEDLLOVERRIDES=rasapi32=n,b";
+  Texts items;
+  int first_selected = -1, second_selected = -1, third_selected = -1;
+  Configure([&](HWND sheet) {
+    HWND page = Show(sheet, kDialup);
+    items = Items(page, IDC_DIALUP_ENTRIES);
+    first_selected = Selected(page, IDC_DIALUP_ENTRIES);
+    Pick(page, IDC_DIALUP_ENTRIES, 0);
+    Press(sheet, PSBTN_OK);
+  });
+  EXPECT_EQ(items, (Texts{"Don't use dial-up connection", "Office", "Home"}));
+  EXPECT_EQ(first_selected, 2);
+  EXPECT_EQ(Stored("DialUp"), "");
+  Configure([&](HWND sheet) {
+    HWND page = Show(sheet, kDialup);
+    second_selected = Selected(page, IDC_DIALUP_ENTRIES);
+    Pick(page, IDC_DIALUP_ENTRIES, 1);
+    Press(sheet, PSBTN_OK);
+  });
+  EXPECT_EQ(second_selected, 0);
+  EXPECT_EQ(Stored("DialUp"), "Office");
+  Configure([&](HWND sheet) {
+    third_selected = Selected(Show(sheet, kDialup), IDC_DIALUP_ENTRIES);
+    Press(sheet, PSBTN_CANCEL);
+  });
+  EXPECT_EQ(third_selected, 1);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The directory chooser DIRLIST on a temporary tree with long names: what it
+// lists, single click then OK, double-click, a drive's root, Cancel.
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "harness.h"
+#include "tasks/dirlist.h"
+#include "tasks/dirlist_ids.h"
+#include "tasks/dirlist_win32.h"
+
+using harness::DialogWatcher;
+using harness::WindowText;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+Texts Visible(HWND dialog) {
+  Texts items;
+  HWND list = GetDlgItem(dialog, IDC_DIRLIST_VISIBLE);
+  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[1100] = {};
+    SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
+bool Lists(const Texts& items, const std::string& item) {
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+// A click on the item as the user makes it: the list tells the dialog.
+void Click(HWND dialog, const std::string& item, WORD notification = LBN_SELCHANGE) {
+  HWND list = GetDlgItem(dialog, IDC_DIRLIST_VISIBLE);
+  const LRESULT index = SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(item.c_str()));
+  ASSERT_NE(index, LB_ERR) << item;
+  SendMessageA(list, LB_SETCURSEL, index, 0);
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_DIRLIST_VISIBLE, notification), reinterpret_cast<LPARAM>(list));
+}
+
+void Ok(HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
+
+std::string Current() {
+  char path[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof path, path);
+  return path;
+}
+
+class Chooser : public testing::Test {
+ protected:
+  Chooser() {
+    CreateDirectoryA(dir.File("A rather long directory name").c_str(), nullptr);
+    CreateDirectoryA(dir.File("second dir").c_str(), nullptr);
+    CreateDirectoryA(dir.File("second dir\\inner").c_str(), nullptr);
+    harness::WriteFile(dir.File("plain file.txt"), "x");
+  }
+  ~Chooser() override {
+    SetCurrentDirectoryA(dir.path().c_str());
+    DeleteFileA(dir.File("plain file.txt").c_str());
+    RemoveDirectoryA(dir.File("second dir\\inner").c_str());
+    RemoveDirectoryA(dir.File("second dir").c_str());
+    RemoveDirectoryA(dir.File("A rather long directory name").c_str());
+  }
+
+  // Opens the chooser and runs act on it once; act must end it.
+  INT_PTR Choose(const std::function<void(HWND dialog)>& act, std::string* chosen) {
+    bool acted = false;
+    DialogWatcher watcher([&](HWND dialog) {
+      if (acted) return;
+      acted = true;
+      act(dialog);
+    });
+    const INT_PTR result = dirlist::ChooseDirectory(GetModuleHandleA(nullptr), nullptr, chosen);
+    EXPECT_TRUE(acted);
+    return result;
+  }
+
+  harness::TempProgramDir dir;
+};
+
+TEST_F(Chooser, ListsParentSubdirectoriesAndDrivesButNoFiles) {
+  Texts items;
+  std::string caption, path;
+  std::string chosen = "untouched";
+  const INT_PTR result = Choose(
+      [&](HWND dialog) {
+        caption = WindowText(dialog);
+        items = Visible(dialog);
+        path = WindowText(GetDlgItem(dialog, IDC_DIRLIST_PATH));
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      },
+      &chosen);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(chosen, "untouched");
+  EXPECT_EQ(caption, "Directory listing");
+  EXPECT_TRUE(Lists(items, "[..]"));
+  EXPECT_TRUE(Lists(items, "[A rather long directory name]"));
+  EXPECT_TRUE(Lists(items, "[second dir]"));
+  EXPECT_TRUE(Lists(items, "[-c-]"));
+  EXPECT_FALSE(Lists(items, "plain file.txt"));
+  EXPECT_FALSE(Lists(items, "[plain file.txt]"));
+  EXPECT_EQ(items.size(), 3u + std::count_if(items.begin(), items.end(), [](const std::string& item) {
+                                 return item.compare(0, 2, "[-") == 0;
+                               }));
+  EXPECT_FALSE(path.empty());
+}
+
+// A single click selects; the first OK enters, the second accepts.
+TEST_F(Chooser, ClickThenOkEntersAndASecondOkReturnsThePath) {
+  Texts inside;
+  std::string chosen;
+  const INT_PTR result = Choose(
+      [&](HWND dialog) {
+        Click(dialog, "[second dir]");
+        Ok(dialog);
+        inside = Visible(dialog);
+        Ok(dialog);
+      },
+      &chosen);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(chosen, dirlist::AcceptedText(dir.File("second dir")));
+  EXPECT_TRUE(Lists(inside, "[inner]"));
+  EXPECT_FALSE(Lists(inside, "[second dir]"));
+  EXPECT_EQ(Current(), dir.File("second dir"));
+}
+
+// A double-click enters at once; the next OK with nothing selected accepts.
+TEST_F(Chooser, DoubleClickOnADriveListsItsRootWhichIsAcceptedAsTheLetterAndAColon) {
+  Texts at_root;
+  std::string chosen;
+  const INT_PTR result = Choose(
+      [&](HWND dialog) {
+        Click(dialog, "[-c-]", LBN_DBLCLK);
+        at_root = Visible(dialog);
+        Ok(dialog);
+      },
+      &chosen);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(chosen, "C:");
+  EXPECT_FALSE(Lists(at_root, "[..]"));
+  EXPECT_TRUE(Lists(at_root, "[windows]"));
+}
+
+}  // namespace
