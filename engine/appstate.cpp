@@ -17,7 +17,13 @@ std::atomic<int> g_mode{kReceiveMode};
 
 std::mutex g_transfers_lock;  // guards the two below
 // Workers per row: a row may run two at once when its job was started twice.
-std::map<tasklist::RowId, int> g_running;
+struct Running {
+  int workers = 0;
+  std::string task_path;
+  int start_row = 0;
+  std::string start_line;
+};
+std::map<tasklist::RowId, Running> g_running;
 std::set<tasklist::RowId> g_stop_marks;
 }  // namespace
 
@@ -53,16 +59,30 @@ std::string DefaultTaskPath(int mode) {
   return ProgramDirectory() + fs::Separator() + (mode == kSendMode ? "Default.snd" : "Default.rcv");
 }
 
-void TransferStarted(tasklist::RowId row) {
+void TransferStarted(tasklist::RowId row, const std::string& task_path, int start_row,
+                     const std::string& start_line) {
   std::lock_guard<std::mutex> hold(g_transfers_lock);
-  ++g_running[row];
+  Running& running = g_running[row];
+  ++running.workers;
+  running.task_path = task_path;
+  running.start_row = start_row;
+  running.start_line = start_line;
+}
+
+std::vector<RunningTransfer> RunningTransfersOf(const std::string& task_path) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  std::vector<RunningTransfer> found;
+  for (const auto& [row, running] : g_running) {
+    if (running.task_path == task_path) found.push_back({row, running.start_row, running.start_line});
+  }
+  return found;
 }
 
 void TransferEnded(tasklist::RowId row) {
   std::lock_guard<std::mutex> hold(g_transfers_lock);
   auto found = g_running.find(row);
   if (found == g_running.end()) return;
-  if (--found->second > 0) return;
+  if (--found->second.workers > 0) return;
   g_running.erase(found);
   g_stop_marks.erase(row);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/tasklist.h"
 
@@ -29,8 +30,19 @@ std::string DefaultTaskPath(int mode);
 // Running transfers, by the row they write to, and their Stop marks. A mark
 // is made only for a transfer that runs, and it goes when that transfer ends,
 // so no Stop outlives the transfers it was meant for.
-void TransferStarted(tasklist::RowId row);
+// A transfer is known by its task file and the line it started from, so
+// that its row can be found again when the task is shown anew.
+void TransferStarted(tasklist::RowId row, const std::string& task_path, int start_row,
+                     const std::string& start_line);
 void TransferEnded(tasklist::RowId row);
+
+struct RunningTransfer {
+  tasklist::RowId row = tasklist::kNoRow;
+  int start_row = 0;
+  std::string start_line;
+};
+// The running transfers of the task at task_path, in no particular order.
+std::vector<RunningTransfer> RunningTransfersOf(const std::string& task_path);
 // Marks the running transfer of row; false when none runs there or it is
 // marked already.
 bool MarkStop(tasklist::RowId row);

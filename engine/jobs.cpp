@@ -97,7 +97,7 @@ void Worker(void* argument) {
     context.entry_url = shared.display_url;
     // Known as running before the walk goes on, so that a Stop pressed as
     // soon as the job has started finds it.
-    app::TransferStarted(row_id);
+    app::TransferStarted(row_id, context.task_path, row, context.start_line);
     copied = true;
   } catch (...) {
     // Out of memory before the transfer began: the entry is not transferred.

@@ -40,12 +40,12 @@ int Headless::RowCount() {
   return static_cast<int>(rows_.size());
 }
 
-int Headless::InsertRow(int index, const std::string& text) {
+int Headless::InsertRowWithId(int index, const std::string& text, RowId id) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   if (index < 0) return -1;
   if (index > static_cast<int>(rows_.size())) index = static_cast<int>(rows_.size());
   Row row;
-  row.id = NewRowId();
+  row.id = id;
   row.cells[kLocalFile] = text;
   rows_.insert(rows_.begin() + index, row);
   return index;

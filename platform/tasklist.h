@@ -40,7 +40,10 @@ class Port {
   virtual int RowCount() = 0;
   // Inserts an empty row at index (at the end when index >= RowCount()) whose
   // first cell is text, with a fresh id; returns the new row's index or -1.
-  virtual int InsertRow(int index, const std::string& text) = 0;
+  int InsertRow(int index, const std::string& text) { return InsertRowWithId(index, text, NewRowId()); }
+  // InsertRow with a given id: a task shown again gives the row of a running
+  // transfer the id that its worker still writes to.
+  virtual int InsertRowWithId(int index, const std::string& text, RowId id) = 0;
   // The id of the row at index; kNoRow when there is none.
   virtual RowId IdOf(int row) = 0;
   // Runs action with the current index of the row with id, or with -1 when

@@ -14,7 +14,7 @@ namespace tasklist {
 class Headless : public Port {
  public:
   int RowCount() override;
-  int InsertRow(int index, const std::string& text) override;
+  int InsertRowWithId(int index, const std::string& text, RowId id) override;
   RowId IdOf(int row) override;
   void WithRow(RowId id, const std::function<void(int row)>& action) override;
   bool DeleteRow(int row) override;

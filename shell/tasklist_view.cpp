@@ -35,12 +35,12 @@ class ListViewBody : public tasklist::Port {
 
   int RowCount() override { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
 
-  int InsertRow(int index, const std::string& text) override {
+  int InsertRowWithId(int index, const std::string& text, tasklist::RowId id) override {
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = index;
     item.pszText = const_cast<char*>(text.c_str());
-    item.lParam = static_cast<LPARAM>(tasklist::NewRowId());
+    item.lParam = static_cast<LPARAM>(id);
     return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
   }
 

@@ -44,6 +44,27 @@ bool AcceptLine(const std::string& local_file, const std::string& url_field,
   return true;
 }
 
+// The ids that the rows of lines take: a transfer of the task that still runs
+// keeps writing to its entry's row when the task is shown again. Its line is
+// looked for where it started, else at the first line that reads the same
+// (lines above it were deleted); kNoRow for every other line.
+std::vector<tasklist::RowId> RowIdsOfRunningTransfers(const std::string& path,
+                                                      const std::vector<std::string>& lines) {
+  std::vector<tasklist::RowId> ids(lines.size(), tasklist::kNoRow);
+  const int count = static_cast<int>(lines.size());
+  const auto unclaimed = [&](int row, const std::string& line) {
+    return row >= 0 && row < count && ids[row] == tasklist::kNoRow && lines[row] == line;
+  };
+  for (const app::RunningTransfer& running : app::RunningTransfersOf(path)) {
+    int row = unclaimed(running.start_row, running.start_line) ? running.start_row : -1;
+    for (int i = 0; row < 0 && i < count; ++i) {
+      if (unclaimed(i, running.start_line)) row = i;
+    }
+    if (row >= 0) ids[row] = running.row;
+  }
+  return ids;
+}
+
 }  // namespace
 
 std::string FormatEntryDate(const clock_seam::LocalTime& time) {
@@ -97,15 +118,18 @@ int AddEntry(const std::string& display_url, const std::string& url_path,
 }
 
 int AppendEntryRow(const std::string& date, const std::string& display_status,
-                   const std::string& display_url, const std::string& local_file) {
+                   const std::string& display_url, const std::string& local_file,
+                   tasklist::RowId id) {
   tasklist::Port& list = tasklist::Current();
-  return InsertEntryRow(list.RowCount(), date, display_status, display_url, local_file);
+  return InsertEntryRow(list.RowCount(), date, display_status, display_url, local_file, id);
 }
 
 int InsertEntryRow(int index, const std::string& date, const std::string& display_status,
-                   const std::string& display_url, const std::string& local_file) {
+                   const std::string& display_url, const std::string& local_file,
+                   tasklist::RowId id) {
   tasklist::Port& list = tasklist::Current();
-  const int row = list.InsertRow(index, local_file);
+  const int row =
+      list.InsertRowWithId(index, local_file, id == tasklist::kNoRow ? tasklist::NewRowId() : id);
   if (row < 0) return -1;
   list.SetCell(row, tasklist::kUrl, display_url);
   list.SetCell(row, tasklist::kStatus, display_status);
@@ -138,12 +162,13 @@ int LoadTask(const std::string& path) {
   // thread, which must never wait for the file lock in turn.
   std::vector<std::string> lines;
   if (taskfile::ReadLines(path, &lines) < 0) return -1;
-  for (const std::string& line : lines) {
-    const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
+  const std::vector<tasklist::RowId> ids = RowIdsOfRunningTransfers(path, lines);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const taskfile::TaskLine fields = taskfile::SplitTaskLine(lines[i]);
     std::string shown_url;
     if (url::Parse(fields.url, nullptr, &shown_url, nullptr) != 0) shown_url = fields.url;
     AppendEntryRow(fields.date + " " + fields.time, DisplayStatus(fields.status_word), shown_url,
-                   fields.local_file);
+                   fields.local_file, ids[i]);
   }
   return static_cast<int>(lines.size());
 }

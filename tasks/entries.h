@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/tasklist.h"
 
 namespace entries {
 
@@ -37,10 +38,13 @@ int AddEntry(const std::string& display_url, const std::string& url_path,
              const std::string& stored_url, const std::string& local_name = std::string());
 
 // Add a row showing an entry (columns 0, 1, 2 and 6); return its index or -1.
+// The row gets id, or a fresh id when id is tasklist::kNoRow.
 int AppendEntryRow(const std::string& date, const std::string& display_status,
-                   const std::string& display_url, const std::string& local_file);
+                   const std::string& display_url, const std::string& local_file,
+                   tasklist::RowId id = tasklist::kNoRow);
 int InsertEntryRow(int index, const std::string& date, const std::string& display_status,
-                   const std::string& display_url, const std::string& local_file);
+                   const std::string& display_url, const std::string& local_file,
+                   tasklist::RowId id = tasklist::kNoRow);
 
 // Shows an entry in the existing row (columns 0, 1, 2 and 6) and clears its
 // bytes, time and rate.
