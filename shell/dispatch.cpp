@@ -46,7 +46,9 @@ void OnOpenTask(HWND window) {
 void OnEditItem(HWND window) {
   if (tasklist::Current().RowCount() == 0) {
     MessageBoxA(window, "No item in listbox", "Info", MB_OK | MB_TASKMODAL);
+    return;
   }
+  OpenEditDialog(window);
 }
 
 void OnSelectAll() {
@@ -152,11 +154,15 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDC_MODESELECTOR:
       OnModeSelector(wparam);
       break;
-    // Commands whose features are not built yet do nothing.
     case IDM_NEW:
     case IDM_BROWSE:
-    case IDM_CONFIG:
+      OpenNewDialog(window);
+      break;
     case IDM_PASTE:
+      OnPaste(window);
+      break;
+    // Commands whose features are not built yet do nothing.
+    case IDM_CONFIG:
       break;
     default:
       DefWindowProcA(window, WM_COMMAND, wparam, lparam);
