@@ -161,7 +161,7 @@ void RevokeDropTarget(HWND window) {
   RevokeDragDrop(window);
   IDropTarget* target = registered_target;
   registered_target = nullptr;
-  target->Release();
+  // Unlocked before our own reference goes, which may free it.
   CoLockObjectExternal(target, FALSE, TRUE);
   target->Release();
   OleUninitialize();

@@ -365,3 +365,25 @@ TEST_F(Entry, PasteTakesAUrlOrAnExistingPathAndFreesTheClipboard) {
   ASSERT_EQ(1, RowCount());
   EXPECT_EQ("ftp://h/in/a.txt", UrlOfLine("Default.snd", 0));
 }
+
+TEST_F(Entry, BrowseWarnsWhenNoProgramTakesTheUrl) {
+  Open();
+  // A scheme no program is registered for: the shell's error 31.
+  bool pressed = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!IsNewDialog(dialog)) {
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    if (pressed) return;
+    pressed = true;
+    SetDlgItemTextA(dialog, IDC_NEW_URL, "zzunknown://h/x");
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_NEW_BROWSE, BN_CLICKED), 0);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  Command(IDM_BROWSE);
+  ASSERT_LE(2u, watcher.seen().size());
+  EXPECT_EQ("Warning", watcher.seen()[1].caption);
+  EXPECT_EQ("No executable is associated with this file type", watcher.seen()[1].text);
+  EXPECT_EQ(0, RowCount());
+}
