@@ -47,7 +47,9 @@ void OnOpenTask(HWND window) {
 void OnEditItem(HWND window) {
   if (tasklist::Current().RowCount() == 0) {
     MessageBoxA(window, "No item in listbox", "Info", MB_OK | MB_TASKMODAL);
+    return;
   }
+  OpenEditDialog(window);
 }
 
 void OnSelectAll() {
@@ -156,10 +158,12 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDC_MODESELECTOR:
       OnModeSelector(wparam);
       break;
-    // Commands whose features are not built yet do nothing.
     case IDM_NEW:
     case IDM_BROWSE:
+      OpenNewDialog(window);
+      break;
     case IDM_PASTE:
+      OnPaste(window);
       break;
     default:
       DefWindowProcA(window, WM_COMMAND, wparam, lparam);

@@ -47,10 +47,30 @@
 #define IDC_LOG_REMOVE 104
 #define IDC_LOG_HELP 998
 
+/* Enter URL dialog (NEWDIALOG); OK is 1 and Cancel 2 */
+#define IDC_NEW_HISTORY 101
+#define IDC_NEW_BROWSE 102
+#define IDC_NEW_URL 108
+#define IDC_NEW_HELP 998
+
+/* Edit dialog (EDITDIALOG); OK is 1 and Cancel 2 */
+#define IDC_EDIT_STEPPER 101
+#define IDC_EDIT_HOST 102
+#define IDC_EDIT_USER 103
+#define IDC_EDIT_PROTOCOL 104
+#define IDC_EDIT_PASSWORD 105
+#define IDC_EDIT_REMOTE 106
+#define IDC_EDIT_LOCAL 107
+#define IDC_EDIT_URL 108
+#define IDC_EDIT_PORT 110
+#define IDC_EDIT_HELP 998
+
 /* Help contexts */
+#define HELP_CONTEXT_NEWURL 20
 #define HELP_CONTEXT_DROPWINDOW 30
 #define HELP_CONTEXT_LATER 40
 #define HELP_CONTEXT_LOG 50
+#define HELP_CONTEXT_EDIT 60
 
 /* Time dialog (DATETIME) */
 #define IDC_LATER_TIME 101

@@ -248,6 +248,7 @@ void OnDestroy() {
   net::Cleanup();
   settings::UnloadDialupLibrary();
   PostQuitMessage(0);
+  RevokeDropTarget(s.main_window);
   if (s.children.panel && s.panel_previous_proc) {
     SetWindowLongPtrA(s.children.panel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s.panel_previous_proc));
   }
@@ -310,7 +311,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       SwitchToFullWindow();
       return 0;
     case WM_DROPFILES:
-      DragFinish(reinterpret_cast<HDROP>(wparam));
+      OnDropFiles(window, reinterpret_cast<HDROP>(wparam));
       return 0;
   }
   return DefWindowProcA(window, message, wparam, lparam);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -116,5 +118,24 @@ void ScheduleTransfer(HWND window, int mode);
 void OnScheduleTimer(HWND window, UINT_PTR timer_id);
 INT_PTR CALLBACK AboutDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Entry dialogs. The Enter URL dialog returns 1 on OK: in receive mode the
+// entry is added, in send mode EnteredUrl() holds the destination URL
+// (ending in '/'). The edit dialog returns 1 when it rewrote an entry.
+INT_PTR CALLBACK NewDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK EditDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR OpenNewDialog(HWND owner);
+INT_PTR OpenEditDialog(HWND owner);
+// The URL the last Enter URL or edit dialog confirmed (display form).
+std::string& EnteredUrl();
+
+// Drag-and-drop and the clipboard. The drop target is registered only when
+// OLE initialises afresh on the thread; revoking undoes exactly that.
+IDropTarget* NewDropTarget();
+void RegisterDropTarget(HWND window);
+void RevokeDropTarget(HWND window);
+// Uploads of dropped files (send mode only); releases the drop handle.
+void OnDropFiles(HWND window, HDROP drop);
+void OnPaste(HWND window);
 
 }  // namespace shell

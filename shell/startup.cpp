@@ -115,6 +115,7 @@ bool RunStartup(HWND window) {
     ApplyOnTop();
   }
   InsertColumns();
+  RegisterDropTarget(window);
   app::SetCurrentMode(app::kReceiveMode);
   entries::OpenTask(app::DefaultTaskPath(app::kReceiveMode));
   return true;

@@ -1,9 +1,13 @@
-// Posts one command to the running parcelo32.exe, so that a script can open a
-// dialog (scripts/screenshot opens the log viewer and the configuration).
+// Posts commands to the running parcelo32.exe, so that a script can open a
+// dialog (scripts/screenshot opens the log viewer, the configuration and the
+// entry dialogs).
 //
-// Usage: send_command.exe <command id>        menu command to the main window
-//        send_command.exe --page <index>      show that page of "Configuration"
-//        send_command.exe --page-command <id> command to its current page
+// Usage: send_command.exe <command>...
+// where each command, posted in the order given, is one of
+//   <id>                  a menu command to the main window
+//   sys:<id>              an item of the drop window's system menu
+//   --page <index>        show that page of "Configuration"
+//   --page-command <id>   a command to the current page of "Configuration"
 // Exit status: 0 posted; 1 no such window or a bad number.
 #include <windows.h>
 #include <commctrl.h>
@@ -16,25 +20,42 @@ namespace {
 bool ReadNumber(const char* text, long* value) {
   char* end = nullptr;
   *value = std::strtol(text, &end, 10);
-  return !*end && *value >= 0 && *value <= 0xFFFF;
+  return *text && !*end && *value >= 0 && *value <= 0xFFFF;
 }
 
 HWND ConfigurationSheet() { return FindWindowA("#32770", "Configuration"); }
 
+// Posted, not sent: a command may open a modal dialog that stays open.
+bool PostToSheet(const char* option, long number) {
+  HWND sheet = ConfigurationSheet();
+  if (!sheet) return false;
+  if (std::strcmp(option, "--page") == 0) return PostMessageA(sheet, PSM_SETCURSEL, number, 0) != 0;
+  HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+  return page && PostMessageA(page, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED), 0);
+}
+
+bool PostToMainWindow(const char* text) {
+  HWND window = FindWindowA("myprog", nullptr);
+  const bool system_menu = std::strncmp(text, "sys:", 4) == 0;
+  long id = 0;
+  if (!window || !ReadNumber(system_menu ? text + 4 : text, &id) || id == 0) return false;
+  return system_menu ? PostMessageA(window, WM_SYSCOMMAND, id, 0) != 0
+                     : PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  long number = 0;
-  if (argc < 2 || !ReadNumber(argv[argc - 1], &number)) return 1;
-  // Posted, not sent: the command may open a modal dialog that stays open.
-  if (argc == 2) {
-    HWND window = FindWindowA("myprog", nullptr);
-    return window && number > 0 && PostMessageA(window, WM_COMMAND, MAKEWPARAM(number, 0), 0) ? 0 : 1;
+  if (argc < 2) return 1;
+  for (int i = 1; i < argc; ++i) {
+    const bool sheet_option = std::strcmp(argv[i], "--page") == 0 || std::strcmp(argv[i], "--page-command") == 0;
+    if (!sheet_option) {
+      if (!PostToMainWindow(argv[i])) return 1;
+      continue;
+    }
+    long number = 0;
+    if (i + 1 >= argc || !ReadNumber(argv[i + 1], &number) || !PostToSheet(argv[i], number)) return 1;
+    ++i;
   }
-  HWND sheet = ConfigurationSheet();
-  if (argc != 3 || !sheet) return 1;
-  if (std::strcmp(argv[1], "--page") == 0) return PostMessageA(sheet, PSM_SETCURSEL, number, 0) ? 0 : 1;
-  if (std::strcmp(argv[1], "--page-command") != 0) return 1;
-  HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
-  return page && PostMessageA(page, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED), 0) ? 0 : 1;
+  return 0;
 }

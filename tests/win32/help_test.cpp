@@ -9,8 +9,10 @@
 
 #include "harness.h"
 #include "shell/ids.h"
+#include "tasks/entries.h"
 
 using harness::Pump;
+using harness::WriteFile;
 
 namespace {
 
@@ -124,4 +126,26 @@ TEST_F(HelpViewer, LogViewersHelpOpensItsTopic) {
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("FTP/HTTP Download Log", watcher.seen()[0].caption);
   EXPECT_EQ("The logs and Execute", topic);
+}
+
+TEST_F(HelpViewer, EntryDialogsHelpOpensTheirTopics) {
+  WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\tC:\\Down\\a.zip\tAwaiting_command\tftp://h/a.zip\r\n");
+  const struct { int command; int help_button; const char* topic; } dialogs[] = {
+      {IDM_NEW, IDC_NEW_HELP, "Entering URLs"},
+      {IDM_EDIT, IDC_EDIT_HELP, "Editing an entry"},
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.topic);
+    entries::OpenTask(dir.File("Default.rcv"));
+    std::string topic;
+    harness::DialogWatcher watcher([&](HWND dialog) {
+      if (!topic.empty()) return;
+      SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(d.help_button, BN_CLICKED), 0);
+      topic = ViewerTopic();
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    Command(d.command);
+    EXPECT_EQ(d.topic, topic);
+    CloseViewer(window, dir.File("Parcelo32.HLP"));
+  }
 }

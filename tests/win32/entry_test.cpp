@@ -1,0 +1,389 @@
+// Every way an entry reaches a task besides the command line: the Enter URL
+// dialog, the edit dialog, the drop target, dropped files and Paste.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/appstate.h"
+#include "harness.h"
+#include "shell/ids.h"
+#include "tasks/taskfile.h"
+
+using harness::DialogWatcher;
+using harness::ListCell;
+using harness::ReadFile;
+using harness::WriteFile;
+
+namespace {
+
+std::string TaskLines(std::initializer_list<int> files) {
+  std::string text;
+  for (int i : files) {
+    text += "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
+            ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
+  }
+  return text;
+}
+
+std::string DialogText(HWND dialog, int id) { return harness::WindowText(GetDlgItem(dialog, id)); }
+
+// The control's own visibility: the dialog may not be shown yet when the
+// watcher first sees it.
+bool Shown(HWND control) { return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+bool IsNewDialog(HWND dialog) { return GetDlgItem(dialog, IDC_NEW_BROWSE) != nullptr; }
+
+void SetClipboardText(HWND owner, const std::string& text) {
+  ASSERT_TRUE(OpenClipboard(owner));
+  EmptyClipboard();
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+  std::memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+  GlobalUnlock(memory);
+  SetClipboardData(CF_TEXT, memory);
+  CloseClipboard();
+}
+
+// A drop handle naming files, as the shell posts it.
+HDROP DropOf(const std::vector<std::string>& files) {
+  std::string names;
+  for (const std::string& f : files) names += f + '\0';
+  names += '\0';
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size());
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+class Entry : public harness::WindowTest {
+ protected:
+  HWND List() const { return Kids().task_list; }
+  int RowCount() const { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
+  void ToSendMode() { shell::ChangeMode(app::kSendMode, false); }
+  std::vector<std::string> Lines(const std::string& name) {
+    std::vector<std::string> lines;
+    taskfile::ReadLines(dir.File(name), &lines);
+    return lines;
+  }
+  std::string UrlOfLine(const std::string& name, size_t index) {
+    std::vector<std::string> lines = Lines(name);
+    return index < lines.size() ? taskfile::SplitTaskLine(lines[index]).url : "(none)";
+  }
+};
+
+}  // namespace
+
+TEST_F(Entry, NewInReceiveModeAddsARowAndALineAndKeepsABadUrlOpen) {
+  Open();
+  int presses = 0;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!IsNewDialog(dialog) || presses++ > 0) return;
+    EXPECT_TRUE(Shown(GetDlgItem(dialog, IDC_NEW_URL)));
+    EXPECT_FALSE(Shown(GetDlgItem(dialog, IDC_NEW_HISTORY)));
+    SetDlgItemTextA(dialog, IDC_NEW_URL, "plain words");
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_FALSE(GetFileAttributesA(dir.File("Default.rcv").c_str()) != INVALID_FILE_ATTRIBUTES &&
+                 !ReadFile(dir.File("Default.rcv")).empty());
+    SetDlgItemTextA(dialog, IDC_NEW_URL, "http://h/dir/a.zip");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(IDM_NEW);
+  EXPECT_EQ(1, presses);
+  ASSERT_EQ(1, RowCount());
+  EXPECT_EQ("http://h/dir/a.zip", ListCell(List(), 0, 1));
+  EXPECT_EQ("http://h/dir/a.zip", UrlOfLine("Default.rcv", 0));
+  EXPECT_EQ(1u, Lines("Default.rcv").size());
+}
+
+TEST_F(Entry, SendModeConfirmsADirectoryUrlAndRemembersItOnce) {
+  Open();
+  ToSendMode();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    int presses = 0;
+    DialogWatcher watcher([&](HWND dialog) {
+      if (!IsNewDialog(dialog) || presses++ > 0) return;
+      EXPECT_FALSE(Shown(GetDlgItem(dialog, IDC_NEW_URL)));
+      EXPECT_TRUE(Shown(GetDlgItem(dialog, IDC_NEW_HISTORY)));
+      // The second time the history offers the URL the first one confirmed.
+      if (round == 1) {
+        EXPECT_EQ("ftp://h/up/", DialogText(dialog, IDC_NEW_HISTORY));
+      }
+      SetDlgItemTextA(dialog, IDC_NEW_HISTORY, round == 0 ? "ftp://h/up" : "FTP://h/up/");
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(1, shell::OpenNewDialog(window));
+    EXPECT_EQ(round == 0 ? "ftp://h/up/" : "FTP://h/up/", shell::EnteredUrl());
+  }
+  EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
+  EXPECT_EQ(0, RowCount());
+
+  // A URL that fails the check: "Bad URL", the dialog stays, nothing is kept.
+  int presses = 0;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!IsNewDialog(dialog)) {
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    if (presses++ > 0) return;
+    SetDlgItemTextA(dialog, IDC_NEW_HISTORY, "gopher://h/x");
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(IsWindow(dialog));
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_EQ(0, shell::OpenNewDialog(window));
+  ASSERT_LE(2u, watcher.seen().size());
+  EXPECT_EQ("Message", watcher.seen()[1].caption);
+  EXPECT_EQ("Bad URL", watcher.seen()[1].text);
+  EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
+}
+
+TEST_F(Entry, EditStepsThroughTheSelectedRows) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
+  Open();
+  for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
+  std::vector<std::string> shown;
+  bool done = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (done) return;
+    done = true;
+    shown.push_back(DialogText(dialog, IDC_EDIT_LOCAL));
+    for (int request : {SB_LINEUP, SB_LINEUP, SB_LINEDOWN, SB_LINEDOWN}) {
+      SendMessageA(dialog, WM_VSCROLL, MAKEWPARAM(request, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EDIT_STEPPER)));
+      shown.push_back(DialogText(dialog, IDC_EDIT_LOCAL));
+    }
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  Command(IDM_EDIT);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Down\\f1.zip", "C:\\Down\\f3.zip", "C:\\Down\\f3.zip",
+                                      "C:\\Down\\f1.zip", "C:\\Down\\f1.zip"}),
+            shown);
+}
+
+TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
+  WriteFile(dir.File("Default.rcv"),
+            TaskLines({0}) + "03/14/26 09:01\tC:\\Down\\x\tStopped\thttp://joe:pw@h:8080/x\r\n" + TaskLines({2}));
+  Open();
+  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
+  bool done = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (done) return;
+    done = true;
+    EXPECT_EQ("http://joe:pw@h:8080/x", DialogText(dialog, IDC_EDIT_URL));
+    EXPECT_EQ("http", DialogText(dialog, IDC_EDIT_PROTOCOL));
+    EXPECT_EQ("h", DialogText(dialog, IDC_EDIT_HOST));
+    EXPECT_EQ("8080", DialogText(dialog, IDC_EDIT_PORT));
+    EXPECT_EQ("joe", DialogText(dialog, IDC_EDIT_USER));
+    EXPECT_EQ("pw", DialogText(dialog, IDC_EDIT_PASSWORD));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_EDIT_PASSWORD), GWL_STYLE) & ES_PASSWORD);
+    EXPECT_EQ("/x", DialogText(dialog, IDC_EDIT_REMOTE));
+    SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\y");
+    SetDlgItemTextA(dialog, IDC_EDIT_PORT, "8081");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(IDM_EDIT);
+  const std::vector<std::string> lines = Lines("Default.rcv");
+  ASSERT_EQ(3u, lines.size());
+  const taskfile::TaskLine edited = taskfile::SplitTaskLine(lines[1]);
+  EXPECT_EQ("C:\\Down\\y", edited.local_file);
+  EXPECT_EQ("Stopped", edited.status_word);
+  EXPECT_EQ("http://joe:pw@h:8081/x", edited.url);
+  EXPECT_NE("03/14/26", edited.date);
+  EXPECT_EQ("ftp://h/pub/f2.zip", taskfile::SplitTaskLine(lines[2]).url);
+  EXPECT_EQ("C:\\Down\\y", ListCell(List(), 1, 0));
+  // The backup holds the task as it was when the dialog opened.
+  EXPECT_NE(std::string::npos, ReadFile(dir.File("urltemp.txt")).find("C:\\Down\\x"));
+}
+
+TEST_F(Entry, EditCancelLeavesTheFileAsItIsNow) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2}));
+  Open();
+  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
+  // A worker rewrites line 1 while the dialog is open; Cancel keeps that.
+  const std::string rewritten = TaskLines({0}) +
+                                "03/14/26 09:01\tC:\\Down\\f1.zip\tAwaiting_command\tftp://h/moved/f1.zip\r\n" +
+                                TaskLines({2});
+  bool done = false;
+  DialogWatcher cancel([&](HWND dialog) {
+    if (done) return;
+    done = true;
+    SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
+    WriteFile(dir.File("Default.rcv"), rewritten);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  Command(IDM_EDIT);
+  EXPECT_EQ(rewritten, ReadFile(dir.File("Default.rcv")));
+  EXPECT_EQ(TaskLines({0, 1, 2}), ReadFile(dir.File("urltemp.txt")));
+}
+
+TEST_F(Entry, EditOkRefusesWhenTheShownLineChangedMeanwhile) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2}));
+  Open();
+  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
+  // Line 1 is gone from the file (deleted elsewhere): OK must not rewrite
+  // the entry that moved into its place.
+  const std::string shrunk = TaskLines({0, 2});
+  bool edited = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!GetDlgItem(dialog, IDC_EDIT_STEPPER)) {
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    if (edited) return;
+    edited = true;
+    SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
+    WriteFile(dir.File("Default.rcv"), shrunk);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  Command(IDM_EDIT);
+  EXPECT_EQ(shrunk, ReadFile(dir.File("Default.rcv")));
+  ASSERT_EQ(2u, watcher.seen().size());
+  EXPECT_EQ("Error", watcher.seen()[1].caption);
+}
+
+TEST_F(Entry, DropTargetTakesTextInReceiveModeOnly) {
+  Open();
+  SetClipboardText(window, "http://h/dir/a.zip");
+  IDataObject* data = nullptr;
+  ASSERT_EQ(S_OK, OleGetClipboard(&data));
+  IDropTarget* target = shell::NewDropTarget();
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(S_OK, target->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+  EXPECT_EQ(1u, unknown->Release());
+  void* other = target;
+  EXPECT_EQ(E_NOINTERFACE, target->QueryInterface(IID_IDataObject, &other));
+  EXPECT_EQ(nullptr, other);
+
+  POINTL point = {0, 0};
+  DWORD effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
+  ASSERT_EQ(S_OK, target->DragEnter(data, 0, point, &effect));
+  EXPECT_EQ(static_cast<DWORD>(DROPEFFECT_COPY), effect);
+  effect = DROPEFFECT_COPY;
+  EXPECT_EQ(S_OK, target->DragOver(MK_CONTROL | MK_SHIFT, point, &effect));
+  EXPECT_EQ(static_cast<DWORD>(DROPEFFECT_NONE), effect);
+  // Control+Shift with only copy allowed is refused: nothing is added.
+  effect = DROPEFFECT_COPY;
+  EXPECT_EQ(S_OK, target->Drop(data, MK_CONTROL | MK_SHIFT, point, &effect));
+  EXPECT_EQ(0, RowCount());
+  effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
+  ASSERT_EQ(S_OK, target->DragEnter(data, MK_CONTROL | MK_SHIFT, point, &effect));
+  EXPECT_EQ(static_cast<DWORD>(DROPEFFECT_LINK), effect);
+  EXPECT_EQ(S_OK, target->Drop(data, MK_CONTROL | MK_SHIFT, point, &effect));
+  ASSERT_EQ(1, RowCount());
+  EXPECT_EQ("http://h/dir/a.zip", ListCell(List(), 0, 1));
+
+  // Send mode: the cursor accepts the text, the drop adds nothing.
+  ToSendMode();
+  effect = DROPEFFECT_COPY;
+  ASSERT_EQ(S_OK, target->DragEnter(data, 0, point, &effect));
+  EXPECT_EQ(static_cast<DWORD>(DROPEFFECT_COPY), effect);
+  EXPECT_EQ(S_OK, target->Drop(data, 0, point, &effect));
+  EXPECT_EQ(0, RowCount());
+  EXPECT_TRUE(Lines("Default.snd").empty());
+  EXPECT_EQ(S_OK, target->DragLeave());
+  data->Release();
+  EXPECT_EQ(0u, target->Release());
+}
+
+TEST_F(Entry, DroppedFilesBecomeUploadsInSendModeOnly) {
+  WriteFile(dir.File("a.txt"), "a");
+  WriteFile(dir.File("b.txt"), "b");
+  Open();
+  int dialogs = 0;
+  DialogWatcher watcher([&](HWND dialog) {
+    ++dialogs;
+    SetDlgItemTextA(dialog, IDC_NEW_HISTORY, "ftp://h/in/");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf({dir.File("a.txt"), dir.File("b.txt")})), 0);
+  EXPECT_EQ(0, dialogs);
+  EXPECT_EQ(0, RowCount());
+
+  ToSendMode();
+  SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf({dir.File("a.txt"), dir.File("b.txt")})), 0);
+  EXPECT_EQ(1, dialogs);
+  ASSERT_EQ(2, RowCount());
+  const std::vector<std::string> lines = Lines("Default.snd");
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("ftp://h/in/a.txt", taskfile::SplitTaskLine(lines[0]).url);
+  EXPECT_EQ(dir.File("a.txt"), taskfile::SplitTaskLine(lines[0]).local_file);
+  EXPECT_EQ("ftp://h/in/b.txt", taskfile::SplitTaskLine(lines[1]).url);
+  EXPECT_EQ(dir.File("b.txt"), taskfile::SplitTaskLine(lines[1]).local_file);
+}
+
+TEST_F(Entry, PasteTakesAUrlOrAnExistingPathAndFreesTheClipboard) {
+  Open();
+  SetClipboardText(window, "http://h/dir/a.zip");
+  Command(IDM_PASTE);
+  ASSERT_EQ(1, RowCount());
+  EXPECT_TRUE(OpenClipboard(nullptr));
+  CloseClipboard();
+  SetClipboardText(window, "plain words");
+  Command(IDM_PASTE);
+  EXPECT_EQ(1, RowCount());
+  SetClipboardText(window, std::string(1100, 'x'));
+  Command(IDM_PASTE);
+  EXPECT_EQ(1, RowCount());
+
+  ToSendMode();
+  {
+    SetClipboardText(window, dir.File("missing.txt"));
+    DialogWatcher watcher(DialogWatcher::Press(IDOK));
+    Command(IDM_PASTE);
+    ASSERT_EQ(1u, watcher.seen().size());
+    EXPECT_EQ("Error", watcher.seen()[0].caption);
+    EXPECT_EQ("File you are trying to paste does not exist", watcher.seen()[0].text);
+    EXPECT_TRUE(OpenClipboard(nullptr));
+    CloseClipboard();
+  }
+  WriteFile(dir.File("a.txt"), "a");
+  SetClipboardText(window, dir.File("a.txt"));
+  {
+    DialogWatcher watcher(DialogWatcher::Press(IDCANCEL));
+    Command(IDM_PASTE);
+    EXPECT_EQ(1u, watcher.seen().size());
+    EXPECT_EQ(0, RowCount());
+  }
+  {
+    DialogWatcher watcher([](HWND dialog) {
+      // The clipboard is free while the dialog asks.
+      EXPECT_TRUE(OpenClipboard(nullptr));
+      CloseClipboard();
+      SetDlgItemTextA(dialog, IDC_NEW_HISTORY, "ftp://h/in");
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    Command(IDM_PASTE);
+  }
+  ASSERT_EQ(1, RowCount());
+  EXPECT_EQ("ftp://h/in/a.txt", UrlOfLine("Default.snd", 0));
+}
+
+TEST_F(Entry, BrowseWarnsWhenNoProgramTakesTheUrl) {
+  Open();
+  // A scheme no program is registered for: the shell's error 31.
+  bool pressed = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!IsNewDialog(dialog)) {
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    if (pressed) return;
+    pressed = true;
+    SetDlgItemTextA(dialog, IDC_NEW_URL, "zzunknown://h/x");
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_NEW_BROWSE, BN_CLICKED), 0);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  Command(IDM_BROWSE);
+  ASSERT_LE(2u, watcher.seen().size());
+  EXPECT_EQ("Warning", watcher.seen()[1].caption);
+  EXPECT_EQ("No executable is associated with this file type", watcher.seen()[1].text);
+  EXPECT_EQ(0, RowCount());
+}
