@@ -62,6 +62,7 @@ ssl_block() {  # <port> <certificate name>
   server {
     listen 127.0.0.1:$1 ssl;
     access_log $work/nginx/tls-access.log;
+    error_log $work/nginx/tls-error-$2.log info;
     ssl_certificate $tls/$2.pem;
     ssl_certificate_key $tls/$2.key;
     root $www;
@@ -345,6 +346,23 @@ cli "parcelo add again" 0 "$follow_home" add "$origin/secure.bin" &&
   cli "parcelo receive follows http to https" 0 "$follow_home" receive &&
   same "parcelo receive follows http to https" "$www/files/big.bin" "$follow_dir/big.bin" &&
   contains "the followed row ends Done" "$(printf '0\tDone')" "$work/cli.out"
+
+# A refused certificate is not tried again, whatever CycleDownload says.
+rm -f "$follow_home/Default.rcv"
+handshakes_before=$(grep -c 'alert unknown ca' "$work/nginx/tls-error-stranger.log")
+cli "parcelo config CycleDownload 3" 0 "$follow_home" config CycleDownload 3 &&
+  cli "parcelo add a link with an unknown authority" 0 "$follow_home" add \
+    "https://localhost:$stranger_port/files/big.bin" &&
+  cli "parcelo receive refuses the certificate" 1 "$follow_home" receive &&
+  contains "the refused row says why" "$(printf '0\tCertificate error: unknown authority')" "$work/cli.out"
+sleep 0.5
+handshakes=$(( $(grep -c 'alert unknown ca' "$work/nginx/tls-error-stranger.log") - handshakes_before ))
+if [ "$handshakes" = 1 ]; then
+  echo "ok   a refused certificate is tried once"
+else
+  echo "FAIL the refused certificate met $handshakes handshakes, not 1"; failures=$((failures + 1))
+fi
+cli "parcelo config CycleDownload 0" 0 "$follow_home" config CycleDownload 0
 
 # http -> https -> http ... : six requests, then the row fails and says why.
 rm -f "$follow_home/Default.rcv"
