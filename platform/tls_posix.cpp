@@ -1,3 +1,4 @@
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -119,6 +120,11 @@ std::string CertificateReason(long result) {
   }
 }
 
+// Workers are detached threads that may still be ending when the process
+// exits, so the library's per-thread state (its error queue) is given back
+// as soon as a session is over rather than at thread exit.
+void ReleaseThreadState() { OPENSSL_thread_stop(); }
+
 // An error of the stream below the session, as an error number.
 int StreamError(TlsSession* session, int ssl_error) {
   session->intact = false;
@@ -146,6 +152,7 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
     BIO_free(bio);
     SSL_free(session->ssl);
     delete session;
+    ReleaseThreadState();
     *reason = "TLS library failed";
     return kTlsFailed;
   }
@@ -162,6 +169,7 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
   if (!named) {
     SSL_free(session->ssl);
     delete session;
+    ReleaseThreadState();
     *reason = "wrong host name";
     return kTlsCertificate;
   }
@@ -191,6 +199,7 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
     ERR_clear_error();
     SSL_free(session->ssl);
     delete session;
+    ReleaseThreadState();
     return result;
   }
   *out = session;
@@ -262,6 +271,7 @@ void End(TlsSession* session) {
   ERR_clear_error();
   SSL_free(session->ssl);
   delete session;
+  ReleaseThreadState();
 }
 
 }  // namespace tls
