@@ -5,11 +5,13 @@
 # squid as the proxy, for an http:// link of that nginx and an ftp:// link of
 # a local anonymous vsftpd; over TLS, nginx with certificates of a test
 # authority made here (trusted through SSL_CERT_FILE, never by turning
-# verification off): download, resume, PUT, a wrong host name, an expired
-# certificate, an unknown authority, Basic authentication, a server silent in
-# the handshake, and
-# CONNECT through squid. Each transfer is one attempt made by the HTTP driver test
-# of parcelo_tests; files and task lines are checked after it has exited.
+# verification off): download, resume, PUT, Basic authentication, a wrong
+# host name, an expired certificate, an unknown authority, a server silent in
+# the handshake, and CONNECT through squid. Each transfer is one attempt made
+# by the HTTP driver test of parcelo_tests; files and task lines are checked
+# after it has exited. Last, `parcelo receive` itself: redirects followed in
+# one command (or not, with --no-follow), a redirect loop, and a refused
+# certificate tried once.
 #
 # Usage: http_servers.sh <native build directory>
 set -u
