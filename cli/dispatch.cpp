@@ -48,20 +48,23 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      kReadsTask, RunDelete},
-    {"receive", "[--at HH:MM [--every N]] [ROW...]",
+    {"receive", "[--no-follow] [--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
      "until every transfer has ended. On a terminal a live line per\n"
      "entry shows its progress. Then print one line per started or\n"
      "refused row: row, status, bytes, time and rate, separated by\n"
      "TABs. A failed attempt is repeated CycleDownload times.\n"
+     "An entry that ends in a redirect has its link rewritten and\n"
+     "runs again at once, up to five times (then it fails with\n"
+     "\"Too many redirects\"); --no-follow stops after the rewrite.\n"
      "With --at, wait in the foreground until the clock shows HH:MM\n"
      "(today, or tomorrow when that time has passed), saying when\n"
      "the start is, then run; with --every N, run again every N\n"
      "minutes until Ctrl-C. A start missed while the computer slept\n"
      "is made as soon as it wakes.",
      kReadsTask, RunReceive},
-    {"send", "[--at HH:MM [--every N]] [ROW...]",
+    {"send", "[--no-follow] [--at HH:MM [--every N]] [ROW...]",
      "Upload the entries of the upload task (Default.snd unless\n"
      "--task names one) as receive downloads them. A failed\n"
      "attempt is repeated CycleUpload times.",

@@ -13,6 +13,7 @@
 #include "cli/cli.h"
 #include "engine/appstate.h"
 #include "engine/jobs.h"
+#include "engine/session.h"
 #include "tasks/url.h"
 #include "platform/atol.h"
 #include "platform/clock.h"
@@ -27,6 +28,10 @@ namespace {
 
 // The live lines are redrawn this often while transfers run.
 constexpr int kRedrawMs = 250;
+// Rounds run again for rows that ended in a redirect; a chain longer than
+// this (or a loop) ends the row as failed.
+constexpr int kRedirectRounds = 5;
+constexpr char kTooManyRedirects[] = "Too many redirects";
 
 // The row's texts as the task list shows them: status, bytes, time, rate.
 std::string RowTexts(int row) {
@@ -98,6 +103,16 @@ int Outcome(const jobs::Job& job) {
   return job.BadLinkRows().empty() && !job.WalkStopped() ? kExitOk : kExitFailed;
 }
 
+// Started rows of the job whose entry a redirect rewrote.
+std::vector<int> RedirectedRows(const jobs::Job& job) {
+  std::vector<int> redirected;
+  for (int row : job.StartedRows()) {
+    int result = -1;
+    if (job.ResultOf(row, &result) && result == session::kRedirected) redirected.push_back(row);
+  }
+  return redirected;
+}
+
 // Marks the given rows selected (none given: no selection, so all rows run).
 bool SelectRows(const std::vector<std::string>& arguments) {
   tasklist::Port& list = tasklist::Current();
@@ -128,20 +143,46 @@ bool PrepareTask(const Invocation& /*invocation*/, int mode) {
   return false;
 }
 
-// Runs the prepared task's job, waits for it and prints the rows.
-int RunPreparedJob(int mode) {
-  const jobs::JobHandle job = mode == app::kSendMode ? jobs::StartSendJob(std::string())
-                                                     : jobs::StartReceiveJob(std::string());
+// Runs the prepared task's job, waits for it and prints the rows. With
+// follow, rows that ended in a redirect run again at once with their new
+// link, only they, for up to kRedirectRounds rounds; a row still redirected
+// after the last round fails with kTooManyRedirects.
+int RunPreparedJob(int mode, bool follow) {
+  const auto start = [mode] {
+    return mode == app::kSendMode ? jobs::StartSendJob(std::string()) : jobs::StartReceiveJob(std::string());
+  };
+  jobs::JobHandle job = start();
   if (job->Empty()) return kExitRefused;
   WaitForJob(*job);
 
   std::vector<int> rows = job->StartedRows();
   const std::vector<int> marked = job->BadLinkRows();
   rows.insert(rows.end(), marked.begin(), marked.end());
+  int outcome = Outcome(*job);
+  std::vector<int> redirected = follow ? RedirectedRows(*job) : std::vector<int>();
+  for (int round = 1; !redirected.empty(); ++round) {
+    tasklist::Port& list = tasklist::Current();
+    if (round > kRedirectRounds) {
+      for (int row : redirected) list.SetCell(row, tasklist::kStatus, kTooManyRedirects);
+      outcome = kExitFailed;
+      break;
+    }
+    for (int row = 0; row < list.RowCount(); ++row) {
+      list.SetSelected(row, std::find(redirected.begin(), redirected.end(), row) != redirected.end());
+    }
+    job = start();
+    if (job->Empty()) break;
+    WaitForJob(*job);
+    const std::vector<int> bad = job->BadLinkRows();
+    rows.insert(rows.end(), bad.begin(), bad.end());
+    if (Outcome(*job) != kExitOk) outcome = kExitFailed;
+    redirected = RedirectedRows(*job);
+  }
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   for (int row : rows) std::printf("%d\t%s\n", row, RowTexts(row).c_str());
   std::fflush(stdout);
-  return Outcome(*job);
+  return outcome;
 }
 
 // --- receive/send --at HH:MM [--every N] ---
@@ -242,7 +283,7 @@ std::string StartText(const schedule::Job& job) {
 // Waits in the foreground for each start, ticking once a second of the
 // clock, and runs the job as receive/send do. A one-off schedule exits by
 // the run's outcome; a repeating one runs until Ctrl-C.
-int RunScheduled(const Invocation& invocation, int mode, const Timing& timing) {
+int RunScheduled(const Invocation& invocation, int mode, const Timing& timing, bool follow) {
   const std::string task_path = app::CurrentTaskPath();
   if (tasklist::Current().RowCount() == 0) {
     std::fprintf(stderr, "parcelo: %s has no entry to schedule\n", task_path.c_str());
@@ -259,7 +300,7 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing) {
     // is told as at any other start.
     if (OpenTask(path, !invocation.task_given)) {
       SelectRows(invocation.arguments);
-      outcome = RunPreparedJob(mode);
+      outcome = RunPreparedJob(mode, follow);
     } else {
       outcome = kExitRefused;
     }
@@ -283,12 +324,21 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing) {
   }
 }
 
+// Takes --no-follow out of the arguments; true when it was there.
+bool TakeNoFollow(std::vector<std::string>* arguments) {
+  const auto found = std::find(arguments->begin(), arguments->end(), "--no-follow");
+  if (found == arguments->end()) return false;
+  arguments->erase(std::remove(arguments->begin(), arguments->end(), "--no-follow"), arguments->end());
+  return true;
+}
+
 int RunJob(const Invocation& invocation, int mode) {
   Invocation rows = invocation;
   Timing timing;
+  const bool follow = !TakeNoFollow(&rows.arguments);
   if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
   if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
-  return timing.scheduled ? RunScheduled(rows, mode, timing) : RunPreparedJob(mode);
+  return timing.scheduled ? RunScheduled(rows, mode, timing, follow) : RunPreparedJob(mode, follow);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 # Native Linux build: the parcelo front end and the native tests.
 find_package(Threads REQUIRED)
 target_link_libraries(parcelo_core PUBLIC Threads::Threads)
+find_package(OpenSSL REQUIRED)
+target_link_libraries(parcelo_core PUBLIC OpenSSL::SSL)
 
 collect_sources(CLI_SOURCES cli)
 add_executable(parcelo ${CLI_SOURCES})

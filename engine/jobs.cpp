@@ -71,7 +71,7 @@ int RunAttempts(session::Context& context, const session::AttemptParams& params,
     // Out of descriptors, most likely: the row must not go on saying
     // "Awaiting command" or "Resolving address".
     if (result == session::kNoSocket) session::ShowStatus(context, "Failed to create socket");
-    if (result >= 0 || attempt >= cycles) return result;
+    if (result >= 0 || attempt >= cycles || result == session::kNotRetried) return result;
   }
 }
 

@@ -40,7 +40,7 @@ void ChooseServer(const AttemptParams& params, bool firewall, std::string* host,
   if (!firewall) {
     *host = params.host;
     *port = params.port;
-  } else if (params.protocol == url::kHttp) {
+  } else if (params.protocol == url::kHttp || params.protocol == url::kHttps) {
     *host = params.http_proxy_host;
     *port = params.http_proxy_port;
   } else {
@@ -59,6 +59,69 @@ int FindServer(const Context& context, const std::string& host, net::Ipv4* addre
     return kFailure;
   }
   return kSuccess;
+}
+
+// Longest CONNECT answer taken from a proxy.
+constexpr std::size_t kTunnelAnswerLimit = 8192;
+
+// Asks the HTTP proxy on connection for a tunnel to the entry's server and
+// reads its answer up to the blank line, byte by byte so that nothing of the
+// server's stream is taken. Returns kSuccess for a 2xx answer, else kFailure
+// after telling why.
+int OpenTunnel(const Context& context, net::Socket& connection, const AttemptParams& params) {
+  const std::string authority = params.host + ":" + std::to_string(params.port);
+  const std::string request =
+      "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n\r\n";
+  if (connection.SendAll(request.data(), request.size(), timeouts::DataMs()) != 0) {
+    ShowStatus(context, "Failed");
+    return kFailure;
+  }
+  std::string answer;
+  const std::uint32_t start = clock_seam::TickCount();
+  while (answer.size() < 4 || answer.compare(answer.size() - 4, 4, "\r\n\r\n") != 0) {
+    char byte = 0;
+    int error = 0;
+    const int left = clock_seam::MillisecondsLeft(start, timeouts::DataMs());
+    if (answer.size() >= kTunnelAnswerLimit || left == 0 ||
+        connection.Receive(&byte, 1, left, &error) != 1) {
+      ShowStatus(context, "Proxy refused the tunnel");
+      return kFailure;
+    }
+    answer += byte;
+  }
+  // "HTTP/1.x 200 ..."
+  const std::size_t blank = answer.find(' ');
+  if (blank == std::string::npos || answer.compare(0, 5, "HTTP/") != 0 || blank + 1 >= answer.size() ||
+      answer[blank + 1] != '2') {
+    ShowStatus(context, "Proxy refused the tunnel");
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+// Makes connection a TLS stream to the entry's host. Returns kSuccess, or a
+// failure after telling why; a refused certificate is never tried again.
+int SecureConnection(const Context& context, net::Socket& connection, const AttemptParams& params) {
+  ShowStatus(context, "Securing connection");
+  std::string reason;
+  const int result = connection.StartTls(params.host, timeouts::DataMs(), &reason);
+  if (result == 0) return kSuccess;
+  if (result == net::kTlsCertificate) {
+    ShowStatus(context, "Certificate error: " + reason);
+    return kNotRetried;
+  }
+  if (result == net::kTlsNotAvailable) {
+    ShowStatus(context, reason);
+    return kNotRetried;
+  }
+  if (result == net::kTlsFailed) {
+    ShowStatus(context, "Secure connection failed: " + reason);
+  } else if (result == net::kTimedOut) {
+    ShowStatus(context, "Secure connection failed: timed out");
+  } else {
+    ShowStatusNumber(context, "Secure connection failed: error %d", result);
+  }
+  return kFailure;
 }
 
 int Download(Context& context, net::Socket& control, const AttemptParams& params, bool via_http) {
@@ -271,7 +334,8 @@ int RunAttempt(Context& context, const AttemptParams& params) {
   // One reading of Firewall decides the server, the protocol spoken and the
   // form of the HTTP request target.
   context.via_proxy = settings::Live().firewall == 1;
-  bool via_http = params.protocol == url::kHttp || context.via_proxy;
+  const bool secure = params.protocol == url::kHttps;
+  bool via_http = params.protocol == url::kHttp || secure || context.via_proxy;
   std::string host;
   std::uint32_t port = 0;
   ChooseServer(params, context.via_proxy, &host, &port);
@@ -286,6 +350,14 @@ int RunAttempt(Context& context, const AttemptParams& params) {
     return kFailure;
   }
   ResetControlInput(context);
+  if (secure) {
+    // Through the proxy the request travels inside the tunnel, in the form
+    // the server itself takes.
+    if (context.via_proxy && OpenTunnel(context, control, params) != kSuccess) return kFailure;
+    context.via_proxy = false;
+    const int secured = SecureConnection(context, control, params);
+    if (secured != kSuccess) return secured;
+  }
 
   if (!via_http) {
     int login = ftp::Login(context, control, params.user, params.password);

@@ -26,6 +26,8 @@ enum Result : int {
   kFailure = -1,          // any failure not named below
   kNoSocket = -2,         // no socket could be created
   kConnectionLost = -16,  // the peer closed the control connection, or it failed
+  kNotRetried = -17,      // another attempt would only repeat it: a refused
+                          // certificate, or no TLS in this build
 };
 
 // A positive result that also counts as success: the receive pump followed an

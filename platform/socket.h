@@ -4,7 +4,9 @@
 // show them read the same everywhere.
 //
 // Every wait is bounded by the time-out its caller passes; a socket stays in
-// blocking mode between calls. A Socket owns its handle and closes it when
+// blocking mode between calls. After StartTls the stream calls (SendAll,
+// WaitReadable, Receive) carry the bytes through TLS, so a protocol above runs
+// unchanged over either. A Socket owns its handle and closes it when
 // destroyed, so every return path of an attempt releases its connections.
 #pragma once
 
@@ -39,6 +41,13 @@ enum ErrorNumber : int {
   kConnectionRefused = 10061,
   kHostUnreachable = 10065,
   kHostNotFound = 11001,
+};
+
+// Outcomes of StartTls beyond the error numbers above.
+enum TlsOutcome : int {
+  kTlsFailed = 20001,            // no TLS session could be agreed
+  kTlsCertificate = 20002,       // the server's certificate was not accepted
+  kTlsNotAvailable = 20003,      // this build has no TLS
 };
 
 // Starts and stops the socket library (WSAStartup for version 1.1 on Windows);
@@ -108,13 +117,26 @@ class Socket {
   // Returns 0 with *accepted open, or an error number.
   int Accept(int timeout_ms, Socket* accepted);
 
+  // Runs a TLS handshake (1.2 or later) over the connected stream: sends host
+  // as the server name, verifies the server's chain against the system's
+  // trusted roots and its certificate against host (a name or a dotted
+  // address). Returns 0; kTimedOut when the handshake stalled for timeout_ms;
+  // kTlsCertificate with *reason saying in a few words why the certificate
+  // was refused; kTlsFailed, kTlsNotAvailable or another error number.
+  // Verification cannot be turned off.
+  int StartTls(const std::string& host, int timeout_ms, std::string* reason);
+  bool IsTls() const { return tls_ != nullptr; }
+
+  // Closes the stream; over TLS it first tells the peer (close notify).
   void Close();
 
  private:
   using Handle = std::intptr_t;
   static constexpr Handle kNoHandle = -1;
   explicit Socket(Handle handle) : handle_(handle) {}
+  void EndTls();
   Handle handle_ = kNoHandle;
+  struct TlsSession* tls_ = nullptr;  // owned; set between StartTls and Close
 };
 
 }  // namespace net

@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace net {
 namespace {
@@ -118,13 +119,18 @@ std::string DottedText(Ipv4 address) {
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), tls_(other.tls_) {
+  other.handle_ = kNoHandle;
+  other.tls_ = nullptr;
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    tls_ = other.tls_;
     other.handle_ = kNoHandle;
+    other.tls_ = nullptr;
   }
   return *this;
 }
@@ -169,6 +175,7 @@ int Socket::Connect(Ipv4 address, std::uint16_t port, int timeout_ms) {
 
 int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
   if (!IsOpen()) return kBadSocket;
+  if (tls_) return tls::SendAll(tls_, data, length, timeout_ms);
   int fd = static_cast<int>(handle_);
   const char* next = static_cast<const char*>(data);
   while (length > 0) {
@@ -190,6 +197,7 @@ int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
 
 int Socket::WaitReadable(int timeout_ms) {
   if (!IsOpen()) return -kBadSocket;
+  if (tls_ && tls::HasPending(tls_)) return 1;
   return WaitFor(static_cast<int>(handle_), POLLIN, timeout_ms);
 }
 
@@ -199,6 +207,7 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
     *error = kBadSocket;
     return -1;
   }
+  if (tls_) return tls::Receive(tls_, buffer, capacity, timeout_ms, error);
   int fd = static_cast<int>(handle_);
   std::uint32_t start = clock_seam::TickCount();
   for (;;) {
@@ -279,6 +288,7 @@ int Socket::Accept(int timeout_ms, Socket* accepted) {
 
 void Socket::Close() {
   if (handle_ == kNoHandle) return;
+  EndTls();
   close(static_cast<int>(handle_));
   handle_ = kNoHandle;
 }

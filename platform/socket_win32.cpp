@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace net {
 namespace {
@@ -94,13 +95,18 @@ std::string DottedText(Ipv4 address) {
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), tls_(other.tls_) {
+  other.handle_ = kNoHandle;
+  other.tls_ = nullptr;
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    tls_ = other.tls_;
     other.handle_ = kNoHandle;
+    other.tls_ = nullptr;
   }
   return *this;
 }
@@ -137,6 +143,7 @@ int Socket::Connect(Ipv4 address, std::uint16_t port, int timeout_ms) {
 
 int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
   if (!IsOpen()) return kBadSocket;
+  if (tls_) return tls::SendAll(tls_, data, length, timeout_ms);
   SOCKET s = AsSocket(handle_);
   // A blocking send may wait for buffer space in the middle of a block; the
   // send time-out bounds that wait as the select bounds the one before it.
@@ -162,6 +169,7 @@ int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
 
 int Socket::WaitReadable(int timeout_ms) {
   if (!IsOpen()) return -kBadSocket;
+  if (tls_ && tls::HasPending(tls_)) return 1;
   return WaitFor(AsSocket(handle_), kWaitRead, timeout_ms);
 }
 
@@ -171,6 +179,7 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
     *error = kBadSocket;
     return -1;
   }
+  if (tls_) return tls::Receive(tls_, buffer, capacity, timeout_ms, error);
   SOCKET s = AsSocket(handle_);
   DWORD start = clock_seam::TickCount();
   int size = capacity > 0x40000000u ? 0x40000000 : static_cast<int>(capacity);
@@ -246,6 +255,7 @@ int Socket::Accept(int timeout_ms, Socket* accepted) {
 
 void Socket::Close() {
   if (handle_ == kNoHandle) return;
+  EndTls();
   closesocket(AsSocket(handle_));
   handle_ = kNoHandle;
 }

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint32_t kFtpDefaultPort = 21;
 constexpr std::uint32_t kHttpDefaultPort = 80;
+constexpr std::uint32_t kHttpsDefaultPort = 443;
 constexpr std::uint32_t kHighestPort = 65535;
 
 // A field fits when its text and the terminating NUL of the original
@@ -20,7 +21,7 @@ constexpr std::uint32_t kHighestPort = 65535;
 bool Fits(const std::string& text, std::size_t width) { return text.size() < width; }
 
 // Sets scheme, protocol and default port from the text before the ':'.
-// Returns false for any scheme other than ftp and http.
+// Returns false for any scheme other than ftp, http and https.
 bool TakeScheme(std::string scheme, Record* record) {
   for (char& c : scheme) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -35,6 +36,12 @@ bool TakeScheme(std::string scheme, Record* record) {
     record->scheme = "http";
     record->protocol = kHttp;
     record->port = kHttpDefaultPort;
+    return true;
+  }
+  if (scheme == "HTTPS") {
+    record->scheme = "https";
+    record->protocol = kHttps;
+    record->port = kHttpsDefaultPort;
     return true;
   }
   record->protocol = kUnknown;

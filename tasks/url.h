@@ -1,5 +1,6 @@
 // URL model, shared by the task files and the protocols:
-// scheme://[user[:password]@]host[:port]/path for the schemes ftp and http.
+// scheme://[user[:password]@]host[:port]/path for the schemes ftp, http and
+// https.
 // A parse yields a URL record, the display form (password masked with one '*'
 // per character) and the stored form (password in clear, ending CR LF).
 #pragma once
@@ -10,7 +11,7 @@
 
 namespace url {
 
-enum Protocol : int { kUnknown = -1, kFtp = 0, kHttp = 1 };
+enum Protocol : int { kUnknown = -1, kFtp = 0, kHttp = 1, kHttps = 2 };
 
 // Widths of the record's fields, terminating NUL included: a field that would
 // need more makes the parse fail instead of being cut.
@@ -23,12 +24,12 @@ constexpr std::size_t kPathWidth = 1024;
 constexpr std::size_t kUrlWidth = 1024;
 
 struct Record {
-  std::string scheme;  // "ftp" or "http", lower case
+  std::string scheme;  // "ftp", "http" or "https", lower case
   int protocol = kUnknown;
   std::string user;
   std::string password;
   std::string host;
-  std::uint32_t port = 0;  // 21 / 80 unless the URL names one
+  std::uint32_t port = 0;  // 21 / 80 / 443 unless the URL names one
   std::string port_text;   // the explicit port as written; empty when none
   std::string path;        // from the '/' after the host to the end
 };

@@ -15,7 +15,9 @@
 //   PARCELO_HTTP_LOCAL   local file
 //   PARCELO_HTTP_SEND    1: upload the local file instead of downloading
 //   PARCELO_HTTP_PROXY   host:port of a proxy for both schemes (Firewall 1)
-//   PARCELO_HTTP_EXPECT  the attempt's result: 0 done, 2 redirected, -1 failed
+//   PARCELO_HTTP_EXPECT  the attempt's result: 0 done, 2 redirected, -1 failed,
+//                        -17 failed for good (a refused certificate)
+//   PARCELO_HTTP_DATA_MS the data time-out (default 30000)
 #include <cstdio>
 
 #include "native/fixtures.h"
@@ -62,7 +64,7 @@ TEST_F(HttpDriver, RunsOneAttemptFromTheEnvironment) {
   const std::string link = Env("PARCELO_HTTP_URL"), local = Env("PARCELO_HTTP_LOCAL");
   const std::string proxy = Env("PARCELO_HTTP_PROXY");
   if (link.empty()) GTEST_SKIP() << "driver mode only";
-  timeouts::Set(10000, 30000, 30000);
+  timeouts::Set(10000, 30000, std::stoi(Env("PARCELO_HTTP_DATA_MS", "30000")));
   UseSetting("DOWNLOAD", local.substr(0, local.rfind('/')));
   session::AttemptParams params;
   if (!proxy.empty()) {

@@ -10,7 +10,10 @@ using namespace fixtures;
 
 // protocol|scheme|user|password|host|port|port text|path
 std::string Split(const url::Record& r) {
-  const char* protocol = r.protocol == url::kFtp ? "FTP" : r.protocol == url::kHttp ? "HTTP" : "none";
+  const char* protocol = r.protocol == url::kFtp     ? "FTP"
+                         : r.protocol == url::kHttp  ? "HTTP"
+                         : r.protocol == url::kHttps ? "HTTPS"
+                                                     : "none";
   return std::string(protocol) + "|" + r.scheme + "|" + r.user + "|" + r.password + "|" + r.host + "|" +
          std::to_string(r.port) + "|" + r.port_text + "|" + r.path;
 }
@@ -37,6 +40,11 @@ TEST(UrlParse, SplitsAcceptedUrlsAndComposesTheirForms) {
       // The two characters after the ':' are skipped without being checked.
       {"http:xxh/x", "HTTP|http|||h|80||/x", "http://h/x"},
       {"http://h/A/b?C=d%20e#f", "HTTP|http|||h|80||/A/b?C=d%20e#f", "http://h/A/b?C=d%20e#f"},
+      // https: port 443 unless named, the same forms as http.
+      {"HTTPS://Host/a.zip", "HTTPS|https|||Host|443||/a.zip", "https://Host/a.zip"},
+      {"https://u:pw@h:8443/d/", "HTTPS|https|u|pw|h|8443|8443|/d/", "https://u:**@h:8443/d/",
+       "https://u:pw@h:8443/d/"},
+      {"hTTpS://h:443/x?y", "HTTPS|https|||h|443|443|/x?y", "https://h:443/x?y"},
   };
   for (const auto& c : cases) {
     url::Record record;
@@ -54,7 +62,8 @@ std::string Filled(std::string pattern, std::size_t length, char fill) {
 
 TEST(UrlParse, RefusesMalformedAndOverlongUrlsLeavingOutputsAlone) {
   std::vector<std::string> refused = {
-      "http://h", "http:", "ftp//h/x", "", "gopher://h/x", "https://h/x", "mailto:joe@h/x", std::string(5000, 'x'),
+      "http://h", "http:", "ftp//h/x", "", "gopher://h/x", "httpss://h/x", "shttp://h/x", "ftps://h/x",
+      "https:/", "https://h", "https://h:65536/x", "mailto:joe@h/x", std::string(5000, 'x'),
       // 1022 bytes: with CR LF the stored form would not fit. The display
       // form of a user without password is one byte longer than the text.
       Filled("http://h/#", 1013, 'p'), Filled("ftp://joe@h/#", 1009, 'p'),
