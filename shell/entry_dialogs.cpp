@@ -143,7 +143,8 @@ void InitEditDialog(HWND dialog, EditState* state) {
   state->edit_all = selected == 0;
   state->entry_count = state->edit_all ? list.RowCount() : selected;
   state->cursor = 0;
-  for (const char* protocol : {"ftp", "http"}) {
+  // In the order of the protocol codes: the list is indexed by them.
+  for (const char* protocol : {"ftp", "http", "https"}) {
     SendDlgItemMessageA(dialog, IDC_EDIT_PROTOCOL, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(protocol));
   }
   ShowEntry(dialog, state);

@@ -187,6 +187,9 @@ TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
     EXPECT_EQ("/x", DialogText(dialog, IDC_EDIT_REMOTE));
     SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\y");
     SetDlgItemTextA(dialog, IDC_EDIT_PORT, "8081");
+    const LRESULT https = SendDlgItemMessageA(dialog, IDC_EDIT_PROTOCOL, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>("https"));
+    EXPECT_EQ("https", DialogText(dialog, IDC_EDIT_PROTOCOL)) << https;
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
   Command(IDM_EDIT);
@@ -195,7 +198,7 @@ TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
   const taskfile::TaskLine edited = taskfile::SplitTaskLine(lines[1]);
   EXPECT_EQ("C:\\Down\\y", edited.local_file);
   EXPECT_EQ("Stopped", edited.status_word);
-  EXPECT_EQ("http://joe:pw@h:8081/x", edited.url);
+  EXPECT_EQ("https://joe:pw@h:8081/x", edited.url);
   EXPECT_NE("03/14/26", edited.date);
   EXPECT_EQ("ftp://h/pub/f2.zip", taskfile::SplitTaskLine(lines[2]).url);
   EXPECT_EQ("C:\\Down\\y", ListCell(List(), 1, 0));
