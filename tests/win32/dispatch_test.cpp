@@ -14,19 +14,10 @@ using harness::DialogWatcher;
 using harness::ListCell;
 using harness::Pump;
 using harness::ReadFile;
+using harness::TaskLines;
 using harness::WriteFile;
 
 namespace {
-
-// Task file lines for files f<i>.zip.
-std::string TaskLines(std::initializer_list<int> files) {
-  std::string text;
-  for (int i : files) {
-    text += "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
-            ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
-  }
-  return text;
-}
 
 class Dispatch : public harness::WindowTest {
  protected:

@@ -18,18 +18,10 @@
 using harness::DialogWatcher;
 using harness::ListCell;
 using harness::ReadFile;
+using harness::TaskLines;
 using harness::WriteFile;
 
 namespace {
-
-std::string TaskLines(std::initializer_list<int> files) {
-  std::string text;
-  for (int i : files) {
-    text += "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
-            ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
-  }
-  return text;
-}
 
 std::string DialogText(HWND dialog, int id) { return harness::WindowText(GetDlgItem(dialog, id)); }
 

@@ -147,4 +147,13 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
+std::string TaskLines(std::initializer_list<int> files) {
+  std::string text;
+  for (int i : files) {
+    text += "03/14/26 09:0" + std::to_string(i) + "\tC:\\Down\\f" + std::to_string(i) +
+            ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
+  }
+  return text;
+}
+
 }  // namespace harness

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -84,5 +85,8 @@ std::string WindowText(HWND window);
 std::string ListCell(HWND list, int row, int column);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+// Task file lines for the files f<i>.zip, one per number, each with its own
+// date, local file C:\Down\f<i>.zip and link ftp://h/pub/f<i>.zip.
+std::string TaskLines(std::initializer_list<int> files);
 
 }  // namespace harness
