@@ -87,16 +87,13 @@ TEST_F(HttpDriver, RunsOneAttemptFromTheEnvironment) {
   params.local_file = local;
 
   const bool send = Env("PARCELO_HTTP_SEND") == "1";
-  const std::string task = Path(send ? "Default.snd" : "Default.rcv");
+  const std::string task = UseTaskFile(send ? "Default.snd" : "Default.rcv", record.host);
   const std::string line = "12/07/26 10:00\t" + local + "\tAwaiting_command\t" + stored;
   WriteFile(task, line);
-  app::SetCurrentTaskPath(task);
   list_.SetCell(0, tasklist::kUrl, display);
-  context_.task_path = task;
   context_.start_line = line.substr(0, line.find_first_of("\r\n"));
   context_.entry_url = display;
   context_.mode = send ? session::kSend : session::kReceive;
-  context_.host_name = record.host;
   const int result = session::RunAttempt(context_, params);
   PrintStatuses();
   std::printf("result: %d\ntaskline: %s\n", result, taskfile::ReadEntryLine(task, 0).c_str());

@@ -23,21 +23,13 @@ Texts Rows() {
   return rows;
 }
 
-// Parses text and adds it as a drop would.
-int Drop(const std::string& text) {
-  url::Record record;
-  std::string display, stored;
-  if (url::Parse(text, &record, &display, &stored) != 0) return -2;
-  return entries::AddEntry(display, record.path, stored);
-}
-
 TEST_F(Entries, AddWritesTheClearLineAndShowsTheMaskedRow) {
   EXPECT_EQ("03/14/26 09:05", entries::FormatEntryDate({2026, 3, 14, 9, 5, 59}));
   EXPECT_EQ("12/31/99 23:59", entries::FormatEntryDate({1999, 12, 31, 23, 59, 0}));
   const std::string down = env.dir.Join("down");
   env.Use("DOWNLOAD", down);
   const std::string earliest = entries::FormatEntryDate(clock_seam::Now());
-  ASSERT_EQ(0, Drop("ftp://joe:secret@h:2121/a.zip"));
+  ASSERT_EQ(0, DropLink("ftp://joe:secret@h:2121/a.zip"));
   const std::string latest = entries::FormatEntryDate(clock_seam::Now());
   const std::string content = ReadFile(app::CurrentTaskPath()), stamp = content.substr(0, 14);
   EXPECT_TRUE(stamp == earliest || stamp == latest) << stamp;
@@ -66,9 +58,9 @@ TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
   TaskEnvironment env;
   const std::string longest = "/" + std::string(1022 - (14 + 3 + 16 + 14 + 6) - 1, 'd');
   env.Use("DOWNLOAD", longest);
-  ASSERT_EQ(0, Drop("http://h/a.zip"));
+  ASSERT_EQ(0, DropLink("http://h/a.zip"));
   env.Use("DOWNLOAD", longest + "d");
-  EXPECT_EQ(-1, Drop("http://h/a.zip"));
+  EXPECT_EQ(-1, DropLink("http://h/a.zip"));
   EXPECT_EQ(env.sink.Shown(), ErrorBox("Local file and link too long for the task file"));
   EXPECT_EQ(1u, Rows().size());
   EXPECT_EQ(1, entries::LoadTask(app::CurrentTaskPath()));  // the longest line reads back whole
@@ -91,7 +83,7 @@ TEST_F(Entries, AddPutsTheEntryRightAfterTheShownLines) {
     SCOPED_TRACE(c.before.substr(c.before.size() - 4) + c.hidden);
     WriteFile(path, c.before + c.hidden);
     ASSERT_EQ(1, entries::LoadTask(path));
-    ASSERT_EQ(0, Drop("http://h/new"));
+    ASSERT_EQ(0, DropLink("http://h/new"));
     const Texts shown = Rows();
     EXPECT_EQ(2, entries::LoadTask(path));
     EXPECT_EQ(shown, Rows());
@@ -122,7 +114,7 @@ TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
 }
 
 TEST_F(Entries, DeleteEntriesRemovesTheSelectedRowsFromListAndFileOrNoneOnAFullDisk) {
-  for (int i = 0; i < 5; ++i) ASSERT_EQ(0, Drop("http://h/e" + std::to_string(i)));
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(0, DropLink("http://h/e" + std::to_string(i)));
   const std::string path = app::CurrentTaskPath(), before = ReadFile(path);
   tasklist::Port& list = tasklist::Current();
   EXPECT_EQ(0, entries::DeleteEntries());
@@ -152,7 +144,7 @@ TEST_F(Entries, NewTaskEmptiesTheListOrLoadsTheExistingFile) {
   WriteFile(old, "03/14/26 09:05\t/d/a\tAwaiting_command\tftp://h/a\r\n");
   EXPECT_EQ(old, entries::NewTask("Old"));
   app::SetLocalDirectory("/home/me/out/");
-  ASSERT_EQ(0, Drop("ftp://h/in/b"));
+  ASSERT_EQ(0, DropLink("ftp://h/in/b"));
   EXPECT_EQ(2u, Rows().size());
   EXPECT_EQ("/home/me/out/b", taskfile::SplitTaskLine(taskfile::ReadEntryLine(old, 1)).local_file);
 }

@@ -27,6 +27,7 @@
 #include "engine/session.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
+#include "tasks/entries.h"
 #include "tasks/url.h"
 #include "platform/prompts.h"
 #include "platform/tasklist_headless.h"
@@ -122,6 +123,15 @@ inline std::string ReadFile(const std::string& path) {
   std::ostringstream content;
   content << std::ifstream(path, std::ios::binary).rdbuf();
   return content.str();
+}
+
+// Parses link and adds it to the current task as a drop would; -2 when it
+// does not parse.
+inline int DropLink(const std::string& link) {
+  url::Record record;
+  std::string display, stored;
+  if (url::Parse(link, &record, &display, &stored) != 0) return -2;
+  return entries::AddEntry(display, record.path, stored);
 }
 
 struct Outcome { int exit_code; std::string out, err; };
@@ -292,6 +302,15 @@ class TransferTest : public ::testing::Test {
     context_.row_id = list_.IdOf(row);
   }
   void UseSetting(const std::string& name, const std::string& value) { env_.Use(name, value); }
+  // Makes the task `name` in the scratch directory current, as the task of
+  // the context's entry on host; returns its path.
+  std::string UseTaskFile(const std::string& name, const std::string& host) {
+    const std::string task = Path(name);
+    app::SetCurrentTaskPath(task);
+    context_.task_path = task;
+    context_.host_name = host;
+    return task;
+  }
   std::string Path(const std::string& name) const { return env_.dir.Join(name); }
   session::AttemptParams Params(std::uint16_t port, const std::string& remote_path,
                                 const std::string& local_name) const {

@@ -34,10 +34,7 @@ class HttpTransfer : public TransferTest {
  protected:
   void SetUp() override {
     TransferTest::SetUp();
-    task_ = Path("Default.rcv");
-    app::SetCurrentTaskPath(task_);
-    context_.task_path = task_;
-    context_.host_name = kHost;
+    task_ = UseTaskFile("Default.rcv", kHost);
     const std::string waiting = "\tAwaiting_command\thttp://files.example/";
     WriteFile(task_, "01/02/26 03:04\tfirst" + waiting + "first.zip\r\n01/02/26 03:05\tsecond" + waiting + "x\r\n");
   }

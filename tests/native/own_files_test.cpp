@@ -30,19 +30,8 @@ class OwnFiles : public TransferTest {
  protected:
   void SetUp() override {
     TransferTest::SetUp();
-    task_ = Path("Default.rcv");
-    app::SetCurrentTaskPath(task_);
-    context_.task_path = task_;
-    context_.host_name = "files.example";
+    task_ = UseTaskFile("Default.rcv", "files.example");
     list_.DeleteAllRows();
-  }
-
-  // Parses link and adds it as a drop would; -2 when it does not parse.
-  static int Add(const std::string& link) {
-    url::Record record;
-    std::string display, stored;
-    if (url::Parse(link, &record, &display, &stored) != 0) return -2;
-    return entries::AddEntry(display, record.path, stored);
   }
 
   // One attempt of row 0, started as a worker would start it, on a peer that
@@ -68,7 +57,7 @@ TEST_F(OwnFiles, AddRefusesThemInTheProgramDirectoryInAnyOfItsForms) {
     UseSetting("DOWNLOAD", download);
     for (const char* name : kOwnNames) {
       const std::size_t earlier = boxes_.Shown().size();
-      EXPECT_EQ(-1, Add("http://h/d/" + std::string(name))) << name;
+      EXPECT_EQ(-1, DropLink("http://h/d/" + std::string(name))) << name;
       const Texts shown = boxes_.Shown();
       EXPECT_EQ(Texts{Box("Error", "Reserved file name in link: " + std::string(name),
                           prompts::kIconStop | prompts::kTaskModal)},
@@ -78,11 +67,11 @@ TEST_F(OwnFiles, AddRefusesThemInTheProgramDirectoryInAnyOfItsForms) {
   }
   const std::size_t refusals = boxes_.Shown().size();
   UseSetting("DOWNLOAD", program);
-  for (const char* name : kOrdinaryNames) EXPECT_EQ(0, Add("http://h/d/" + std::string(name))) << name;
+  for (const char* name : kOrdinaryNames) EXPECT_EQ(0, DropLink("http://h/d/" + std::string(name))) << name;
   // Another directory, existing or not, holds none of them.
   for (const std::string& download : {Path("sub"), Path("none")}) {
     UseSetting("DOWNLOAD", download);
-    for (const char* name : kOwnNames) EXPECT_EQ(0, Add("http://h/d/" + std::string(name))) << name;
+    for (const char* name : kOwnNames) EXPECT_EQ(0, DropLink("http://h/d/" + std::string(name))) << name;
   }
   EXPECT_EQ(refusals, boxes_.Shown().size());
   Texts lines;
