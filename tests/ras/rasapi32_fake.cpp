@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "ras_registry.h"
+
 namespace {
 
-const char kKey[] = "Software\\Parcelo(32) Tests\\Rasapi";
 constexpr DWORD kConnected = 0x2000;
 constexpr DWORD kBufferTooSmall = 603;
 constexpr DWORD kInvalidSize = 632;
@@ -63,25 +64,8 @@ struct Hold {
   ~Hold() { LeaveCriticalSection(&g_lock); }
 };
 
-std::string Read(const char* name) {
-  char value[4096] = {};
-  DWORD size = sizeof value - 1;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
-  RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
-  return value;
-}
-
-void Write(const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
+using ras_registry::Read;
+using ras_registry::Write;
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;

@@ -47,6 +47,24 @@ TempProgramDir::~TempProgramDir() {
   RemoveDirectoryA(path_.c_str());
 }
 
+std::string TestsFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  const std::string file = path;
+  return file.substr(0, file.rfind('\\'));
+}
+
+std::vector<std::string> Items(HWND box, UINT count_message, UINT text_message) {
+  std::vector<std::string> items;
+  const int count = static_cast<int>(SendMessageA(box, count_message, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[1100] = {};
+    SendMessageA(box, text_message, i, reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
 HWND WindowTest::Open() {
   Close();
   // The window's destruction shuts the socket library down, as the process
@@ -66,6 +84,30 @@ void WindowTest::Close() {
   for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_QUIT; ++i) {
     DispatchMessageA(&msg);
   }
+}
+
+std::vector<SeenDialog> WindowTest::OnDialog(int command, const std::function<bool(HWND dialog)>& is_main,
+                                             const std::function<void(HWND dialog)>& act) {
+  bool acted = false;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (!is_main(dialog)) {
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    } else if (!acted) {
+      acted = true;
+      act(dialog);
+    }
+  });
+  Command(command);
+  EXPECT_TRUE(acted) << "no dialog";
+  return watcher.seen();
+}
+
+std::vector<std::string> TextsOf(const std::vector<SeenDialog>& seen, const std::string& caption) {
+  std::vector<std::string> texts;
+  for (const SeenDialog& dialog : seen) {
+    if (dialog.caption == caption) texts.push_back(dialog.text);
+  }
+  return texts;
 }
 
 namespace {

@@ -33,6 +33,8 @@ class TempProgramDir {
   std::string previous_;
 };
 
+struct SeenDialog;
+
 // A test in its own program directory. Open() creates the main window as the
 // process entry would (destroying an earlier one) and pumps until it has
 // settled; the window is destroyed before the directory is removed.
@@ -42,6 +44,11 @@ class WindowTest : public testing::Test {
   HWND Open();
   void Close();
   void Command(int id) const { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+  // Runs the command; act runs on the first dialog that is_main picks and
+  // must end it; every other dialog is answered with OK. Returns every dialog
+  // seen, in order.
+  std::vector<SeenDialog> OnDialog(int command, const std::function<bool(HWND dialog)>& is_main,
+                                   const std::function<void(HWND dialog)>& act);
   static const shell::Children& Kids() { return shell::Globals().children; }
 
   TempProgramDir dir;
@@ -81,8 +88,16 @@ class DialogWatcher {
   std::vector<SeenDialog> seen_;
 };
 
+// The folder of this test program, where the build puts its help file and
+// stand-in libraries.
+std::string TestsFolder();
+// The texts of the dialogs seen with this caption.
+std::vector<std::string> TextsOf(const std::vector<SeenDialog>& seen, const std::string& caption);
 std::string WindowText(HWND window);
 std::string ListCell(HWND list, int row, int column);
+// The items of a list box (LB_GETCOUNT, LB_GETTEXT) or combo box
+// (CB_GETCOUNT, CB_GETLBTEXT), in order.
+std::vector<std::string> Items(HWND box, UINT count_message, UINT text_message);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // Task file lines for the files f<i>.zip, one per number, each with its own

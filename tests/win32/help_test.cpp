@@ -18,12 +18,7 @@ namespace {
 
 constexpr char kViewerClass[] = "MS_WINHELP";
 
-std::string HelpFileBesideTests() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string file = path;
-  return file.substr(0, file.find_last_of('\\') + 1) + "Parcelo32.HLP";
-}
+std::string HelpFileBesideTests() { return harness::TestsFolder() + "\\Parcelo32.HLP"; }
 
 BOOL CALLBACK FindTextWindow(HWND child, LPARAM found) {
   char name[64] = {};
@@ -50,14 +45,20 @@ std::string ViewerText() {
   return text;
 }
 
-// The first line the viewer shows, waiting a bounded while for the viewer to
-// start and show a topic.
-std::string ViewerTopic() {
+// The text the viewer shows, waiting a bounded while for the viewer to start
+// and show a topic.
+std::string ShownText() {
   std::string text;
   for (int i = 0; i < 100 && text.empty(); ++i) {
     Pump(50);
     text = ViewerText();
   }
+  return text;
+}
+
+// The topic's title: the first line the viewer shows.
+std::string ViewerTopic() {
+  const std::string text = ShownText();
   return text.substr(0, text.find_first_of("\r\n"));
 }
 
@@ -97,11 +98,7 @@ TEST_F(HelpViewer, ContextNumbersOpenTheirTopics) {
 TEST_F(HelpViewer, HelpCommandOpensTheContentsOfTheProgramDirectorysFile) {
   EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
   Command(IDM_HELPCONTENTS);
-  std::string contents = ViewerText();
-  for (int i = 0; i < 100 && contents.empty(); ++i) {
-    Pump(50);
-    contents = ViewerText();
-  }
+  const std::string contents = ShownText();
   EXPECT_EQ(0u, contents.find("Parcelo(32) Help")) << contents;
   for (const char* topic : {"Configuration", "Entering URLs", "The drop window", "Scheduling transfers",
                             "The logs and Execute", "Editing an entry"}) {

@@ -1,16 +1,12 @@
 #include "ras_fake.h"
 
+#include "harness.h"
+#include "ras/ras_registry.h"
+
 namespace harness {
 namespace {
 
-const char kKey[] = "Software\\Parcelo(32) Tests\\Rasapi";
-
-std::string ProgramFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string folder = path;
-  return folder.substr(0, folder.rfind('\\'));
-}
+using ras_registry::kKey;
 
 // Declared by the headers only for newer Windows versions than the program
 // targets.
@@ -24,7 +20,7 @@ void SetDllFolder(const char* folder) {
 
 FakeRas::FakeRas(const char* variant) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
-  SetDllFolder((ProgramFolder() + "\\" + variant).c_str());
+  SetDllFolder((TestsFolder() + "\\" + variant).c_str());
 }
 
 FakeRas::~FakeRas() {
@@ -37,24 +33,8 @@ bool FakeRas::Loaded() {
   return library && GetProcAddress(library, "ParceloFakeRas") != nullptr;
 }
 
-void FakeRas::Set(const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
+void FakeRas::Set(const char* name, const std::string& value) { ras_registry::Write(name, value); }
 
-std::string FakeRas::Calls() const {
-  char value[8192] = {};
-  DWORD size = sizeof value - 1;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
-  RegQueryValueExA(key, "Calls", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
-  return value;
-}
+std::string FakeRas::Calls() const { return ras_registry::Read("Calls"); }
 
 }  // namespace harness
