@@ -26,7 +26,6 @@
 
 using harness::ListCell;
 using harness::ReadFile;
-using Jobs = harness::WindowTest;
 
 namespace {
 
@@ -60,6 +59,9 @@ class LoopbackServer {
     thread_.join();
   }
   int port() const { return port_; }
+  std::string Link(const std::string& path, const char* scheme = "http") const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+  }
   int accepted() const { return accepted_; }
   void Release() { released_ = true; }
 
@@ -109,13 +111,27 @@ void Select(HWND list, std::initializer_list<int> rows) {
   for (int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
 }
 
-// A task line per link, local files named by the test, written as the
-// default download task.
-std::string TaskLines(const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string lines;
-  for (const auto& [local, link] : entries) lines += "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n";
-  return lines;
-}
+class Jobs : public harness::WindowTest {
+ protected:
+  // Writes a task line per entry (local file in the program directory, link)
+  // as the default download task and loads it; returns the task list.
+  HWND LoadTask(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string lines;
+    for (const auto& [local, link] : entries) {
+      lines += "03/14/26 09:00\t" + dir.File(local) + "\tAwaiting_command\t" + link + "\r\n";
+    }
+    harness::WriteFile(dir.File("Default.rcv"), lines);
+    shell::LoadDefaultTask();
+    return Kids().task_list;
+  }
+  // Every row, and at least one, shows "Done".
+  static bool AllDone(HWND list) {
+    for (int row = 0; row < RowCount(list); ++row) {
+      if (ListCell(list, row, 2) != "Done") return false;
+    }
+    return RowCount(list) > 0;
+  }
+};
 
 // Each row shows its line of the task file: local file, link, status, date,
 // and no bytes, time or rate unless the row is in done_rows.
@@ -137,25 +153,15 @@ void ExpectRowsShowTheirLines(HWND list, const std::string& task, std::vector<in
 TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   Open();  // starts WSA for the server below
   LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
-  harness::WriteFile(dir.File("Default.rcv"),
-                     "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
-                     "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
-  ASSERT_EQ(2, static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)));
-
+  HWND list = LoadTask({{"a.txt", server.Link("/pub/a.txt")}, {"b.txt", server.Link("/pub/b.txt")}});
+  ASSERT_EQ(2, RowCount(list));
   Command(IDM_RECEIVE);
-  for (int i = 0; i < 500 && (ListCell(list, 0, 2) != "Done" || ListCell(list, 1, 2) != "Done"); ++i) {
-    harness::Pump(20);
-  }
-  EXPECT_EQ("Done", ListCell(list, 0, 2));
-  EXPECT_EQ("Done", ListCell(list, 1, 2));
+  EXPECT_TRUE(PumpUntil([&] { return AllDone(list); }));
   EXPECT_EQ("Totalbyte 5 / 5", ListCell(list, 1, 3));
   EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
   const std::string log = ReadFile(dir.File("logr.txt"));
   EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
-  EXPECT_NE(std::string::npos, log.find("\t" + dir.File("a.txt") + "\t" + base + "a.txt\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("\t" + dir.File("a.txt") + "\t" + server.Link("/pub/a.txt") + "\r\n")) << log;
   harness::Pump(100);  // the workers end after their last row update
 }
 
@@ -165,11 +171,7 @@ TEST_F(Jobs, AnHttpsEntryEndsWithHttpsNotAvailableAndLeavesItsFile) {
   Open();
   LoopbackServer server(1, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
   harness::WriteFile(dir.File("part.bin"), "partial");
-  harness::WriteFile(dir.File("Default.rcv"),
-                     TaskLines({{dir.File("part.bin"),
-                                 "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin"}}));
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
+  HWND list = LoadTask({{"part.bin", server.Link("/part.bin", "https")}});
   Command(IDM_RECEIVE);
   const char kStatus[] = "HTTPS is not available in this build";
   EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == kStatus; })) << ListCell(list, 0, 2);
@@ -207,10 +209,7 @@ TEST_F(Jobs, AWorkersMessageBoxLeavesTheMainWindowUsable) {
   Open();
   for (const Case& c : cases) {
     LoopbackServer server(1, c.reply);
-    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + dir.File(c.local_file) +
-                                                    "\tAwaiting_command\thttp://127.0.0.1:" +
-                                                    std::to_string(server.port()) + "/a.txt\r\n");
-    shell::LoadDefaultTask();
+    LoadTask({{c.local_file, server.Link("/a.txt")}});
     jobs::JobHandle job = jobs::StartReceiveJob(std::string());
     for (const auto& expected : c.boxes) {
       HWND box = FindWorkerBox(expected.first);
@@ -222,10 +221,9 @@ TEST_F(Jobs, AWorkersMessageBoxLeavesTheMainWindowUsable) {
       EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << expected.second;
       EXPECT_TRUE(IsWindowEnabled(window)) << expected.second;
       PostMessageA(box, WM_COMMAND, IDOK, 0);
-      for (int i = 0; i < 250 && IsWindow(box); ++i) harness::Pump(20);
+      PumpUntil([&] { return !IsWindow(box); });
     }
-    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
-    EXPECT_EQ(0, job->Running());
+    EXPECT_TRUE(PumpUntil([&] { return job->Running() == 0; }));
   }
 }
 
@@ -237,10 +235,7 @@ TEST_F(Jobs, ClosingAsksWhileATransferRunsAndLeavesThePartialFile) {
   const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n";
   const std::string head(1000, 'a'), tail(1000, 'b');
   auto receive = [&](const LoopbackServer& server, const std::string& name) {
-    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + dir.File(name) +
-                                                    "\tAwaiting_command\thttp://127.0.0.1:" +
-                                                    std::to_string(server.port()) + "/" + name + "\r\n");
-    shell::LoadDefaultTask();
+    LoadTask({{name, server.Link("/" + name)}});
     Command(IDM_RECEIVE);
     return shell::Globals().jobs.empty() ? nullptr : shell::Globals().jobs.back();
   };
@@ -249,7 +244,7 @@ TEST_F(Jobs, ClosingAsksWhileATransferRunsAndLeavesThePartialFile) {
     LoopbackServer server(1, header + head + tail, header.size() + head.size());
     jobs::JobHandle job = receive(server, "a.txt");
     ASSERT_TRUE(job);
-    for (int i = 0; i < 250 && ReadFile(dir.File("a.txt")).size() < head.size(); ++i) harness::Pump(20);
+    PumpUntil([&] { return ReadFile(dir.File("a.txt")).size() >= head.size(); });
     ASSERT_EQ(head, ReadFile(dir.File("a.txt")));
     for (int answer : {IDNO, IDYES}) {
       harness::DialogWatcher watcher(harness::DialogWatcher::Press(answer));
@@ -262,8 +257,7 @@ TEST_F(Jobs, ClosingAsksWhileATransferRunsAndLeavesThePartialFile) {
     }
     EXPECT_EQ(head, ReadFile(dir.File("a.txt")));
     server.Release();
-    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
-    EXPECT_EQ(0, job->Running());
+    EXPECT_TRUE(PumpUntil([&] { return job->Running() == 0; }));
   }
   {
     // A job whose transfers have all ended is no reason to ask.
@@ -271,7 +265,7 @@ TEST_F(Jobs, ClosingAsksWhileATransferRunsAndLeavesThePartialFile) {
     LoopbackServer server(1, header + head + tail);
     jobs::JobHandle job = receive(server, "b.txt");
     ASSERT_TRUE(job);
-    for (int i = 0; i < 250 && job->Running() > 0; ++i) harness::Pump(20);
+    PumpUntil([&] { return job->Running() == 0; });
     EXPECT_EQ(head + tail, ReadFile(dir.File("b.txt")));
     harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDNO));
     SendMessageA(window, WM_CLOSE, 0, 0);
@@ -314,15 +308,11 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
     return "HTTP/1.0 302 Found\r\nLocation: /moved" + request.substr(path, request.find(' ', path) - path) +
            "\r\n\r\n";
   });
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
   std::vector<std::pair<std::string, std::string>> entries;
   for (int i = 0; i < kEntries; ++i) {
-    entries.emplace_back(dir.File("e" + std::to_string(i)), base + "/e" + std::to_string(i) + ".txt");
+    entries.emplace_back("e" + std::to_string(i), server.Link("/e" + std::to_string(i) + ".txt"));
   }
-  harness::WriteFile(dir.File("Default.rcv"), TaskLines(entries));
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
-
+  HWND list = LoadTask(entries);
   Command(IDM_RECEIVE);
   const auto all_moved = [&] {
     for (int row = 0; row < RowCount(list); ++row) {
@@ -338,7 +328,7 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
   taskfile::ReadLines(dir.File("Default.rcv"), &lines);
   ASSERT_EQ(static_cast<std::size_t>(kEntries), lines.size());
   for (int i = 0; i < kEntries; ++i) {
-    EXPECT_EQ(base + "/moved/e" + std::to_string(i) + ".txt", taskfile::SplitTaskLine(lines[i]).url);
+    EXPECT_EQ(server.Link("/moved/e" + std::to_string(i) + ".txt"), taskfile::SplitTaskLine(lines[i]).url);
   }
 }
 
@@ -347,12 +337,9 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
 TEST_F(Jobs, DeletingARowAboveARunningTransferLeavesItsProgressInItsOwnRow) {
   Open();
   LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + std::string(kHoldMark) + "hello");
-  const std::string link = "http://127.0.0.1:" + std::to_string(server.port()) + "/f";
   std::vector<std::pair<std::string, std::string>> entries;
-  for (int i = 0; i < 6; ++i) entries.emplace_back(dir.File("f" + std::to_string(i)), link + std::to_string(i));
-  harness::WriteFile(dir.File("Default.rcv"), TaskLines(entries));
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
+  for (int i = 0; i < 6; ++i) entries.emplace_back("f" + std::to_string(i), server.Link("/f" + std::to_string(i)));
+  HWND list = LoadTask(entries);
   Select(list, {3, 5});
   Command(IDM_RECEIVE);
   ASSERT_TRUE(PumpUntil([&] { return server.accepted() == 2; }));
@@ -377,12 +364,7 @@ TEST_F(Jobs, StopCancelsTheSelectedRunningTransferAndNoLaterOne) {
   Open();
   const std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello" + std::string(kHoldMark) + "world";
   LoopbackServer first(1, answer), second(1, answer);
-  harness::WriteFile(dir.File("Default.rcv"),
-                     TaskLines({{dir.File("a"), "http://127.0.0.1:" + std::to_string(first.port()) + "/a"},
-                                {dir.File("b"), "http://127.0.0.1:" + std::to_string(second.port()) + "/b"}}));
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
-
+  HWND list = LoadTask({{"a", first.Link("/a")}, {"b", second.Link("/b")}});
   Select(list, {0});
   Command(IDM_STOP);
   Command(IDM_RECEIVE);
@@ -413,11 +395,7 @@ clock_seam::LocalTime FakeNow() { return g_now; }
 TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
   Open();
   LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/pub/";
-  harness::WriteFile(dir.File("Default.rcv"),
-                     "03/14/26 09:00\t" + dir.File("a.txt") + "\tAwaiting_command\t" + base + "a.txt\r\n" +
-                     "03/14/26 09:01\t" + dir.File("b.txt") + "\tAwaiting_command\t" + base + "b.txt\r\n");
-  shell::LoadDefaultTask();
+  HWND list = LoadTask({{"a.txt", server.Link("/a.txt")}, {"b.txt", server.Link("/b.txt")}});
   g_now = {2026, 3, 14, 10, 14, 30};
   clock_seam::OverrideNow(&FakeNow);
   {
@@ -434,7 +412,6 @@ TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
   // The window has a timer of that id (put back as it was).
   ASSERT_NE(0, KillTimer(window, timer));
   SetTimer(window, timer, 60000, nullptr);
-  HWND list = Kids().task_list;
   shell::ChangeMode(app::kSendMode, false);
 
   // The ticks drift past 10:15 without one inside it.
@@ -446,11 +423,8 @@ TEST_F(Jobs, AScheduledJobStartsAtTheFirstTickAtOrAfterItsTimeInItsOwnMode) {
   clock_seam::OverrideNow(nullptr);
   EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
   EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-  for (int i = 0; i < 500 && (ListCell(list, 0, 2) != "Done" || ListCell(list, 1, 2) != "Done"); ++i) {
-    harness::Pump(20);
-  }
-  EXPECT_EQ("Done", ListCell(list, 0, 2));
-  EXPECT_EQ("Done", ListCell(list, 1, 2));
+  EXPECT_TRUE(PumpUntil([&] { return AllDone(list); }));
+  EXPECT_EQ(2, RowCount(list));
   EXPECT_EQ("hello", ReadFile(dir.File("b.txt")));
   EXPECT_TRUE(schedule::Jobs().jobs().empty());
   EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
