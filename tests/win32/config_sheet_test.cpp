@@ -16,7 +16,6 @@
 #include "shell/ids.h"
 #include "tasks/dirlist.h"
 
-using harness::DialogWatcher;
 using harness::WindowText;
 
 namespace {
@@ -54,17 +53,7 @@ void Press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button
 
 bool Enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
 
-Texts Items(HWND page, int id) {
-  Texts items;
-  HWND list = GetDlgItem(page, id);
-  const int count = static_cast<int>(SendMessageA(list, CB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    char text[260] = {};
-    SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-    items.push_back(text);
-  }
-  return items;
-}
+Texts Items(HWND page, int id) { return harness::Items(GetDlgItem(page, id), CB_GETCOUNT, CB_GETLBTEXT); }
 
 int Selected(HWND page, int id) { return static_cast<int>(SendDlgItemMessageA(page, id, CB_GETCURSEL, 0, 0)); }
 
@@ -83,23 +72,8 @@ class ConfigSheet : public harness::WindowTest {
   // answers each "Error" box with OK and accepts in the directory chooser.
   // Returns the texts of the Error boxes.
   Texts Configure(const std::function<void(HWND sheet)>& act) {
-    bool acted = false;
-    DialogWatcher watcher([&](HWND dialog) {
-      const std::string caption = WindowText(dialog);
-      if (caption == "Configuration" && !acted) {
-        acted = true;
-        act(dialog);
-      } else if (caption != "Configuration") {
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      }
-    });
-    Command(IDM_CONFIG);
-    EXPECT_TRUE(acted) << "no sheet";
-    Texts errors;
-    for (const harness::SeenDialog& seen : watcher.seen()) {
-      if (seen.caption == "Error") errors.push_back(seen.text);
-    }
-    return errors;
+    const auto seen = OnDialog(IDM_CONFIG, [](HWND dialog) { return WindowText(dialog) == "Configuration"; }, act);
+    return harness::TextsOf(seen, "Error");
   }
 
   harness::RegistryValues registry;
@@ -259,31 +233,24 @@ TEST_F(DialupPage, ListsThePhoneBookAndStoresTheChoice) {
   registry.Set("DialUp", "Home");
   Open();
   ASSERT_TRUE(harness::FakeRas::Loaded()) << "run with WINEDLLOVERRIDES=rasapi32=n,b";
-  Texts items;
-  int first_selected = -1, second_selected = -1, third_selected = -1;
-  Configure([&](HWND sheet) {
-    HWND page = Show(sheet, kDialup);
-    items = Items(page, IDC_DIALUP_ENTRIES);
-    first_selected = Selected(page, IDC_DIALUP_ENTRIES);
-    Pick(page, IDC_DIALUP_ENTRIES, 0);
-    Press(sheet, PSBTN_OK);
-  });
-  EXPECT_EQ(items, (Texts{"Don't use dial-up connection", "Office", "Home"}));
-  EXPECT_EQ(first_selected, 2);
-  EXPECT_EQ(Stored("DialUp"), "");
-  Configure([&](HWND sheet) {
-    HWND page = Show(sheet, kDialup);
-    second_selected = Selected(page, IDC_DIALUP_ENTRIES);
-    Pick(page, IDC_DIALUP_ENTRIES, 1);
-    Press(sheet, PSBTN_OK);
-  });
-  EXPECT_EQ(second_selected, 0);
-  EXPECT_EQ(Stored("DialUp"), "Office");
-  Configure([&](HWND sheet) {
-    third_selected = Selected(Show(sheet, kDialup), IDC_DIALUP_ENTRIES);
-    Press(sheet, PSBTN_CANCEL);
-  });
-  EXPECT_EQ(third_selected, 1);
+  // Each opening: the item selected as it opens, the item picked (-1:
+  // Cancel instead), DialUp afterwards.
+  const struct { int selected, pick; const char* stored; } openings[] = {{2, 0, ""}, {0, 1, "Office"}, {1, -1, "Office"}};
+  for (const auto& o : openings) {
+    SCOPED_TRACE(o.pick);
+    Texts items;
+    int selected = -1;
+    Configure([&](HWND sheet) {
+      HWND page = Show(sheet, kDialup);
+      items = Items(page, IDC_DIALUP_ENTRIES);
+      selected = Selected(page, IDC_DIALUP_ENTRIES);
+      if (o.pick >= 0) Pick(page, IDC_DIALUP_ENTRIES, o.pick);
+      Press(sheet, o.pick >= 0 ? PSBTN_OK : PSBTN_CANCEL);
+    });
+    EXPECT_EQ(items, (Texts{"Don't use dial-up connection", "Office", "Home"}));
+    EXPECT_EQ(selected, o.selected);
+    EXPECT_EQ(Stored("DialUp"), o.stored);
+  }
 }
 
 }  // namespace

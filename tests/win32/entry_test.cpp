@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ std::string DialogText(HWND dialog, int id) { return harness::WindowText(GetDlgI
 bool Shown(HWND control) { return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
 
 bool IsNewDialog(HWND dialog) { return GetDlgItem(dialog, IDC_NEW_BROWSE) != nullptr; }
+bool IsEditDialog(HWND dialog) { return GetDlgItem(dialog, IDC_EDIT_STEPPER) != nullptr; }
 
 void SetClipboardText(HWND owner, const std::string& text) {
   ASSERT_TRUE(OpenClipboard(owner));
@@ -68,15 +70,17 @@ class Entry : public harness::WindowTest {
     std::vector<std::string> lines = Lines(name);
     return index < lines.size() ? taskfile::SplitTaskLine(lines[index]).url : "(none)";
   }
+  // Runs act on the first New or Edit dialog that command opens.
+  std::vector<harness::SeenDialog> OnEntryDialog(int command, const std::function<void(HWND dialog)>& act) {
+    return OnDialog(command, [](HWND dialog) { return IsNewDialog(dialog) || IsEditDialog(dialog); }, act);
+  }
 };
 
 }  // namespace
 
 TEST_F(Entry, NewInReceiveModeAddsARowAndALineAndKeepsABadUrlOpen) {
   Open();
-  int presses = 0;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (!IsNewDialog(dialog) || presses++ > 0) return;
+  const auto seen = OnEntryDialog(IDM_NEW, [&](HWND dialog) {
     EXPECT_TRUE(Shown(GetDlgItem(dialog, IDC_NEW_URL)));
     EXPECT_FALSE(Shown(GetDlgItem(dialog, IDC_NEW_HISTORY)));
     SetDlgItemTextA(dialog, IDC_NEW_URL, "plain words");
@@ -87,8 +91,7 @@ TEST_F(Entry, NewInReceiveModeAddsARowAndALineAndKeepsABadUrlOpen) {
     SetDlgItemTextA(dialog, IDC_NEW_URL, "http://h/dir/a.zip");
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
-  Command(IDM_NEW);
-  EXPECT_EQ(1, presses);
+  EXPECT_EQ(1u, seen.size());  // no box, and the dialog never lost activation to one
   ASSERT_EQ(1, RowCount());
   EXPECT_EQ("http://h/dir/a.zip", ListCell(List(), 0, 1));
   EXPECT_EQ("http://h/dir/a.zip", UrlOfLine("Default.rcv", 0));
@@ -143,10 +146,7 @@ TEST_F(Entry, EditStepsThroughTheSelectedRows) {
   Open();
   for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
   std::vector<std::string> shown;
-  bool done = false;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (done) return;
-    done = true;
+  OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
     shown.push_back(DialogText(dialog, IDC_EDIT_LOCAL));
     for (int request : {SB_LINEUP, SB_LINEUP, SB_LINEDOWN, SB_LINEDOWN}) {
       SendMessageA(dialog, WM_VSCROLL, MAKEWPARAM(request, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EDIT_STEPPER)));
@@ -154,7 +154,6 @@ TEST_F(Entry, EditStepsThroughTheSelectedRows) {
     }
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   });
-  Command(IDM_EDIT);
   EXPECT_EQ((std::vector<std::string>{"C:\\Down\\f1.zip", "C:\\Down\\f3.zip", "C:\\Down\\f3.zip",
                                       "C:\\Down\\f1.zip", "C:\\Down\\f1.zip"}),
             shown);
@@ -165,10 +164,7 @@ TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
             TaskLines({0}) + "03/14/26 09:01\tC:\\Down\\x\tStopped\thttp://joe:pw@h:8080/x\r\n" + TaskLines({2}));
   Open();
   ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
-  bool done = false;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (done) return;
-    done = true;
+  OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
     EXPECT_EQ("http://joe:pw@h:8080/x", DialogText(dialog, IDC_EDIT_URL));
     EXPECT_EQ("http", DialogText(dialog, IDC_EDIT_PROTOCOL));
     EXPECT_EQ("h", DialogText(dialog, IDC_EDIT_HOST));
@@ -184,7 +180,6 @@ TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
     EXPECT_EQ("https", DialogText(dialog, IDC_EDIT_PROTOCOL)) << https;
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
-  Command(IDM_EDIT);
   const std::vector<std::string> lines = Lines("Default.rcv");
   ASSERT_EQ(3u, lines.size());
   const taskfile::TaskLine edited = taskfile::SplitTaskLine(lines[1]);
@@ -206,15 +201,11 @@ TEST_F(Entry, EditCancelLeavesTheFileAsItIsNow) {
   const std::string rewritten = TaskLines({0}) +
                                 "03/14/26 09:01\tC:\\Down\\f1.zip\tAwaiting_command\tftp://h/moved/f1.zip\r\n" +
                                 TaskLines({2});
-  bool done = false;
-  DialogWatcher cancel([&](HWND dialog) {
-    if (done) return;
-    done = true;
+  OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
     SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
     WriteFile(dir.File("Default.rcv"), rewritten);
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   });
-  Command(IDM_EDIT);
   EXPECT_EQ(rewritten, ReadFile(dir.File("Default.rcv")));
   EXPECT_EQ(TaskLines({0, 1, 2}), ReadFile(dir.File("urltemp.txt")));
 }
@@ -226,22 +217,14 @@ TEST_F(Entry, EditOkRefusesWhenTheShownLineChangedMeanwhile) {
   // Line 1 is gone from the file (deleted elsewhere): OK must not rewrite
   // the entry that moved into its place.
   const std::string shrunk = TaskLines({0, 2});
-  bool edited = false;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (!GetDlgItem(dialog, IDC_EDIT_STEPPER)) {
-      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-      return;
-    }
-    if (edited) return;
-    edited = true;
+  const auto seen = OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
     SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
     WriteFile(dir.File("Default.rcv"), shrunk);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
-  Command(IDM_EDIT);
   EXPECT_EQ(shrunk, ReadFile(dir.File("Default.rcv")));
-  ASSERT_EQ(2u, watcher.seen().size());
-  EXPECT_EQ("Error", watcher.seen()[1].caption);
+  ASSERT_EQ(2u, seen.size());
+  EXPECT_EQ("Error", seen[1].caption);
 }
 
 TEST_F(Entry, DropTargetTakesTextInReceiveModeOnly) {
@@ -364,21 +347,13 @@ TEST_F(Entry, PasteTakesAUrlOrAnExistingPathAndFreesTheClipboard) {
 TEST_F(Entry, BrowseWarnsWhenNoProgramTakesTheUrl) {
   Open();
   // A scheme no program is registered for: the shell's error 31.
-  bool pressed = false;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (!IsNewDialog(dialog)) {
-      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-      return;
-    }
-    if (pressed) return;
-    pressed = true;
+  const auto seen = OnEntryDialog(IDM_BROWSE, [](HWND dialog) {
     SetDlgItemTextA(dialog, IDC_NEW_URL, "zzunknown://h/x");
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_NEW_BROWSE, BN_CLICKED), 0);
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   });
-  Command(IDM_BROWSE);
-  ASSERT_LE(2u, watcher.seen().size());
-  EXPECT_EQ("Warning", watcher.seen()[1].caption);
-  EXPECT_EQ("No executable is associated with this file type", watcher.seen()[1].text);
+  ASSERT_LE(2u, seen.size());
+  EXPECT_EQ("Warning", seen[1].caption);
+  EXPECT_EQ("No executable is associated with this file type", seen[1].text);
   EXPECT_EQ(0, RowCount());
 }

@@ -12,7 +12,6 @@
 #include "settings/store.h"
 #include "shell/ids.h"
 
-using harness::DialogWatcher;
 using harness::ListCell;
 using harness::ReadFile;
 using harness::WindowText;
@@ -87,23 +86,12 @@ class LogViewer : public harness::WindowTest {
   // Show Log: runs act once on the log dialog, answers each "Warning" box
   // with OK, then presses Close. Returns the texts of the Warning boxes.
   Texts ShowLog(const std::function<void(HWND dialog)>& act) {
-    bool acted = false;
-    DialogWatcher watcher([&](HWND dialog) {
-      if (WindowText(dialog) == "Warning") {
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      } else if (!acted) {
-        acted = true;
-        act(dialog);
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-      }
-    });
-    Command(IDM_SHOWLOG);
-    EXPECT_TRUE(acted) << "no log dialog";
-    Texts boxes;
-    for (const harness::SeenDialog& seen : watcher.seen()) {
-      if (seen.caption == "Warning") boxes.push_back(seen.text);
-    }
-    return boxes;
+    const auto seen = OnDialog(IDM_SHOWLOG, [](HWND dialog) { return WindowText(dialog) != "Warning"; },
+                               [&](HWND dialog) {
+                                 act(dialog);
+                                 PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                               });
+    return harness::TextsOf(seen, "Warning");
   }
 
   // Execute on the rows selected by select, with the box ticked or not.
