@@ -18,17 +18,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-Texts Visible(HWND dialog) {
-  Texts items;
-  HWND list = GetDlgItem(dialog, IDC_DIRLIST_VISIBLE);
-  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    char text[1100] = {};
-    SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-    items.push_back(text);
-  }
-  return items;
-}
+Texts Visible(HWND dialog) { return harness::Items(GetDlgItem(dialog, IDC_DIRLIST_VISIBLE), LB_GETCOUNT, LB_GETTEXT); }
 
 bool Lists(const Texts& items, const std::string& item) {
   return std::find(items.begin(), items.end(), item) != items.end();
