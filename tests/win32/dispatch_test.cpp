@@ -34,7 +34,7 @@ class Dispatch : public harness::WindowTest {
 
 }  // namespace
 
-TEST_F(Dispatch, LoadsTheDefaultTaskAtStart) {
+TEST_F(Dispatch, LoadsTheDefaultTaskAtStartAndDeleteRemovesExactlyTheSelectedRows) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   Open();
   ASSERT_EQ(5, RowCount());
@@ -43,11 +43,7 @@ TEST_F(Dispatch, LoadsTheDefaultTaskAtStart) {
   EXPECT_EQ("Awaiting command", ListCell(List(), 3, 2));
   EXPECT_EQ("03/14/26 09:03", ListCell(List(), 3, 6));
   EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-}
 
-TEST_F(Dispatch, DeleteRemovesExactlyTheSelectedRowsFromListAndFile) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
-  Open();
   for (int row : {0, 2, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
   Command(IDM_DELETE);
   ASSERT_EQ(2, RowCount());
@@ -62,17 +58,14 @@ TEST_F(Dispatch, DeleteRemovesExactlyTheSelectedRowsFromListAndFile) {
   EXPECT_EQ(TaskLines({1, 4}), ReadFile(dir.File("Default.rcv")));
 }
 
-TEST_F(Dispatch, SelectAllSelectsEveryRowAndFocusesTheList) {
+TEST_F(Dispatch, SelectAllFocusesTheListAndDelAndCtrlADeleteAndSelectThroughTheMainLoop) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   SetForegroundWindow(Open());
   Command(IDM_SELECTALL);
   EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
   EXPECT_EQ(List(), GetFocus());
-}
+  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
 
-TEST_F(Dispatch, DelAndCtrlAInTheListDeleteAndSelectThroughTheMainLoop) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
-  Open();
   char text[64] = {};
   GetMenuStringA(GetMenu(window), IDM_DELETE, text, sizeof text, MF_BYCOMMAND);
   EXPECT_STREQ("&Delete\tDel", text);
