@@ -15,11 +15,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/appstate.h"
@@ -237,6 +239,12 @@ class HookRecorder {
   std::map<int, std::vector<Report>> reports_;
   std::map<int, std::vector<std::uint64_t>> logs_;
 };
+
+// Polls until done() holds, at most about five seconds.
+inline bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
 
 // Bytes that differ from position to position, so that a shifted or repeated
 // block shows up in a comparison.

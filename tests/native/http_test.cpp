@@ -166,9 +166,7 @@ TEST_P(HttpTranscript, PlaysOut) {
   for (std::size_t i = 0; i < t.script.size(); ++i) results.push_back(Attempt(peer, "/a b%.zip", "f"));
 
   // A client that sends nothing may be done before the peer has seen it close.
-  for (int i = 0; i < 250 && peer.Requests().size() < t.requests.size(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  Eventually([&] { return peer.Requests().size() >= t.requests.size(); });
   EXPECT_EQ(peer.Requests(), t.requests);
   EXPECT_EQ(results, t.results);
   EXPECT_TRUE(Matches(t.statuses, list_.Statuses(0)));

@@ -34,16 +34,6 @@ struct HeldDownload {
   peers::FtpPeer peer;
 };
 
-// Polls until done() holds, at most about five seconds.
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 500; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
-
 class Jobs : public TransferTest {
  protected:
   // A task of one entry per link, local files a0, a1, ...; made current and loaded.
