@@ -167,7 +167,7 @@ TEST_F(Dispatch, SwitchModeTogglesOnlyInTheDropWindow) {
   EXPECT_EQ(0, RowCount());
 }
 
-TEST_F(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
+TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   Open();
   {
@@ -178,14 +178,16 @@ TEST_F(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
   EXPECT_EQ(5, RowCount());
 
-  // An empty name is refused: the dialog stays until a name is typed.
+  // An empty name is refused: the dialog stays until a name is typed. A name
+  // whose file exists loads it.
   int presses = 0;
+  const char* name = "Work";
   DialogWatcher watcher([&](HWND dialog) {
     SetDlgItemTextA(dialog, IDC_TASKNAME, "");
     SendMessageA(dialog, WM_COMMAND, IDOK, 0);
     ++presses;
     EXPECT_TRUE(IsWindow(dialog));
-    SetDlgItemTextA(dialog, IDC_TASKNAME, "Work");
+    SetDlgItemTextA(dialog, IDC_TASKNAME, name);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
   Command(IDM_NEWTASK);
@@ -193,16 +195,11 @@ TEST_F(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
   EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
   EXPECT_EQ(0, RowCount());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
-}
 
-TEST_F(Dispatch, NewTaskOnAnExistingFileLoadsIt) {
   WriteFile(dir.File("Old.rcv"), TaskLines({1, 2}));
-  Open();
-  DialogWatcher watcher([](HWND dialog) {
-    SetDlgItemTextA(dialog, IDC_TASKNAME, "Old");
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-  });
+  name = "Old";
   Command(IDM_NEWTASK);
+  EXPECT_EQ(2, presses);
   EXPECT_EQ("Parcelo(32) Task Old", harness::WindowText(window));
   EXPECT_EQ(2, RowCount());
 }
