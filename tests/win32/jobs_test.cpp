@@ -159,25 +159,6 @@ TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   harness::Pump(100);  // the workers end after their last row update
 }
 
-// This build has no TLS: an https entry ends at once saying so, leaves its
-// partial file as it was and logs nothing.
-TEST_F(Jobs, AnHttpsEntryEndsWithHttpsNotAvailableAndLeavesItsFile) {
-  Open();
-  LoopbackServer server(1, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-  harness::WriteFile(dir.File("part.bin"), "partial");
-  harness::WriteFile(dir.File("Default.rcv"),
-                     TaskLines({{dir.File("part.bin"),
-                                 "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin"}}));
-  shell::LoadDefaultTask();
-  HWND list = Kids().task_list;
-  Command(IDM_RECEIVE);
-  const char kStatus[] = "HTTPS is not available in this build";
-  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == kStatus; })) << ListCell(list, 0, 2);
-  EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
-  EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
-  harness::Pump(100);
-}
-
 // A message box with this caption shown by a thread other than this one;
 // nullptr when none appears within a few seconds.
 HWND FindWorkerBox(const char* caption) {

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The Win32 program's HTTPS against nginx on loopback: nginx serves a file
+# and a Basic-authentication area with certificates of a test authority made
+# here (good, another host name, expired, and one of an unknown authority),
+# then the Https tests of parcelo32_tests.exe run under Wine, told the ports
+# and the authority through the environment; the test itself trusts the
+# authority in the Wine prefix for its run. Prints the TLS version and cipher
+# nginx agreed with the program.
+#
+# Usage: https_win32.sh <Win32 build directory>
+set -u
+
+build=${1:?usage: https_win32.sh <Win32 build directory>}
+top="$(cd "$(dirname "$0")/../.." && pwd)"
+tests_exe="$build/parcelo32_tests.exe"
+[ -f "$tests_exe" ] || { echo "no $tests_exe"; exit 1; }
+for tool in nginx openssl wine; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/bootstrap installs it)"; exit 1; }
+done
+
+work_prefix=parcelo-https-win32
+. "$(dirname "$0")/common.bash"
+
+www="$work/www"
+mkdir -p "$www/files" "$www/secret" "$work/nginx/tmp"
+printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/nginx/htpasswd"
+tls="$work/tls"
+make_test_certificates "$tls" || exit 1
+
+good_port=$(free_port)
+other_port=$(free_port)
+old_port=$(free_port)
+stranger_port=$(free_port)
+ssl_block() {  # <port> <certificate name>
+  cat <<BLOCK
+  server {
+    listen 127.0.0.1:$1 ssl;
+    error_log $work/nginx/error-$2.log info;
+    ssl_certificate $tls/$2.pem;
+    ssl_certificate_key $tls/$2.key;
+    root $www;
+    location /secret/ {
+      auth_basic "parcelo";
+      auth_basic_user_file $work/nginx/htpasswd;
+    }
+  }
+BLOCK
+}
+cat > "$work/nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+error_log $work/nginx/error.log;
+pid $work/nginx/nginx.pid;
+events { worker_connections 64; }
+http {
+  log_format tls '\$server_port "\$request" \$status \$ssl_protocol \$ssl_cipher';
+  access_log $work/nginx/access.log tls;
+  client_body_temp_path $work/nginx/tmp/body;
+  proxy_temp_path $work/nginx/tmp/proxy;
+  fastcgi_temp_path $work/nginx/tmp/fastcgi;
+  uwsgi_temp_path $work/nginx/tmp/uwsgi;
+  scgi_temp_path $work/nginx/tmp/scgi;
+  default_type application/octet-stream;
+$(ssl_block "$good_port" good)
+$(ssl_block "$other_port" other)
+$(ssl_block "$old_port" old)
+$(ssl_block "$stranger_port" stranger)
+}
+EOF
+nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
+  > "$work/nginx/out" 2>&1 &
+pids+=($!)
+for port in "$good_port" "$other_port" "$old_port" "$stranger_port"; do
+  wait_listening "$port" || { cat "$work/nginx/out" "$work/nginx/error.log"; exit 1; }
+done
+
+head -c 2500000 /dev/urandom > "$www/files/big.bin"
+head -c 700000 /dev/urandom > "$www/secret/s.bin"
+
+# Wine shows the Linux root as drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+failures=0
+PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
+  PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
+  PARCELO_HTTPS_STRANGER=$stranger_port \
+  timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='Https.Nginx*' > "$work/tests.log" 2>&1 ||
+  failures=$((failures + 1))
+cat "$work/tests.log"
+if grep -q '\[  SKIPPED \]' "$work/tests.log"; then
+  echo "FAIL a test was skipped"; failures=$((failures + 1))
+fi
+
+echo "== what nginx served"
+cat "$work/nginx/access.log"
+if grep -q " 206 " "$work/nginx/access.log"; then
+  echo "ok   the resume was answered with 206"
+else
+  echo "FAIL no request was answered with 206"; failures=$((failures + 1))
+fi
+# Only the good server answers requests: a refused certificate sends none.
+if awk -v good="$good_port" '$1 != good' "$work/nginx/access.log" | grep -q .; then
+  echo "FAIL a request went to a server whose certificate was refused"; failures=$((failures + 1))
+fi
+
+[ "$failures" -eq 0 ] && echo "https_win32: passed" || echo "https_win32: $failures failures"
+[ "$failures" -eq 0 ]

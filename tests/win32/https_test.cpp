@@ -1,0 +1,205 @@
+// https entries received from the main window, over the Schannel body of the
+// socket seam. Peers that speak no TLS are served here on loopback; the nginx
+// cases need tests/servers/https_win32.sh, which starts nginx with a test
+// authority and names it in the environment:
+//   PARCELO_HTTPS_CA        the test authority's certificate (PEM), which the
+//                           test trusts for its own run only
+//   PARCELO_HTTPS_WWW       nginx's document root
+//   PARCELO_HTTPS_GOOD      port whose certificate names localhost and 127.0.0.1
+//   PARCELO_HTTPS_OTHER     port whose certificate names another host
+//   PARCELO_HTTPS_OLD       port whose certificate expired
+//   PARCELO_HTTPS_STRANGER  port whose certificate comes from an unknown authority
+#include <windows.h>
+#include <wincrypt.h>
+#include <winsock.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "engine/timeouts.h"
+#include "harness.h"
+#include "platform/socket.h"
+#include "shell/ids.h"
+
+using harness::ListCell;
+using harness::ReadFile;
+
+namespace {
+
+class Https : public harness::WindowTest {
+ protected:
+  // Receives the one entry local <- link from the main window and gives the
+  // status its row ends with once it shows `expected`, or after about thirty
+  // seconds.
+  std::string Receive(const std::string& local, const std::string& link, const std::string& expected) {
+    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n");
+    shell::LoadDefaultTask();
+    HWND list = Kids().task_list;
+    Command(IDM_RECEIVE);
+    for (int i = 0; i < 1500 && ListCell(list, 0, 2) != expected; ++i) harness::Pump(20);
+    harness::Pump(100);  // the worker ends after its last row update
+    return ListCell(list, 0, 2);
+  }
+};
+
+// Accepts one connection on loopback, reads what the client sends first, then
+// sends reply and closes; a held server sends nothing and keeps the
+// connection until it is destroyed. Every wait is bounded.
+class OneShotServer {
+ public:
+  OneShotServer(const std::string& reply, bool hold) {
+    net::Ipv4 loopback = 0, bound = 0;
+    net::ParseDotted("127.0.0.1", &loopback);
+    listener_.Open();
+    listener_.Listen(0, 1, loopback);
+    listener_.LocalAddress(&bound, &port_);
+    thread_ = std::thread([this, reply, hold] {
+      net::Socket connection;
+      if (listener_.Accept(10000, &connection) != 0) return;
+      char buffer[4096];
+      int error = 0;
+      connection.Receive(buffer, sizeof buffer, 10000, &error);
+      if (hold) {
+        for (int waited = 0; !done_ && waited < 20000; waited += 10) Sleep(10);
+        return;
+      }
+      connection.SendAll(reply.data(), reply.size(), 10000);
+    });
+  }
+  ~OneShotServer() {
+    done_ = true;
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  net::Socket listener_;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// A peer that is no TLS server ends the attempt saying so, leaves the partial
+// file as it was and logs nothing; one that says nothing holds it no longer
+// than the data time-out.
+TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
+  struct Case {
+    const char* label;
+    std::string reply;
+    bool hold;
+    std::string status;
+  };
+  const Case cases[] = {
+      {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", false,
+       "Secure connection failed: not a TLS answer"},
+      {"closes at once", "", false, "Secure connection failed: connection closed"},
+      {"silent", "", true, "Secure connection failed: timed out"},
+  };
+  timeouts::Set(5000, 5000, 1500);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Open();
+    OneShotServer server(c.reply, c.hold);
+    harness::WriteFile(dir.File("part.bin"), "partial");
+    EXPECT_EQ(c.status, Receive(dir.File("part.bin"),
+                                "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin", c.status));
+    EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
+    EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
+    Close();
+  }
+  timeouts::RestoreDefaults();
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// The test authority among the current user's trusted roots while alive.
+class TrustedRoot {
+ public:
+  explicit TrustedRoot(const std::string& pem_path) {
+    const std::string pem = ReadFile(pem_path);
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &size, nullptr, nullptr)) {
+      return;
+    }
+    std::string der(size, '\0');
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr)) {
+      return;
+    }
+    store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    if (!store_) return;
+    CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size,
+                                     CERT_STORE_ADD_REPLACE_EXISTING, &added_);
+  }
+  ~TrustedRoot() {
+    if (added_) CertDeleteCertificateFromStore(added_);  // frees the context too
+    if (store_) CertCloseStore(store_, 0);
+  }
+  bool ok() const { return added_ != nullptr; }
+
+ private:
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT added_ = nullptr;
+};
+
+// Downloads, a resume and Basic authentication as over plain HTTP; refused
+// certificates end with the reason and never touch the partial file.
+TEST_F(Https, NginxWithTheTestAuthority) {
+  const std::string www = Env("PARCELO_HTTPS_WWW");
+  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
+  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
+  ASSERT_TRUE(root.ok()) << "the test authority could not be trusted: " << GetLastError();
+  const std::string big = ReadFile(www + "\\files\\big.bin");
+  const std::string secret = ReadFile(www + "\\secret\\s.bin");
+  ASSERT_GT(big.size(), 1000000u);
+  ASSERT_FALSE(secret.empty());
+  // A resumed transfer keeps the 16 zero bytes the partial file starts with;
+  // one that started over would not.
+  const std::string zeros(16, '\0');
+  const std::string partial = zeros + big.substr(16, 1234567 - 16);
+  const std::string resumed = zeros + big.substr(16);
+  const auto link = [](const char* port_name, const std::string& host, const std::string& path) {
+    return "https://" + host + ":" + Env(port_name) + path;
+  };
+
+  struct Case {
+    const char* label;
+    std::string link;
+    std::string before;  // the local file beforehand; "-" for none
+    std::string status;
+    std::string after;   // the local file afterwards
+  };
+  const Case cases[] = {
+      {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
+      {"download by address", link("PARCELO_HTTPS_GOOD", "127.0.0.1", "/files/big.bin"), "-", "Done", big},
+      {"resume", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), partial, "Done", resumed},
+      {"basic authentication", link("PARCELO_HTTPS_GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-",
+       "Done", secret},
+      {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
+       "Certificate error: unknown authority", partial},
+      {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
+       "Certificate error: wrong host name", partial},
+      {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
+       "Certificate error: certificate expired", partial},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Open();
+    const std::string local = dir.File("got.bin");
+    if (c.before != "-") harness::WriteFile(local, c.before);
+    EXPECT_EQ(c.status, Receive(local, c.link, c.status));
+    const std::string after = ReadFile(local);
+    EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    Close();
+    DeleteFileA(local.c_str());
+  }
+}
+
+}  // namespace
