@@ -174,6 +174,15 @@ SECURITY_STATUS AcquireCredentials(CredHandle* credentials) {
   return status;
 }
 
+// False when the incoming bytes cannot start a TLS record (content type 20
+// to 24, major version 3), as when a plain HTTP server answers: the package
+// would take its first bytes for a record length and wait for the rest.
+bool LooksLikeRecord(const TlsSession* session) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(session->incoming.data());
+  if (session->incoming_used >= 1 && (bytes[0] < 20 || bytes[0] > 24)) return false;
+  return session->incoming_used < 2 || bytes[1] == 3;
+}
+
 // The handshake after the first token went out. 0 or an error number,
 // kTlsFailed with *reason.
 int Handshake(TlsSession* session, const std::string& host, std::uint32_t start, int timeout_ms,
@@ -189,6 +198,10 @@ int Handshake(TlsSession* session, const std::string& host, std::uint32_t start,
         return kTlsFailed;
       }
       if (got < 0) return static_cast<int>(-got);
+      if (!LooksLikeRecord(session)) {
+        *reason = "not a TLS answer";
+        return kTlsFailed;
+      }
     }
     SecBuffer in[2];
     in[0].BufferType = SECBUFFER_TOKEN;
@@ -264,6 +277,27 @@ std::string CertificateReason(DWORD error, PCCERT_CONTEXT certificate) {
   }
 }
 
+// True when the certificate names address among its alternative names.
+bool NamesAddress(PCCERT_CONTEXT certificate, Ipv4 address) {
+  const CERT_INFO* info = certificate->pCertInfo;
+  PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (!extension) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == sizeof address &&
+            std::memcmp(entry.IPAddress.pbData, &address, sizeof address) == 0;
+  }
+  LocalFree(names);
+  return found;
+}
+
 // Checks the server's chain against the trusted roots and its certificate
 // against host. Returns 0, or kTlsCertificate with *reason.
 int VerifyServer(TlsSession* session, const std::string& host, std::string* reason) {
@@ -288,12 +322,17 @@ int VerifyServer(TlsSession* session, const std::string& host, std::string* reas
     *reason = HexCode("no chain,", static_cast<SECURITY_STATUS>(GetLastError()));
     result = kTlsCertificate;
   } else {
+    // Not every chain policy matches a dotted address with the addresses a
+    // certificate names, so the policy checks the chain alone for one and
+    // the address is matched here.
+    Ipv4 address = 0;
+    const bool dotted = ParseDotted(host, &address);
     std::wstring name = Wide(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
     std::memset(&ssl, 0, sizeof ssl);
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = &name[0];
+    ssl.pwszServerName = dotted ? nullptr : &name[0];
     CERT_CHAIN_POLICY_PARA policy;
     std::memset(&policy, 0, sizeof policy);
     policy.cbSize = sizeof policy;
@@ -306,6 +345,9 @@ int VerifyServer(TlsSession* session, const std::string& host, std::string* reas
       result = kTlsCertificate;
     } else if (status.dwError != 0) {
       *reason = CertificateReason(status.dwError, certificate);
+      result = kTlsCertificate;
+    } else if (dotted && !NamesAddress(certificate, address)) {
+      *reason = "wrong host name";
       result = kTlsCertificate;
     }
     CertFreeCertificateChain(chain);

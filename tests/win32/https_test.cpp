@@ -186,6 +186,8 @@ TEST_F(Https, NginxWithTheTestAuthority) {
        "Certificate error: unknown authority", partial},
       {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
        "Certificate error: wrong host name", partial},
+      {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
+       "Certificate error: wrong host name", partial},
       {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
        "Certificate error: certificate expired", partial},
   };
