@@ -137,7 +137,9 @@ std::string HandshakeReason(SECURITY_STATUS status) {
     case SEC_E_DECRYPT_FAILURE:
       return "damaged record";
     case SEC_E_INTERNAL_ERROR:
-      return "TLS library failed";
+      // Wine's package answers so for any failure of its library, an offer
+      // of nothing above TLS 1.1 among them.
+      return "handshake failed";
     default:
       return HexCode("error", status);
   }

@@ -31,13 +31,16 @@ good_port=$(free_port)
 other_port=$(free_port)
 old_port=$(free_port)
 stranger_port=$(free_port)
-ssl_block() {  # <port> <certificate name>
+legacy_port=$(free_port)
+ssl_block() {  # <port> <certificate name> [protocols]
   cat <<BLOCK
   server {
     listen 127.0.0.1:$1 ssl;
     error_log $work/nginx/error-$2.log info;
     ssl_certificate $tls/$2.pem;
     ssl_certificate_key $tls/$2.key;
+    ssl_protocols ${3:-TLSv1.2 TLSv1.3};
+    ssl_ciphers DEFAULT:@SECLEVEL=0;
     root $www;
     location /secret/ {
       auth_basic "parcelo";
@@ -65,12 +68,13 @@ $(ssl_block "$good_port" good)
 $(ssl_block "$other_port" other)
 $(ssl_block "$old_port" old)
 $(ssl_block "$stranger_port" stranger)
+$(ssl_block "$legacy_port" good "TLSv1 TLSv1.1")
 }
 EOF
 nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
   > "$work/nginx/out" 2>&1 &
 pids+=($!)
-for port in "$good_port" "$other_port" "$old_port" "$stranger_port"; do
+for port in "$good_port" "$other_port" "$old_port" "$stranger_port" "$legacy_port"; do
   wait_listening "$port" || { cat "$work/nginx/out" "$work/nginx/error.log"; exit 1; }
 done
 
@@ -83,7 +87,7 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 failures=0
 PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
   PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
-  PARCELO_HTTPS_STRANGER=$stranger_port \
+  PARCELO_HTTPS_STRANGER=$stranger_port PARCELO_HTTPS_LEGACY=$legacy_port \
   timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='Https.Nginx*' > "$work/tests.log" 2>&1 ||
   failures=$((failures + 1))
 cat "$work/tests.log"

@@ -9,6 +9,7 @@
 //   PARCELO_HTTPS_OTHER     port whose certificate names another host
 //   PARCELO_HTTPS_OLD       port whose certificate expired
 //   PARCELO_HTTPS_STRANGER  port whose certificate comes from an unknown authority
+//   PARCELO_HTTPS_LEGACY    port that speaks no TLS above 1.1
 #include <windows.h>
 #include <wincrypt.h>
 #include <winsock.h>
@@ -188,6 +189,8 @@ TEST_F(Https, NginxWithTheTestAuthority) {
        "Certificate error: wrong host name", partial},
       {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
        "Certificate error: wrong host name", partial},
+      {"TLS 1.1 at most", link("PARCELO_HTTPS_LEGACY", "localhost", "/files/big.bin"), partial,
+       "Secure connection failed: handshake failed", partial},
       {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
        "Certificate error: certificate expired", partial},
   };
