@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The Win32 program's HTTPS against nginx on loopback: nginx serves a file
-# and a Basic-authentication area with certificates of a test authority made
-# here (good, another host name, expired, and one of an unknown authority),
-# then the Https tests of parcelo32_tests.exe run under Wine, told the ports
-# and the authority through the environment; the test itself trusts the
-# authority in the Wine prefix for its run. Prints the TLS version and cipher
-# nginx agreed with the program.
+# The Win32 program's HTTPS against nginx on loopback: nginx serves a file, a
+# Basic-authentication area and PUT with certificates of a test authority
+# made here (good, another host name, expired, one of an unknown authority,
+# and a server of TLS 1.1 at most), then the nginx cases of the Https tests
+# of parcelo32_tests.exe run under Wine, told the ports and the authority
+# through the environment; the test itself trusts the authority in the Wine
+# prefix for its run. Prints the TLS version and cipher nginx agreed with the
+# program for each request.
 #
 # Usage: https_win32.sh <Win32 build directory>
 set -u
@@ -22,7 +23,7 @@ work_prefix=parcelo-https-win32
 . "$(dirname "$0")/common.bash"
 
 www="$work/www"
-mkdir -p "$www/files" "$www/secret" "$work/nginx/tmp"
+mkdir -p "$www/files" "$www/secret" "$www/upload" "$work/nginx/tmp"
 printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/nginx/htpasswd"
 tls="$work/tls"
 make_test_certificates "$tls" || exit 1
@@ -45,6 +46,11 @@ ssl_block() {  # <port> <certificate name> [protocols]
     location /secret/ {
       auth_basic "parcelo";
       auth_basic_user_file $work/nginx/htpasswd;
+    }
+    location /upload/ {
+      dav_methods PUT;
+      create_full_put_path on;
+      client_max_body_size 0;
     }
   }
 BLOCK

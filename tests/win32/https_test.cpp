@@ -32,14 +32,16 @@ namespace {
 
 class Https : public harness::WindowTest {
  protected:
-  // Receives the one entry local <- link from the main window and gives the
-  // status its row ends with once it shows `expected`, or after about thirty
-  // seconds.
-  std::string Receive(const std::string& local, const std::string& link, const std::string& expected) {
-    harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n");
+  // Receives (or with send, sends) the one entry local <-> link from the
+  // main window and gives the status its row ends with once it shows
+  // `expected`, or after about thirty seconds.
+  std::string Run(const std::string& local, const std::string& link, const std::string& expected,
+                  bool send = false) {
+    harness::WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"),
+                       "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n");
     shell::LoadDefaultTask();
+    Command(send ? IDM_SEND : IDM_RECEIVE);
     HWND list = Kids().task_list;
-    Command(IDM_RECEIVE);
     for (int i = 0; i < 1500 && ListCell(list, 0, 2) != expected; ++i) harness::Pump(20);
     harness::Pump(100);  // the worker ends after its last row update
     return ListCell(list, 0, 2);
@@ -105,8 +107,8 @@ TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
     Open();
     OneShotServer server(c.reply, c.hold);
     harness::WriteFile(dir.File("part.bin"), "partial");
-    EXPECT_EQ(c.status, Receive(dir.File("part.bin"),
-                                "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin", c.status));
+    EXPECT_EQ(c.status, Run(dir.File("part.bin"),
+                            "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin", c.status));
     EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
     EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
     Close();
@@ -150,7 +152,8 @@ class TrustedRoot {
   PCCERT_CONTEXT added_ = nullptr;
 };
 
-// Downloads, a resume and Basic authentication as over plain HTTP; refused
+// Downloads, a resume, Basic authentication and an upload as over plain
+// HTTP; refused
 // certificates end with the reason and never touch the partial file.
 TEST_F(Https, NginxWithTheTestAuthority) {
   const std::string www = Env("PARCELO_HTTPS_WWW");
@@ -170,12 +173,17 @@ TEST_F(Https, NginxWithTheTestAuthority) {
     return "https://" + host + ":" + Env(port_name) + path;
   };
 
+  // An upload of many records, each byte telling its place.
+  std::string upload(1500000, '\0');
+  for (std::size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>(i * 7 + i / 251);
+
   struct Case {
     const char* label;
     std::string link;
     std::string before;  // the local file beforehand; "-" for none
     std::string status;
     std::string after;   // the local file afterwards
+    const char* sent_to = nullptr;  // for an upload, the server's copy under www
   };
   const Case cases[] = {
       {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
@@ -183,6 +191,8 @@ TEST_F(Https, NginxWithTheTestAuthority) {
       {"resume", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), partial, "Done", resumed},
       {"basic authentication", link("PARCELO_HTTPS_GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-",
        "Done", secret},
+      {"PUT", link("PARCELO_HTTPS_GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload,
+       "\\upload\\tls\\up.bin"},
       {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
        "Certificate error: unknown authority", partial},
       {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
@@ -199,9 +209,13 @@ TEST_F(Https, NginxWithTheTestAuthority) {
     Open();
     const std::string local = dir.File("got.bin");
     if (c.before != "-") harness::WriteFile(local, c.before);
-    EXPECT_EQ(c.status, Receive(local, c.link, c.status));
+    EXPECT_EQ(c.status, Run(local, c.link, c.status, c.sent_to != nullptr));
     const std::string after = ReadFile(local);
     EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    if (c.sent_to) {
+      const std::string copy = ReadFile(www + c.sent_to);
+      EXPECT_TRUE(copy == c.before) << copy.size() << " bytes on the server";
+    }
     Close();
     DeleteFileA(local.c_str());
   }
