@@ -86,6 +86,7 @@ done
 
 head -c 2500000 /dev/urandom > "$www/files/big.bin"
 head -c 700000 /dev/urandom > "$www/secret/s.bin"
+head -c 3000 /dev/urandom > "$www/files/small.bin"
 
 # Wine shows the Linux root as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }

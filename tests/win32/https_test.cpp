@@ -228,4 +228,49 @@ TEST_F(Https, NginxWithTheTestAuthority) {
   }
 }
 
+// The stream below the HTTP code: a record read in small pieces keeps the
+// rest for the next read, and the socket says it can be read while decrypted
+// bytes wait even when nothing more is on the wire (nginx keeps the
+// connection open after the answer).
+TEST_F(Https, NginxStreamHandsOutARecordInPieces) {
+  const std::string www = Env("PARCELO_HTTPS_WWW");
+  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
+  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
+  ASSERT_TRUE(root.ok());
+  const std::string small = ReadFile(www + "\\files\\small.bin");
+  ASSERT_FALSE(small.empty());
+  ASSERT_TRUE(net::Startup());
+  {
+    net::Ipv4 loopback = 0;
+    net::ParseDotted("127.0.0.1", &loopback);
+    net::Socket stream;
+    ASSERT_FALSE(stream.Open() || stream.Connect(loopback, std::atoi(Env("PARCELO_HTTPS_GOOD").c_str()), 5000));
+    std::string reason;
+    ASSERT_EQ(0, stream.StartTls("localhost", 5000, &reason)) << reason;
+    const std::string request = "GET /files/small.bin HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    ASSERT_EQ(0, stream.SendAll(request.data(), request.size(), 5000));
+    std::string answer;
+    char piece[100];
+    int error = 0;
+    long got = stream.Receive(piece, sizeof piece, 5000, &error);
+    ASSERT_EQ(static_cast<long>(sizeof piece), got) << error;
+    answer.append(piece, sizeof piece);
+    // The answer's header alone is longer than one piece.
+    EXPECT_EQ(1, stream.WaitReadable(0));
+    std::size_t body = std::string::npos;
+    for (int i = 0; i < 1000; ++i) {
+      body = answer.find("\r\n\r\n");
+      if (body != std::string::npos && answer.size() - body - 4 >= small.size()) break;
+      got = stream.Receive(piece, sizeof piece, 5000, &error);
+      if (got <= 0) break;
+      answer.append(piece, static_cast<std::size_t>(got));
+    }
+    ASSERT_NE(std::string::npos, body) << answer.substr(0, 200);
+    EXPECT_EQ(0u, answer.find("HTTP/1.1 200 "));
+    EXPECT_TRUE(answer.substr(body + 4) == small) << answer.size() - body - 4 << " bytes of the body";
+    stream.Close();
+  }
+  net::Cleanup();
+}
+
 }  // namespace
