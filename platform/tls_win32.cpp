@@ -45,7 +45,7 @@ namespace {
 // records is refused rather than grown without bound.
 constexpr std::size_t kRecordLimit = 5 + 16384 + 2048;
 constexpr std::size_t kIncomingLimit = 4 * kRecordLimit;
-constexpr int kHandshakeRounds = 64;
+constexpr int kIdleRounds = 16;
 
 const DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
@@ -190,10 +190,12 @@ bool LooksLikeRecord(const TlsSession* session) {
 int Handshake(TlsSession* session, const std::string& host, std::uint32_t start, int timeout_ms,
               std::string* reason) {
   bool need_more = true;
-  // Each round takes new bytes or answers a message the package could not
-  // take whole, so a sane peer needs few rounds.
-  for (int round = 0; round < kHandshakeRounds; ++round) {
-    if (need_more) {
+  // Rounds that read are bounded by the time-out; the others by a count, as
+  // a sane peer needs few of them.
+  for (int idle = 0; idle < kIdleRounds;) {
+    if (!need_more) {
+      ++idle;
+    } else {
       long got = ReceiveRaw(session, start, timeout_ms);
       if (got == 0) {
         *reason = "connection closed";
@@ -236,7 +238,9 @@ int Handshake(TlsSession* session, const std::string& host, std::uint32_t start,
       session->incoming_used = 0;
     }
     if (status == SEC_E_OK) return 0;
-    // Asked for a client certificate: go on without one.
+    // Extra bytes go in before new ones are read. Asked for a client
+    // certificate (incomplete credentials), the package takes the same bytes
+    // again and goes on without one.
     need_more = status == SEC_I_CONTINUE_NEEDED && session->incoming_used == 0;
   }
   *reason = "handshake too long";
