@@ -2,11 +2,12 @@
 # The Win32 program's HTTPS against nginx on loopback: nginx serves a file, a
 # Basic-authentication area and PUT with certificates of a test authority
 # made here (good, another host name, expired, one of an unknown authority,
-# and a server of TLS 1.1 at most), then the nginx cases of the Https tests
-# of parcelo32_tests.exe run under Wine, told the ports and the authority
+# and a server of TLS 1.1 at most), then the HttpsServed tests of
+# parcelo32_tests.exe run under Wine, told the ports and the authority
 # through the environment; the test itself trusts the authority in the Wine
-# prefix for its run. Prints the TLS version and cipher nginx agreed with the
-# program for each request.
+# prefix for its run. A small peer checks that the program ends a stream
+# with close notify. Prints the TLS version and cipher agreed with the
+# program.
 #
 # Usage: https_win32.sh <Win32 build directory>
 set -u
@@ -88,18 +89,68 @@ head -c 2500000 /dev/urandom > "$www/files/big.bin"
 head -c 700000 /dev/urandom > "$www/secret/s.bin"
 head -c 3000 /dev/urandom > "$www/files/small.bin"
 
+# --- a peer that answers one request with small.bin, keeps the connection
+# and then says whether the client ended it with close notify ---
+peer_port=$(free_port)
+"$python" - "$peer_port" "$tls/good.pem" "$tls/good.key" "$www/files/small.bin" > "$work/peer.out" 2>&1 <<'PEER' &
+import socket, ssl, sys
+port, certificate, key, body_file = sys.argv[1:5]
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(certificate, key)
+listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listener.bind(("127.0.0.1", int(port)))
+listener.listen(4)
+listener.settimeout(120)
+body = open(body_file, "rb").read()
+for attempt in range(8):  # probes of the port connect without a handshake
+    connection, _ = listener.accept()
+    connection.settimeout(30)
+    try:
+        stream = context.wrap_socket(connection, server_side=True, suppress_ragged_eofs=False)
+    except (ssl.SSLError, OSError):
+        continue
+    print("agreed", stream.version(), stream.cipher()[0], flush=True)
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = stream.recv(4096)
+        if not chunk:
+            break
+        request += chunk
+    stream.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nX-Filler: %s\r\n\r\n" % (len(body), b"x" * 200) + body)
+    try:
+        while stream.recv(4096):
+            pass
+        print("close notify", flush=True)
+    except ssl.SSLEOFError:
+        print("no close notify", flush=True)
+    except OSError as error:
+        print("error", error, flush=True)
+    break
+PEER
+pids+=($!)
+wait_listening "$peer_port" || { cat "$work/peer.out"; exit 1; }
+
 # Wine shows the Linux root as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 failures=0
 PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
   PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
-  PARCELO_HTTPS_STRANGER=$stranger_port PARCELO_HTTPS_LEGACY=$legacy_port \
-  timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='Https.Nginx*' > "$work/tests.log" 2>&1 ||
+  PARCELO_HTTPS_STRANGER=$stranger_port PARCELO_HTTPS_LEGACY=$legacy_port PARCELO_HTTPS_PEER=$peer_port \
+  timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='HttpsServed.*' > "$work/tests.log" 2>&1 ||
   failures=$((failures + 1))
 cat "$work/tests.log"
 if grep -q '\[  SKIPPED \]' "$work/tests.log"; then
   echo "FAIL a test was skipped"; failures=$((failures + 1))
+fi
+
+echo "== the peer that waits for the client's close"
+cat "$work/peer.out"
+if grep -qx "close notify" "$work/peer.out"; then
+  echo "ok   the stream ended with close notify"
+else
+  echo "FAIL the stream did not end with close notify"; failures=$((failures + 1))
 fi
 
 echo "== what nginx served"
