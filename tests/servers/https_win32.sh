@@ -63,7 +63,7 @@ error_log $work/nginx/error.log;
 pid $work/nginx/nginx.pid;
 events { worker_connections 64; }
 http {
-  log_format tls '\$server_port "\$request" \$status \$ssl_protocol \$ssl_cipher';
+  log_format tls '\$server_port "\$request" \$status \$ssl_protocol \$ssl_cipher \$ssl_server_name';
   access_log $work/nginx/access.log tls;
   client_body_temp_path $work/nginx/tmp/body;
   proxy_temp_path $work/nginx/tmp/proxy;
@@ -161,6 +161,11 @@ if grep -q " 206 " "$work/nginx/access.log"; then
   echo "ok   the resume was answered with 206"
 else
   echo "FAIL no request was answered with 206"; failures=$((failures + 1))
+fi
+if grep -q '^[0-9]* "GET /files/big.bin HTTP/1.0" 200 .* localhost$' "$work/nginx/access.log"; then
+  echo "ok   the host name went as the server name (SNI)"
+else
+  echo "FAIL no request came with the server name localhost"; failures=$((failures + 1))
 fi
 # Only the good server answers requests: a refused certificate sends none.
 if awk -v good="$good_port" '$1 != good' "$work/nginx/access.log" | grep -q .; then
