@@ -5,9 +5,9 @@
 # and a server of TLS 1.1 at most), then the HttpsServed tests of
 # parcelo32_tests.exe run under Wine, told the ports and the authority
 # through the environment; the test itself trusts the authority in the Wine
-# prefix for its run. A small peer checks that the program ends a stream
-# with close notify. Prints the TLS version and cipher agreed with the
-# program.
+# prefix for its run. Two small peers: one checks that the program ends a
+# stream with close notify, one never answers after the handshake. Prints
+# the TLS version, cipher and server name each request came with.
 #
 # Usage: https_win32.sh <Win32 build directory>
 set -u
@@ -89,12 +89,12 @@ head -c 2500000 /dev/urandom > "$www/files/big.bin"
 head -c 700000 /dev/urandom > "$www/secret/s.bin"
 head -c 3000 /dev/urandom > "$www/files/small.bin"
 
-# --- a peer that answers one request with small.bin, keeps the connection
-# and then says whether the client ended it with close notify ---
-peer_port=$(free_port)
-"$python" - "$peer_port" "$tls/good.pem" "$tls/good.key" "$www/files/small.bin" > "$work/peer.out" 2>&1 <<'PEER' &
-import socket, ssl, sys
-port, certificate, key, body_file = sys.argv[1:5]
+# --- peers on the good certificate that take one request each: one answers
+# with small.bin, keeps the connection and then says whether the client ended
+# it with close notify; a mute one never answers ---
+peer_script=$(cat <<'PEER'
+import socket, ssl, sys, time
+mode, port, certificate, key, body_file = sys.argv[1:6]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(certificate, key)
 # Some builds take an end without close notify for a clean one by default.
@@ -119,6 +119,9 @@ for attempt in range(8):  # probes of the port connect without a handshake
         if not chunk:
             break
         request += chunk
+    if mode == "mute":
+        time.sleep(20)
+        break
     stream.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nX-Filler: %s\r\n\r\n" % (len(body), b"x" * 200) + body)
     try:
         while stream.recv(4096):
@@ -130,8 +133,17 @@ for attempt in range(8):  # probes of the port connect without a handshake
         print("error", error, flush=True)
     break
 PEER
-pids+=($!)
-wait_listening "$peer_port" || { cat "$work/peer.out"; exit 1; }
+)
+peer_port=$(free_port)
+mute_port=$(free_port)
+for mode in answer mute; do
+  port=$peer_port
+  [ "$mode" = mute ] && port=$mute_port
+  "$python" -c "$peer_script" "$mode" "$port" "$tls/good.pem" "$tls/good.key" "$www/files/small.bin" \
+    > "$work/peer-$mode.out" 2>&1 &
+  pids+=($!)
+  wait_listening "$port" || { cat "$work/peer-$mode.out"; exit 1; }
+done
 
 # Wine shows the Linux root as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -140,6 +152,7 @@ failures=0
 PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
   PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
   PARCELO_HTTPS_STRANGER=$stranger_port PARCELO_HTTPS_LEGACY=$legacy_port PARCELO_HTTPS_PEER=$peer_port \
+  PARCELO_HTTPS_MUTE=$mute_port \
   timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='HttpsServed.*' > "$work/tests.log" 2>&1 ||
   failures=$((failures + 1))
 cat "$work/tests.log"
@@ -148,8 +161,8 @@ if grep -q '\[  SKIPPED \]' "$work/tests.log"; then
 fi
 
 echo "== the peer that waits for the client's close"
-cat "$work/peer.out"
-if grep -qx "close notify" "$work/peer.out"; then
+cat "$work/peer-answer.out"
+if grep -qx "close notify" "$work/peer-answer.out"; then
   echo "ok   the stream ended with close notify"
 else
   echo "FAIL the stream did not end with close notify"; failures=$((failures + 1))

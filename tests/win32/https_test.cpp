@@ -13,6 +13,7 @@
 //   PARCELO_HTTPS_PEER      port of a peer that answers one request with
 //                           files/small.bin and keeps the connection (the
 //                           script checks that it was ended with close notify)
+//   PARCELO_HTTPS_MUTE      port of a peer that never answers its request
 #include <windows.h>
 #include <wincrypt.h>
 #include <winsock.h>
@@ -197,6 +198,7 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     std::string status;
     std::string after;   // the local file afterwards
     const char* sent_to = nullptr;  // for an upload, the server's copy under www
+    int wait_ms = 0;  // when set, the reply and data time-outs
   };
   const Case cases[] = {
       {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
@@ -214,6 +216,8 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
        "Certificate error: wrong host name", partial},
       {"TLS 1.1 at most", link("PARCELO_HTTPS_LEGACY", "localhost", "/files/big.bin"), partial,
        "Secure connection failed: handshake failed", partial},
+      {"silent after the handshake", link("PARCELO_HTTPS_MUTE", "localhost", "/files/big.bin"), partial, "Failed",
+       partial, nullptr, 1500},
       {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
        "Certificate error: certificate expired", partial},
   };
@@ -222,7 +226,9 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     Open();
     const std::string local = dir.File("got.bin");
     if (c.before != "-") harness::WriteFile(local, c.before);
+    if (c.wait_ms) timeouts::Set(timeouts::kDefaultConnectMs, c.wait_ms, c.wait_ms);
     EXPECT_EQ(c.status, Run(local, c.link, c.sent_to != nullptr));
+    timeouts::RestoreDefaults();
     const std::string after = ReadFile(local);
     EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
     if (c.sent_to) {
