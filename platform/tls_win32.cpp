@@ -64,6 +64,13 @@ int WaitFor(SOCKET s, bool write, int timeout_ms) {
   return n;
 }
 
+// A blocking send may wait for buffer space in the middle of a record; the
+// send time-out bounds that wait as the select bounds the one before it.
+void LimitSends(SOCKET s, int timeout_ms) {
+  DWORD limit = static_cast<DWORD>(timeout_ms);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+}
+
 // Sends every byte; each stall may last timeout_ms. 0 or an error number.
 int SendRaw(SOCKET s, const char* data, std::size_t length, int timeout_ms) {
   while (length > 0) {
@@ -137,8 +144,8 @@ std::string HandshakeReason(SECURITY_STATUS status) {
     case SEC_E_DECRYPT_FAILURE:
       return "damaged record";
     case SEC_E_INTERNAL_ERROR:
-      // Wine's package answers so for any failure of its library, an offer
-      // of nothing above TLS 1.1 among them.
+      // Wine's package gives this for any failure of its library, a server
+      // that offers nothing above TLS 1.1 among them.
       return "handshake failed";
     default:
       return HexCode("error", status);
@@ -460,6 +467,7 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
     return kTlsFailed;
   }
   session->has_context = true;
+  LimitSends(session->socket, timeout_ms);
   int result = SendToken(session, &first, timeout_ms);
   if (result == 0) result = Handshake(session, host, start, timeout_ms, reason);
   if (result == 0) result = CheckProtocol(session, reason);
@@ -480,6 +488,7 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
 int SendAll(TlsSession* session, const void* data, std::size_t length, int timeout_ms) {
   const SecPkgContext_StreamSizes& sizes = session->sizes;
   std::vector<char> record(sizes.cbHeader + sizes.cbMaximumMessage + sizes.cbTrailer);
+  LimitSends(session->socket, timeout_ms);
   const char* next = static_cast<const char*>(data);
   while (length > 0) {
     const std::size_t chunk = length < sizes.cbMaximumMessage ? length : sizes.cbMaximumMessage;
