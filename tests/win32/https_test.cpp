@@ -167,8 +167,8 @@ class TrustedRoot {
 using HttpsServed = Https;
 
 // Downloads, a resume, Basic authentication and an upload as over plain
-// HTTP; refused
-// certificates end with the reason and never touch the partial file.
+// HTTP; refused certificates end with the reason and never touch the partial
+// file or make one.
 TEST_F(HttpsServed, NginxWithTheTestAuthority) {
   const std::string www = Env("PARCELO_HTTPS_WWW");
   if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
@@ -196,7 +196,7 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     std::string link;
     std::string before;  // the local file beforehand; "-" for none
     std::string status;
-    std::string after;   // the local file afterwards
+    std::string after;   // the local file afterwards; "-" for none
     const char* sent_to = nullptr;  // for an upload, the server's copy under www
     int wait_ms = 0;  // when set, the reply and data time-outs
   };
@@ -210,6 +210,8 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
        "\\upload\\tls\\up.bin"},
       {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
        "Certificate error: unknown authority", partial},
+      {"unknown authority, no file", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), "-",
+       "Certificate error: unknown authority", "-"},
       {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
        "Certificate error: wrong host name", partial},
       {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
@@ -229,8 +231,12 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     if (c.wait_ms) timeouts::Set(timeouts::kDefaultConnectMs, c.wait_ms, c.wait_ms);
     EXPECT_EQ(c.status, Run(local, c.link, c.sent_to != nullptr));
     timeouts::RestoreDefaults();
-    const std::string after = ReadFile(local);
-    EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    if (c.after == "-") {
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local.c_str()));
+    } else {
+      const std::string after = ReadFile(local);
+      EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    }
     if (c.sent_to) {
       const std::string copy = ReadFile(www + c.sent_to);
       EXPECT_TRUE(copy == c.before) << copy.size() << " bytes on the server";
