@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Win32 program's HTTPS against nginx on loopback: nginx serves a file, a
 # Basic-authentication area and PUT with certificates of a test authority
-# made here (good, another host name, expired, one of an unknown authority,
-# and a server of TLS 1.1 at most), then the HttpsServed tests of
+# made here (good, another host name, expired, not yet valid, one of an
+# unknown authority, and a server of TLS 1.1 at most), then the HttpsServed tests of
 # parcelo32_tests.exe run under Wine, told the ports and the authority
 # through the environment; the test itself trusts the authority in the Wine
 # prefix for its run. Two small peers: one checks that the program ends a
@@ -33,6 +33,7 @@ good_port=$(free_port)
 other_port=$(free_port)
 old_port=$(free_port)
 stranger_port=$(free_port)
+future_port=$(free_port)
 legacy_port=$(free_port)
 ssl_block() {  # <port> <certificate name> [protocols]
   cat <<BLOCK
@@ -75,13 +76,14 @@ $(ssl_block "$good_port" good)
 $(ssl_block "$other_port" other)
 $(ssl_block "$old_port" old)
 $(ssl_block "$stranger_port" stranger)
+$(ssl_block "$future_port" future)
 $(ssl_block "$legacy_port" good "TLSv1 TLSv1.1")
 }
 EOF
 nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
   > "$work/nginx/out" 2>&1 &
 pids+=($!)
-for port in "$good_port" "$other_port" "$old_port" "$stranger_port" "$legacy_port"; do
+for port in "$good_port" "$other_port" "$old_port" "$stranger_port" "$future_port" "$legacy_port"; do
   wait_listening "$port" || { cat "$work/nginx/out" "$work/nginx/error.log"; exit 1; }
 done
 
@@ -151,8 +153,8 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 failures=0
 PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
   PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
-  PARCELO_HTTPS_STRANGER=$stranger_port PARCELO_HTTPS_LEGACY=$legacy_port PARCELO_HTTPS_PEER=$peer_port \
-  PARCELO_HTTPS_MUTE=$mute_port \
+  PARCELO_HTTPS_FUTURE=$future_port PARCELO_HTTPS_STRANGER=$stranger_port \
+  PARCELO_HTTPS_LEGACY=$legacy_port PARCELO_HTTPS_PEER=$peer_port PARCELO_HTTPS_MUTE=$mute_port \
   timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='HttpsServed.*' > "$work/tests.log" 2>&1 ||
   failures=$((failures + 1))
 cat "$work/tests.log"

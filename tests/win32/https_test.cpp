@@ -8,6 +8,7 @@
 //   PARCELO_HTTPS_GOOD      port whose certificate names localhost and 127.0.0.1
 //   PARCELO_HTTPS_OTHER     port whose certificate names another host
 //   PARCELO_HTTPS_OLD       port whose certificate expired
+//   PARCELO_HTTPS_FUTURE    port whose certificate is not valid yet
 //   PARCELO_HTTPS_STRANGER  port whose certificate comes from an unknown authority
 //   PARCELO_HTTPS_LEGACY    port that speaks no TLS above 1.1
 //   PARCELO_HTTPS_PEER      port of a peer that answers one request with
@@ -222,6 +223,8 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
        partial, nullptr, 1500},
       {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
        "Certificate error: certificate expired", partial},
+      {"not yet valid", link("PARCELO_HTTPS_FUTURE", "localhost", "/files/big.bin"), partial,
+       "Certificate error: certificate not yet valid", partial},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
