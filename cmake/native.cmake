@@ -18,6 +18,7 @@ add_test(NAME native_unit COMMAND parcelo_tests)
 # Interoperability runs against real servers on loopback; each script starts and
 # stops its own servers.
 file(GLOB SERVER_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/servers/*.sh)
+list(FILTER SERVER_TESTS EXCLUDE REGEX "_win32\\.sh$")
 foreach(script ${SERVER_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME server_${name} COMMAND bash ${script} ${CMAKE_BINARY_DIR})

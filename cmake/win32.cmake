@@ -4,7 +4,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR
 set(CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS} -mthreads")
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0400 _WIN32_IE=0x0500 WINVER=0x0400)
 
-set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 wsock32 kernel32 version)
+set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 wsock32 secur32 crypt32 kernel32 version)
 target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
 
 # The directory chooser DIRLIST: both programs link it and include
@@ -43,6 +43,10 @@ target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 add_test(NAME win32_unit COMMAND ${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=rasapi32=n,b
          ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
 set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
+# HTTPS against nginx on loopback: the script starts nginx with a test
+# authority and runs the tests that need it under Wine.
+add_test(NAME win32_https COMMAND bash ${CMAKE_SOURCE_DIR}/tests/servers/https_win32.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(win32_https PROPERTIES TIMEOUT 300)
 
 foreach(variant fake without_dial)
   add_library(rasapi32_${variant} SHARED tests/ras/rasapi32_fake.cpp tests/ras/rasapi32_${variant}.def)

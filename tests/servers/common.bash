@@ -82,3 +82,34 @@ same() {
     failures=$((failures + 1))
   fi
 }
+
+# make_test_certificates DIR: a test authority (ca.pem) and, each with its key
+# (NAME.key), the servers' certificates NAME.pem: good (localhost and
+# 127.0.0.1, from the authority), other (another host name), old (expired in
+# 2020), future (valid from 2099) and stranger (localhost, self-signed: an
+# unknown authority).
+make_test_certificates() {
+  local tls=$1
+  mkdir -p "$tls/db"
+  ( cd "$tls" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+      -subj "/CN=Loopback Test Authority" &&
+    for leaf in good other old future; do
+      openssl req -newkey rsa:2048 -nodes -keyout $leaf.key -out $leaf.csr -subj "/CN=$leaf" || exit 1
+    done &&
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' > good.ext &&
+    printf 'subjectAltName=DNS:other.invalid\n' > other.ext &&
+    openssl x509 -req -in good.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+      -extfile good.ext -out good.pem &&
+    openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+      -extfile other.ext -out other.pem &&
+    : > db/index && echo 01 > db/serial &&
+    printf '[ca]\ndefault_ca=t\n[t]\ndatabase=db/index\nserial=db/serial\nnew_certs_dir=db\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n' > ca.cnf &&
+    openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in old.csr -out old.pem \
+      -startdate 20200101000000Z -enddate 20200102000000Z -extfile good.ext -notext &&
+    openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in future.csr -out future.pem \
+      -startdate 20990101000000Z -enddate 20990102000000Z -extfile good.ext -notext &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout stranger.key -out stranger.pem -days 2 \
+      -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost,IP:127.0.0.1"
+  ) > "$tls/out" 2>&1 || { echo "FAIL making the test certificates"; cat "$tls/out"; return 1; }
+}

@@ -36,26 +36,7 @@ printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/nginx/htpasswd"
 
 # --- the test authority and the servers' certificates ---
 tls="$work/tls"
-mkdir -p "$tls/db"
-( cd "$tls" &&
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
-    -subj "/CN=Loopback Test Authority" &&
-  for leaf in good other old; do
-    openssl req -newkey rsa:2048 -nodes -keyout $leaf.key -out $leaf.csr -subj "/CN=$leaf" || exit 1
-  done &&
-  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' > good.ext &&
-  printf 'subjectAltName=DNS:other.invalid\n' > other.ext &&
-  openssl x509 -req -in good.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
-    -extfile good.ext -out good.pem &&
-  openssl x509 -req -in other.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
-    -extfile other.ext -out other.pem &&
-  : > db/index && echo 01 > db/serial &&
-  printf '[ca]\ndefault_ca=t\n[t]\ndatabase=db/index\nserial=db/serial\nnew_certs_dir=db\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n' > ca.cnf &&
-  openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in old.csr -out old.pem \
-    -startdate 20200101000000Z -enddate 20200102000000Z -extfile good.ext -notext &&
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout stranger.key -out stranger.pem -days 2 \
-    -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost,IP:127.0.0.1"
-) > "$tls/out" 2>&1 || { echo "FAIL making the test certificates"; cat "$tls/out"; exit 1; }
+make_test_certificates "$tls" || exit 1
 tls_port=$(free_port)
 other_port=$(free_port)
 old_port=$(free_port)

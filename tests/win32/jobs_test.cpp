@@ -59,8 +59,8 @@ class LoopbackServer {
     thread_.join();
   }
   int port() const { return port_; }
-  std::string Link(const std::string& path, const char* scheme = "http") const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+  std::string Link(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
   int accepted() const { return accepted_; }
   void Release() { released_ = true; }
@@ -163,21 +163,6 @@ TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
   EXPECT_NE(std::string::npos, log.find("\t" + dir.File("a.txt") + "\t" + server.Link("/pub/a.txt") + "\r\n")) << log;
   harness::Pump(100);  // the workers end after their last row update
-}
-
-// This build has no TLS: an https entry ends at once saying so, leaves its
-// partial file as it was and logs nothing.
-TEST_F(Jobs, AnHttpsEntryEndsWithHttpsNotAvailableAndLeavesItsFile) {
-  Open();
-  LoopbackServer server(1, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-  harness::WriteFile(dir.File("part.bin"), "partial");
-  HWND list = LoadTask({{"part.bin", server.Link("/part.bin", "https")}});
-  Command(IDM_RECEIVE);
-  const char kStatus[] = "HTTPS is not available in this build";
-  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == kStatus; })) << ListCell(list, 0, 2);
-  EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
-  EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
-  harness::Pump(100);
 }
 
 // A message box with this caption shown by a thread other than this one;

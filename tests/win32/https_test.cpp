@@ -1,0 +1,296 @@
+// https entries received from the main window, over the Schannel body of the
+// socket seam. Peers that speak no TLS are served here on loopback; the
+// HttpsServed cases need tests/servers/https_win32.sh, which starts nginx
+// with a test authority and names them in the environment:
+//   PARCELO_HTTPS_CA        the test authority's certificate (PEM), which the
+//                           test trusts for its own run only
+//   PARCELO_HTTPS_WWW       nginx's document root
+//   PARCELO_HTTPS_GOOD      port whose certificate names localhost and 127.0.0.1
+//   PARCELO_HTTPS_OTHER     port whose certificate names another host
+//   PARCELO_HTTPS_OLD       port whose certificate expired
+//   PARCELO_HTTPS_FUTURE    port whose certificate is not valid yet
+//   PARCELO_HTTPS_STRANGER  port whose certificate comes from an unknown authority
+//   PARCELO_HTTPS_LEGACY    port that speaks no TLS above 1.1
+//   PARCELO_HTTPS_PEER      port of a peer that answers one request with
+//                           files/small.bin and keeps the connection (the
+//                           script checks that it was ended with close notify)
+//   PARCELO_HTTPS_MUTE      port of a peer that never answers its request
+#include <windows.h>
+#include <wincrypt.h>
+#include <winsock.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/jobs.h"
+#include "engine/timeouts.h"
+#include "harness.h"
+#include "platform/socket.h"
+#include "shell/ids.h"
+
+using harness::ListCell;
+using harness::ReadFile;
+
+namespace {
+
+class Https : public harness::WindowTest {
+ protected:
+  // Receives (or with send, sends) the one entry local <-> link from the
+  // main window and gives the status its row ends with (waiting at most
+  // about a minute).
+  std::string Run(const std::string& local, const std::string& link, bool send = false) {
+    harness::WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"),
+                       "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n");
+    shell::LoadDefaultTask();
+    Command(send ? IDM_SEND : IDM_RECEIVE);
+    const std::vector<jobs::JobHandle> started = shell::Globals().jobs;
+    const auto running = [&] {
+      for (const jobs::JobHandle& job : started) {
+        if (job->Running() > 0) return true;
+      }
+      return false;
+    };
+    for (int i = 0; i < 3000 && running(); ++i) harness::Pump(20);
+    harness::Pump(100);  // the worker's last row update
+    return ListCell(Kids().task_list, 0, 2);
+  }
+};
+
+// Accepts one connection on loopback, reads what the client sends first, then
+// sends reply and closes; a held server sends nothing and keeps the
+// connection until it is destroyed. Every wait is bounded.
+class OneShotServer {
+ public:
+  OneShotServer(const std::string& reply, bool hold) {
+    net::Ipv4 loopback = 0, bound = 0;
+    net::ParseDotted("127.0.0.1", &loopback);
+    listener_.Open();
+    listener_.Listen(0, 1, loopback);
+    listener_.LocalAddress(&bound, &port_);
+    thread_ = std::thread([this, reply, hold] {
+      net::Socket connection;
+      if (listener_.Accept(10000, &connection) != 0) return;
+      char buffer[4096];
+      int error = 0;
+      connection.Receive(buffer, sizeof buffer, 10000, &error);
+      if (hold) {
+        for (int waited = 0; !done_ && waited < 20000; waited += 10) Sleep(10);
+        return;
+      }
+      connection.SendAll(reply.data(), reply.size(), 10000);
+    });
+  }
+  ~OneShotServer() {
+    done_ = true;
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  net::Socket listener_;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// A peer that is no TLS server ends the attempt saying so, leaves the partial
+// file as it was and logs nothing; one that says nothing holds it no longer
+// than the data time-out.
+TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
+  struct Case {
+    const char* label;
+    std::string reply;
+    bool hold;
+    std::string status;
+  };
+  const Case cases[] = {
+      {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", false,
+       "Secure connection failed: not a TLS answer"},
+      {"closes at once", "", false, "Secure connection failed: connection closed"},
+      {"silent", "", true, "Secure connection failed: timed out"},
+  };
+  timeouts::Set(5000, 5000, 1500);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Open();
+    OneShotServer server(c.reply, c.hold);
+    harness::WriteFile(dir.File("part.bin"), "partial");
+    const std::string link = "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin";
+    EXPECT_EQ(c.status, Run(dir.File("part.bin"), link));
+    EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
+    EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
+    Close();
+  }
+  timeouts::RestoreDefaults();
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// The test authority among the current user's trusted roots while alive.
+class TrustedRoot {
+ public:
+  explicit TrustedRoot(const std::string& pem_path) {
+    const std::string pem = ReadFile(pem_path);
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &size, nullptr, nullptr)) {
+      return;
+    }
+    std::string der(size, '\0');
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr)) {
+      return;
+    }
+    store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    if (!store_) return;
+    CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size,
+                                     CERT_STORE_ADD_REPLACE_EXISTING, &added_);
+  }
+  ~TrustedRoot() {
+    if (added_) CertDeleteCertificateFromStore(added_);  // frees the context too
+    if (store_) CertCloseStore(store_, 0);
+  }
+  bool ok() const { return added_ != nullptr; }
+
+ private:
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT added_ = nullptr;
+};
+
+// The tests that need the servers of tests/servers/https_win32.sh.
+using HttpsServed = Https;
+
+// Downloads, a resume, Basic authentication and an upload as over plain
+// HTTP; refused certificates end with the reason and never touch the partial
+// file or make one.
+TEST_F(HttpsServed, NginxWithTheTestAuthority) {
+  const std::string www = Env("PARCELO_HTTPS_WWW");
+  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
+  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
+  ASSERT_TRUE(root.ok()) << "the test authority could not be trusted: " << GetLastError();
+  const std::string big = ReadFile(www + "\\files\\big.bin");
+  const std::string secret = ReadFile(www + "\\secret\\s.bin");
+  ASSERT_GT(big.size(), 1000000u);
+  ASSERT_FALSE(secret.empty());
+  // A resumed transfer keeps the 16 zero bytes the partial file starts with;
+  // one that started over would not.
+  const std::string zeros(16, '\0');
+  const std::string partial = zeros + big.substr(16, 1234567 - 16);
+  const std::string resumed = zeros + big.substr(16);
+  const auto link = [](const char* port_name, const std::string& host, const std::string& path) {
+    return "https://" + host + ":" + Env(port_name) + path;
+  };
+
+  // An upload of many records, each byte telling its place.
+  std::string upload(1500000, '\0');
+  for (std::size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>(i * 7 + i / 251);
+
+  struct Case {
+    const char* label;
+    std::string link;
+    std::string before;  // the local file beforehand; "-" for none
+    std::string status;
+    std::string after;   // the local file afterwards; "-" for none
+    const char* sent_to = nullptr;  // for an upload, the server's copy under www
+    int wait_ms = 0;  // when set, the reply and data time-outs
+  };
+  const Case cases[] = {
+      {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
+      {"download by address", link("PARCELO_HTTPS_GOOD", "127.0.0.1", "/files/big.bin"), "-", "Done", big},
+      {"resume", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), partial, "Done", resumed},
+      {"basic authentication", link("PARCELO_HTTPS_GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-",
+       "Done", secret},
+      {"PUT", link("PARCELO_HTTPS_GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload,
+       "\\upload\\tls\\up.bin"},
+      {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
+       "Certificate error: unknown authority", partial},
+      {"unknown authority, no file", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), "-",
+       "Certificate error: unknown authority", "-"},
+      {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
+       "Certificate error: wrong host name", partial},
+      {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
+       "Certificate error: wrong host name", partial},
+      {"TLS 1.1 at most", link("PARCELO_HTTPS_LEGACY", "localhost", "/files/big.bin"), partial,
+       "Secure connection failed: handshake failed", partial},
+      {"silent after the handshake", link("PARCELO_HTTPS_MUTE", "localhost", "/files/big.bin"), partial, "Failed",
+       partial, nullptr, 1500},
+      {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
+       "Certificate error: certificate expired", partial},
+      {"not yet valid", link("PARCELO_HTTPS_FUTURE", "localhost", "/files/big.bin"), partial,
+       "Certificate error: certificate not yet valid", partial},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Open();
+    const std::string local = dir.File("got.bin");
+    if (c.before != "-") harness::WriteFile(local, c.before);
+    if (c.wait_ms) timeouts::Set(timeouts::kDefaultConnectMs, c.wait_ms, c.wait_ms);
+    EXPECT_EQ(c.status, Run(local, c.link, c.sent_to != nullptr));
+    timeouts::RestoreDefaults();
+    if (c.after == "-") {
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local.c_str()));
+    } else {
+      const std::string after = ReadFile(local);
+      EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    }
+    if (c.sent_to) {
+      const std::string copy = ReadFile(www + c.sent_to);
+      EXPECT_TRUE(copy == c.before) << copy.size() << " bytes on the server";
+    }
+    Close();
+    DeleteFileA(local.c_str());
+  }
+}
+
+// The stream below the HTTP code: a record read in small pieces keeps the
+// rest for the next read, and the socket says it can be read while decrypted
+// bytes wait even when nothing more is on the wire (the peer keeps the
+// connection open after its answer).
+TEST_F(HttpsServed, StreamHandsOutARecordInPiecesAndEndsWithCloseNotify) {
+  const std::string www = Env("PARCELO_HTTPS_WWW");
+  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
+  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
+  ASSERT_TRUE(root.ok());
+  const std::string small = ReadFile(www + "\\files\\small.bin");
+  ASSERT_FALSE(small.empty());
+  ASSERT_TRUE(net::Startup());
+  {
+    net::Ipv4 loopback = 0;
+    net::ParseDotted("127.0.0.1", &loopback);
+    net::Socket stream;
+    ASSERT_FALSE(stream.Open() || stream.Connect(loopback, std::atoi(Env("PARCELO_HTTPS_PEER").c_str()), 5000));
+    std::string reason;
+    ASSERT_EQ(0, stream.StartTls("localhost", 5000, &reason)) << reason;
+    const std::string request = "GET /files/small.bin HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    ASSERT_EQ(0, stream.SendAll(request.data(), request.size(), 5000));
+    std::string answer;
+    char piece[100];
+    int error = 0;
+    long got = stream.Receive(piece, sizeof piece, 5000, &error);
+    ASSERT_EQ(static_cast<long>(sizeof piece), got) << error;
+    answer.append(piece, sizeof piece);
+    // The answer's header alone is longer than one piece.
+    EXPECT_EQ(1, stream.WaitReadable(0));
+    std::size_t body = std::string::npos;
+    for (int i = 0; i < 1000; ++i) {
+      body = answer.find("\r\n\r\n");
+      if (body != std::string::npos && answer.size() - body - 4 >= small.size()) break;
+      got = stream.Receive(piece, sizeof piece, 5000, &error);
+      if (got <= 0) break;
+      answer.append(piece, static_cast<std::size_t>(got));
+    }
+    ASSERT_NE(std::string::npos, body) << answer.substr(0, 200);
+        EXPECT_TRUE(answer.substr(body + 4) == small) << answer.size() - body - 4 << " bytes of the body";
+    stream.Close();
+  }
+  net::Cleanup();
+}
+
+}  // namespace
