@@ -45,7 +45,10 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 collect_sources(WIN32_TEST_SOURCES tests/win32)
 add_executable(parcelo32_tests ${WIN32_TEST_SOURCES} resources/parcelo32.rc)
-target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell gtest)
+# The setup program's dialogs are tested in the same program, over the test
+# file list.
+target_sources(parcelo32_tests PRIVATE tests/setup/filelist_systest.cpp resources/setup_dialogs.rc)
+target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell setup_core gtest)
 target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 # The dial-up tests load the stand-in RASAPI32.DLL of tests/ras from ras/ (and
 # the one without RasDialA from ras-missing/) instead of Wine's; Wine takes a

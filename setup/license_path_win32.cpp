@@ -42,6 +42,8 @@ void OnLicenseInit(HWND dialog) {
   HWND edit = GetDlgItem(dialog, IDC_LICENSE_TEXT);
   SendMessageA(edit, EM_LIMITTEXT, 0, 0);
   SetWindowTextA(edit, text.c_str());
+  // On the button, so the text does not open all selected.
+  SetFocus(GetDlgItem(dialog, IDOK));
 }
 
 // The path dialog's messages: an error beep, task-modal; no title gives the
@@ -148,7 +150,7 @@ INT_PTR CALLBACK LicenseDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM
   switch (message) {
     case WM_INITDIALOG:
       OnLicenseInit(dialog);
-      return TRUE;
+      return FALSE;
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK) EndDialog(dialog, 1);
       if (LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
