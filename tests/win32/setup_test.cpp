@@ -3,6 +3,7 @@
 // delete, the directories and the registry keys.
 #include <windows.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,31 @@ TEST(SetupPathDialog, OffersTheDefaultDirectoriesAndCancelEndsWithOne) {
   EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
   EXPECT_EQ(main, "C:\\Program Files\\Parcelo(32)");
   EXPECT_EQ(download, "C:\\Program Files\\Parcelo(32)\\DOWN");
+}
+
+TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
+  harness::TempProgramDir dir;
+  int opened = 0;
+  std::string main, download;
+  DialogWatcher watcher([&](HWND dialog) {
+    const std::string caption = WindowText(dialog);
+    if (caption == "Directory listing") {
+      // Nothing selected: OK accepts the current directory.
+      DialogWatcher::Press(IDOK)(dialog);
+    } else if (caption == kPathCaption && opened++ == 0) {
+      DialogWatcher::Press(IDC_PATH_BROWSE)(dialog);
+    } else if (caption == kPathCaption) {
+      main = WindowText(GetDlgItem(dialog, IDC_PATH_MAIN));
+      download = WindowText(GetDlgItem(dialog, IDC_PATH_DOWNLOAD));
+      DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
+    }
+  });
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof current, current);
+  const std::string chosen = std::string(1, static_cast<char>(toupper(current[0]))) + (current + 1);
+  EXPECT_EQ(main, chosen + "\\Parcelo(32)");
+  EXPECT_EQ(download, chosen + "\\Parcelo(32)\\down");
 }
 
 std::string ReadKeyValue(const char* key_path, const char* name) {
