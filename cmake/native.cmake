@@ -10,7 +10,11 @@ target_link_libraries(parcelo PRIVATE parcelo_core)
 
 find_package(GTest REQUIRED)
 collect_sources(NATIVE_TEST_SOURCES tests/native tests/peers)
-add_executable(parcelo_tests ${NATIVE_TEST_SOURCES})
+# The setup program's rules that need no window are tested here; the program
+# itself is Win32 only.
+collect_sources(SETUP_RULE_SOURCES setup)
+list(FILTER SETUP_RULE_SOURCES EXCLUDE REGEX "/setup/filelist[^/]*\\.cpp$")
+add_executable(parcelo_tests ${NATIVE_TEST_SOURCES} ${SETUP_RULE_SOURCES})
 target_link_libraries(parcelo_tests PRIVATE parcelo_core GTest::gtest GTest::gtest_main)
 target_include_directories(parcelo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 add_test(NAME native_unit COMMAND parcelo_tests)

@@ -23,9 +23,19 @@ target_link_libraries(parcelo32_shell PUBLIC parcelo_core)
 add_executable(parcelo32 WIN32 shell/winmain.cpp resources/parcelo32.rc)
 target_link_libraries(parcelo32 PRIVATE parcelo32_shell)
 
+# The setup program without its file list, so that a test build can install
+# a list of its own: setup.exe installs the package, setup_systest.exe the
+# package and the test libraries of tests/setup.
 collect_sources(SETUP_SOURCES setup)
-add_executable(setup WIN32 ${SETUP_SOURCES} resources/setup.rc)
-target_link_libraries(setup PRIVATE parcelo_dirlist ${WIN32_LIBS} lz32)
+list(FILTER SETUP_SOURCES EXCLUDE REGEX "/setup/(filelist[^/]*|winmain_win32)\\.cpp$")
+add_library(setup_core STATIC ${SETUP_SOURCES})
+target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(setup_core PUBLIC parcelo_dirlist ${WIN32_LIBS} lz32)
+
+add_executable(setup WIN32 setup/winmain_win32.cpp setup/filelist_package.cpp resources/setup.rc)
+target_link_libraries(setup PRIVATE setup_core)
+add_executable(setup_systest WIN32 setup/winmain_win32.cpp tests/setup/filelist_systest.cpp resources/setup.rc)
+target_link_libraries(setup_systest PRIVATE setup_core)
 
 # GoogleTest compiled from the Debian sources with the cross compiler.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -35,7 +45,10 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 collect_sources(WIN32_TEST_SOURCES tests/win32)
 add_executable(parcelo32_tests ${WIN32_TEST_SOURCES} resources/parcelo32.rc)
-target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell gtest)
+# The setup program's dialogs are tested in the same program, over the test
+# file list.
+target_sources(parcelo32_tests PRIVATE tests/setup/filelist_systest.cpp resources/setup_dialogs.rc)
+target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell setup_core gtest)
 target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 # The dial-up tests load the stand-in RASAPI32.DLL of tests/ras from ras/ (and
 # the one without RasDialA from ras-missing/) instead of Wine's; Wine takes a

@@ -1,0 +1,242 @@
+// The setup program's directory dialog (its messages, and the levels it
+// creates) and the removal of an installation: the recorded files it may
+// delete, the directories and the registry keys.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "setup/setup_ids.h"
+#include "setup/setup_win32.h"
+
+using harness::DialogWatcher;
+using harness::SeenDialog;
+using harness::WindowText;
+
+namespace {
+
+constexpr char kPathCaption[] = "Specify directory";
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Removes a tree a test made below its temporary directory.
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path + "\\" + name);
+      } else {
+        DeleteFileA((path + "\\" + name).c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+struct PathRun {
+  INT_PTR result = -1;
+  std::vector<SeenDialog> messages;
+};
+
+// Opens PATHDLG, types the two directories and presses OK. A message box is
+// answered and the dialog then cancelled, so each run ends after one OK.
+PathRun RunPathDialog(const std::string& main, const std::string& download) {
+  int opened = 0;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (WindowText(dialog) == kPathCaption) {
+      if (opened++ == 0) {
+        SetDlgItemTextA(dialog, IDC_PATH_MAIN, main.c_str());
+        SetDlgItemTextA(dialog, IDC_PATH_DOWNLOAD, download.c_str());
+        DialogWatcher::Press(IDC_PATH_OK)(dialog);
+      } else {
+        DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
+      }
+      return;
+    }
+    DialogWatcher::Press(IDOK)(dialog);
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner != nullptr) DialogWatcher::Press(IDC_PATH_CANCEL)(owner);
+  });
+  PathRun run;
+  run.result = DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0);
+  for (const SeenDialog& seen : watcher.seen()) {
+    if (seen.caption != kPathCaption) run.messages.push_back(seen);
+  }
+  return run;
+}
+
+TEST(SetupPathDialog, RefusesBadDirectoriesWithTheirMessages) {
+  harness::TempProgramDir dir;
+  harness::WriteFile(dir.File("plain.txt"), "a file where a directory should go");
+  const std::string good = dir.File("good");
+  struct Case {
+    const char* what;
+    std::string main, download;
+    const char* text;
+    const char* title;  // nullptr: the system's default title
+  };
+  const Case cases[] = {
+      {"main without a drive", "Parcelo(32)", good + "\\DOWN", "Invalid Path Name", nullptr},
+      {"main at the root of a missing drive", "Q:\\", good + "\\DOWN", "Invalid Path Name", nullptr},
+      {"main with a drive but no root", "C:Parcelo(32)", good + "\\DOWN", "Invalid Path Name", nullptr},
+      {"main below a file", dir.File("plain.txt") + "\\sub", good + "\\DOWN", "Failed to create directory",
+       "  Check path"},
+      {"download without a drive", good, "DOWN", "Invalid Path", nullptr},
+      {"download below a file", good, dir.File("plain.txt") + "\\DOWN", "Failed to create directory",
+       "  Check path"},
+  };
+  for (const Case& c : cases) {
+    const PathRun run = RunPathDialog(c.main, c.download);
+    EXPECT_EQ(run.result, 1) << c.what;
+    ASSERT_EQ(run.messages.size(), 1u) << c.what;
+    EXPECT_EQ(run.messages[0].text, c.text) << c.what;
+    if (c.title != nullptr) {
+      EXPECT_EQ(run.messages[0].caption, c.title) << c.what;
+    }
+  }
+  RemoveTree(good);
+}
+
+TEST(SetupPathDialog, CreatesEveryMissingLevelOfBothDirectories) {
+  harness::TempProgramDir dir;
+  const std::string main = dir.File("Apps") + "\\Tool\\Parcelo(32)";
+  const std::string download = dir.File("Data") + "\\Down";
+  const PathRun run = RunPathDialog(main, download);
+  EXPECT_EQ(run.result, 0);
+  EXPECT_TRUE(run.messages.empty());
+  EXPECT_TRUE(IsDirectory(main));
+  EXPECT_TRUE(IsDirectory(download));
+  EXPECT_EQ(setup::Globals().main_directory, main + "\\");
+  RemoveTree(dir.File("Apps"));
+  RemoveTree(dir.File("Data"));
+}
+
+TEST(SetupPathDialog, OffersTheDefaultDirectoriesAndCancelEndsWithOne) {
+  std::string main, download;
+  DialogWatcher watcher([&](HWND dialog) {
+    if (WindowText(dialog) != kPathCaption) return;
+    main = WindowText(GetDlgItem(dialog, IDC_PATH_MAIN));
+    download = WindowText(GetDlgItem(dialog, IDC_PATH_DOWNLOAD));
+    DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
+  });
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
+  EXPECT_EQ(main, "C:\\Program Files\\Parcelo(32)");
+  EXPECT_EQ(download, "C:\\Program Files\\Parcelo(32)\\DOWN");
+}
+
+std::string ReadKeyValue(const char* key_path, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+  char value[600] = {};
+  DWORD size = sizeof value - 1;
+  const LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS ? value : "<no value>";
+}
+
+void SetKeyValue(const char* key_path, const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+}
+
+bool KeyExists(const char* key_path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// An installation as the installer leaves it in a temporary main directory,
+// with a download directory of its own and a file outside both.
+class SetupRemoval : public testing::Test {
+ protected:
+  void SetUp() override {
+    main_ = dir_.File("main");
+    down_ = dir_.File("down");
+    outside_ = dir_.File("outside.txt");
+    CreateDirectoryA(main_.c_str(), nullptr);
+    CreateDirectoryA(down_.c_str(), nullptr);
+    for (const char* name : {"parcelo32.exe", "parcelo32.hlp", "keep.txt"}) {
+      harness::WriteFile(main_ + "\\" + name, name);
+    }
+    harness::WriteFile(outside_, "not installed by setup");
+    setup::WriteRegistryEntries(main_ + "\\");
+    SetKeyValue(setup::kSettingsKey, "DOWN", down_);
+  }
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kAppPathsKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kUninstallKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kSettingsKey);
+    RemoveTree(main_);
+    RemoveTree(down_);
+  }
+  // The messages shown while the installation is removed.
+  std::vector<SeenDialog> Remove() {
+    DialogWatcher watcher(DialogWatcher::Press(IDOK));
+    setup::RemoveInstallation(nullptr);
+    return watcher.seen();
+  }
+  void ExpectKeysGone() {
+    EXPECT_FALSE(KeyExists(setup::kAppPathsKey));
+    EXPECT_FALSE(KeyExists(setup::kUninstallKey));
+    EXPECT_FALSE(KeyExists(setup::kSettingsKey));
+  }
+
+  harness::TempProgramDir dir_;
+  std::string main_, down_, outside_;
+};
+
+TEST_F(SetupRemoval, DeletesRecordedFilesInsideTheMainDirectoryOnly) {
+  // The installer's lines end in CR LF; a record edited by hand may lack
+  // the last line end.
+  harness::WriteFile(main_ + "\\install.txt",
+                     main_ + "\\parcelo32.exe\r\n" + outside_ + "\r\n" + main_ + "\\..\\outside.txt\r\n" +
+                         main_ + "\\parcelo32.hlp");
+  EXPECT_TRUE(Remove().empty());
+  EXPECT_FALSE(Exists(main_ + "\\parcelo32.exe"));
+  EXPECT_FALSE(Exists(main_ + "\\parcelo32.hlp"));
+  EXPECT_TRUE(Exists(main_ + "\\keep.txt"));
+  EXPECT_TRUE(Exists(outside_));
+  // The download directory was empty and goes; the main one still holds
+  // files and stays.
+  EXPECT_FALSE(Exists(down_));
+  EXPECT_TRUE(IsDirectory(main_));
+  ExpectKeysGone();
+}
+
+TEST_F(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
+  const std::vector<SeenDialog> seen = Remove();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, main_ + "\\install.txt");
+  EXPECT_EQ(seen[0].caption, "");
+  EXPECT_TRUE(Exists(main_ + "\\parcelo32.exe"));
+  EXPECT_TRUE(IsDirectory(down_));
+  ExpectKeysGone();
+}
+
+TEST(SetupRegistry, InstallationRegistersTheProgramAndItsUninstaller) {
+  setup::WriteRegistryEntries("D:\\Tools\\Parcelo(32)\\");
+  EXPECT_EQ(ReadKeyValue(setup::kAppPathsKey, "Path"), "D:\\Tools\\Parcelo(32)\\");
+  EXPECT_EQ(ReadKeyValue(setup::kAppPathsKey, nullptr), "D:\\Tools\\Parcelo(32)\\parcelo32.exe");
+  EXPECT_EQ(ReadKeyValue(setup::kUninstallKey, "UnInstallString"), "D:\\Tools\\Parcelo(32)\\setup -UNINSTALL");
+  EXPECT_EQ(ReadKeyValue(setup::kUninstallKey, "DisplayName"), "Parcelo(32)");
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kAppPathsKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kUninstallKey);
+}
+
+}  // namespace
