@@ -158,7 +158,14 @@ void Press(HWND dialog, int id) {
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-bool IsMessageBox(HWND window) { return GetDlgItem(window, 0xFFFF) != nullptr; }
+// A message box is a dialog with its text in control 0xFFFF; the program's
+// own dialogs may use that id for labels, so they are told apart by caption.
+bool IsMessageBox(HWND window) {
+  for (const char* dialog : {"License Agreement", "Specify directory", "Setup ", "UnInstalling Parcelo(32)"}) {
+    if (Text(window) == dialog) return false;
+  }
+  return GetDlgItem(window, 0xFFFF) != nullptr;
+}
 
 struct Box {
   std::string title;
