@@ -9,6 +9,7 @@
 //          setup_systest.exe and setuptest/ptversion*.dll
 #include <windows.h>
 #include <dde.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -61,24 +62,14 @@ void WriteFile(const std::string& path, const std::string& data) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Removes a file or a directory with everything in it.
 void RemoveTree(const std::string& path) {
-  DeleteFileA(path.c_str());
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + "\\" + name);
-      } else {
-        SetFileAttributesA((path + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA((path + "\\" + name).c_str());
-      }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
+  const std::string from = path + '\0';  // a list of names ends with an empty one
+  SHFILEOPSTRUCTA operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+  SHFileOperationA(&operation);
 }
 
 std::string SystemDirectory() {
@@ -164,6 +155,12 @@ void SetField(HWND dialog, int id, const std::string& text) {
 // Posted, so that a dialog that runs long work on the press cannot stall the test.
 void Press(HWND dialog, int id) {
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Waits until control ID of DIALOG reads TEXT.
+bool WaitText(HWND dialog, int id, const std::string& text, DWORD ms = 20000) {
+  for (DWORD waited = 0; waited < ms && Text(GetDlgItem(dialog, id)) != text; waited += 5) Sleep(5);
+  return Text(GetDlgItem(dialog, id)) == text;
 }
 
 // A message box is a dialog with its text in control 0xFFFF; the program's
@@ -320,8 +317,7 @@ void Uninstall(const std::string& dir, int answer) {
   if (answer == IDYES) {
     HWND dialog = setup.Wait("#32770", "UnInstalling Parcelo(32)");
     ASSERT_TRUE(dialog);
-    for (int i = 0; i < 2000 && Text(GetDlgItem(dialog, 60)) != "Uninstall complete"; ++i) Sleep(10);
-    EXPECT_EQ(Text(GetDlgItem(dialog, 60)), "Uninstall complete");
+    EXPECT_TRUE(WaitText(dialog, 60, "Uninstall complete"));
     Press(dialog, IDCANCEL);
   }
   EXPECT_TRUE(setup.Exited(20000));
@@ -331,6 +327,17 @@ void ExpectNoRegistration() {
   EXPECT_FALSE(KeyExists(kAppPaths));
   EXPECT_FALSE(KeyExists(kUninstall));
   EXPECT_FALSE(Exists(GroupFolder()));
+}
+
+// The first press of the setup dialog's button during an installation that
+// has not finished aborts it; the program runs on until the second.
+void ExpectAbortThenEnd(SetupRun& setup, HWND dialog) {
+  EXPECT_EQ(Text(GetDlgItem(dialog, 400)), "Cancel");
+  Press(dialog, 400);
+  EXPECT_TRUE(WaitText(dialog, 60, "User aborted"));
+  EXPECT_FALSE(setup.Exited(300));
+  Press(dialog, 400);
+  EXPECT_TRUE(setup.Exited(20000));
 }
 
 class SetupTest : public testing::Test {
@@ -457,15 +464,10 @@ TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
   ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
   HWND dialog = setup.Wait("#32770", "Setup ");
   ASSERT_TRUE(dialog);
-  for (int i = 0; i < 20000 && Text(GetDlgItem(dialog, 20)) != "Decompressing and copying files"; ++i) Sleep(1);
-  Press(dialog, 400);
-  for (int i = 0; i < 3000 && Text(GetDlgItem(dialog, 60)) != "User aborted"; ++i) Sleep(10);
-  EXPECT_EQ(Text(GetDlgItem(dialog, 60)), "User aborted");
-  EXPECT_FALSE(setup.Exited(500));
+  EXPECT_TRUE(WaitText(dialog, 20, "Decompressing and copying files"));
+  ExpectAbortThenEnd(setup, dialog);
   EXPECT_FALSE(Exists("C:\\ptest\\parcelo32.hlp"));
   ExpectNoRegistration();
-  Press(dialog, 400);
-  EXPECT_TRUE(setup.Exited(20000));
 }
 
 TEST_F(SetupTest, ZeroLengthSourceStopsWithFileReadError) {
@@ -478,12 +480,7 @@ TEST_F(SetupTest, ZeroLengthSourceStopsWithFileReadError) {
   ASSERT_TRUE(dialog);
   EXPECT_EQ(setup.AnswerBox(IDOK).text, "File read error");
   ExpectNoRegistration();
-  EXPECT_EQ(Text(GetDlgItem(dialog, 400)), "Cancel");
-  Press(dialog, 400);
-  for (int i = 0; i < 3000 && Text(GetDlgItem(dialog, 60)) != "User aborted"; ++i) Sleep(10);
-  EXPECT_FALSE(setup.Exited(200));
-  Press(dialog, 400);
-  EXPECT_TRUE(setup.Exited(20000));
+  ExpectAbortThenEnd(setup, dialog);
 }
 
 TEST_F(SetupTest, SystemDirectoryCopiesFollowProductVersions) {
@@ -559,8 +556,11 @@ class SilentDesktop {
     return 0;
   }
 
-  static BOOL CALLBACK Collect(HWND window, LPARAM windows) {
-    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+  static BOOL CALLBACK CloseIfOf(HWND window, LPARAM process) {
+    DWORD pid = 0;
+    DWORD_PTR result = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == static_cast<DWORD>(process)) SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
     return TRUE;
   }
 
@@ -584,14 +584,7 @@ class SilentDesktop {
     for (int i = 0; i < 200 && !(server = Initiate(client)); ++i) Sleep(50);
     DWORD server_process = 0;
     GetWindowThreadProcessId(server, &server_process);
-    std::vector<HWND> windows;
-    EnumDesktopWindows(handle_, Collect, reinterpret_cast<LPARAM>(&windows));
-    DWORD_PTR result = 0;
-    for (HWND window : windows) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(window, &pid);
-      if (pid == server_process) SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
-    }
+    EnumDesktopWindows(handle_, CloseIfOf, server_process);
     const bool silent = server && !Initiate(client);
     DestroyWindow(client);
     return silent;
