@@ -26,11 +26,8 @@ foreach(version 2_0 1_5)
 endforeach()
 
 add_executable(setup_e2e_tests tests/setup/setup_e2e_test.cpp)
-target_link_libraries(setup_e2e_tests PRIVATE gtest shell32 advapi32 user32 version)
-add_dependencies(setup_e2e_tests dist ptversion2_0 ptversion1_5)
-if(TARGET setup_systest)
-  add_dependencies(setup_e2e_tests setup_systest)
-endif()
+target_link_libraries(setup_e2e_tests PRIVATE gtest shell32 advapi32 user32)
+add_dependencies(setup_e2e_tests dist setup_systest ptversion2_0 ptversion1_5)
 add_test(NAME win32_setup
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/setup_e2e_tests.exe
                  ${PARCELO_DIST_DIR} ${CMAKE_BINARY_DIR})
