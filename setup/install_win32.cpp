@@ -105,33 +105,13 @@ void ReadError() {
   MessageBoxA(nullptr, "File read error", nullptr, MB_OK | MB_TASKMODAL);
 }
 
-// Copies, expanding a compressed source. An empty or unreadable source fails
-// before the destination is touched, so an installed copy stays as it was.
 bool CopyExpanded(HWND dialog, const std::string& source, const std::string& destination) {
   if (SamePath(source, destination)) {
     // Installing from the main directory itself: the file is already there.
     CountCopied(dialog, source);
     return true;
   }
-  OFSTRUCT source_info = {};
-  OFSTRUCT destination_info = {};
-  std::string from_name = source;
-  std::string to_name = destination;
-  const INT from = FileSize(source) > 0 ? LZOpenFileA(&from_name[0], &source_info, OF_READ) : -1;
-  if (from < 0) {
-    ReadError();
-    return false;
-  }
-  const INT to = LZOpenFileA(&to_name[0], &destination_info, OF_CREATE);
-  if (to < 0) {
-    LZClose(from);
-    ReadError();
-    return false;
-  }
-  const LONG copied = LZCopy(from, to);
-  LZClose(from);
-  LZClose(to);
-  if (copied <= 0) {
+  if (FileSize(source) == 0 || !ExpandFile(source, destination)) {
     ReadError();
     return false;
   }
@@ -244,6 +224,35 @@ void OnSetupButton(HWND dialog) {
 }
 
 }  // namespace
+
+bool ExpandFile(const std::string& source, const std::string& destination) {
+  OFSTRUCT info = {};
+  std::string from_name = source;
+  const INT from = LZOpenFileA(&from_name[0], &info, OF_READ);
+  if (from < 0) return false;
+  // The expanded length: a compressed file's header states it, a plain
+  // file's is its size. A shorter copy means a damaged source.
+  const LONG expected = LZSeek(from, 0, 2);
+  LZSeek(from, 0, 0);
+  const std::string directory = SplitPath(destination).drive + SplitPath(destination).directory;
+  char temporary[MAX_PATH] = {};
+  if (expected <= 0 || GetTempFileNameA(directory.c_str(), "pst", 0, temporary) == 0) {
+    LZClose(from);
+    return false;
+  }
+  const INT to = LZOpenFileA(temporary, &info, OF_CREATE);
+  const LONG copied = to < 0 ? -1 : LZCopy(from, to);
+  LZClose(from);
+  if (to >= 0) LZClose(to);
+  bool done = copied == expected;
+  if (done && !MoveFileExA(temporary, destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    // Windows 95 and 98 cannot replace in one step.
+    done = GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && DeleteFileA(destination.c_str()) &&
+           MoveFileA(temporary, destination.c_str());
+  }
+  if (!done) DeleteFileA(temporary);
+  return done;
+}
 
 INT_PTR CALLBACK SetupDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {

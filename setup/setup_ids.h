@@ -25,4 +25,13 @@
 /* UNINSTALL: status line 60; button IDCANCEL (2), "Cancel" and later "OK". */
 #define IDC_UNINSTALL_STATUS 60
 
+/* Labels and group boxes. They have ids of their own rather than -1: a control
+   0xFFFF is how a message box holds its text, and programs that watch the
+   setup program from outside tell the dialogs from message boxes by it. */
+#define IDC_LABEL_MAIN 900
+#define IDC_LABEL_DOWNLOAD 901
+#define IDC_LABEL_SOURCE 902
+#define IDC_LABEL_DESTINATION 903
+#define IDC_LABEL_PERCENT 904
+
 #endif

@@ -40,6 +40,13 @@ std::string SystemDirectory();
 // Starts a package's companion command hidden; an empty command starts nothing.
 void StartHidden(const char* command_line);
 
+// Copies source to destination, expanding a file compressed in the Windows
+// compression format. The copy goes to a temporary file beside the
+// destination that replaces it only once complete, so a failure (an
+// unreadable, damaged or empty source, a destination in use) leaves an
+// existing destination as it was.
+bool ExpandFile(const std::string& source, const std::string& destination);
+
 // The registry entries of an installation under HKEY_LOCAL_MACHINE.
 extern const char kAppPathsKey[];
 extern const char kUninstallKey[];

@@ -123,7 +123,8 @@ void CloseUninstall(HWND dialog) {
 void RemoveInstallation(HWND owner) {
   std::string main_directory = ReadValue(kAppPathsKey, "Path", "C:\\Parcelo(32)");
   if (main_directory.back() != '\\') main_directory += '\\';
-  // Read before the key goes with the others.
+  // Read before the settings key goes with the others. Without the value,
+  // the directory the installer offers for downloads: DOWN in the main one.
   const std::string download_directory = ReadValue(kSettingsKey, "DOWN", main_directory + "DOWN");
   if (RemoveRecordedFiles(owner, main_directory)) {
     // Only empty directories go; a directory still in use stays silently.

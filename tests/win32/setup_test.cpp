@@ -3,6 +3,8 @@
 // delete, the directories and the registry keys.
 #include <windows.h>
 
+#include <cctype>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -133,6 +135,87 @@ TEST(SetupPathDialog, OffersTheDefaultDirectoriesAndCancelEndsWithOne) {
   EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
   EXPECT_EQ(main, "C:\\Program Files\\Parcelo(32)");
   EXPECT_EQ(download, "C:\\Program Files\\Parcelo(32)\\DOWN");
+}
+
+TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
+  harness::TempProgramDir dir;
+  int opened = 0;
+  std::string main, download;
+  DialogWatcher watcher([&](HWND dialog) {
+    const std::string caption = WindowText(dialog);
+    if (caption == "Directory listing") {
+      // Nothing selected: OK accepts the current directory.
+      DialogWatcher::Press(IDOK)(dialog);
+    } else if (caption == kPathCaption && opened++ == 0) {
+      DialogWatcher::Press(IDC_PATH_BROWSE)(dialog);
+    } else if (caption == kPathCaption) {
+      main = WindowText(GetDlgItem(dialog, IDC_PATH_MAIN));
+      download = WindowText(GetDlgItem(dialog, IDC_PATH_DOWNLOAD));
+      DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
+    }
+  });
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof current, current);
+  const std::string chosen = std::string(1, static_cast<char>(toupper(current[0]))) + (current + 1);
+  EXPECT_EQ(main, chosen + "\\Parcelo(32)");
+  EXPECT_EQ(download, chosen + "\\Parcelo(32)\\down");
+}
+
+// A file in the Windows compression format (SZDD) that holds text as
+// literals only: a header with the expanded length, then blocks of a flag
+// byte (all bits set: eight literals) and up to eight bytes.
+std::string Compressed(const std::string& text) {
+  std::string file("SZDD\x88\xF0\x27\x33\x41\x00", 10);
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  for (int shift = 0; shift < 32; shift += 8) file += static_cast<char>((length >> shift) & 0xFF);
+  for (std::size_t i = 0; i < text.size(); i += 8) {
+    file += '\xFF';
+    file += text.substr(i, 8);
+  }
+  return file;
+}
+
+int FilesMatching(const std::string& pattern) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do {
+    ++count;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
+TEST(SetupCopy, ExpandsOrCopiesAndKeepsTheInstalledFileWhenTheSourceIsBad) {
+  harness::TempProgramDir dir;
+  std::string text;
+  for (int i = 0; text.size() < 3000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  const std::string previous = "the copy installed before";
+  struct Case {
+    const char* what;
+    bool source_exists;
+    std::string source;
+    bool copied;
+  };
+  const Case cases[] = {
+      {"plain file", true, text, true},
+      {"compressed file", true, Compressed(text), true},
+      {"compressed file cut short", true, Compressed(text).substr(0, 1000), false},
+      {"empty file", true, "", false},
+      {"missing file", false, "", false},
+  };
+  for (const Case& c : cases) {
+    const std::string source = dir.File("source.bin");
+    const std::string destination = dir.File("installed.bin");
+    DeleteFileA(source.c_str());
+    if (c.source_exists) harness::WriteFile(source, c.source);
+    harness::WriteFile(destination, previous);
+    EXPECT_EQ(setup::ExpandFile(source, destination), c.copied) << c.what;
+    EXPECT_EQ(harness::ReadFile(destination), c.copied ? text : previous) << c.what;
+    EXPECT_EQ(FilesMatching(dir.File("pst*")), 0) << c.what;
+  }
 }
 
 std::string ReadKeyValue(const char* key_path, const char* name) {
