@@ -182,7 +182,6 @@ Box ReadBox(HWND box) { return {Text(box), Text(GetDlgItem(box, 0xFFFF))}; }
 // One run of a setup program, stopped when it goes out of scope.
 class SetupRun {
  public:
-  explicit SetupRun(HDESK desktop = GetThreadDesktop(GetCurrentThreadId())) : desktop_(desktop) {}
   ~SetupRun() {
     if (!process_.hProcess) return;
     if (!Exited(0)) TerminateProcess(process_.hProcess, 1);
@@ -204,12 +203,15 @@ class SetupRun {
 
   bool Exited(DWORD ms) { return WaitForSingleObject(process_.hProcess, ms) == WAIT_OBJECT_0; }
 
-  // The program's visible top-level window of CLASS with CAPTION (nullptr:
-  // any; class "#32770" with caption nullptr: a message box).
+  // The program's visible top-level window of CLASS with CAPTION on this
+  // thread's desktop; a message box when CAPTION is nullptr.
   HWND Find(const char* window_class, const char* caption) {
-    Search search{this, window_class, caption, nullptr};
-    EnumDesktopWindows(desktop_, Match, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, window_class, caption)) != nullptr;) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(window, &pid);
+      if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || IsMessageBox(window))) return window;
+    }
+    return nullptr;
   }
 
   HWND Wait(const char* window_class, const char* caption, DWORD ms = 20000) {
@@ -233,30 +235,6 @@ class SetupRun {
   }
 
  private:
-  struct Search {
-    SetupRun* self;
-    const char* window_class;
-    const char* caption;
-    HWND found;
-  };
-
-  static BOOL CALLBACK Match(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<Search*>(param);
-    char window_class[64] = "";
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    GetClassNameA(window, window_class, sizeof window_class);
-    const bool box_wanted = !search->caption && std::string(search->window_class) == "#32770";
-    if (pid != search->self->process_.dwProcessId || !IsWindowVisible(window) ||
-        std::string(window_class) != search->window_class ||
-        (search->caption && Text(window) != search->caption) || (box_wanted && !IsMessageBox(window))) {
-      return TRUE;
-    }
-    search->found = window;
-    return FALSE;
-  }
-
-  HDESK desktop_;
   PROCESS_INFORMATION process_ = {};
 };
 
@@ -533,7 +511,8 @@ class SilentDesktop {
   static constexpr const char* kName = "ptsilent";
 
   SilentDesktop() {
-    // While this thread is attached the desktop, and its desktop process, stay.
+    // This thread then finds the windows there, and while it is attached the
+    // desktop and its desktop process stay.
     SetThreadDesktop(handle_);
     std::thread([this] { silenced_ = Silence(); }).join();
   }
@@ -541,7 +520,6 @@ class SilentDesktop {
     SetThreadDesktop(original_);
     CloseDesktop(handle_);
   }
-  HDESK handle() const { return handle_; }
   bool silenced() const { return silenced_; }
 
  private:
@@ -599,7 +577,7 @@ TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
   SilentDesktop desktop;
   ASSERT_TRUE(desktop.silenced()) << "Program Manager still answers on a desktop of its own";
   {
-    SetupRun setup(desktop.handle());
+    SetupRun setup;
     ASSERT_TRUE(setup.Start(g_dist, "setup.exe", "", SilentDesktop::kName));
     ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
     const InstallEnd end = FollowInstall(setup);
@@ -616,7 +594,7 @@ TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
   }
   // Registered as if the group had been made, so that an uninstall could find the files.
   ASSERT_NO_FATAL_FAILURE(SetRegValue(kAppPaths, "Path", "C:\\ptest\\"));
-  SetupRun setup(desktop.handle());
+  SetupRun setup;
   ASSERT_TRUE(setup.Start("C:\\ptest", "setup.exe", "-UNINSTALL", SilentDesktop::kName));
   EXPECT_EQ(setup.AnswerBox(IDYES).title, "UnInstall Parcelo(32)");
   const Box box = setup.AnswerBox(IDOK);
@@ -634,7 +612,7 @@ TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
 int TakeShots(const std::string& markers) {
   RemoveAllState();
   SilentDesktop desktop;
-  SetupRun setup(desktop.handle());
+  SetupRun setup;
   if (!desktop.silenced() || !setup.Start(g_dist, "setup.exe", "", SilentDesktop::kName)) return 1;
   auto stage = [&markers](const char* name, HWND window) {
     const std::string marker = markers + "\\" + name;
