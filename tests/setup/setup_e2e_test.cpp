@@ -277,7 +277,6 @@ InstallEnd FollowInstall(SetupRun& setup) {
       end.box = ReadBox(box);
       break;
     }
-    CloseGroupWindows();
     Sleep(1);
   }
   CloseGroupWindows();
