@@ -3,7 +3,7 @@ NATIVE := build/native
 WIN32  := build/win32
 JOBS   ?= $(shell nproc)
 
-.PHONY: run test bootstrap build native win32 sanitized asan tsan bench clean screenshot
+.PHONY: run test bootstrap build native win32 sanitized asan tsan bench clean screenshot dist
 
 run: bootstrap win32
 	scripts/run
@@ -21,8 +21,14 @@ native:
 	@cmake --build $(NATIVE) -j $(JOBS)
 
 win32:
-	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DPARCELO_DIST_DIR=$(CURDIR)/build/dist >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
+
+# build/dist: setup.exe with the compressed program, help file and licence it
+# installs; the Win32 build writes it.
+dist: bootstrap win32
+	@echo "dist: $(CURDIR)/build/dist"
 
 # The native build again under the sanitizers, for the tests only: -O1 keeps
 # the builds and the runs short while still giving whole stack traces.

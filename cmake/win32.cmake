@@ -79,3 +79,4 @@ target_link_libraries(bench_probe PRIVATE user32)
 # its dialogs with it.
 add_executable(send_command tests/tools/send_command.cpp)
 target_link_libraries(send_command PRIVATE user32 comctl32)
+include(cmake/setup_tests.cmake)

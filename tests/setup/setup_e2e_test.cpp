@@ -1,0 +1,654 @@
+// End-to-end tests of setup.exe under Wine: each case starts the program the
+// way a user would, answers its dialogs from outside (another process, as a
+// user's clicks would) and checks the files, the install records, the
+// registry and the program group it leaves behind.
+//
+// Usage: setup_e2e_tests.exe [gtest options] DIST BUILD
+//   DIST   the distribution folder (setup.exe, compressed program and help file)
+//   BUILD  the Win32 build directory: the uncompressed originals,
+//          setup_systest.exe and setuptest/ptversion*.dll
+#include <windows.h>
+#include <dde.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string g_dist;
+std::string g_build;
+
+const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parcelo32.exe";
+const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\parcelo32";
+const char kSettings[] = "SOFTWARE\\Parcelo(32)";
+const char* const kPackage[] = {"parcelo32.exe", "setup.exe", "parcelo32.hlp"};
+// Every directory a case may create; removed before and after each case.
+const char* const kScratch[] = {"C:\\ptest", "C:\\ptsrc", "C:\\ptbad", "C:\\ptoutside", "C:\\Parcelo(32)",
+                                "C:\\Program Files\\Parcelo(32)"};
+const char* const kTestLibraries[] = {"ptsame.dll", "ptolder.dll", "ptabsent.dll"};
+
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+// Compares binary contents without printing them.
+testing::AssertionResult Holds(const std::string& path, const std::string& expected) {
+  const std::string data = ReadFile(path);
+  if (!expected.empty() && data == expected) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << path << " holds " << data.size() << " bytes, not the " << expected.size()
+                                     << " expected";
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Removes a file or a directory with everything in it.
+void RemoveTree(const std::string& path) {
+  const std::string from = path + '\0';  // a list of names ends with an empty one
+  SHFILEOPSTRUCTA operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+  SHFileOperationA(&operation);
+}
+
+std::string SystemDirectory() {
+  char dir[MAX_PATH] = "";
+  GetSystemDirectoryA(dir, MAX_PATH);
+  return dir;
+}
+
+std::string GroupFolder() {
+  char dir[MAX_PATH] = "";
+  SHGetSpecialFolderPathA(nullptr, dir, CSIDL_PROGRAMS, FALSE);
+  return std::string(dir) + "\\Parcelo32";
+}
+
+bool KeyExists(const char* key) {
+  HKEY handle;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+// The REG_SZ value NAME of KEY (nullptr: the default value), or "<missing>".
+std::string RegValue(const char* key, const char* name) {
+  char data[1024] = "";
+  DWORD size = sizeof data, type = 0;
+  HKEY handle;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return "<missing>";
+  const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(handle);
+  return result == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<missing>";
+}
+
+void SetRegValue(const char* key, const char* name, const std::string& data) {
+  HKEY handle;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), data.size() + 1);
+  RegCloseKey(handle);
+}
+
+void RemoveAllState() {
+  for (const char* key : {kAppPaths, kUninstall, kSettings}) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+  for (const char* dir : kScratch) RemoveTree(dir);
+  for (const char* name : kTestLibraries) DeleteFileA((SystemDirectory() + "\\" + name).c_str());
+  RemoveTree(GroupFolder());
+}
+
+// Copies the distribution folder to DIR; EXTRA names further files as
+// {name in DIR, source path}.
+void MakeSource(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+  CreateDirectoryA(dir.c_str(), nullptr);
+  for (const char* name : kPackage) CopyFileA((g_dist + "\\" + name).c_str(), (dir + "\\" + name).c_str(), FALSE);
+  CopyFileA((g_dist + "\\license.txt").c_str(), (dir + "\\license.txt").c_str(), FALSE);
+  for (const auto& file : extra) {
+    ASSERT_TRUE(CopyFileA(file.second.c_str(), (dir + "\\" + file.first).c_str(), FALSE)) << file.second;
+  }
+}
+
+std::string Text(HWND window) {
+  char text[4096] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// An edit control's text, which lives in the control and not in its caption.
+std::string EditText(HWND edit) {
+  DWORD_PTR length = 0;
+  SendMessageTimeoutA(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+  std::string text(length + 1, '\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
+                      &copied);
+  text.resize(copied);
+  return text;
+}
+
+void SetField(HWND dialog, int id, const std::string& text) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                      SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+// Posted, so that a dialog that runs long work on the press cannot stall the test.
+void Press(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Waits until control ID of DIALOG reads TEXT.
+bool WaitText(HWND dialog, int id, const std::string& text, DWORD ms = 20000) {
+  for (DWORD waited = 0; waited < ms && Text(GetDlgItem(dialog, id)) != text; waited += 5) Sleep(5);
+  return Text(GetDlgItem(dialog, id)) == text;
+}
+
+// A message box is a dialog with its text in control 0xFFFF; the program's
+// own dialogs may use that id for labels, so they are told apart by caption.
+bool IsMessageBox(HWND window) {
+  for (const char* dialog : {"License Agreement", "Specify directory", "Setup ", "UnInstalling Parcelo(32)"}) {
+    if (Text(window) == dialog) return false;
+  }
+  return GetDlgItem(window, 0xFFFF) != nullptr;
+}
+
+struct Box {
+  std::string title;
+  std::string text;
+};
+
+Box ReadBox(HWND box) { return {Text(box), Text(GetDlgItem(box, 0xFFFF))}; }
+
+// One run of a setup program, stopped when it goes out of scope.
+class SetupRun {
+ public:
+  ~SetupRun() {
+    if (!process_.hProcess) return;
+    if (!Exited(0)) TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 10000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+  }
+
+  // Starts DIR\EXE with ARGS in DIR, on DESKTOP_NAME when given.
+  bool Start(const std::string& dir, const std::string& exe, const std::string& args = "",
+             const char* desktop_name = nullptr) {
+    std::string command = "\"" + dir + "\\" + exe + "\"" + (args.empty() ? "" : " " + args);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<char*>(desktop_name);
+    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
+                          &process_) != 0;
+  }
+
+  bool Exited(DWORD ms) { return WaitForSingleObject(process_.hProcess, ms) == WAIT_OBJECT_0; }
+
+  // The program's visible top-level window of CLASS with CAPTION on this
+  // thread's desktop; a message box when CAPTION is nullptr.
+  HWND Find(const char* window_class, const char* caption) {
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, window_class, caption)) != nullptr;) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(window, &pid);
+      if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || IsMessageBox(window))) return window;
+    }
+    return nullptr;
+  }
+
+  HWND Wait(const char* window_class, const char* caption, DWORD ms = 20000) {
+    for (DWORD waited = 0; waited < ms && !Exited(0); waited += 10) {
+      if (HWND window = Find(window_class, caption)) return window;
+      Sleep(10);
+    }
+    return Find(window_class, caption);
+  }
+
+  HWND WaitBox(DWORD ms = 20000) { return Wait("#32770", nullptr, ms); }
+
+  // Waits for a message box and closes it with BUTTON.
+  Box AnswerBox(int button) {
+    HWND box = WaitBox();
+    if (!box) return {"", "<no message box>"};
+    const Box seen = ReadBox(box);
+    Press(box, button);
+    for (int i = 0; i < 1000 && IsWindow(box); ++i) Sleep(10);
+    return seen;
+  }
+
+ private:
+  PROCESS_INFORMATION process_ = {};
+};
+
+// Program Manager's CreateGroup opens a folder window named after the group;
+// nothing closes it but us.
+BOOL CALLBACK CloseGroupWindow(HWND window, LPARAM) {
+  if (IsWindowVisible(window) && Text(window) == "Parcelo32") PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+void CloseGroupWindows() { EnumWindows(CloseGroupWindow, 0); }
+
+// Agrees to the licence, types the two directories and presses OK.
+void AgreeAndChoose(SetupRun& setup, const std::string& main_dir, const std::string& download_dir) {
+  HWND licence = setup.Wait("#32770", "License Agreement");
+  ASSERT_TRUE(licence);
+  Press(licence, IDOK);
+  HWND path = setup.Wait("#32770", "Specify directory");
+  ASSERT_TRUE(path);
+  SetField(path, 104, main_dir);
+  SetField(path, 30, download_dir);
+  Press(path, 400);
+}
+
+struct InstallEnd {
+  std::string percent;  // the last text of the percentage field
+  Box box;              // the first message box, if one came
+};
+
+// Follows the setup dialog until the program ends or shows a message box.
+InstallEnd FollowInstall(SetupRun& setup) {
+  InstallEnd end;
+  HWND dialog = setup.Wait("#32770", "Setup ");
+  for (int i = 0; i < 60000 && dialog && !setup.Exited(0); ++i) {
+    // A window that is going away can answer with a stale text under Wine.
+    const std::string percent = Text(GetDlgItem(dialog, 18));
+    const size_t digits = percent.find_first_not_of("0123456789");
+    if (digits > 0 && digits != std::string::npos && percent.substr(digits) == " %") end.percent = percent;
+    if (HWND box = setup.Find("#32770", nullptr)) {
+      end.box = ReadBox(box);
+      break;
+    }
+    Sleep(1);
+  }
+  CloseGroupWindows();
+  return end;
+}
+
+// Runs the uninstaller of DIR, answers its question with ANSWER and, after
+// Yes, waits for "Uninstall complete" and presses OK.
+void Uninstall(const std::string& dir, int answer) {
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start(dir, "setup.exe", "-UNINSTALL"));
+  const Box question = setup.AnswerBox(answer);
+  EXPECT_EQ(question.title, "UnInstall Parcelo(32)");
+  EXPECT_EQ(question.text, "Are you sure you want to remove Parcelo(32) and all of its components");
+  if (answer == IDYES) {
+    HWND dialog = setup.Wait("#32770", "UnInstalling Parcelo(32)");
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(WaitText(dialog, 60, "Uninstall complete"));
+    Press(dialog, IDCANCEL);
+  }
+  EXPECT_TRUE(setup.Exited(20000));
+}
+
+void ExpectNoRegistration() {
+  EXPECT_FALSE(KeyExists(kAppPaths));
+  EXPECT_FALSE(KeyExists(kUninstall));
+  EXPECT_FALSE(Exists(GroupFolder()));
+}
+
+// The first press of the setup dialog's button during an installation that
+// has not finished aborts it; the program runs on until the second.
+void ExpectAbortThenEnd(SetupRun& setup, HWND dialog) {
+  EXPECT_EQ(Text(GetDlgItem(dialog, 400)), "Cancel");
+  Press(dialog, 400);
+  EXPECT_TRUE(WaitText(dialog, 60, "User aborted"));
+  EXPECT_FALSE(setup.Exited(300));
+  Press(dialog, 400);
+  EXPECT_TRUE(setup.Exited(20000));
+}
+
+class SetupTest : public testing::Test {
+ protected:
+  void SetUp() override { RemoveAllState(); }
+  void TearDown() override {
+    CloseGroupWindows();
+    RemoveAllState();
+  }
+};
+
+TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
+  const std::string main_dir = "C:\\ptest\\Apps\\Tool";  // three missing levels
+  const std::string download_dir = main_dir + "\\DOWN";
+  {
+    SetupRun setup;
+    ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
+    EXPECT_TRUE(setup.Wait("INSTALL", "Installing Parcelo(32)"));
+    HWND licence = setup.Wait("#32770", "License Agreement");
+    ASSERT_TRUE(licence);
+    EXPECT_EQ(EditText(GetDlgItem(licence, 101)), ReadFile(g_dist + "\\license.txt"));
+    Press(licence, IDOK);
+    HWND path = setup.Wait("#32770", "Specify directory");
+    ASSERT_TRUE(path);
+    EXPECT_EQ(EditText(GetDlgItem(path, 104)), "C:\\Program Files\\Parcelo(32)");
+    EXPECT_EQ(EditText(GetDlgItem(path, 30)), "C:\\Program Files\\Parcelo(32)\\DOWN");
+    SetField(path, 104, main_dir);
+    SetField(path, 30, download_dir);
+    Press(path, 400);
+    const InstallEnd end = FollowInstall(setup);
+    EXPECT_EQ(end.box.text, "");
+    EXPECT_EQ(end.percent, "100 %");
+    EXPECT_TRUE(setup.Exited(20000));
+  }
+  const std::string dir = main_dir + "\\";
+  EXPECT_TRUE(Exists(download_dir));
+  EXPECT_TRUE(Holds(dir + "parcelo32.exe", ReadFile(g_build + "\\parcelo32.exe")));
+  EXPECT_TRUE(Holds(dir + "parcelo32.hlp", ReadFile(g_build + "\\Parcelo32.HLP")));
+  EXPECT_TRUE(Holds(dir + "setup.exe", ReadFile(g_dist + "\\setup.exe")));
+  EXPECT_EQ(ReadFile(dir + "install.txt"),
+            dir + "parcelo32.exe\r\n" + dir + "setup.exe\r\n" + dir + "parcelo32.hlp\r\n");
+  EXPECT_EQ(RegValue(kAppPaths, "Path"), dir);
+  EXPECT_EQ(RegValue(kAppPaths, nullptr), dir + "parcelo32.exe");
+  EXPECT_EQ(RegValue(kUninstall, "UnInstallString"), dir + "setup -UNINSTALL");
+  EXPECT_EQ(RegValue(kUninstall, "DisplayName"), "Parcelo(32)");
+  EXPECT_TRUE(Exists(GroupFolder() + "\\Parcelo32.lnk"));
+
+  // No leaves everything in place.
+  ASSERT_NO_FATAL_FAILURE(SetRegValue(kSettings, "DOWN", download_dir));
+  ASSERT_NO_FATAL_FAILURE(Uninstall(dir, IDNO));
+  EXPECT_TRUE(Exists(dir + "parcelo32.exe"));
+  EXPECT_TRUE(Exists(GroupFolder()));
+  EXPECT_TRUE(KeyExists(kAppPaths));
+  EXPECT_TRUE(KeyExists(kSettings));
+
+  ASSERT_NO_FATAL_FAILURE(Uninstall(dir, IDYES));
+  CloseGroupWindows();
+  EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
+  EXPECT_FALSE(Exists(dir + "parcelo32.hlp"));
+  EXPECT_TRUE(Exists(dir + "setup.exe"));  // it was running
+  EXPECT_TRUE(Exists(dir + "install.txt"));
+  EXPECT_FALSE(Exists(download_dir));
+  ExpectNoRegistration();
+  EXPECT_FALSE(KeyExists(kSettings));
+}
+
+TEST_F(SetupTest, RefusedLicenceEndsWithoutChanges) {
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
+  HWND licence = setup.Wait("#32770", "License Agreement");
+  ASSERT_TRUE(licence);
+  Press(licence, IDCANCEL);
+  EXPECT_TRUE(setup.Exited(20000));
+  EXPECT_FALSE(Exists("C:\\Program Files\\Parcelo(32)"));
+  ExpectNoRegistration();
+}
+
+TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
+  WriteFile("C:\\ptbad", "a file where a directory is wanted");
+  struct Case {
+    const char* main_dir;
+    const char* download_dir;
+    const char* title;  // nullptr: the system's default title
+    const char* text;
+  } const cases[] = {
+      {"ptest\\Main", "C:\\ptest\\Main\\DOWN", nullptr, "Invalid Path Name"},
+      {"C:ptest\\Main", "C:\\ptest\\Main\\DOWN", nullptr, "Invalid Path Name"},
+      {"C:\\ptest\\Main", "Main\\DOWN", nullptr, "Invalid Path"},
+      {"C:\\ptbad\\Main", "C:\\ptest\\DOWN", "  Check path", "Failed to create directory"},
+  };
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
+  HWND licence = setup.Wait("#32770", "License Agreement");
+  ASSERT_TRUE(licence);
+  Press(licence, IDOK);
+  HWND path = setup.Wait("#32770", "Specify directory");
+  ASSERT_TRUE(path);
+  for (const Case& c : cases) {
+    SetField(path, 104, c.main_dir);
+    SetField(path, 30, c.download_dir);
+    Press(path, 400);
+    const Box box = setup.AnswerBox(IDOK);
+    EXPECT_EQ(box.text, c.text) << c.main_dir;
+    if (c.title) {
+      EXPECT_EQ(box.title, c.title) << c.main_dir;
+    }
+    EXPECT_TRUE(IsWindowVisible(path)) << c.main_dir;
+  }
+  Press(path, 300);
+  EXPECT_TRUE(setup.Exited(20000));
+  ExpectNoRegistration();
+}
+
+TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+  // A big plain program file keeps the first copy busy while Cancel is pressed.
+  HANDLE big = CreateFileA("C:\\ptsrc\\parcelo32.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(big, INVALID_HANDLE_VALUE);
+  SetFilePointer(big, 64 << 20, nullptr, FILE_BEGIN);
+  SetEndOfFile(big);
+  CloseHandle(big);
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup.exe"));
+  ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
+  HWND dialog = setup.Wait("#32770", "Setup ");
+  ASSERT_TRUE(dialog);
+  EXPECT_TRUE(WaitText(dialog, 20, "Decompressing and copying files"));
+  ExpectAbortThenEnd(setup, dialog);
+  EXPECT_FALSE(Exists("C:\\ptest\\parcelo32.hlp"));
+  ExpectNoRegistration();
+}
+
+TEST_F(SetupTest, ZeroLengthSourceStopsWithFileReadError) {
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+  WriteFile("C:\\ptsrc\\parcelo32.hlp", "");
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup.exe"));
+  ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
+  HWND dialog = setup.Wait("#32770", "Setup ");
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(setup.AnswerBox(IDOK).text, "File read error");
+  ExpectNoRegistration();
+  ExpectAbortThenEnd(setup, dialog);
+}
+
+TEST_F(SetupTest, SystemDirectoryCopiesFollowProductVersions) {
+  const std::string newer = g_build + "\\setuptest\\ptversion2_0.dll";
+  const std::string older = g_build + "\\setuptest\\ptversion1_5.dll";
+  const std::string system = SystemDirectory() + "\\";
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc", {{"setup_systest.exe", g_build + "\\setup_systest.exe"},
+                                                   {"ptsame.dll", newer},
+                                                   {"ptolder.dll", newer},
+                                                   {"ptabsent.dll", newer}}));
+  // The same product version with other bytes: whether it was replaced shows.
+  const std::string same = ReadFile(newer) + "preinstalled";
+  WriteFile(system + "ptsame.dll", same);
+  ASSERT_TRUE(CopyFileA(older.c_str(), (system + "ptolder.dll").c_str(), FALSE));
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup_systest.exe"));
+  ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
+  const InstallEnd end = FollowInstall(setup);
+  EXPECT_EQ(end.box.text, "");
+  EXPECT_EQ(end.percent, "100 %");  // the skipped copy's bytes count as copied
+  EXPECT_TRUE(setup.Exited(20000));
+  EXPECT_TRUE(Holds(system + "ptsame.dll", same));
+  EXPECT_TRUE(Holds(system + "ptolder.dll", ReadFile(newer)));
+  EXPECT_TRUE(Holds(system + "ptabsent.dll", ReadFile(newer)));
+  EXPECT_EQ(ReadFile("C:\\ptsrc\\install.txt"), system + "ptabsent.dll\r\n");
+  EXPECT_EQ(ReadFile("C:\\ptest\\install.txt"),
+            "C:\\ptest\\parcelo32.exe\r\nC:\\ptest\\setup.exe\r\nC:\\ptest\\parcelo32.hlp\r\n");
+}
+
+TEST_F(SetupTest, UninstallWithoutAppPathsUsesDefaultDirectoryAndKeepsForeignFiles) {
+  const std::string dir = "C:\\Parcelo(32)\\";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CreateDirectoryA("C:\\ptoutside", nullptr);
+  WriteFile(dir + "parcelo32.exe", "installed");
+  WriteFile("C:\\ptoutside\\keep.txt", "not installed by setup");
+  WriteFile(dir + "install.txt", dir + "parcelo32.exe\r\nC:\\ptoutside\\keep.txt\r\n");
+  ASSERT_NO_FATAL_FAILURE(SetRegValue(kUninstall, "DisplayName", "Parcelo(32)"));
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+  ASSERT_NO_FATAL_FAILURE(Uninstall("C:\\ptsrc", IDYES));
+  EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
+  EXPECT_TRUE(Exists("C:\\ptoutside\\keep.txt"));
+  EXPECT_FALSE(KeyExists(kUninstall));
+}
+
+// A desktop of its own where nothing answers Program Manager's DDE. Wine's
+// desktop process answers it from hidden top-level windows of the desktop;
+// once they are closed the desktop has no Program Manager.
+class SilentDesktop {
+ public:
+  static constexpr const char* kName = "ptsilent";
+
+  SilentDesktop() {
+    // This thread then finds the windows there, and while it is attached the
+    // desktop and its desktop process stay.
+    SetThreadDesktop(handle_);
+    std::thread([this] { silenced_ = Silence(); }).join();
+  }
+  ~SilentDesktop() {
+    SetThreadDesktop(original_);
+    CloseDesktop(handle_);
+  }
+  bool silenced() const { return silenced_; }
+
+ private:
+  static HWND& Server() {
+    static HWND server;
+    return server;
+  }
+
+  static LRESULT CALLBACK Client(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_DDE_ACK) return DefWindowProcA(window, message, wparam, lparam);
+    if (!Server()) Server() = reinterpret_cast<HWND>(wparam);
+    return 0;
+  }
+
+  static BOOL CALLBACK CloseIfOf(HWND window, LPARAM process) {
+    DWORD pid = 0;
+    DWORD_PTR result = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == static_cast<DWORD>(process)) SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
+    return TRUE;
+  }
+
+  static HWND Initiate(HWND client) {
+    Server() = nullptr;
+    const ATOM application = GlobalAddAtomA("progman"), topic = GlobalAddAtomA("progman");
+    SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(client), MAKELPARAM(application, topic));
+    GlobalDeleteAtom(application);
+    GlobalDeleteAtom(topic);
+    return Server();
+  }
+
+  bool Silence() {
+    if (!SetThreadDesktop(handle_)) return false;
+    WNDCLASSA window_class = {};
+    window_class.lpfnWndProc = Client;
+    window_class.lpszClassName = "ptddeclient";
+    RegisterClassA(&window_class);
+    HWND client = CreateWindowA("ptddeclient", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HWND server = nullptr;
+    for (int i = 0; i < 200 && !(server = Initiate(client)); ++i) Sleep(50);
+    DWORD server_process = 0;
+    GetWindowThreadProcessId(server, &server_process);
+    EnumDesktopWindows(handle_, CloseIfOf, server_process);
+    const bool silent = server && !Initiate(client);
+    DestroyWindow(client);
+    return silent;
+  }
+
+  HDESK original_ = GetThreadDesktop(GetCurrentThreadId());
+  HDESK handle_ = CreateDesktopA(kName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  bool silenced_ = false;
+};
+
+TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
+  SilentDesktop desktop;
+  ASSERT_TRUE(desktop.silenced()) << "Program Manager still answers on a desktop of its own";
+  {
+    SetupRun setup;
+    ASSERT_TRUE(setup.Start(g_dist, "setup.exe", "", SilentDesktop::kName));
+    ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
+    const InstallEnd end = FollowInstall(setup);
+    EXPECT_EQ(end.percent, "100 %");
+    EXPECT_EQ(end.box.title, "Message");
+    EXPECT_EQ(end.box.text, "Failed to create program icons.\nYou must reboot the system and install Parcelo(32) again");
+    setup.AnswerBox(IDOK);
+    EXPECT_TRUE(Holds("C:\\ptest\\parcelo32.exe", ReadFile(g_build + "\\parcelo32.exe")));
+    ExpectNoRegistration();
+    HWND dialog = setup.Find("#32770", "Setup ");
+    ASSERT_TRUE(dialog);
+    Press(dialog, 400);
+    EXPECT_TRUE(setup.Exited(20000));
+  }
+  // Registered as if the group had been made, so that an uninstall could find the files.
+  ASSERT_NO_FATAL_FAILURE(SetRegValue(kAppPaths, "Path", "C:\\ptest\\"));
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start("C:\\ptest", "setup.exe", "-UNINSTALL", SilentDesktop::kName));
+  EXPECT_EQ(setup.AnswerBox(IDYES).title, "UnInstall Parcelo(32)");
+  const Box box = setup.AnswerBox(IDOK);
+  EXPECT_EQ(box.title, "Message");
+  EXPECT_EQ(box.text, "Failed to delete program icons.\nYou must reboot the system and uninstall Parcelo(32) again");
+  EXPECT_TRUE(setup.Exited(20000));
+  EXPECT_TRUE(Exists("C:\\ptest\\parcelo32.exe"));
+  EXPECT_TRUE(KeyExists(kAppPaths));
+}
+
+// For scripts/screenshot: takes setup.exe through its dialogs where no
+// Program Manager answers, so that the setup dialog stays at 100 %. At each
+// stage it writes MARKERS\<stage> and goes on once the script, having taken
+// its picture, has removed that file.
+int TakeShots(const std::string& markers) {
+  RemoveAllState();
+  SilentDesktop desktop;
+  SetupRun setup;
+  if (!desktop.silenced() || !setup.Start(g_dist, "setup.exe", "", SilentDesktop::kName)) return 1;
+  auto stage = [&markers](const char* name, HWND window) {
+    const std::string marker = markers + "\\" + name;
+    if (window) WriteFile(marker, "");
+    for (int i = 0; i < 600 && Exists(marker); ++i) Sleep(100);
+    return window != nullptr;
+  };
+  HWND licence = setup.Wait("#32770", "License Agreement");
+  if (!stage("licence", licence)) return 1;
+  Press(licence, IDOK);
+  HWND path = setup.Wait("#32770", "Specify directory");
+  if (!stage("path", path)) return 1;
+  SetField(path, 104, "C:\\ptest");
+  SetField(path, 30, "C:\\ptest\\DOWN");
+  Press(path, 400);
+  FollowInstall(setup);
+  setup.AnswerBox(IDOK);
+  HWND dialog = setup.Find("#32770", "Setup ");
+  if (!stage("progress", dialog)) return 1;
+  Press(dialog, 400);
+  const bool ended = setup.Exited(20000);
+  RemoveAllState();
+  return ended ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  const bool shots = argc == 5 && std::string(argv[1]) == "--shots";
+  if (argc != 3 && !shots) {
+    std::fprintf(stderr, "usage: setup_e2e_tests.exe [gtest options] DIST BUILD\n"
+                         "       setup_e2e_tests.exe --shots MARKERS DIST BUILD\n");
+    return 2;
+  }
+  g_dist = WindowsPath(argv[argc - 2]);
+  g_build = WindowsPath(argv[argc - 1]);
+  return shots ? TakeShots(WindowsPath(argv[2])) : RUN_ALL_TESTS();
+}
