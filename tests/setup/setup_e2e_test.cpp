@@ -402,8 +402,10 @@ TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
   } const cases[] = {
       {"ptest\\Main", "C:\\ptest\\Main\\DOWN", nullptr, "Invalid Path Name"},
       {"C:ptest\\Main", "C:\\ptest\\Main\\DOWN", nullptr, "Invalid Path Name"},
+      {"Q:\\", "C:\\ptest\\Main\\DOWN", nullptr, "Invalid Path Name"},  // the root of no drive
       {"C:\\ptest\\Main", "Main\\DOWN", nullptr, "Invalid Path"},
       {"C:\\ptbad\\Main", "C:\\ptest\\DOWN", "  Check path", "Failed to create directory"},
+      {"C:\\ptest\\Main", "C:\\ptbad\\DOWN", "  Check path", "Failed to create directory"},
   };
   SetupRun setup;
   ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));

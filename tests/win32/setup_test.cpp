@@ -1,6 +1,7 @@
-// The setup program's directory dialog (its messages, and the levels it
-// creates) and the removal of an installation: the recorded files it may
-// delete, the directories and the registry keys.
+// Parts of the setup program below what the end-to-end run in tests/setup
+// sees: the directory dialog's "...", expanding a file without harming the
+// installed copy, and the removal of an installation (which recorded files it
+// may delete, a missing record, the directories and the registry keys).
 #include <windows.h>
 
 #include <cctype>
@@ -44,97 +45,6 @@ void RemoveTree(const std::string& path) {
     FindClose(find);
   }
   RemoveDirectoryA(path.c_str());
-}
-
-struct PathRun {
-  INT_PTR result = -1;
-  std::vector<SeenDialog> messages;
-};
-
-// Opens PATHDLG, types the two directories and presses OK. A message box is
-// answered and the dialog then cancelled, so each run ends after one OK.
-PathRun RunPathDialog(const std::string& main, const std::string& download) {
-  int opened = 0;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (WindowText(dialog) == kPathCaption) {
-      if (opened++ == 0) {
-        SetDlgItemTextA(dialog, IDC_PATH_MAIN, main.c_str());
-        SetDlgItemTextA(dialog, IDC_PATH_DOWNLOAD, download.c_str());
-        DialogWatcher::Press(IDC_PATH_OK)(dialog);
-      } else {
-        DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
-      }
-      return;
-    }
-    DialogWatcher::Press(IDOK)(dialog);
-    HWND owner = GetWindow(dialog, GW_OWNER);
-    if (owner != nullptr) DialogWatcher::Press(IDC_PATH_CANCEL)(owner);
-  });
-  PathRun run;
-  run.result = DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0);
-  for (const SeenDialog& seen : watcher.seen()) {
-    if (seen.caption != kPathCaption) run.messages.push_back(seen);
-  }
-  return run;
-}
-
-TEST(SetupPathDialog, RefusesBadDirectoriesWithTheirMessages) {
-  harness::TempProgramDir dir;
-  harness::WriteFile(dir.File("plain.txt"), "a file where a directory should go");
-  const std::string good = dir.File("good");
-  struct Case {
-    const char* what;
-    std::string main, download;
-    const char* text;
-    const char* title;  // nullptr: the system's default title
-  };
-  const Case cases[] = {
-      {"main without a drive", "Parcelo(32)", good + "\\DOWN", "Invalid Path Name", nullptr},
-      {"main at the root of a missing drive", "Q:\\", good + "\\DOWN", "Invalid Path Name", nullptr},
-      {"main with a drive but no root", "C:Parcelo(32)", good + "\\DOWN", "Invalid Path Name", nullptr},
-      {"main below a file", dir.File("plain.txt") + "\\sub", good + "\\DOWN", "Failed to create directory",
-       "  Check path"},
-      {"download without a drive", good, "DOWN", "Invalid Path", nullptr},
-      {"download below a file", good, dir.File("plain.txt") + "\\DOWN", "Failed to create directory",
-       "  Check path"},
-  };
-  for (const Case& c : cases) {
-    const PathRun run = RunPathDialog(c.main, c.download);
-    EXPECT_EQ(run.result, 1) << c.what;
-    ASSERT_EQ(run.messages.size(), 1u) << c.what;
-    EXPECT_EQ(run.messages[0].text, c.text) << c.what;
-    if (c.title != nullptr) {
-      EXPECT_EQ(run.messages[0].caption, c.title) << c.what;
-    }
-  }
-  RemoveTree(good);
-}
-
-TEST(SetupPathDialog, CreatesEveryMissingLevelOfBothDirectories) {
-  harness::TempProgramDir dir;
-  const std::string main = dir.File("Apps") + "\\Tool\\Parcelo(32)";
-  const std::string download = dir.File("Data") + "\\Down";
-  const PathRun run = RunPathDialog(main, download);
-  EXPECT_EQ(run.result, 0);
-  EXPECT_TRUE(run.messages.empty());
-  EXPECT_TRUE(IsDirectory(main));
-  EXPECT_TRUE(IsDirectory(download));
-  EXPECT_EQ(setup::Globals().main_directory, main + "\\");
-  RemoveTree(dir.File("Apps"));
-  RemoveTree(dir.File("Data"));
-}
-
-TEST(SetupPathDialog, OffersTheDefaultDirectoriesAndCancelEndsWithOne) {
-  std::string main, download;
-  DialogWatcher watcher([&](HWND dialog) {
-    if (WindowText(dialog) != kPathCaption) return;
-    main = WindowText(GetDlgItem(dialog, IDC_PATH_MAIN));
-    download = WindowText(GetDlgItem(dialog, IDC_PATH_DOWNLOAD));
-    DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
-  });
-  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
-  EXPECT_EQ(main, "C:\\Program Files\\Parcelo(32)");
-  EXPECT_EQ(download, "C:\\Program Files\\Parcelo(32)\\DOWN");
 }
 
 TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
@@ -216,16 +126,6 @@ TEST(SetupCopy, ExpandsOrCopiesAndKeepsTheInstalledFileWhenTheSourceIsBad) {
     EXPECT_EQ(harness::ReadFile(destination), c.copied ? text : previous) << c.what;
     EXPECT_EQ(FilesMatching(dir.File("pst*")), 0) << c.what;
   }
-}
-
-std::string ReadKeyValue(const char* key_path, const char* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
-  char value[600] = {};
-  DWORD size = sizeof value - 1;
-  const LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS ? value : "<no value>";
 }
 
 void SetKeyValue(const char* key_path, const char* name, const std::string& value) {
@@ -310,16 +210,6 @@ TEST_F(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
   EXPECT_TRUE(Exists(main_ + "\\parcelo32.exe"));
   EXPECT_TRUE(IsDirectory(down_));
   ExpectKeysGone();
-}
-
-TEST(SetupRegistry, InstallationRegistersTheProgramAndItsUninstaller) {
-  setup::WriteRegistryEntries("D:\\Tools\\Parcelo(32)\\");
-  EXPECT_EQ(ReadKeyValue(setup::kAppPathsKey, "Path"), "D:\\Tools\\Parcelo(32)\\");
-  EXPECT_EQ(ReadKeyValue(setup::kAppPathsKey, nullptr), "D:\\Tools\\Parcelo(32)\\parcelo32.exe");
-  EXPECT_EQ(ReadKeyValue(setup::kUninstallKey, "UnInstallString"), "D:\\Tools\\Parcelo(32)\\setup -UNINSTALL");
-  EXPECT_EQ(ReadKeyValue(setup::kUninstallKey, "DisplayName"), "Parcelo(32)");
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kAppPathsKey);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kUninstallKey);
 }
 
 }  // namespace
