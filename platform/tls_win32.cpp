@@ -192,6 +192,24 @@ bool LooksLikeRecord(const TlsSession* session) {
   return session->incoming_used < 2 || bytes[1] == 3;
 }
 
+// Hands the bytes waiting in the session to the package. *token receives
+// what goes to the peer; *extra the count of bytes after the message the
+// package took, which belong to the next one.
+SECURITY_STATUS ContinueContext(TlsSession* session, const char* target, SecBuffer* token,
+                                unsigned long* extra) {
+  SecBuffer in[2] = {{static_cast<unsigned long>(session->incoming_used), SECBUFFER_TOKEN, session->incoming.data()},
+                     {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
+  *token = SecBuffer{0, SECBUFFER_TOKEN, nullptr};
+  SecBufferDesc out_desc{SECBUFFER_VERSION, 1, token};
+  unsigned long attributes = 0;
+  const SECURITY_STATUS status =
+      InitializeSecurityContextA(&session->credentials, &session->context, const_cast<char*>(target), kContextFlags,
+                                 0, 0, &in_desc, 0, nullptr, &out_desc, &attributes, nullptr);
+  *extra = in[1].BufferType == SECBUFFER_EXTRA ? in[1].cbBuffer : 0;
+  return status;
+}
+
 // The handshake after the first token went out. 0 or an error number,
 // kTlsFailed with *reason.
 int Handshake(TlsSession* session, const std::string& host, std::uint32_t start, int timeout_ms,
@@ -214,20 +232,9 @@ int Handshake(TlsSession* session, const std::string& host, std::uint32_t start,
         return kTlsFailed;
       }
     }
-    SecBuffer in[2];
-    in[0].BufferType = SECBUFFER_TOKEN;
-    in[0].pvBuffer = session->incoming.data();
-    in[0].cbBuffer = static_cast<unsigned long>(session->incoming_used);
-    in[1].BufferType = SECBUFFER_EMPTY;
-    in[1].pvBuffer = nullptr;
-    in[1].cbBuffer = 0;
-    SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
-    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
-    SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
-    unsigned long attributes = 0;
-    SECURITY_STATUS status =
-        InitializeSecurityContextA(&session->credentials, &session->context, const_cast<char*>(host.c_str()),
-                                   kContextFlags, 0, 0, &in_desc, 0, nullptr, &out_desc, &attributes, nullptr);
+    SecBuffer out;
+    unsigned long extra = 0;
+    const SECURITY_STATUS status = ContinueContext(session, host.c_str(), &out, &extra);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       need_more = true;
       continue;
@@ -239,8 +246,8 @@ int Handshake(TlsSession* session, const std::string& host, std::uint32_t start,
       return kTlsFailed;
     }
     if (sent != 0) return sent;
-    if (in[1].BufferType == SECBUFFER_EXTRA) {
-      KeepExtra(session, in[1].cbBuffer);
+    if (extra != 0) {
+      KeepExtra(session, extra);
     } else if (status != SEC_I_INCOMPLETE_CREDENTIALS) {
       session->incoming_used = 0;
     }
@@ -416,27 +423,12 @@ long TakePlain(TlsSession* session, void* buffer, std::size_t capacity) {
 // Answers a message of the peer after the handshake (a new session ticket or
 // a renegotiation) with the bytes that came after it. 0 or an error number.
 int Renegotiate(TlsSession* session, int timeout_ms) {
-  SecBuffer in[2];
-  in[0].BufferType = SECBUFFER_TOKEN;
-  in[0].pvBuffer = session->incoming.data();
-  in[0].cbBuffer = static_cast<unsigned long>(session->incoming_used);
-  in[1].BufferType = SECBUFFER_EMPTY;
-  in[1].pvBuffer = nullptr;
-  in[1].cbBuffer = 0;
-  SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
-  SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
-  SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
-  unsigned long attributes = 0;
-  SECURITY_STATUS status = InitializeSecurityContextA(&session->credentials, &session->context, nullptr,
-                                                      kContextFlags, 0, 0, &in_desc, 0, nullptr, &out_desc,
-                                                      &attributes, nullptr);
+  SecBuffer out;
+  unsigned long extra = 0;
+  const SECURITY_STATUS status = ContinueContext(session, nullptr, &out, &extra);
   int sent = SendToken(session, &out, timeout_ms);
   if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return kConnectionAborted;
-  if (in[1].BufferType == SECBUFFER_EXTRA) {
-    KeepExtra(session, in[1].cbBuffer);
-  } else {
-    session->incoming_used = 0;
-  }
+  KeepExtra(session, extra);
   return sent;
 }
 

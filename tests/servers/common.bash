@@ -113,3 +113,19 @@ make_test_certificates() {
       -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost,IP:127.0.0.1"
   ) > "$tls/out" 2>&1 || { echo "FAIL making the test certificates"; cat "$tls/out"; return 1; }
 }
+
+# The nginx locations the HTTP scripts serve alike: Basic authentication under
+# /secret/ (users in $work/nginx/htpasswd) and PUT under /upload/.
+nginx_shared_locations() {
+  cat <<BLOCK
+    location /secret/ {
+      auth_basic "parcelo";
+      auth_basic_user_file $work/nginx/htpasswd;
+    }
+    location /upload/ {
+      dav_methods PUT;
+      create_full_put_path on;
+      client_max_body_size 0;
+    }
+BLOCK
+}

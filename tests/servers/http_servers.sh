@@ -41,19 +41,6 @@ tls_port=$(free_port)
 other_port=$(free_port)
 old_port=$(free_port)
 stranger_port=$(free_port)
-shared_locations() {  # Basic authentication under /secret/, PUT under /upload/
-  cat <<BLOCK
-    location /secret/ {
-      auth_basic "parcelo";
-      auth_basic_user_file $work/nginx/htpasswd;
-    }
-    location /upload/ {
-      dav_methods PUT;
-      create_full_put_path on;
-      client_max_body_size 0;
-    }
-BLOCK
-}
 ssl_block() {  # <port> <certificate name>
   cat <<BLOCK
   server {
@@ -64,7 +51,7 @@ ssl_block() {  # <port> <certificate name>
     ssl_certificate_key $tls/$2.key;
     root $www;
     location = /loop.bin { return 302 http://127.0.0.1:$ng_port/loop.bin; }
-$(shared_locations)
+$(nginx_shared_locations)
   }
 BLOCK
 }
@@ -88,7 +75,7 @@ http {
     location = /moved.bin { return 302 http://127.0.0.1:$ng_port/files/big.bin; }
     location = /secure.bin { return 301 https://localhost:$tls_port/files/big.bin; }
     location = /loop.bin { return 302 https://localhost:$tls_port/loop.bin; }
-$(shared_locations)
+$(nginx_shared_locations)
   }
 $(ssl_block "$tls_port" good)
 $(ssl_block "$other_port" other)

@@ -45,15 +45,7 @@ ssl_block() {  # <port> <certificate name> [protocols]
     ssl_protocols ${3:-TLSv1.2 TLSv1.3};
     ssl_ciphers DEFAULT:@SECLEVEL=0;
     root $www;
-    location /secret/ {
-      auth_basic "parcelo";
-      auth_basic_user_file $work/nginx/htpasswd;
-    }
-    location /upload/ {
-      dav_methods PUT;
-      create_full_put_path on;
-      client_max_body_size 0;
-    }
+$(nginx_shared_locations)
   }
 BLOCK
 }
