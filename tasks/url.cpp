@@ -299,10 +299,28 @@ std::string LocalNameForUrl(const std::string& directory, const std::string& pat
   return name + LastSegment(path);
 }
 
+namespace {
+
+// Windows opens a device, not a file, for these names, with any extension
+// and whatever the case ("nul.txt", "Com1"): a download to one would write
+// nowhere and still end "Done".
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+}  // namespace
+
 std::string UnsafeLocalNameReason(const std::string& path) {
   const std::string name = LastSegment(path);
   const bool unsafe = name == "." || name == ".." ||
-                      name.find_first_of("\\:") != std::string::npos;
+                      name.find_first_of("\\:") != std::string::npos || IsDeviceName(name);
   return unsafe ? "Unsafe file name in link: " + name : std::string();
 }
 

@@ -79,7 +79,8 @@ std::string LocalNameForUrl(const std::string& directory, const std::string& pat
 
 // Checks the last segment of path (the name LocalNameForUrl takes) as a local
 // file name: refuses "..", "." and names holding a '\' or a ':' (which on
-// Windows would leave the directory). An empty name (the path ends in '/') is
+// Windows would leave the directory), and the names of Windows devices
+// (con, prn, aux, nul, com1-9, lpt1-9, with any extension). An empty name (the path ends in '/') is
 // allowed: it names the directory itself. Returns an empty string when safe,
 // else "Unsafe file name in link: <name>".
 std::string UnsafeLocalNameReason(const std::string& path);

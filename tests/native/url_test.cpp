@@ -126,13 +126,17 @@ TEST(UrlPercentEncodeName, EscapesWhatTheLinkWouldReadOtherwiseAndDecodesBack) {
   }
 }
 
-TEST(UrlLocalName, TakesTheLastSegmentAndRefusesNamesThatLeaveTheDirectory) {
+TEST(UrlLocalName, TakesTheLastSegmentAndRefusesNamesThatLeaveTheDirectoryOrNameADevice) {
   const std::string down = std::string("down") + fs::Separator();
   const struct { const char *path, *name; bool safe; } cases[] = {
       {"/dir/a.zip", "a.zip", true}, {"/a%20b.zip", "a%20b.zip", true}, {"/dir/", "", true},
       {"a.zip", "a.zip", true},      {"/cgi?f=a/b", "b", true},         {"/a/../b.zip", "b.zip", true},
       {"/dir/..", "..", false},      {"/dir/.", ".", false},            {"..", "..", false},
-      {"/..\\w.ini", "..\\w.ini", false}, {"/c:a.zip", "c:a.zip", false}, {"/a:s", "a:s", false}};
+      {"/..\\w.ini", "..\\w.ini", false}, {"/c:a.zip", "c:a.zip", false}, {"/a:s", "a:s", false},
+      // Windows devices, whatever the case or extension; longer names are files
+      {"/nul", "nul", false},        {"/d/CON.txt", "CON.txt", false},  {"/Com1.tar.gz", "Com1.tar.gz", false},
+      {"/lpt9", "lpt9", false},      {"/aux .x", "aux .x", false},      {"/console.log", "console.log", true},
+      {"/com10", "com10", true},     {"/lpt0", "lpt0", true},           {"/nullify", "nullify", true}};
   for (const auto& c : cases) {
     EXPECT_EQ(down + c.name, url::LocalNameForUrl("down", c.path));
     EXPECT_EQ(c.safe ? "" : "Unsafe file name in link: " + std::string(c.name), url::UnsafeLocalNameReason(c.path));
