@@ -11,6 +11,7 @@
 #include <dde.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,7 @@ const char kSettings[] = "SOFTWARE\\Parcelo(32)";
 const char* const kPackage[] = {"parcelo32.exe", "setup.exe", "parcelo32.hlp"};
 // Every directory a case may create; removed before and after each case.
 const char* const kScratch[] = {"C:\\ptest", "C:\\ptsrc", "C:\\ptbad", "C:\\ptoutside", "C:\\Parcelo(32)",
-                                "C:\\Program Files\\Parcelo(32)"};
+                                "C:\\Program Files\\Parcelo(32)", "C:\\Default.rcv"};
 const char* const kTestLibraries[] = {"ptsame.dll", "ptolder.dll", "ptabsent.dll"};
 
 std::string WindowsPath(std::string path) {
@@ -192,24 +193,27 @@ class SetupRun {
 
   // Starts DIR\EXE with ARGS in DIR, on DESKTOP_NAME when given.
   bool Start(const std::string& dir, const std::string& exe, const std::string& args = "",
-             const char* desktop_name = nullptr) {
+             const char* desktop_name = nullptr, const char* current_dir = nullptr) {
     std::string command = "\"" + dir + "\\" + exe + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.lpDesktop = const_cast<char*>(desktop_name);
-    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
+    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, current_dir ? current_dir : dir.c_str(), &startup,
                           &process_) != 0;
   }
 
   bool Exited(DWORD ms) { return WaitForSingleObject(process_.hProcess, ms) == WAIT_OBJECT_0; }
 
   // The program's visible top-level window of CLASS with CAPTION on this
-  // thread's desktop; a message box when CAPTION is nullptr.
+  // thread's desktop; of a dialog class, a message box when CAPTION is nullptr.
   HWND Find(const char* window_class, const char* caption) {
+    const bool dialog = std::string(window_class) == "#32770";
     for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, window_class, caption)) != nullptr;) {
       DWORD pid = 0;
       GetWindowThreadProcessId(window, &pid);
-      if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || IsMessageBox(window))) return window;
+      if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || !dialog || IsMessageBox(window))) {
+        return window;
+      }
     }
     return nullptr;
   }
@@ -361,6 +365,20 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
   EXPECT_EQ(RegValue(kUninstall, "UnInstallString"), dir + "setup -UNINSTALL");
   EXPECT_EQ(RegValue(kUninstall, "DisplayName"), "Parcelo(32)");
   EXPECT_TRUE(Exists(GroupFolder() + "\\Parcelo32.lnk"));
+
+  // Started from elsewhere, the installed program finds its directory
+  // through App Paths: it shows the task waiting there, not one of C:\.
+  WriteFile(dir + "Default.rcv", "03/14/26 09:00\tC:\\Down\\f.zip\tAwaiting_command\tftp://h/pub/f.zip\r\n");
+  {
+    SetupRun program;
+    ASSERT_TRUE(program.Start(main_dir, "parcelo32.exe", "", nullptr, "C:\\"));
+    HWND window = program.Wait("myprog", nullptr);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(SendMessageA(GetDlgItem(window, 14), LVM_GETITEMCOUNT, 0, 0), 1);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(program.Exited(20000));
+  }
+  EXPECT_FALSE(Exists("C:\\Default.rcv"));
 
   // No leaves everything in place.
   ASSERT_NO_FATAL_FAILURE(SetRegValue(kSettings, "DOWN", download_dir));
