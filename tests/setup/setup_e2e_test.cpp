@@ -31,7 +31,8 @@ const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Path
 const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\parcelo32";
 const char kSettings[] = "SOFTWARE\\Parcelo(32)";
 const char* const kPackage[] = {"parcelo32.exe", "setup.exe", "parcelo32.hlp"};
-// Every directory a case may create; removed before and after each case.
+// Every directory (and the one stray task file) a case may create; removed
+// before and after each case.
 const char* const kScratch[] = {"C:\\ptest", "C:\\ptsrc", "C:\\ptbad", "C:\\ptoutside", "C:\\Parcelo(32)",
                                 "C:\\Program Files\\Parcelo(32)", "C:\\Default.rcv"};
 const char* const kTestLibraries[] = {"ptsame.dll", "ptolder.dll", "ptabsent.dll"};
