@@ -314,58 +314,38 @@ PROPSHEETPAGEA Page(const char* templ, const char* title, DLGPROC procedure) {
   return page;
 }
 
+// Every page answers its messages alike: its own commands, and the sheet's
+// notifications with its own fill and apply.
+INT_PTR PageMessage(HWND page, UINT message, WPARAM wparam, LPARAM lparam, void (*on_command)(HWND, WPARAM),
+                    void (*fill)(HWND), void (*apply)(HWND)) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_COMMAND:
+      on_command(page, wparam);
+      return TRUE;
+    case WM_NOTIFY:
+      return OnNotify(page, lparam, fill, apply);
+  }
+  return FALSE;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK GeneralDlgFunc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_COMMAND:
-      OnGeneralCommand(page, wparam);
-      return TRUE;
-    case WM_NOTIFY:
-      return OnNotify(page, lparam, FillGeneral, ApplyGeneral);
-  }
-  return FALSE;
+  return PageMessage(page, message, wparam, lparam, OnGeneralCommand, FillGeneral, ApplyGeneral);
 }
 
 INT_PTR CALLBACK FirewallDlgFunc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_COMMAND:
-      OnFirewallCommand(page, wparam);
-      return TRUE;
-    case WM_NOTIFY:
-      return OnNotify(page, lparam, FillFirewall, ApplyFirewall);
-  }
-  return FALSE;
+  return PageMessage(page, message, wparam, lparam, OnFirewallCommand, FillFirewall, ApplyFirewall);
 }
 
 INT_PTR CALLBACK ConnectionDlgFunc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_COMMAND:
-      OnConnectionCommand(page, wparam);
-      return TRUE;
-    case WM_NOTIFY:
-      return OnNotify(page, lparam, FillConnection, ApplyCommit);
-  }
-  return FALSE;
+  return PageMessage(page, message, wparam, lparam, OnConnectionCommand, FillConnection, ApplyCommit);
 }
 
 INT_PTR CALLBACK DialupDlgFunc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_COMMAND:
-      OnDialupCommand(page, wparam);
-      return TRUE;
-    case WM_NOTIFY:
-      return OnNotify(page, lparam, FillDialup, ApplyCommit);
-  }
-  return FALSE;
+  return PageMessage(page, message, wparam, lparam, OnDialupCommand, FillDialup, ApplyCommit);
 }
 
 void OpenConfiguration(HINSTANCE instance, HWND owner, const std::string& program_directory,
