@@ -20,6 +20,22 @@ using session::kSuccess;
 using session::ShowStatus;
 using session::ShowStatusNumber;
 
+// The cause of a failure the server's reply explains: its code and text.
+void ReplyCause(const Context& context, int code) {
+  session::SetCause(context, std::to_string(code) + " " + context.reply_text);
+}
+
+// A login step answered with a reply of 400 or more. 530 is the server's
+// word for a user name or password it does not take.
+int LoginRefused(const Context& context, int code) {
+  if (code != 530) {
+    ReplyCause(context, code);
+    return kFailure;
+  }
+  session::Fail(context, "Failed", "Login incorrect");
+  return session::kLoginRefused;
+}
+
 // Longest command lines, CR LF included: USER and PASS lines, RETR and STOR
 // lines. Longer ones are refused rather than cut.
 constexpr std::size_t kLoginLineLimit = 255;
@@ -175,6 +191,7 @@ int Restart(Context& context, net::Socket& control, DataChannel& channel, Direct
   if (code >= 0 && code < 400) return kSuccess;
   // Starting over from byte 0 instead would throw the partial file away.
   ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+  if (code >= 0) ReplyCause(context, code);
   channel.listener.Close();
   if (ResetType(context, control) == kConnectionLost) ShowStatus(context, "Lost connection");
   return kFailure;
@@ -188,6 +205,7 @@ int SendTransferCommand(Context& context, net::Socket& control, DataChannel& cha
   if (code == kConnectionLost) return kConnectionLost;
   if (code >= 0 && code < 400) return kSuccess;
   ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+  if (code >= 0) ReplyCause(context, code);
   channel.listener.Close();
   ResetType(context, control);
   return kFailure;
@@ -245,7 +263,7 @@ int Login(Context& context, net::Socket& control, const std::string& user,
   ShowStatus(context, "sending user name");
   int code = Exchange(context, control, user_line);
   if (code < 0) return code;
-  if (code >= 400) return kFailure;
+  if (code >= 400) return LoginRefused(context, code);
 
   std::string secret = password;
   if (secret.empty()) secret = settings::ReadText("email", settings::kPlaceholderEmail);
@@ -256,7 +274,7 @@ int Login(Context& context, net::Socket& control, const std::string& user,
   ShowStatus(context, "sending password");
   code = Exchange(context, control, pass_line);
   if (code < 0) return code;
-  if (code >= 400) return kFailure;
+  if (code >= 400) return LoginRefused(context, code);
   ShowStatus(context, "Password sent");
   return kSuccess;
 }
@@ -308,7 +326,11 @@ int Download(Context& context, net::Socket& control, const std::string& local_fi
   if (BuildPathCommand("RETR", remote_path, &line)) {
     ShowStatus(context, "Sending recv");
     result = DataTransfer(context, control, line, kRetrieve, local_file);
+  } else {
+    session::SetCause(context, "Remote path cannot be sent");
   }
+  // Its own status says why, and no retry would change it.
+  if (result == session::kNotRetried) return result;
   if (result < 0) {
     ShowStatus(context, "FTP failed");
     return kFailure;
@@ -319,7 +341,10 @@ int Download(Context& context, net::Socket& control, const std::string& local_fi
 int Upload(Context& context, net::Socket& control, const std::string& local_file,
            const std::string& remote_path) {
   std::string line;
-  if (!BuildPathCommand("STOR", remote_path, &line)) return kFailure;
+  if (!BuildPathCommand("STOR", remote_path, &line)) {
+    session::SetCause(context, "Remote path cannot be sent");
+    return kFailure;
+  }
   return DataTransfer(context, control, line, kStore, local_file) < 0 ? kFailure : kSuccess;
 }
 
@@ -331,6 +356,7 @@ int ReadFinalReply(Context& context, net::Socket& control) {
   }
   if (code >= 400) {
     ShowStatusNumber(context, "Failed to transfer file,Reply code:%d", code);
+    ReplyCause(context, code);
     return kFailure;
   }
   return kSuccess;

@@ -48,8 +48,9 @@ int Exchange(session::Context& context, net::Socket& control, const std::string&
 
 // USER (empty user: "anonymous"), then PASS with the password or, when it is
 // empty, the stored email (the placeholder address when none is stored); a
-// stored empty email means no PASS. Returns 0, kFailure (a reply of 400 or
-// more, or a user or password that cannot be sent) or kConnectionLost.
+// stored empty email means no PASS. Returns 0, kLoginRefused after "Failed"
+// for a 530 to either, kFailure (another reply of 400 or more, or a user or
+// password that cannot be sent) or kConnectionLost.
 int Login(session::Context& context, net::Socket& control, const std::string& user,
           const std::string& password);
 
@@ -65,8 +66,8 @@ void SetTransferType(session::Context& context, net::Socket& control);
 int DataTransfer(session::Context& context, net::Socket& control, const std::string& command_line,
                  Direction direction, const std::string& local_file);
 
-// RETR of the remote path without its leading '/'. Returns 0 or kFailure
-// (after "FTP failed").
+// RETR of the remote path without its leading '/'. Returns 0, kNotRetried
+// when another transfer holds the local file, or kFailure (after "FTP failed").
 int Download(session::Context& context, net::Socket& control, const std::string& local_file,
              const std::string& remote_path);
 

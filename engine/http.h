@@ -36,12 +36,15 @@ enum HeaderResult : int {
                           // range asked for; the status column says why
   kAlreadyComplete = 3,   // a ranged request was answered with the size of
                           // the file: the local file is already whole
+  kUploadRefused = -8,    // an upload answered by anything but 200, 201, 204
+                          // or a redirect; the status column quotes it
 };
 
 // True for the failures whose own status text says what went wrong, so that
 // no plain "Failed" is written over it.
 inline bool StatusTellsWhy(int result) {
-  return result == kRedirectRefused || result == kScratchFailed || result == kWrongRange;
+  return result == kRedirectRefused || result == kScratchFailed || result == kWrongRange ||
+         result == kUploadRefused;
 }
 
 // A response header (status line and fields) longer than this is refused, so a

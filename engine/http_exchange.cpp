@@ -50,6 +50,53 @@ class ScratchFile {
   bool usable_ = false;
 };
 
+// Longest piece of an answer quoted in a status or cause.
+constexpr std::size_t kQuoteLimit = 100;
+
+// The first line of an answer as it may stand in a status text: cut short,
+// control bytes shown as '?'.
+std::string FirstLine(const std::string& received) {
+  std::string line = received.substr(0, received.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kQuoteLimit) line.resize(kQuoteLimit);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return line;
+}
+
+// "404 Not Found" of "HTTP/1.0 404 Not Found": the status line without its
+// version word.
+std::string StatusText(const std::string& received) {
+  const std::string line = FirstLine(received);
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string::npos) return line;
+  const std::size_t text = line.find_first_not_of(' ', blank);
+  return text == std::string::npos ? line : line.substr(text);
+}
+
+// An upload is stored only when the server says so: 200, 201 or 204.
+bool ConfirmsUpload(const http::HeaderVerdict& verdict) {
+  return verdict.has_status && (verdict.status == 200 || verdict.status == 201 || verdict.status == 204);
+}
+
+// Any other answer to an upload (a 100 Continue, a 3xx without a Location,
+// a line that is no HTTP at all, nothing) fails it, quoting what came.
+int RefuseUpload(const session::Context& context, const std::string& received) {
+  if (received.empty()) {
+    session::ShowStatus(context, "Failed: no answer");
+    if (context.cause.empty()) session::SetCause(context, "No answer to the upload");
+  } else {
+    const std::string quoted = "\"" + FirstLine(received) + "\"";
+    session::Fail(context, "Failed: " + quoted, "Server answered " + quoted);
+  }
+  return http::kUploadRefused;
+}
+
+// A TLS stream cut without close notify ends a header as a close does: what
+// came is judged the same way either way.
+bool Closed(long got, int error) { return got == 0 || (got < 0 && error == net::kTlsCutShort); }
+
 // Reads and drops what a 3xx without a Location sends after its header, until
 // the peer closes. Returns false on a receive error or a silent peer.
 bool DrainUntilClosed(session::Context& context, net::Socket& connection) {
@@ -57,7 +104,7 @@ bool DrainUntilClosed(session::Context& context, net::Socket& connection) {
     int error = 0;
     long got = connection.Receive(context.data.data(), context.data.size(), timeouts::DataMs(),
                                   &error);
-    if (got == 0) return true;
+    if (Closed(got, error)) return true;
     if (got < 0 && error != net::kWouldBlock && error != 0) return false;
   }
 }
@@ -163,13 +210,36 @@ int TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
 
 // A 416 to a ranged request that gives the size of the file as the local
 // size: the request asked for the bytes after the end of a complete file.
+// Without that size the server's copy is shorter than the partial file (or
+// says nothing of its size): no resume can help, and the user is told so.
 int TakeUnsatisfiable(session::Context& context, const http::HeaderVerdict& verdict) {
-  if (context.resume && verdict.has_range && !verdict.range.has_range &&
-      verdict.range.total == context.resume_start) {
+  const bool sized = verdict.has_range && !verdict.range.has_range;
+  if (context.resume && sized && verdict.range.total == context.resume_start) {
     context.total_size = context.resume_start;
     return http::kAlreadyComplete;
   }
+  if (context.resume && !(sized && verdict.range.total > context.resume_start)) {
+    session::SetCause(context, "Local file is longer than the server's");
+  }
   return verdict.result;
+}
+
+// A name taken from a redirect may name only a file that is not there yet
+// (or the entry's own): an existing one would be resumed into or replaced.
+// Nor may it begin with '.', the names of settings files. Returns the
+// candidate, or the entry's local file with the cause saying why.
+std::string TakeRedirectName(const session::Context& context, const std::string& candidate,
+                             const std::string& local_file) {
+  const std::string name = fs::BaseName(candidate);
+  std::string kept;
+  if (!name.empty() && name[0] == '.') {
+    kept = "Kept local name: " + name + " is a hidden file name";
+  } else if (candidate != local_file && (fs::FileExists(candidate) || fs::DirectoryExists(candidate))) {
+    kept = "Kept local name: " + name + " exists";
+  }
+  if (kept.empty()) return candidate;
+  session::SetCause(context, kept);
+  return local_file;
 }
 
 }  // namespace
@@ -194,25 +264,31 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
   return http::DownloadRequest(target, context.host_name, user, password, range_from);
 }
 
-int ReadResponseHeader(session::Context& context, net::Socket& connection,
-                       const std::string& local_file) {
+namespace {
+
+// ReadResponseHeader, leaving what arrived in *received.
+int ReadHeaderInto(session::Context& context, net::Socket& connection,
+                   const std::string& local_file, std::string& received) {
   if (context.data.size() < session::kBlockSize) context.data.resize(session::kBlockSize);
   context.header_leftover = 0;
   context.header_size = 0;
   context.body_end = session::kNoBodyEnd;
   ScratchFile scratch(ScratchPath(context));
-  std::string received;
   const std::uint32_t start = clock_seam::TickCount();
   for (;;) {
     int wait = clock_seam::MillisecondsLeft(start, timeouts::ReplyMs());
-    if (wait == 0) return http::kErrorStatus;
+    if (wait == 0) {
+      session::SetCause(context, "No answer in time");
+      return http::kErrorStatus;
+    }
     int error = 0;
     long got = connection.Receive(context.data.data(), context.data.size(), wait, &error);
-    if (got == 0) break;
+    if (Closed(got, error)) break;
     if (got < 0) {
       // Would-block can only come from a socket left non-blocking; the
       // deadline above bounds the retries.
       if (error == net::kWouldBlock || error == 0) continue;
+      session::SetCause(context, error == net::kTimedOut ? "No answer in time" : session::SocketErrorText(error));
       return http::kErrorStatus;
     }
     if (!scratch.Append(received.size(), context.data.data(), static_cast<std::size_t>(got))) {
@@ -221,7 +297,10 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
     const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
     received.append(context.data.data(), static_cast<std::size_t>(got));
     if (!http::HasHeaderEnd(received, looked_at)) {
-      if (received.size() > http::kHeaderLimit) return http::kErrorStatus;
+      if (received.size() > http::kHeaderLimit) {
+        session::SetCause(context, "Answer header too long");
+        return http::kErrorStatus;
+      }
       continue;
     }
     int judged = JudgeResponse(context, received, local_file);
@@ -235,10 +314,26 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
   if (received.empty()) {
     if (!scratch.usable()) return ScratchFailed(context);
     ShowInfo("File is zero size");
+    session::SetCause(context, "Connection closed without an answer");
     return http::kClosedEmpty;
   }
   // The header never ended, or it was a 3xx that names no new location.
+  session::SetCause(context, http::HasHeaderEnd(received, 0) ? "Redirect without a new location"
+                                                            : "Answer header never ended");
   return http::kUnusable;
+}
+
+}  // namespace
+
+int ReadResponseHeader(session::Context& context, net::Socket& connection,
+                       const std::string& local_file) {
+  std::string received;
+  const int result = ReadHeaderInto(context, connection, local_file, received);
+  if (context.mode != session::kSend || result == http::kUsable || result == http::kRedirected ||
+      http::StatusTellsWhy(result)) {
+    return result;
+  }
+  return RefuseUpload(context, received);
 }
 
 int JudgeResponse(session::Context& context, const std::string& received,
@@ -246,7 +341,10 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_size = received.size();
   http::HeaderVerdict verdict = http::JudgeHeader(received);
   if (!verdict.complete) return http::kIncomplete;
-  if (verdict.body_offset > http::kHeaderLimit) return http::kErrorStatus;
+  if (verdict.body_offset > http::kHeaderLimit) {
+    session::SetCause(context, "Answer header too long");
+    return http::kErrorStatus;
+  }
 
   const std::size_t leftover =
       std::min(received.size() - verdict.body_offset, context.data.size());
@@ -254,8 +352,19 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_leftover = leftover;
 
   if (verdict.result == http::kRedirected) return Redirect(context, verdict.location, local_file);
-  if (verdict.has_status && verdict.status == 416) return TakeUnsatisfiable(context, verdict);
-  if (verdict.result == http::kUsable) return TakeSuccess(context, verdict);
+  if (context.mode == session::kSend) {
+    return ConfirmsUpload(verdict) ? http::kUsable : RefuseUpload(context, received);
+  }
+  if (verdict.has_status && verdict.status == 416) {
+    session::SetCause(context, StatusText(received));
+    return TakeUnsatisfiable(context, verdict);
+  }
+  if (verdict.result == http::kUsable) {
+    const int taken = TakeSuccess(context, verdict);
+    if (taken == http::kErrorStatus) session::SetCause(context, StatusText(received) + " to a ranged request");
+    return taken;
+  }
+  if (verdict.complete) session::SetCause(context, StatusText(received));
   return verdict.result;
 }
 
@@ -278,7 +387,8 @@ int Redirect(session::Context& context, const std::string& location,
     const std::string refusal =
         url::RefusedLocalNameReason(settings::Live().download, app::ProgramDirectory(), record.path);
     if (!refusal.empty()) return Refuse(context, refusal);
-    new_local = url::LocalNameForUrl(settings::Live().download, record.path);
+    new_local = TakeRedirectName(
+        context, url::LocalNameForUrl(settings::Live().download, record.path), local_file);
   }
   while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
   const std::string date = entries::FormatEntryDate(clock_seam::Now());

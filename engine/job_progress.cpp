@@ -33,7 +33,8 @@ std::string FormatDuration(std::uint64_t ms) {
 }
 
 ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size,
-                              std::uint64_t resume_start, std::uint32_t elapsed_ms) {
+                              std::uint64_t resume_start, std::uint32_t elapsed_ms,
+                              bool unconfirmed) {
   ProgressTexts texts;
   texts.bytes = text::Format("Totalbyte %" PRIu64 " / %" PRIu64, bytes_done, total_size);
   texts.rate = "0";
@@ -54,7 +55,8 @@ ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size
     }
     texts.rate = text::Format("%" PRIu64, rate);
   }
-  texts.status = text::Format("Percent=%d", Percent(bytes_done, total_size));
+  const int percent = Percent(bytes_done, total_size);
+  texts.status = text::Format("Percent=%d", unconfirmed && percent == 100 ? 99 : percent);
   return texts;
 }
 
@@ -62,7 +64,8 @@ void ReportProgress(const session::Context& context) {
   if (!app::IsCurrentTaskPath(context.task_path)) return;
   const std::uint32_t elapsed = clock_seam::TickCount() - context.start_tick;
   const ProgressTexts texts =
-      ComputeProgress(context.bytes_done, context.total_size, context.resume_start, elapsed);
+      ComputeProgress(context.bytes_done, context.total_size, context.resume_start, elapsed,
+                      context.unconfirmed);
   tasklist::Port& list = tasklist::Current();
   // One step of the list: the four columns land in one row, even when a
   // row above it is deleted meanwhile.

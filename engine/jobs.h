@@ -115,8 +115,10 @@ struct ProgressTexts {
   std::string time;    // elapsed and time left, "%s:%s"
   std::string rate;    // bytes per second of this attempt
 };
+// unconfirmed: an upload not yet confirmed by the server, which stops at 99 %.
 ProgressTexts ComputeProgress(std::uint64_t bytes_done, std::uint64_t total_size,
-                              std::uint64_t resume_start, std::uint32_t elapsed_ms);
+                              std::uint64_t resume_start, std::uint32_t elapsed_ms,
+                              bool unconfirmed = false);
 
 // "%02d:%02d:%02d" of hours, minutes and seconds.
 std::string FormatDuration(std::uint64_t ms);

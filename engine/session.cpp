@@ -20,6 +20,9 @@
 #include "settings/settings.h"
 
 namespace session {
+
+const char kFileInUse[] = "File in use by another transfer";
+
 namespace {
 
 // Host names longer than this are refused rather than cut.
@@ -203,13 +206,21 @@ std::size_t LeftoverInBody(const Context& context, std::uint64_t at) {
   return room < context.header_leftover ? static_cast<std::size_t>(room) : context.header_leftover;
 }
 
+// PrepareLocalFile's result when another transfer holds the local file.
+constexpr long kHeldElsewhere = -2;
+
 // Opens the local file for the body: anew (with the header leftover written)
-// or, when resuming, at its end. Returns the count of bytes waiting in the
-// data buffer, or -1 after telling the user.
+// or, when resuming, at its end. The open holds the file against other
+// writers until the attempt ends. Returns the count of bytes waiting in the
+// data buffer, or -1 (kHeldElsewhere) after telling the user.
 long PrepareLocalFile(Context& context, fileio::File& file, const std::string& local_file) {
   std::size_t waiting = 0;
   if (!context.resume) {
     if (!file.Open(local_file, fileio::File::kCreate)) {
+      if (file.InUse()) {
+        ShowStatus(context, kFileInUse);
+        return kHeldElsewhere;
+      }
       ShowCreateFailed(context);
       return -1;
     }
@@ -226,8 +237,8 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
   }
   ShowStatus(context, "receiving file");
   if (!file.IsOpen() && !file.Open(local_file, fileio::File::kReadWrite)) {
-    ShowStatus(context, "File open error");
-    return -1;
+    ShowStatus(context, file.InUse() ? kFileInUse : "File open error");
+    return file.InUse() ? kHeldElsewhere : -1;
   }
   if (!file.Seek(context.bytes_done)) {
     ShowStatus(context, "File open error");
@@ -310,12 +321,26 @@ long SendData(net::Socket& socket, const void* bytes, std::size_t length) {
   return static_cast<long>(length);
 }
 
-// Ends the protocol after the last byte of an upload. Returns kSuccess, or a
-// negative value after telling the user.
+// Waits until the server's answer to an upload begins to arrive, at most the
+// reply time-out, refreshing the row meanwhile: the bytes handed to the
+// socket may still be on their way, and the rate and time go on moving.
+void AwaitConfirmation(Context& context, net::Socket& socket) {
+  const std::uint32_t start = clock_seam::TickCount();
+  while (clock_seam::MillisecondsLeft(start, timeouts::ReplyMs()) > 0 &&
+         socket.WaitReadable(static_cast<int>(kReportIntervalMs)) == 0) {
+    ReportProgressThrottled(context, false);
+  }
+}
+
+// Ends the protocol after the last byte of an upload: the server's answer
+// decides. Returns kSuccess, kRedirected (HTTP: the entry now names the new
+// link), or a negative value after telling the user.
 int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
                  const std::string& local_file, bool is_http) {
   if (is_http) {
+    AwaitConfirmation(context, data);
     int judged = http_link::ReadResponseHeader(context, data, local_file);
+    if (judged == kRedirected) return kRedirected;
     if (judged < 0) {
       if (!http::StatusTellsWhy(judged)) ShowStatus(context, "Failed");
       return kFailure;
@@ -325,12 +350,17 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
   // The end of the data connection is the end of the file for the server;
   // its reply on the control connection says whether it was stored.
   data.Close();
+  if (context.control_begin == context.control_end) AwaitConfirmation(context, control);
   return ftp::ReadFinalReply(context, control);
 }
 
-}  // namespace
-
-int RunAttempt(Context& context, const AttemptParams& params) {
+// RunAttempt without the bookkeeping of its cause.
+int AttemptSteps(Context& context, const AttemptParams& params) {
+  // A download into a file that another transfer writes would mix both.
+  if (context.mode == kReceive && LocalFileInUse(params.local_file)) {
+    ShowStatus(context, kFileInUse);
+    return kNotRetried;
+  }
   // One reading of Firewall decides the server, the protocol spoken and the
   // form of the HTTP request target.
   context.via_proxy = settings::Live().firewall == 1;
@@ -344,9 +374,11 @@ int RunAttempt(Context& context, const AttemptParams& params) {
   if (FindServer(context, host, &address) != kSuccess) return kFailure;
   net::Socket control;
   if (control.Open() != 0) return kNoSocket;
-  if (port == 0 || port > 65535 ||
-      control.Connect(address, static_cast<std::uint16_t>(port), timeouts::ConnectMs()) != 0) {
-    ShowStatus(context, "Failed to connect");
+  const int refused = port == 0 || port > 65535
+                          ? net::kAddressNotAvailable
+                          : control.Connect(address, static_cast<std::uint16_t>(port), timeouts::ConnectMs());
+  if (refused != 0) {
+    Fail(context, "Failed to connect", SocketErrorText(refused));
     return kFailure;
   }
   ResetControlInput(context);
@@ -361,7 +393,11 @@ int RunAttempt(Context& context, const AttemptParams& params) {
 
   if (!via_http) {
     int login = ftp::Login(context, control, params.user, params.password);
+    // A refused login is told in the row; a box is for a dialogue that broke.
+    if (login == kLoginRefused) return kFailure;
     if (login < 0) {
+      ShowStatus(context, "Failed");
+      if (login == kConnectionLost) SetCause(context, "Lost connection");
       prompts::Message("Failed to send username", "", prompts::kOk);
       return login;
     }
@@ -371,9 +407,43 @@ int RunAttempt(Context& context, const AttemptParams& params) {
   return Download(context, control, params, via_http);
 }
 
+}  // namespace
+
+int RunAttempt(Context& context, const AttemptParams& params) {
+  context.cause.clear();
+  context.last_status.clear();
+  const int result = AttemptSteps(context, params);
+  if (result < 0 && context.cause.empty()) context.cause = context.last_status;
+  return result;
+}
+
 void ShowStatus(const Context& context, const std::string& text) {
+  // The bare words say only that something failed; the text before them said what.
+  if (text != "Failed" && text != "FTP failed") context.last_status = text;
   if (!app::IsCurrentTaskPath(context.task_path)) return;
   tasklist::Current().SetCellOf(context.row_id, tasklist::kStatus, text);
+}
+
+void SetCause(const Context& context, const std::string& text) { context.cause = text; }
+
+void Fail(const Context& context, const std::string& status, const std::string& cause) {
+  ShowStatus(context, status);
+  SetCause(context, cause);
+}
+
+std::string SocketErrorText(int error_number) {
+  switch (error_number) {
+    case net::kConnectionRefused: return "Connection refused";
+    case net::kTimedOut: return "Timed out";
+    case net::kHostUnreachable: return "Host unreachable";
+    case net::kNetworkUnreachable: return "Network unreachable";
+    case net::kNetworkDown: return "Network down";
+    case net::kConnectionReset: return "Connection reset by the server";
+    case net::kConnectionAborted: return "Connection aborted";
+    case net::kAddressNotAvailable: return "Address not available";
+    case net::kTlsCutShort: return "Secure stream ended without close notify";
+    default: return text::Format("Network error %d", error_number);
+  }
 }
 
 void ShowStatusNumber(const Context& context, const char* format, long number) {
@@ -506,13 +576,18 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
 
   fileio::File file;
   long waiting = PrepareLocalFile(context, file, local_file);
-  if (waiting < 0) return kFailure;
+  if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
   if (end == kAbandoned) return kFailure;
   ReportProgressThrottled(context, true);
+  if (end == kReceiveError && error == net::kTlsCutShort) {
+    // What came stays for a resume, and the transfer is not logged as complete.
+    Fail(context, "Transfer incomplete", SocketErrorText(error));
+    return kFailure;
+  }
   if (end == kReceiveError) {
-    ShowStatus(context, text::Format("error:%ld %d", data.Number(), error));
+    Fail(context, text::Format("error:%ld %d", data.Number(), error), SocketErrorText(error));
     return kFailure;
   }
   if (is_http && context.total_size > 0 && context.bytes_done < context.total_size) {
@@ -527,6 +602,12 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   control.Close();
   if (&data != &control) data.Close();
   return kSuccess;
+}
+
+bool LocalFileInUse(const std::string& local_file) {
+  // Opening an existing file for writing neither creates nor changes it.
+  fileio::File probe;
+  return !probe.Open(local_file, fileio::File::kReadWrite) && probe.InUse();
 }
 
 int OpenUpload(Context& context, const std::string& local_file, fileio::File* file) {
@@ -548,6 +629,7 @@ int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::
   context.reported = false;
   context.bytes_done = 0;
   context.resume_start = 0;
+  context.unconfirmed = true;
   for (;;) {
     if (StopRequested(context)) {
       ShowStatus(context, "Cancelled");
@@ -574,10 +656,14 @@ int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::
     context.bytes_done += static_cast<std::uint64_t>(got);
     ReportProgressThrottled(context, false);
   }
-  ReportProgressThrottled(context, true);
+  ReportProgressThrottled(context, false);
   file.Close();
-  if (FinishUpload(context, data, control, local_file, is_http) < 0) return kFailure;
+  const int finished = FinishUpload(context, data, control, local_file, is_http);
+  if (finished != kSuccess) return finished < 0 ? kFailure : finished;
   data.Close();
+  // 100 % only now that the server has confirmed what it got.
+  context.unconfirmed = false;
+  ReportProgressThrottled(context, true);
   ShowStatus(context, "Done");
   translog::LogTransfer(context);
   return kSuccess;

@@ -27,8 +27,15 @@ enum Result : int {
   kNoSocket = -2,         // no socket could be created
   kConnectionLost = -16,  // the peer closed the control connection, or it failed
   kNotRetried = -17,      // another attempt would only repeat it: a refused
-                          // certificate, or no TLS in this build
+                          // certificate, no TLS in this build, or a local
+                          // file that another transfer is writing
+  kLoginRefused = -18,    // the FTP server refused the user name or password
+                          // (530): the row says "Failed", the cause "Login
+                          // incorrect"
 };
+
+// Status of a download whose local file another transfer holds.
+extern const char kFileInUse[];
 
 // A positive result that also counts as success: the receive pump followed an
 // HTTP redirect.
@@ -94,6 +101,17 @@ struct Context {
 
   std::uint32_t last_report_tick = 0;
   bool reported = false;  // a progress report was made in this data phase
+  // An upload whose bytes are all handed over but not yet confirmed by the
+  // server: its progress stops short of 100 %.
+  bool unconfirmed = false;
+
+  // Why the attempt ended as it did, in the user's words ("404 Not Found",
+  // "Login incorrect"), or a note on one that succeeded ("Kept local name: x
+  // exists"). Cleared as each attempt begins. The status channel keeps it
+  // (and the last telling status text, its fallback) through const contexts,
+  // hence mutable: both record what the user was told, not transfer state.
+  mutable std::string cause;
+  mutable std::string last_status;
 };
 
 // What one attempt needs besides the context (the job's parameters).
@@ -117,12 +135,21 @@ struct AttemptParams {
 // after "Receiving") or uploads (send mode), and closes every connection.
 // Returns >= 0 on success (kRedirected after a followed HTTP redirect),
 // kNoSocket when no socket could be made, another negative value on failure.
-// The status column of the context's row tells the user what happened.
+// The status column of the context's row tells the user what happened, and
+// context.cause why: set by the step that failed, else the last status text
+// that says more than a bare "Failed".
 int RunAttempt(Context& context, const AttemptParams& params);
 
 // Writes text into the status column of the context's row, only while the
 // context's task is the one shown; otherwise the text is dropped.
 void ShowStatus(const Context& context, const std::string& text);
+// Sets the cause of the attempt (see Context::cause).
+void SetCause(const Context& context, const std::string& text);
+// ShowStatus, then the cause.
+void Fail(const Context& context, const std::string& status, const std::string& cause);
+// The words for a Windows Sockets error number ("Connection refused").
+std::string SocketErrorText(int error_number);
+
 // ShowStatus with a printf format of one int argument ("status %d").
 void ShowStatusNumber(const Context& context, const char* format, long number);
 
@@ -163,6 +190,10 @@ int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t 
 // before its body leaves the local file as it was.
 int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
                 const std::string& local_file, bool is_http);
+
+// True when the local file exists and another transfer (of this process or
+// another) is writing it: a download of it must not start.
+bool LocalFileInUse(const std::string& local_file);
 
 // Opens the local file of an upload and takes its size as the total size,
 // before anything of the transfer is sent, so that a file that cannot be read

@@ -1,6 +1,10 @@
 // File seam for the transfer pumps: one open file, positioned reads and
-// whole writes, 64-bit offsets on both builds. Win32 body: CreateFileA (a file
-// opened for writing denies other writers). POSIX body: open/read/write.
+// whole writes, 64-bit offsets on both builds. A file opened for writing is
+// held against other writers, of this process or another, until it is closed:
+// two transfers into one file would interleave their bytes. Win32 body:
+// CreateFileA with a share mode that denies other writers. POSIX body:
+// open/read/write, and an advisory flock taken once per open (before kCreate
+// empties the file, so a refused open changes nothing).
 #pragma once
 
 #include <cstddef>
@@ -23,6 +27,8 @@ class File {
   File& operator=(const File&) = delete;
 
   bool Open(const std::string& path, Mode mode);
+  // After a failed Open: the file is there but another writer holds it.
+  bool InUse() const { return in_use_; }
   bool IsOpen() const;
   bool Seek(std::uint64_t offset);
   // Size of the open file, which may differ from the size of the name's
@@ -36,6 +42,7 @@ class File {
 
  private:
   std::intptr_t handle_ = -1;
+  bool in_use_ = false;
 };
 
 }  // namespace fileio

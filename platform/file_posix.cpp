@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -13,14 +14,28 @@ File::~File() { Close(); }
 
 bool File::Open(const std::string& path, Mode mode) {
   Close();
+  in_use_ = false;
   int flags = O_CLOEXEC;
   switch (mode) {
     case kRead: flags |= O_RDONLY; break;
     case kReadWrite: flags |= O_RDWR; break;
-    case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case kCreate: flags |= O_RDWR | O_CREAT; break;  // emptied once held
   }
   int fd = open(path.c_str(), flags, 0644);
   if (fd < 0) return false;
+  if (mode != kRead) {
+    // flock belongs to the open file, so a second open in this process is
+    // refused as one in another. A file system without locks goes unlocked.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      close(fd);
+      in_use_ = true;
+      return false;
+    }
+    if (mode == kCreate && ftruncate(fd, 0) != 0) {
+      close(fd);
+      return false;
+    }
+  }
   handle_ = fd;
   return true;
 }

@@ -11,6 +11,7 @@ File::~File() { Close(); }
 
 bool File::Open(const std::string& path, Mode mode) {
   Close();
+  in_use_ = false;
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   // Others may read while we write, but not write themselves.
@@ -22,7 +23,11 @@ bool File::Open(const std::string& path, Mode mode) {
   }
   HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    // Refused before CREATE_ALWAYS emptied anything.
+    in_use_ = GetLastError() == ERROR_SHARING_VIOLATION;
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(h);
   return true;
 }

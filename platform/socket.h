@@ -48,6 +48,10 @@ enum TlsOutcome : int {
   kTlsFailed = 20001,            // no TLS session could be agreed
   kTlsCertificate = 20002,       // the server's certificate was not accepted
   kTlsNotAvailable = 20003,      // this build has no TLS
+  // A receive error: the peer closed the TCP connection of a TLS stream
+  // without close notify. The stream may have been cut anywhere, so what
+  // came is not known to be whole.
+  kTlsCutShort = 20004,
 };
 
 // Starts and stops the socket library (WSAStartup for version 1.1 on Windows);
@@ -98,8 +102,10 @@ class Socket {
   int WaitReadable(int timeout_ms);
 
   // Receives what has arrived, at most capacity bytes, waiting up to
-  // timeout_ms. Returns the count (> 0), 0 when the peer closed the stream, or
-  // -1 with *error set (kTimedOut when nothing came in time).
+  // timeout_ms. Returns the count (> 0), 0 when the peer closed the stream
+  // (over TLS: after close notify), or -1 with *error set (kTimedOut when
+  // nothing came in time, kTlsCutShort for a TLS stream closed without
+  // close notify).
   long Receive(void* buffer, std::size_t capacity, int timeout_ms, int* error);
 
   // Local address and port (host order) of a bound or connected socket.

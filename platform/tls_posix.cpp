@@ -133,6 +133,18 @@ int StreamError(TlsSession* session, int ssl_error) {
   return kConnectionAborted;
 }
 
+// The peer closed the TCP connection under the session without close
+// notify: OpenSSL 3 reports an unexpected EOF, older versions a system error
+// without a cause.
+bool ClosedWithoutNotify(int ssl_error) {
+#ifdef SSL_R_UNEXPECTED_EOF_WHILE_READING
+  if (ssl_error == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+    return true;
+  }
+#endif
+  return ssl_error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && errno == 0;
+}
+
 }  // namespace
 
 int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSession** out,
@@ -235,17 +247,20 @@ long Receive(TlsSession* session, void* buffer, std::size_t capacity, int timeou
   const std::uint32_t start = clock_seam::TickCount();
   for (;;) {
     ERR_clear_error();
+    errno = 0;  // read by ClosedWithoutNotify
     int got = SSL_read(session->ssl, buffer, size);
     if (got > 0) return got;
     int ssl_error = SSL_get_error(session->ssl, got);
     if (ssl_error == SSL_ERROR_ZERO_RETURN) {
       return 0;
     }
-    if (ssl_error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && errno == 0) {
-      // The peer closed without close notify, as many servers do after the
-      // body; a body cut short shows in its length, not here.
+    if (ClosedWithoutNotify(ssl_error)) {
+      // Only close notify ends a TLS stream cleanly; a bare close of the
+      // connection may have cut the body anywhere.
       session->intact = false;
-      return 0;
+      ERR_clear_error();
+      *error = kTlsCutShort;
+      return -1;
     }
     if (ssl_error != SSL_ERROR_WANT_READ && ssl_error != SSL_ERROR_WANT_WRITE) {
       *error = StreamError(session, ssl_error);

@@ -563,10 +563,11 @@ long Receive(TlsSession* session, void* buffer, std::size_t capacity, int timeou
     }
     long got = ReceiveRaw(session, start, timeout_ms);
     if (got == 0) {
-      // The peer closed without close notify, as many servers do after the
-      // body; a body cut short shows in its length, not here.
+      // Only close notify ends a TLS stream cleanly; a bare close of the
+      // connection may have cut the body anywhere.
       session->intact = false;
-      return 0;
+      *error = kTlsCutShort;
+      return -1;
     }
     if (got < 0) {
       if (got != -kTimedOut) session->intact = false;

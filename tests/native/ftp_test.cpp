@@ -56,7 +56,7 @@ struct Row {
   std::string before;        // the local file before; kNone: none
   std::vector<Step> script;  // after the greeting, for all runs
   int result;                // of the last run
-  Texts seen;                // status texts of all runs, then "[caption] text" of boxes
+  Texts seen;                // status texts of all runs, "[caption] text" of boxes, then a failure's cause
   std::string after;         // the local file after, or the bytes an upload stored
   int runs = 1;
   int mode = session::kReceive;
@@ -68,7 +68,6 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 std::vector<Row> Rows() {
   const std::string head = Pattern(1000, 1), tail = Pattern(70000, 2), part = Pattern(99999, 3);
   const std::string blocks = Pattern(64 * session::kBlockSize, 4);
-  const Texts refused = {"sending user name", ": Failed to send username (style *)"};
   // Sends part, lets the client read it for 300 ms, then resets; sends "ab" and holds on.
   const peers::DataPlan reset = {peers::DataPlan::kSend, part, 300, true};
   const peers::DataPlan stall = {peers::DataPlan::kSend, "ab", 0, false, true};
@@ -84,15 +83,21 @@ std::vector<Row> Rows() {
        Join({{"USER anonymous", "230 In"}}, Passive({Retr("x")})), 0,
        Join({"sending user name", "Receiving", "Sending recv"}, Join(kSent, {"receiving file", "Done"})), "x"},
       {"503 to PASS", {}, kNone, {{"USER alice", "331 Password"}, {"PASS wrong", "503 Bad order"}},
-       kFailure, {"sending user name", "sending password", ": Failed to send username (style *)"}, kNone, 1,
+       kFailure, {"sending user name", "sending password", "Failed", ": Failed to send username (style *)",
+                  "cause: 503 Bad order"}, kNone, 1, session::kReceive, "alice", "wrong"},
+      // A refused login is told in the row, without a box.
+      {"530 to USER", {}, kNone, {{"USER anonymous", "530 No"}}, kFailure,
+       {"sending user name", "Failed", "cause: Login incorrect"}, kNone},
+      {"530 to PASS", {}, kNone, {{"USER alice", "331 Password"}, {"PASS wrong", "530 Login incorrect."}},
+       kFailure, {"sending user name", "sending password", "Failed", "cause: Login incorrect"}, kNone, 1,
        session::kReceive, "alice", "wrong"},
-      {"530 to USER", {}, kNone, {{"USER anonymous", "530 No"}}, kFailure, refused, kNone},
-      {"lost during login", {}, kNone, {peers::Hangup("USER anonymous")}, session::kConnectionLost, refused, kNone},
+      {"lost during login", {}, kNone, {peers::Hangup("USER anonymous")}, session::kConnectionLost,
+       {"sending user name", "Failed", ": Failed to send username (style *)", "cause: Lost connection"}, kNone},
       // Reaching the server.
       {"a name is looked up", {}, kNone, Fetch({Retr("x")}), 0,
        Join({"Resolving address"}, Read({"Done"})), "x", 1, session::kReceive, "", "", "/pub/file.zip", "localhost"},
       {"an over-long name is refused", {}, kNone, {}, kFailure,
-       {"Resolving address", "Host not found"}, kNone, 1, session::kReceive, "", "",
+       {"Resolving address", "Host not found", "cause: Host not found"}, kNone, 1, session::kReceive, "", "",
        "/pub/file.zip", std::string(600, 'h')},
       // The data connection: passive, active after a refused PASV, or set by the setting.
       {"500 to PASV: PORT, for the next transfer too", {{"ResumeOption", "1"}}, kNone,
@@ -102,7 +107,8 @@ std::vector<Row> Rows() {
        Login({{"TYPE I", "200 Ok"}, kPort, {"RETR pub/file.zip", "150 Ok"}, kTypeA}), kFailure,
        Seen({"create listen socket", "requesting connection", "connection status 200",
              "send FTP command", "status 150", "Calling accept data connection",
-             "datasocket status 10060", "Data connection failed", "FTP failed"}), kNone},
+             "datasocket status 10060", "Data connection failed", "FTP failed", "cause: Data connection failed"}),
+       kNone},
       // Resuming: REST only for a download in Auto Resume of a non-empty file.
       {"REST 1000 for a 1000-byte file", {}, head, Fetch({{"REST 1000", "350 Restarting at 1000"},
               {"RETR pub/file.zip", "150 Opening (71000 bytes)", peers::Send(tail), "226 Ok"}}),
@@ -110,26 +116,28 @@ std::vector<Row> Rows() {
       {"no REST: Overwrite", {{"ResumeOption", "1"}}, head, Fetch({Retr("new")}), 0, Read({"Done"}), "new"},
       {"no REST: empty file", {}, "", Fetch({Retr("new")}), 0, Read({"Done"}), "new"},
       {"502 to REST keeps the file", {}, head, Fetch({{"REST 1000", "502 No"}, kTypeA}), kFailure,
-       Seen({"Failed to transfer file,Reply code:502", "FTP failed"}), head},
+       Seen({"Failed to transfer file,Reply code:502", "FTP failed", "cause: 502 No"}), head},
       // The transfer command, the data, and the final reply.
       {"550 to RETR", {}, kNone, Fetch({{"RETR pub/file.zip", "550 No file"}, kTypeA}), kFailure,
-       Seen({"send FTP command", "status 550", "Failed to transfer file,Reply code:550", "FTP failed"}), kNone},
+       Seen({"send FTP command", "status 550", "Failed to transfer file,Reply code:550", "FTP failed",
+             "cause: 550 No file"}), kNone},
       {"data connection reset midway", {}, kNone, Fetch({Retr(part + part, "", reset)}), kFailure,
-       Read({"error:* 10054", "FTP failed"}), part},
+       Read({"error:* 10054", "FTP failed", "cause: Connection reset by the server"}), part},
       {"data connection stalls", {}, kNone, Fetch({Retr(part, "", stall)}), kFailure,
-       Read({"error:* 10060", "FTP failed"}), "ab"},
+       Read({"error:* 10060", "FTP failed", "cause: Timed out"}), "ab"},
       {"451 after the data", {}, kNone, Fetch({Retr(part, "451 Local error")}), kFailure,
-       Read({"Failed to transfer file,Reply code:451", "FTP failed"}), part},
-      {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure, Read({"Lost connection", "FTP failed"}), part},
+       Read({"Failed to transfer file,Reply code:451", "FTP failed", "cause: 451 Local error"}), part},
+      {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure,
+       Read({"Lost connection", "FTP failed", "cause: Lost connection"}), part},
       {"control lost at PASV", {}, kNone, Login({{"TYPE I", "200 Ok"}, peers::Hangup("PASV")}),
-       kFailure, Seen({"Lost connection", "FTP failed"}), kNone},
+       kFailure, Seen({"Lost connection", "FTP failed", "cause: Lost connection"}), kNone},
       {"227 naming another host: the data connection goes to the control peer", {}, kNone,
        Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,2,{pasv-port})"},
               Retr("here")}),
        0, Read({"Done"}), "here"},
       {"unusable passive reply", {}, kNone,
        Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,1,4)"}, kTypeA}),
-       kFailure, Seen({"Failed connection", "FTP failed"}), kNone},
+       kFailure, Seen({"Failed connection", "FTP failed", "cause: Failed connection"}), kNone},
       {"last block exactly full", {}, kNone, Fetch({Retr(blocks)}), 0, Read({"Done"}), blocks},
       {"ASCII", {{"Filetype", "2"}}, kNone,
        Login({kTypeA, {"PASV", "227 Entering Passive Mode ({pasv})"}, Retr("a\r\n")}), 0, Read({"Done"}), "a\r\n"},
@@ -137,12 +145,14 @@ std::vector<Row> Rows() {
       {"upload: no REST", {}, tail, Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "226 Ok"}}), 0,
        Join(kLogin, Join(kSent, {"Done"})), tail, 1, session::kSend},
       {"upload of a file that cannot be opened: nothing after the login", {}, kNone, Login({}), kFailure,
-       Join(kLogin, {"File open error"}), "", 1, session::kSend},
+       Join(kLogin, {"File open error", "cause: File open error"}), "", 1, session::kSend},
       {"552 after an upload", {}, "abc",
        Fetch({{"STOR pub/file.zip", "150 Ok", peers::Receive(), "552 Full"}}), kFailure,
-       Join(kLogin, Join(kSent, {"Failed to transfer file,Reply code:552"})), "abc", 1, session::kSend},
+       Join(kLogin, Join(kSent, {"Failed to transfer file,Reply code:552", "cause: 552 Full"})), "abc", 1,
+       session::kSend},
       {"CR LF in the path", {}, kNone, Login({}), kFailure,
-       Join(kLogin, {"Receiving", "FTP failed"}), kNone, 1, session::kReceive, "", "", "/a\r\nDELE b"},
+       Join(kLogin, {"Receiving", "FTP failed", "cause: Remote path cannot be sent"}), kNone, 1, session::kReceive,
+       "", "", "/a\r\nDELE b"},
   };
 }
 
@@ -177,6 +187,7 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   EXPECT_TRUE(Matches(expected, peer.Commands()));
   Texts seen = list_.Statuses(context_.start_row), boxes = boxes_.Shown();
   seen.insert(seen.end(), boxes.begin(), boxes.end());
+  if (result < 0) seen.push_back("cause: " + context_.cause);
   EXPECT_TRUE(Matches(row.seen, seen));
   std::string after = fs::FileExists(Path("file.zip")) ? ReadFile(Path("file.zip")) : kNone;
   if (row.mode == session::kSend) after = peer.Stored();

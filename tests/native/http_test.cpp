@@ -58,7 +58,7 @@ struct Transcript {
   std::vector<peers::HttpAnswer> script;  // one attempt per answer
   Texts requests;                         // as the peer saw them, body included
   std::vector<int> results;
-  Texts statuses, boxes;                  // the statuses of row 0, all attempts
+  Texts statuses, boxes;                  // the statuses of row 0, all attempts, then a failure's cause
   std::string after;                      // the local file afterwards; kNone: none
   std::uint64_t total_size;               // of the last attempt
 };
@@ -71,7 +71,13 @@ std::vector<Transcript> Transcripts() {
   const std::string put = "PUT /a%20b%25.zip HTTP/1.0\r\nContent-length: 150000\r\n"
                           "Content-Type: Application/Octet-stream\r\nHost: files.example\r\n\r\n";
   const std::vector<std::string> done = {"Receiving", "receiving file", "Done"};
-  const std::vector<std::string> failed = {"Receiving", "Failed"};
+  const auto failed = [](const std::string& cause) { return Texts{"Receiving", "Failed", "cause: " + cause}; };
+  // An upload answered by anything but 200, 201, 204 or a redirect fails, quoting the answer.
+  const auto refused = [&](const char* what, const std::string& answer, const std::string& quoted, Texts boxes) {
+    return Transcript{what, up, false, true, {{answer}}, {put + up}, {-1},
+                      {"Failed: \"" + quoted + "\"", "cause: Server answered \"" + quoted + "\""}, boxes, up, 0};
+  };
+  const Texts closed = {"Info: Connection closed (style *)"};
   return {
       {"first download: no Range, header and body apart", kNone, false, false,
        {{Ok(big), big}}, {Get()}, {0}, done, {}, big, 200000},
@@ -80,14 +86,14 @@ std::vector<Transcript> Transcripts() {
        {Get("Range: bytes=40000-\r\n")}, {0}, done, {}, whole, 100000},
       {"206 from another byte leaves the file", whole.substr(0, 500), false, false,
        {{"HTTP/1.1 206 P\r\nContent-Range: bytes 0-999/1000\r\nContent-Length: 1000\r\n\r\n" + whole.substr(0, 1000)}},
-       {Get("Range: bytes=500-\r\n")}, {-1}, {"Receiving", "Range in answer starts at 0, not 500"}, {},
+       {Get("Range: bytes=500-\r\n")}, {-1}, {"Receiving", "Range in answer starts at 0, not 500", "cause: Range*"}, {},
        whole.substr(0, 500), 0},
       {"206 without Content-Range leaves the file", "abc", false, false,
        {{"HTTP/1.1 206 P\r\nContent-Length: 3\r\n\r\ndef"}}, {Get("Range: bytes=3-\r\n")}, {-1},
-       {"Receiving", "No usable Content-Range in answer"}, {}, "abc", 0},
+       {"Receiving", "No usable Content-Range in answer", "cause: No usable*"}, {}, "abc", 0},
       {"206 with a malformed Content-Range leaves the file", "abc", false, false,
        {{"HTTP/1.1 206 P\r\nContent-Range: bytes 3-x/6\r\n\r\ndef"}}, {Get("Range: bytes=3-\r\n")}, {-1},
-       {"Receiving", "No usable Content-Range in answer"}, {}, "abc", 0},
+       {"Receiving", "No usable Content-Range in answer", "cause: No usable*"}, {}, "abc", 0},
       {"206 saying the file is whole: Done, nothing added", "0123456789", false, false,
        {{"HTTP/1.1 206 P\r\nContent-Range: bytes 10-9/10\r\nContent-Length: 0\r\n\r\n"}},
        {Get("Range: bytes=10-\r\n")}, {0}, {"Receiving", "Done"}, {}, "0123456789", 10},
@@ -111,46 +117,58 @@ std::vector<Transcript> Transcripts() {
        {{"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */25\r\n\r\n"},
         {"HTTP/1.1 416 Range Not Satisfiable\r\n\r\n"}},
        {Get("Range: bytes=10-\r\n"), Get("Range: bytes=10-\r\n")}, {-1, -1},
-       {"Receiving", "Failed", "Receiving", "Failed"}, {}, "0123456789", 0},
+       {"Receiving", "Failed", "Receiving", "Failed", "cause: Local file is longer than the server's"}, {},
+       "0123456789", 0},
+      {"416 naming a shorter copy says the local file is longer", "0123456789", false, false,
+       {{"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */4\r\n\r\n"}}, {Get("Range: bytes=10-\r\n")},
+       {-1}, failed("Local file is longer than the server's"), {}, "0123456789", 0},
       {"404 fails without a file", kNone, false, false,
-       {{"HTTP/1.0 404 Not Found\r\nContent-Length: 10\r\n\r\nerror page"}}, {Get()}, {-1}, failed, {}, kNone, 0},
+       {{"HTTP/1.0 404 Not Found\r\nContent-Length: 10\r\n\r\nerror page"}}, {Get()}, {-1}, failed("404 Not Found"), {}, kNone, 0},
       {"404 and 503 to a range leave the file", "partial", false, false,
        {{"HTTP/1.0 404 Not Found\r\nContent-Length: 10\r\n\r\nerror page"}, {"HTTP/1.0 503 Busy\r\n\r\n"}},
        {Get("Range: bytes=7-\r\n"), Get("Range: bytes=7-\r\n")}, {-1, -1},
-       {"Receiving", "Failed", "Receiving", "Failed"}, {}, "partial", 0},
+       {"Receiving", "Failed", "Receiving", "Failed", "cause: 503 Busy"}, {}, "partial", 0},
       {"204 to a range leaves the file", "partial", false, false, {{"HTTP/1.0 204 No Content\r\n\r\n"}},
-       {Get("Range: bytes=7-\r\n")}, {-1}, failed, {}, "partial", 0},
+       {Get("Range: bytes=7-\r\n")}, {-1}, failed("204 No Content to a ranged request"), {}, "partial", 0},
       {"close before any byte of a ranged answer leaves the file", "partial", false, false, {{}},
-       {Get("Range: bytes=7-\r\n")}, {-1}, failed,
+       {Get("Range: bytes=7-\r\n")}, {-1}, failed("Connection closed without an answer"),
        {"Info: Connection closed (style *)", "Info: File is zero size (style *)"}, "partial", 0},
       {"over-long header to a range leaves the file", "partial", false, false,
        {{"HTTP/1.0 206 P\r\nX: " + std::string(http::kHeaderLimit, 'p') + "\r\n\r\n"}},
-       {Get("Range: bytes=7-\r\n")}, {-1}, failed, {}, "partial", 0},
+       {Get("Range: bytes=7-\r\n")}, {-1}, failed("Answer header too long"), {}, "partial", 0},
       {"refused redirect of a ranged request leaves the file", "partial", false, false,
        {{"HTTP/1.0 302 Found\r\nLocation: gopher://h2/x\r\n\r\n"}}, {Get("Range: bytes=7-\r\n")}, {-1},
-       {"Receiving", "Bad link in redirect"}, {}, "partial", 0},
+       {"Receiving", "Bad link in redirect", "cause: Bad link in redirect"}, {}, "partial", 0},
       {"header trickled in pieces", kNone, false, false,
        {{"HTTP/1.0 200 OK\r", "\nContent-Length: 3\r\n\r", "\nabc"}}, {Get()}, {0}, done, {}, "abc", 3},
-      {"close before any byte", kNone, false, false, {{}}, {Get()}, {-1}, failed,
+      {"close before any byte", kNone, false, false, {{}}, {Get()}, {-1}, failed("Connection closed without an answer"),
        {"Info: Connection closed (style *)", "Info: File is zero size (style *)"}, kNone, 0},
       {"3xx without Location and a long body keeps the partial file", "partial", false, false,
        {{"HTTP/1.0 302 Found\r\n\r\n" + Pattern(3 * session::kBlockSize + 123, 5)}},
-       {Get("Range: bytes=7-\r\n")}, {-1}, failed, {"Info: Connection closed (style *)"}, "partial", 0},
+       {Get("Range: bytes=7-\r\n")}, {-1}, failed("Redirect without a new location"), closed, "partial", 0},
       {"body cut short is kept for the next attempt", "abc", false, false,
        {{"HTTP/1.0 206 P\r\nContent-Range: bytes 3-12/13\r\nContent-Length: 10\r\n\r\ndefg"}},
        {Get("Range: bytes=3-\r\n")},
-       {-1}, {"Receiving", "receiving file", "Transfer incomplete"}, {}, "abcdefg", 13},
+       {-1}, {"Receiving", "receiving file", "Transfer incomplete", "cause: Transfer incomplete"}, {}, "abcdefg", 13},
       {"over-long header refused", kNone, false, false,
        {{"HTTP/1.0 200 OK\r\nX: " + std::string(http::kHeaderLimit, 'p') + "\r\n\r\n"}},
-       {Get()}, {-1}, failed, {}, kNone, 0},
+       {Get()}, {-1}, failed("Answer header too long"), {}, kNone, 0},
       {"PUT sends header then file; 201 is done", up, false, true,
        {{"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"}}, {put + up}, {0},
        {"Done"}, {}, up, 150000},
       {"PUT of a file that cannot be opened sends nothing", kNone, false, true,
-       {{"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"}}, {""}, {-1}, {"File open error"}, {}, kNone, 0},
-      {"PUT refused with 403 fails", up, false, true,
-       {{"HTTP/1.1 403 Forbidden\r\nContent-Length: 3\r\n\r\nno!"}}, {put + up},
-       {-1}, {"Failed"}, {}, up, 150000},
+       {{"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"}}, {""}, {-1}, {"File open error", "cause: File open error"},
+       {}, kNone, 0},
+      {"PUT answered 302 takes the new link, nothing logged", up, false, true,
+       {{"HTTP/1.0 302 Found\r\nLocation: http://h2/up/x\r\n\r\n"}}, {put + up}, {session::kRedirected},
+       {"Awaiting command"}, {}, up, 0},
+      refused("PUT refused with 403", "HTTP/1.1 403 Forbidden\r\nContent-Length: 3\r\n\r\nno!", "HTTP/1.1 403 Forbidden", {}),
+      refused("PUT answered 100 Continue", "HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 100 Continue", {}),
+      refused("PUT answered 199", "HTTP/1.1 199 Odd\r\n\r\n", "HTTP/1.1 199 Odd", {}),
+      refused("PUT answered 0 x", "0 x\r\n\r\n", "0 x", {}),
+      refused("PUT answered 302 without Location", "HTTP/1.0 302 Found\r\n\r\n", "HTTP/1.0 302 Found", {}),
+      refused("PUT answered an SSH banner", "SSH-2.0-OpenSSH_9.6\r\n", "SSH-2.0-OpenSSH_9.6", closed),
+      refused("PUT answered a blank line", "\r\n", "", closed),
   };
 }
 
@@ -169,7 +187,9 @@ TEST_P(HttpTranscript, PlaysOut) {
   Eventually([&] { return peer.Requests().size() >= t.requests.size(); });
   EXPECT_EQ(peer.Requests(), t.requests);
   EXPECT_EQ(results, t.results);
-  EXPECT_TRUE(Matches(t.statuses, list_.Statuses(0)));
+  Texts seen = list_.Statuses(0);
+  if (results.back() < 0) seen.push_back("cause: " + context_.cause);
+  EXPECT_TRUE(Matches(t.statuses, seen));
   EXPECT_TRUE(Matches(t.boxes, boxes_.Shown()));
   EXPECT_EQ(std::filesystem::exists(Path("f")) ? ReadFile(Path("f")) : kNone, t.after);
   if (!t.send) {
