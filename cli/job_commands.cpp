@@ -113,6 +113,15 @@ std::vector<int> RedirectedRows(const jobs::Job& job) {
   return redirected;
 }
 
+// After the summary, why each row that has a cause ended as it did.
+void PrintCauses(const std::vector<int>& rows) {
+  tasklist::Port& list = tasklist::Current();
+  for (int row : rows) {
+    const std::string cause = jobs::CauseOfRow(list.IdOf(row));
+    if (!cause.empty()) std::fprintf(stderr, "row %d: %s\n", row, cause.c_str());
+  }
+}
+
 // Marks the given rows selected (none given: no selection, so all rows run).
 bool SelectRows(const std::vector<std::string>& arguments) {
   tasklist::Port& list = tasklist::Current();
@@ -182,6 +191,7 @@ int RunPreparedJob(int mode, bool follow) {
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   for (int row : rows) std::printf("%d\t%s\n", row, RowTexts(row).c_str());
   std::fflush(stdout);
+  PrintCauses(rows);
   return outcome;
 }
 

@@ -10,6 +10,24 @@
 
 namespace cli {
 
+namespace {
+
+// Two downloads into one file cannot run at once (the second finds the file
+// held and fails), so an entry added for a local file that another entry
+// already names is pointed out.
+void WarnOfSharedLocalFile() {
+  tasklist::Port& list = tasklist::Current();
+  const int added = list.RowCount() - 1;
+  const std::string local_file = list.GetCell(added, tasklist::kLocalFile);
+  for (int row = 0; row < added; ++row) {
+    if (list.GetCell(row, tasklist::kLocalFile) != local_file) continue;
+    std::fprintf(stderr, "parcelo: warning: row %d already downloads into %s\n", row, local_file.c_str());
+    return;
+  }
+}
+
+}  // namespace
+
 bool AddLink(const std::string& text, const std::string& local_name) {
   url::Record record;
   std::string display;
@@ -19,7 +37,9 @@ bool AddLink(const std::string& text, const std::string& local_name) {
     return false;
   }
   // AddEntry has shown its own reason through the prompts port.
-  return entries::AddEntry(display, record.path, stored, local_name) == 0;
+  if (entries::AddEntry(display, record.path, stored, local_name) != 0) return false;
+  if (app::CurrentMode() == app::kReceiveMode) WarnOfSharedLocalFile();
+  return true;
 }
 
 bool ReadRow(const std::string& text, int row_count, int* row) {

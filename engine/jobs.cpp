@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 
 #include "engine/appstate.h"
 #include "engine/session.h"
@@ -25,6 +26,19 @@ void HeadlessModeChange(int mode, const std::string& task_path) {
   app::SetCurrentMode(mode);
   const std::string path = task_path.empty() ? app::DefaultTaskPath(mode) : task_path;
   entries::OpenTask(path);
+}
+
+// The causes of ended transfers, by row id (see CauseOfRow).
+std::mutex g_causes_lock;
+std::map<tasklist::RowId, std::string> g_causes;
+
+void KeepCause(tasklist::RowId row, const std::string& cause) {
+  std::lock_guard<std::mutex> hold(g_causes_lock);
+  if (cause.empty()) {
+    g_causes.erase(row);
+  } else {
+    g_causes[row] = cause;
+  }
 }
 
 std::atomic<ModeChanger> g_mode_changer{nullptr};
@@ -70,7 +84,7 @@ int RunAttempts(session::Context& context, const session::AttemptParams& params,
     const int result = session::RunAttempt(context, params);
     // Out of descriptors, most likely: the row must not go on saying
     // "Awaiting command" or "Resolving address".
-    if (result == session::kNoSocket) session::ShowStatus(context, "Failed to create socket");
+    if (result == session::kNoSocket) session::Fail(context, "Failed to create socket", "Failed to create socket");
     if (result >= 0 || attempt >= cycles || result == session::kNotRetried) return result;
   }
 }
@@ -98,6 +112,7 @@ void Worker(void* argument) {
     // Known as running before the walk goes on, so that a Stop pressed as
     // soon as the job has started finds it.
     app::TransferStarted(row_id, context.task_path, row, context.start_line);
+    KeepCause(row_id, std::string());  // the cause of an earlier run no longer holds
     copied = true;
   } catch (...) {
     // Out of memory before the transfer began: the entry is not transferred.
@@ -108,6 +123,7 @@ void Worker(void* argument) {
   if (copied) {
     try {
       result = RunAttempts(context, params, cycles);
+      KeepCause(row_id, context.cause);
     } catch (...) {
     }
   }
@@ -127,6 +143,7 @@ bool StartWorker(JobParams& params, bool* told) {
   ThreadStarter starter = g_thread_starter.load();
   if (!(starter ? starter : threads::StartDetached)(Worker, &params)) {
     tasklist::Current().SetCellOf(params.row_id, tasklist::kStatus, "Failed to create thread");
+    KeepCause(params.row_id, "Failed to create thread");
     params.job->WorkerNotStarted(params.row);
     if (!*told) {
       prompts::Message("Failed to create thread", "Error", prompts::kOk | prompts::kTaskModal);
@@ -336,6 +353,12 @@ JobHandle StartSendJob(const std::string& task_path) { return StartJob(session::
 void InstallModeChanger(ModeChanger changer) { g_mode_changer.store(changer); }
 
 void InstallThreadStarter(ThreadStarter starter) { g_thread_starter.store(starter); }
+
+std::string CauseOfRow(tasklist::RowId row) {
+  std::lock_guard<std::mutex> hold(g_causes_lock);
+  const auto found = g_causes.find(row);
+  return found == g_causes.end() ? std::string() : found->second;
+}
 
 bool StopSelectedTransfer() {
   tasklist::Port& list = tasklist::Current();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tasklist.h"
+
 namespace session {
 struct Context;
 }
@@ -90,6 +92,14 @@ void InstallModeChanger(ModeChanger changer);
 // created. Tests make thread creation fail through it.
 using ThreadStarter = bool (*)(void (*entry)(void* argument), void* argument);
 void InstallThreadStarter(ThreadStarter starter);
+
+// Why the row's last transfer ended as it did ("404 Not Found", "Login
+// incorrect", "Connection refused", "Failed to create thread"), or a note on
+// one that succeeded ("Kept local name: x exists"); empty while it runs, when
+// there is nothing to say, and for a row that never ran. Kept by row id, so a
+// row keeps its cause while rows above it are deleted. Safe from any thread,
+// the user-interface thread included: it never waits for a transfer.
+std::string CauseOfRow(tasklist::RowId row);
 
 // The Stop command: marks the transfer of the first selected row that is
 // running one, which then ends "Cancelled" (one transfer per Stop). Returns

@@ -235,9 +235,15 @@ TEST_F(HttpTransfer, ScratchFileThatCannotBeMadeIsNamedInTheRow) {
 // A 3xx names the entry's new link: the task line and the row are replaced and
 // the attempt counts as done; a link that cannot be followed changes nothing.
 TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
-  // url: the entry's link afterwards; nullptr: all unchanged.
-  const struct { const char* field; int result; const char *status, *url; } cases[] = {
+  // url: the entry's link afterwards; nullptr: all unchanged. A name taken
+  // from the link never names a file that is there, nor a hidden one.
+  WriteFile(Path("taken.zip"), "a file of the user");
+  const struct { const char* field; int result; const char *status, *url, *local = "new.zip", *cause = ""; } cases[] = {
       {"location:  /v2/new.zip ", session::kRedirected, "Awaiting command", "http://files.example/v2/new.zip"},
+      {"Location: http://h2/taken.zip", session::kRedirected, "Awaiting command", "http://h2/taken.zip",
+       "second.zip", "Kept local name: taken.zip exists"},
+      {"Location: http://h2/.bashrc", session::kRedirected, "Awaiting command", "http://h2/.bashrc", "second.zip",
+       "Kept local name: .bashrc is a hidden file name"},
       {"Location: http://h2/new.zip", session::kRedirected, "Awaiting command", "http://h2/new.zip"},
       {"Content-Location: http://h2/new.zip", session::kFailure, "Failed", nullptr},
       {"Location: http://h2/a/..", session::kFailure, "Unsafe file name in link: ..", nullptr},
@@ -261,11 +267,13 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
       EXPECT_EQ(ReadFile(task_), before);
       continue;
     }
-    const std::string entry = "\t" + Path("new.zip") + "\tAwaiting_command\t" + c.url;
+    const std::string entry = "\t" + Path(c.local) + "\tAwaiting_command\t" + c.url;
     EXPECT_TRUE(Glob("*/*/* *:*" + entry, line)) << line;
     EXPECT_EQ(list_.GetCell(1, tasklist::kDate) + "\t" + list_.GetCell(1, tasklist::kLocalFile) +
-                  "\t" + list_.GetCell(1, tasklist::kUrl), line.substr(0, 15) + Path("new.zip") + "\t" + c.url);
+                  "\t" + list_.GetCell(1, tasklist::kUrl), line.substr(0, 15) + Path(c.local) + "\t" + c.url);
+    EXPECT_EQ(context_.cause, c.cause);
   }
+  EXPECT_EQ(ReadFile(Path("taken.zip")), "a file of the user");
   EXPECT_EQ(list_.IdOf(1), context_.row_id);  // replaced in place, not deleted and inserted
   EXPECT_EQ(list_.RowCount(), 2);
 

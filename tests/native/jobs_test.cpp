@@ -14,6 +14,7 @@
 #include "native/fixtures.h"
 #include "peers/peers.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/thread.h"
 #include "tasks/entries.h"
 #include "tasks/taskfile.h"
@@ -130,6 +131,8 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   int results[2] = {};
   ASSERT_TRUE(job->ResultOf(0, &results[0]) && job->ResultOf(1, &results[1]));
   EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected}), std::vector<int>(results, results + 2));
+  EXPECT_EQ("Connection refused", jobs::CauseOfRow(list_.IdOf(0)));
+  EXPECT_EQ("", jobs::CauseOfRow(list_.IdOf(1)));
   EXPECT_EQ(1u, peer.Requests().size());
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
 }
@@ -247,6 +250,46 @@ TEST_F(Jobs, StopCancelsOneSelectedRunningTransferPerPressAndNeverALaterOne) {
   for (auto& server : servers) server.peer.Release();
 }
 
+// While a download writes its local file it holds it: another entry of that
+// file, in this process or another, fails at once and changes nothing.
+TEST_F(Jobs, ASecondDownloadIntoAHeldLocalFileFailsAtOnceAndLeavesIt) {
+  {  // The seam: a writer's open, kept or emptying, is refused while another holds the file.
+    fileio::File first, second;
+    ASSERT_TRUE(first.Open(Path("f"), fileio::File::kCreate) && first.WriteAll("abc", 3));
+    for (auto mode : {fileio::File::kCreate, fileio::File::kReadWrite}) {
+      EXPECT_FALSE(second.Open(Path("f"), mode));
+      EXPECT_TRUE(second.InUse());
+    }
+    EXPECT_EQ("abc", ReadFile(Path("f")));
+    first.Close();
+    EXPECT_TRUE(second.Open(Path("f"), fileio::File::kReadWrite));
+  }
+  UseRealReporters();
+  HeldDownload held;
+  peers::HttpPeer peer({{"HTTP/1.0 200 OK\r\n\r\nother bytes"}});
+  const std::string entry = "03/14/26 09:00\t" + Path("x.bin") + "\tAwaiting_command\t";
+  WriteFile(Path("Default.rcv"), entry + held.Link() + "\r\n" + entry + peer.Link("/x.bin") + "\r\n");
+  app::SetCurrentTaskPath(Path("Default.rcv"));
+  entries::LoadTask(Path("Default.rcv"));
+  list_.SetSelected(0, true);
+  const jobs::JobHandle first = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return Receiving(0); }));
+  list_.SetSelected(0, false);
+  list_.SetSelected(1, true);
+  Run();
+  EXPECT_EQ(jobs::CauseOfRow(list_.IdOf(1)), session::kFileInUse);
+  // Another parcelo on the same task, its second row: the same.
+  const Outcome other = Parcelo(env_.dir.path(), "receive 1");
+  EXPECT_EQ(1, other.exit_code);
+  EXPECT_EQ("1\tFile in use by another transfer\t\t\t\n", other.out);
+  EXPECT_EQ("row 1: File in use by another transfer\n", other.err);
+  EXPECT_TRUE(peer.Requests().empty());
+  held.peer.Release();
+  ASSERT_TRUE(first->WaitUntilEnded(15000));
+  EXPECT_EQ((Texts{"Done", session::kFileInUse}), Statuses());
+  EXPECT_EQ("partial", ReadFile(Path("x.bin")));
+}
+
 // Rows above a running transfer are deleted: its progress and "Done" stay in
 // its own row, and the transfer of a deleted row writes into no row.
 TEST_F(Jobs, DeletingRowsAboveARunningTransferLeavesItInItsOwnRow) {
@@ -296,6 +339,7 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
   setrlimit(RLIMIT_NOFILE, &old_limit);
   jobs::InstallThreadStarter(nullptr);
   EXPECT_EQ((Texts{"Failed to create thread", "Failed to create socket", "Failed to create thread"}), Statuses());
+  for (int row = 0; row < 3; ++row) EXPECT_EQ(Statuses()[row], jobs::CauseOfRow(list_.IdOf(row)));
   EXPECT_EQ((std::vector<int>{0, 1, 2}), job->StartedRows());
   for (int row = 0; row < 3; ++row) {
     int result = 0;
