@@ -2,7 +2,10 @@
 // peer's canned answers, the request bytes it saw, and the outcome (results,
 // status texts in order, message boxes, bytes on disk) side by side.
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 
@@ -320,6 +323,81 @@ TEST_F(HttpTransfer, ProxyPortOutsideOneTo65535FailsToConnectWithoutConnecting) 
   }
   EXPECT_TRUE(proxy.Requests().empty());
   EXPECT_FALSE(std::ifstream(Path("f.zip")).good());
+}
+
+// A TLS server on 127.0.0.1 that answers one request with a body of no
+// declared length and then closes the connection, with or without close
+// notify. Its certificate, made once per process, is the one the client
+// trusts: the client reads SSL_CERT_FILE when its shared context is made, the
+// first time a TLS stream starts in the process (no other native test does).
+class TlsPeer {
+ public:
+  TlsPeer(std::string answer, bool notify) {
+    static const struct Certificate {
+      ScratchDir dir;
+      std::string key = dir.Join("peer.key"), cert = dir.Join("peer.pem");
+      bool made = std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                               "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" + key + "' -out '" +
+                               cert + "' 2>/dev/null").c_str()) == 0 &&
+                  setenv("SSL_CERT_FILE", cert.c_str(), 1) == 0;
+    } certificate;
+    context_ = SSL_CTX_new(TLS_server_method());
+    ready_ = certificate.made &&
+             SSL_CTX_use_certificate_file(context_, certificate.cert.c_str(), SSL_FILETYPE_PEM) == 1 &&
+             SSL_CTX_use_PrivateKey_file(context_, certificate.key.c_str(), SSL_FILETYPE_PEM) == 1;
+    listener_.fd = peers::ListenLoopback(&port_);
+    thread_ = std::thread([this, answer, notify] { Serve(answer, notify); });
+  }
+  ~TlsPeer() { shutdown(listener_.fd, SHUT_RDWR); thread_.join(); SSL_CTX_free(context_); }
+  bool ready() const { return ready_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  void Serve(const std::string& answer, bool notify) {
+    peers::Fd client;
+    if (!ready_ || !peers::Readable(listener_.fd) || (client.fd = accept(listener_.fd, nullptr, nullptr)) < 0) return;
+    timeval limit{10, 0};
+    setsockopt(client.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    SSL* ssl = SSL_new(context_);
+    SSL_set_fd(ssl, client.fd);
+    std::string request;
+    char buffer[4096];
+    for (int got = 0; SSL_accept(ssl) == 1 && request.find("\r\n\r\n") == std::string::npos &&
+                      (got = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+      request.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (!request.empty()) SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+    if (notify) SSL_shutdown(ssl);
+    SSL_free(ssl);
+  }
+
+  SSL_CTX* context_ = nullptr;
+  bool ready_ = false;
+  peers::Fd listener_;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+// Over TLS only close notify ends a body of no declared length: a bare close
+// may have cut it anywhere, so the bytes stay for a resume and nothing is
+// logged as complete.
+TEST_F(HttpTransfer, TlsBodyWithoutLengthEndsCleanOnlyAfterCloseNotify) {
+  const std::string body = Pattern(100000, 9);
+  for (const bool notify : {true, false}) {
+    SCOPED_TRACE(notify ? "close notify" : "bare close");
+    list_.ClearStatuses();
+    HookRecorder::Instance().Clear();
+    TlsPeer peer("HTTP/1.0 200 OK\r\n\r\n" + body, notify);
+    ASSERT_TRUE(peer.ready());
+    session::AttemptParams params = Params(peer.port(), "/t.bin", "t.bin");
+    params.protocol = url::kHttps;
+    const int result = session::RunAttempt(context_, params);
+    EXPECT_EQ(result, notify ? 0 : session::kFailure);
+    EXPECT_EQ(list_.Statuses(0).back(), notify ? "Done" : "Transfer incomplete");
+    EXPECT_TRUE(ReadFile(Path("t.bin")) == body);
+    EXPECT_EQ(HookRecorder::Instance().Logs(0).size(), notify ? 1u : 0u);
+    std::filesystem::remove(Path("t.bin"));
+  }
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,
