@@ -356,7 +356,8 @@ int ReplaceEntryLine(const std::string& path, int index, const std::string& text
 int ReplaceEntryLineIf(const std::string& path, int index, const std::string& expected,
                        const std::string& text) {
   if (index < 0) return 1;
-  std::lock_guard<std::mutex> hold(FileLock());
+  // The rename below would drop lines another process added meanwhile.
+  Writing hold(path);
   std::string content;
   if (ReadWhole(path, &content) != kReadOk) return 1;
   LineReader reader(content);

@@ -178,9 +178,9 @@ TEST_F(TaskFileLines, ReplaceAndDeleteCreateAMissingFileAndKeepTheOldOneOnAFullD
   EXPECT_EQ(OnlyTheTaskFile(), Names(env.dir.path()));
 }
 
-// Workers rewrite lines on redirects while entries are added, by this process
-// and by another parcelo on the same task: no line may be lost or torn by a
-// rewrite racing an addition.
+// Workers rewrite lines on redirects (and the edit dialog its line) while
+// entries are added, by this process and by another parcelo on the same task:
+// no line may be lost or torn by a rewrite racing an addition.
 TEST_F(TaskFileLines, ConcurrentWritesLoseNoLineAcrossThreadsAndProcesses) {
   constexpr int kWriters = 4, kRounds = 50;
   const auto write = [&path = path](int writer) {
@@ -191,7 +191,13 @@ TEST_F(TaskFileLines, ConcurrentWritesLoseNoLineAcrossThreadsAndProcesses) {
       } else {
         taskfile::AddLine(path, added);
       }
-      taskfile::ReplaceEntryLine(path, writer, "r" + std::to_string(i) + "\r\n");
+      // A redirect (or the edit dialog) rewrites the line only while it reads as before.
+      const std::string line = "r" + std::to_string(i) + "\r\n", before = i ? "r" + std::to_string(i - 1) : "r";
+      if (i % 2) {
+        taskfile::ReplaceEntryLineIf(path, writer, before, line);
+      } else {
+        taskfile::ReplaceEntryLine(path, writer, line);
+      }
     }
   };
   for (const bool processes : {false, true}) {
