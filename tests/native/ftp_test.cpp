@@ -2,6 +2,7 @@
 // server's replies beside the commands the client must send, what the user
 // sees (status texts in order, then message boxes) and the bytes left behind.
 
+#include "engine/jobs.h"
 #include "native/fixtures.h"
 #include "peers/peers.h"
 #include "platform/clock.h"
@@ -208,5 +209,25 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ftp, FtpDialogue, ::testing::ValuesIn(Rows()));
+
+// An upload reaches 100 % only once the server confirms it: bytes handed to
+// the socket may still be on their way. Meanwhile the row's rate goes on.
+TEST_F(TransferTest, UploadShowsOneHundredPercentOnlyOnceTheServerConfirmsIt) {
+  progress::InstallReporter(&jobs::ReportProgress);
+  const std::string file = Pattern(300000, 5);
+  WriteFile(Path("up.bin"), file);
+  context_.mode = session::kSend;
+  peers::DataPlan slow = peers::Receive();
+  slow.pause_ms = 1500;
+  peers::FtpPeer peer("220 Ready", Fetch({{"STOR pub/file.zip", "150 Ok", slow, "226 Stored"}}));
+  EXPECT_EQ(0, session::RunAttempt(context_, Params(peer.port(), "/pub/file.zip", "up.bin")));
+  const Texts seen = list_.Statuses(0);
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ((Texts{"Percent=100", "Done"}), Texts(seen.end() - 2, seen.end()));
+  EXPECT_EQ(1, std::count(seen.begin(), seen.end(), "Percent=100"));
+  EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), "Percent=99"));
+  EXPECT_NE("0", list_.GetCell(0, tasklist::kRate));
+  EXPECT_TRUE(file == peer.Stored());
+}
 
 }  // namespace

@@ -79,7 +79,8 @@ struct DataPlan {
   enum Kind { kNone, kSend, kReceive };
   Kind kind = kNone;
   std::string payload;  // kSend: the bytes to send
-  int pause_ms = 0;     // kSend: wait this long after the payload before ending
+  int pause_ms = 0;     // kSend: wait this long after the payload before ending;
+                        // kReceive: after the client's close, before the final reply
   bool reset = false;   // kSend: end with a reset (RST) instead of a close
   bool hold = false;    // kSend: stay open until Release() or the client closes
 };
@@ -194,6 +195,7 @@ class FtpPeer {
         Hold hold(lock_);
         stored_.append(buffer, static_cast<std::size_t>(n));
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(plan.pause_ms));
       return;
     }
     SendText(data, plan.payload);
