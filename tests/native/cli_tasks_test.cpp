@@ -36,6 +36,11 @@ TEST(CliTasks, AddListAndDeleteEntries) {
   EXPECT_EQ("Bad row number: 2\n", refused.err);
   EXPECT_EQ(0, parcelo("delete 0 0").exit_code);
   EXPECT_EQ("0\t" + second_row, parcelo("list").out);
+
+  // Another entry of a local file is added, with a warning: the two cannot run at once.
+  const Outcome shared = parcelo("add http://mirror/b.gz");
+  EXPECT_EQ(0, shared.exit_code);
+  EXPECT_EQ("parcelo: warning: row 0 already downloads into " + down + "/b.gz\n", shared.err);
 }
 
 // Upload links carry the file names percent-encoded, since the walk decodes
