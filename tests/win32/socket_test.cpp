@@ -52,7 +52,8 @@ TEST(WinsockSeam, LoopbackStreamEndsCleanlyAndRefusalIs10061) {
 
 }  // namespace
 
-// Resume depends on the Win32 file body keeping what a partial file holds.
+// Resume depends on the Win32 file body keeping what a partial file holds,
+// and one download's file on its holding it against another.
 TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   char base[MAX_PATH];
   GetTempPathA(sizeof base, base);
@@ -60,6 +61,11 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   fileio::File file;
   ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
   ASSERT_TRUE(file.WriteAll("12345", 5));
+  // A second writer, another transfer of the same file, is refused before
+  // anything is emptied (the bytes are checked below).
+  fileio::File other;
+  EXPECT_FALSE(other.Open(path, fileio::File::kCreate));
+  EXPECT_TRUE(other.InUse());
   file.Close();
   ASSERT_TRUE(file.Open(path, fileio::File::kReadWrite));
   ASSERT_TRUE(file.Seek(5));
