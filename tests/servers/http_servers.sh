@@ -202,9 +202,10 @@ cp "$local_dir/gone.bin" "$work/gone-before.bin"
 drive "nginx 404 to a range" -1 "$origin/files/gone.bin" "$local_dir/gone.bin" &&
   same "nginx 404 to a range leaves the partial file" "$work/gone-before.bin" "$local_dir/gone.bin"
 
+# big.bin is there already (the first download): the entry keeps its name.
 drive "nginx 302" 2 "$origin/moved.bin" "$local_dir/moved.bin" &&
   contains "nginx 302 rewrites the task line" \
-    "$(printf '\t%s\tAwaiting_command\t%s' "$local_dir/big.bin" "$origin/files/big.bin")" \
+    "$(printf '\t%s\tAwaiting_command\t%s' "$local_dir/moved.bin" "$origin/files/big.bin")" \
     "$work/last.log"
 
 drive "nginx 404" -1 "$origin/files/none.bin" "$local_dir/none.bin" &&
@@ -282,7 +283,7 @@ data_ms=1500 drive "https handshake stall" -1 "https://127.0.0.1:$mute_port/file
 
 drive "http to https redirect" 2 "$origin/secure.bin" "$local_dir/secure.bin" &&
   contains "http to https rewrites the task line" \
-    "$(printf '\t%s\tAwaiting_command\t%s' "$local_dir/big.bin" "$secure/files/big.bin")" \
+    "$(printf '\t%s\tAwaiting_command\t%s' "$local_dir/secure.bin" "$secure/files/big.bin")" \
     "$work/last.log"
 
 drive "squid CONNECT" 0 "$secure/files/big.bin" "$local_dir/tunnel.bin" 0 "127.0.0.1:$sq_port" &&
