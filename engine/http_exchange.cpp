@@ -127,7 +127,7 @@ int ScratchFailed(const session::Context& context) {
 }
 
 int Refuse(const session::Context& context, const std::string& why) {
-  session::ShowStatus(context, why);
+  session::Fail(context, why, why);
   return http::kRedirectRefused;
 }
 
@@ -364,7 +364,7 @@ int JudgeResponse(session::Context& context, const std::string& received,
     if (taken == http::kErrorStatus) session::SetCause(context, StatusText(received) + " to a ranged request");
     return taken;
   }
-  if (verdict.complete) session::SetCause(context, StatusText(received));
+  session::SetCause(context, StatusText(received));
   return verdict.result;
 }
 

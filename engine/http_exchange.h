@@ -28,7 +28,10 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
 // count in header_leftover; context.body_end where the declared body ends),
 // kRedirected, kAlreadyComplete, or a negative value. Shows the boxes
 // "Connection closed", "File is zero size" and "Bad file" (title "Info") when
-// the peer closed or the scratch file failed, and "Bad file" in the row too. A 3xx without a Location keeps
+// the peer closed or the scratch file failed, and "Bad file" in the row too.
+// In send mode anything but a redirect or a usable answer (see JudgeResponse)
+// fails with kUploadRefused after a status quoting the answer's first line.
+// Every failure leaves its cause in the context. A 3xx without a Location keeps
 // the reading going until the peer closes, dropping what follows the header,
 // and then gives kUnusable. The scratch file is removed before returning.
 int ReadResponseHeader(session::Context& context, net::Socket& connection,
@@ -39,7 +42,9 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
 // resume flag of a 2xx, the redirect of a 3xx, the size in a 416. A ranged
 // request is continued only by a 206 whose Content-Range starts at the byte
 // asked for (else kWrongRange after a status text), started over only by a
-// 200; other answers to it are kErrorStatus. Returns an http::HeaderResult.
+// 200; other answers to it are kErrorStatus. The answer to an upload (send
+// mode) is usable only as 200, 201 or 204; a redirect is followed, anything
+// else is kUploadRefused. Returns an http::HeaderResult.
 int JudgeResponse(session::Context& context, const std::string& received,
                   const std::string& local_file);
 
@@ -49,8 +54,10 @@ int JudgeResponse(session::Context& context, const std::string& received,
 // one step; while the task is not shown, the line is rewritten only where it
 // still is as the worker started it. A relative link is resolved against the
 // entry's link as the worker started it. In receive mode the local name is
-// made from DOWNLOAD and the link's last segment; in send mode the entry keeps
-// its local file. Returns http::kRedirected, or http::kRedirectRefused after a
+// made from DOWNLOAD and the link's last segment, unless that names a file
+// that is there (other than the entry's own) or begins with '.': then the
+// entry keeps its local file and the cause says why. In send mode the entry
+// keeps its local file. Returns http::kRedirected, or http::kRedirectRefused after a
 // status text that says why (bad or too long link, unsafe name, task file not
 // written, entry no longer there: its row deleted or its line changed).
 int Redirect(session::Context& context, const std::string& location,

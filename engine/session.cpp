@@ -212,7 +212,8 @@ constexpr long kHeldElsewhere = -2;
 // Opens the local file for the body: anew (with the header leftover written)
 // or, when resuming, at its end. The open holds the file against other
 // writers until the attempt ends. Returns the count of bytes waiting in the
-// data buffer, or -1 (kHeldElsewhere) after telling the user.
+// data buffer, or after telling the user kHeldElsewhere when another transfer
+// holds the file, -1 for any other failure.
 long PrepareLocalFile(Context& context, fileio::File& file, const std::string& local_file) {
   std::size_t waiting = 0;
   if (!context.resume) {
