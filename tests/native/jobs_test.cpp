@@ -387,6 +387,25 @@ TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAnd
             unlogged.err);
 }
 
+// An upload answered by a redirect takes the new link, and send follows it
+// as receive does; with --no-follow the entry only takes the new link.
+TEST_F(Jobs, ParceloSendFollowsAnUploadsRedirect) {
+  WriteFile(Path("up.bin"), "payload");
+  const std::string moved = "HTTP/1.0 302 Found\r\nLocation: /dav/up.bin\r\n\r\n";
+  peers::HttpPeer peer({{moved}, {"HTTP/1.0 201 Created\r\n\r\n"}, {moved}});
+  for (const bool follow : {true, false}) {
+    SCOPED_TRACE(follow ? "followed" : "--no-follow");
+    WriteFile(Path("Default.snd"), "03/14/26 09:00\t" + Path("up.bin") + "\tAwaiting_command\t" + peer.Link("/up.bin") + "\r\n");
+    const Outcome sent = Parcelo(env_.dir.path(), follow ? "send" : "send --no-follow");
+    EXPECT_EQ(0, sent.exit_code) << sent.err;
+    EXPECT_EQ(follow ? "0\tDone\t" : "0\tAwaiting command\t", sent.out.substr(0, follow ? 7 : 19));
+    EXPECT_NE(std::string::npos, ReadFile(Path("Default.snd")).find(peer.Link("/dav/up.bin")));
+  }
+  const Texts requests = peer.Requests();
+  ASSERT_EQ(3u, requests.size());
+  EXPECT_TRUE(Glob("PUT /dav/up.bin HTTP/1.0\r\n*payload", requests[1])) << requests[1];
+}
+
 TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {
   // Each answer comes in two pieces 50 ms apart, and the peer serves one
   // connection at a time, so every worker holds its socket at once.
