@@ -98,9 +98,9 @@ int Outcome(const jobs::Job& job) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
   }
-  // A row marked "Bad link", or a walk stopped by a malformed escape, fails the
-  // job too; 2 is kept for bad usage and an empty task.
-  return job.BadLinkRows().empty() && !job.WalkStopped() ? kExitOk : kExitFailed;
+  // A row marked "Bad link" fails the job too; 2 is kept for bad usage and
+  // an empty task.
+  return job.BadLinkRows().empty() ? kExitOk : kExitFailed;
 }
 
 // Started rows of the job whose entry a redirect rewrote.

@@ -380,7 +380,7 @@ void ShowStatusNumber(const Context& context, const char* format, long number) {
   ShowStatus(context, text::Format(format, number));
 }
 
-bool StopRequested(const Context& context) { return app::TakeStopMark(context.row_id); }
+bool StopRequested(const Context& context) { return app::StopMarked(context.row_id); }
 
 int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
                   int timeout_ms, char* byte) {

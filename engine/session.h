@@ -127,8 +127,8 @@ void ShowStatus(const Context& context, const std::string& text);
 void ShowStatusNumber(const Context& context, const char* format, long number);
 
 // True when a Stop was pressed while this transfer ran with its row selected
-// (see jobs::StopSelectedTransfer). The mark is then taken: one Stop cancels
-// one transfer once.
+// (see jobs::StopSelectedTransfer), or its row was deleted. The mark stands
+// until the worker ends: a stopped transfer makes no further attempt.
 bool StopRequested(const Context& context);
 
 // Next byte of the control connection, read ahead in blocks. Waits until
