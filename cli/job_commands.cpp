@@ -192,6 +192,17 @@ struct Timing {
   int hour = 0, minute = 0, every = 0;
 };
 
+// H:MM or HH:MM and nothing else: the time parser of the schedule dialog
+// stops at the first character that is not part of a number, so "12:30xyz"
+// and "12:30:45" would pass it as 12:30.
+bool IsClockTime(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  const auto digits = [&](std::size_t from, std::size_t count) {
+    return text.find_first_not_of("0123456789", from) >= from + count;
+  };
+  return (colon == 1 || colon == 2) && text.size() == colon + 3 && digits(0, colon) && digits(colon + 1, 2);
+}
+
 // Takes --at and --every out of the arguments; false after saying why.
 bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
   bool every_given = false;
@@ -209,7 +220,7 @@ bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
     arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
     if (option == "--at") {
       timing->scheduled = true;
-      if (!schedule::ParseTime(value, &timing->hour, &timing->minute)) {
+      if (!IsClockTime(value) || !schedule::ParseTime(value, &timing->hour, &timing->minute)) {
         std::fprintf(stderr, "parcelo: bad time for --at: '%s' (HH:MM, from 00:00 to 23:59)\n", value.c_str());
         return false;
       }
@@ -294,32 +305,46 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing, b
   schedule::Scheduler scheduler;
   const int timer = scheduler.Schedule(task_path, timing.hour, timing.minute, timing.every);
   int outcome = kExitOk;
+  std::string start_text;  // of the next start
+  bool start_skipped = false;
   auto start = [&](const std::string& path, bool) {
     CatchInterrupt(false);
+    // A Ctrl-C that came just before the start cancels it (the wait below
+    // tells so).
+    if (g_interrupted) {
+      start_skipped = true;
+      return;
+    }
     // The task is read afresh at each start; one that can no longer be read
-    // is told as at any other start.
-    if (OpenTask(path, !invocation.task_given)) {
-      SelectRows(invocation.arguments);
-      outcome = RunPreparedJob(mode, follow);
-    } else {
+    // is told as at any other start. Chosen rows that no longer exist make
+    // the start run nothing: an empty selection would run every row.
+    if (!OpenTask(path, !invocation.task_given)) {
       outcome = kExitRefused;
+    } else if (!SelectRows(invocation.arguments)) {
+      std::fprintf(stderr, "parcelo: the start at %s runs nothing: a chosen row no longer exists\n",
+                   start_text.c_str());
+      outcome = kExitRefused;
+    } else {
+      outcome = RunPreparedJob(mode, follow);
     }
     CatchInterrupt(true);
   };
   CatchInterrupt(true);
+  const auto cancelled = [&] {
+    std::fprintf(stderr, "parcelo: interrupted; the start at %s is cancelled\n", start_text.c_str());
+    return kExitInterrupted;
+  };
   for (;;) {
-    const schedule::Job* job = scheduler.Find(task_path);
-    std::fprintf(stderr, "parcelo: next start at %s\n", StartText(*job).c_str());
+    start_text = StartText(*scheduler.Find(task_path));
+    std::fprintf(stderr, "parcelo: next start at %s\n", start_text.c_str());
     std::fflush(stderr);
-    schedule::Scheduler::TickResult result;
+    schedule::Scheduler::TickResult result = schedule::Scheduler::TickResult::kNotYet;
     do {
-      if (g_interrupted) {
-        std::fprintf(stderr, "parcelo: interrupted; the start at %s is cancelled\n", StartText(*job).c_str());
-        return kExitInterrupted;
-      }
+      if (g_interrupted) return cancelled();
       usleep(static_cast<useconds_t>(tick_ms) * 1000);
-      result = scheduler.Tick(timer, start);
+      if (!g_interrupted) result = scheduler.Tick(timer, start);
     } while (result == schedule::Scheduler::TickResult::kNotYet);
+    if (start_skipped) return cancelled();
     if (result != schedule::Scheduler::TickResult::kStartedAgainLater) return outcome;
   }
 }
