@@ -29,6 +29,7 @@ class ScratchFile {
   explicit ScratchFile(std::string path) : path_(std::move(path)) {
     fileio::File file;
     usable_ = file.Open(path_, fileio::File::kCreate);
+    out_of_handles_ = file.OutOfHandles();
   }
   ~ScratchFile() { fs::RemoveFile(path_); }
   ScratchFile(const ScratchFile&) = delete;
@@ -40,14 +41,18 @@ class ScratchFile {
   // not be opened or written, from then on for good.
   bool Append(std::uint64_t at, const char* bytes, std::size_t count) {
     fileio::File file;
-    usable_ = usable_ && file.Open(path_, fileio::File::kReadWrite) && file.Seek(at) &&
-              file.WriteAll(bytes, count);
+    const bool opened = usable_ && file.Open(path_, fileio::File::kReadWrite);
+    out_of_handles_ = out_of_handles_ || file.OutOfHandles();
+    usable_ = opened && file.Seek(at) && file.WriteAll(bytes, count);
     return usable_;
   }
+  // It failed because no more files could be open.
+  bool out_of_handles() const { return out_of_handles_; }
 
  private:
   std::string path_;
   bool usable_ = false;
+  bool out_of_handles_ = false;
 };
 
 // Reads and drops what a 3xx without a Location sends after its header, until
@@ -73,9 +78,10 @@ bool HoldsControlBytes(const std::string& text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-int ScratchFailed(const session::Context& context) {
-  ShowInfo("Bad file");
-  session::ShowStatus(context, "Bad file");
+int ScratchFailed(const session::Context& context, const ScratchFile& scratch) {
+  const char* text = scratch.out_of_handles() ? session::kTooManyOpenFiles : "Bad file";
+  ShowInfo(text);
+  session::ShowStatus(context, text);
   return http::kScratchFailed;
 }
 
@@ -216,7 +222,7 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
       return http::kErrorStatus;
     }
     if (!scratch.Append(received.size(), context.data.data(), static_cast<std::size_t>(got))) {
-      return ScratchFailed(context);
+      return ScratchFailed(context, scratch);
     }
     const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
     received.append(context.data.data(), static_cast<std::size_t>(got));
@@ -233,7 +239,7 @@ int ReadResponseHeader(session::Context& context, net::Socket& connection,
   }
   ShowInfo("Connection closed");
   if (received.empty()) {
-    if (!scratch.usable()) return ScratchFailed(context);
+    if (!scratch.usable()) return ScratchFailed(context, scratch);
     ShowInfo("File is zero size");
     return http::kClosedEmpty;
   }

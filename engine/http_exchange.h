@@ -28,7 +28,8 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
 // count in header_leftover; context.body_end where the declared body ends),
 // kRedirected, kAlreadyComplete, or a negative value. Shows the boxes
 // "Connection closed", "File is zero size" and "Bad file" (title "Info") when
-// the peer closed or the scratch file failed, and "Bad file" in the row too. A 3xx without a Location keeps
+// the peer closed or the scratch file failed, and "Bad file" in the row too
+// ("Too many open files" in both when no more files may be open). A 3xx without a Location keeps
 // the reading going until the peer closes, dropping what follows the header,
 // and then gives kUnusable. The scratch file is removed before returning.
 int ReadResponseHeader(session::Context& context, net::Socket& connection,

@@ -136,7 +136,12 @@ int Upload(Context& context, net::Socket& control, const AttemptParams& params, 
 
 // The box explains; the row must not go on saying "Receiving" for an attempt
 // that has ended.
-void ShowCreateFailed(const Context& context) {
+void ShowCreateFailed(const Context& context, const fileio::File& file) {
+  // The box's advice would mislead: neither directory nor name is at fault.
+  if (file.OutOfHandles()) {
+    ShowStatus(context, kTooManyOpenFiles);
+    return;
+  }
   prompts::Message("Failed to create file. Check download directory and file name", "Error",
                    prompts::kOk | prompts::kTaskModal);
   ShowStatus(context, "Failed");
@@ -210,7 +215,7 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
   std::size_t waiting = 0;
   if (!context.resume) {
     if (!file.Open(local_file, fileio::File::kCreate)) {
-      ShowCreateFailed(context);
+      ShowCreateFailed(context, file);
       return -1;
     }
     const std::size_t leftover = LeftoverInBody(context, 0);
@@ -226,7 +231,7 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
   }
   ShowStatus(context, "receiving file");
   if (!file.IsOpen() && !file.Open(local_file, fileio::File::kReadWrite)) {
-    ShowStatus(context, "File open error");
+    ShowStatus(context, OpenErrorText(file));
     return -1;
   }
   if (!file.Seek(context.bytes_done)) {
@@ -535,7 +540,7 @@ int OpenUpload(Context& context, const std::string& local_file, fileio::File* fi
   context.resume = false;
   if (!file->Open(local_file, fileio::File::kRead) || !file->Size(&context.total_size)) {
     file->Close();
-    ShowStatus(context, "File open error");
+    ShowStatus(context, OpenErrorText(*file));
     return kFailure;
   }
   return kSuccess;
@@ -581,6 +586,10 @@ int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::
   ShowStatus(context, "Done");
   translog::LogTransfer(context);
   return kSuccess;
+}
+
+const char* OpenErrorText(const fileio::File& file) {
+  return file.OutOfHandles() ? kTooManyOpenFiles : "File open error";
 }
 
 void ReportProgressThrottled(Context& context, bool final) {

@@ -177,6 +177,12 @@ int OpenUpload(Context& context, const std::string& local_file, fileio::File* fi
 int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::File& file,
              const std::string& local_file, bool is_http);
 
+// The status of a local file that could not be opened: "Too many open
+// files" when the process or the system holds as many as it may, else
+// "File open error".
+constexpr char kTooManyOpenFiles[] = "Too many open files";
+const char* OpenErrorText(const fileio::File& file);
+
 // Reports progress now when final, else at most once per kReportIntervalMs.
 void ReportProgressThrottled(Context& context, bool final);
 

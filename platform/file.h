@@ -23,6 +23,9 @@ class File {
   File& operator=(const File&) = delete;
 
   bool Open(const std::string& path, Mode mode);
+  // The last Open failed because no more files may be open (the limit of
+  // the process or of the system), not because of the file.
+  bool OutOfHandles() const { return out_of_handles_; }
   bool IsOpen() const;
   bool Seek(std::uint64_t offset);
   // Size of the open file, which may differ from the size of the name's
@@ -36,6 +39,7 @@ class File {
 
  private:
   std::intptr_t handle_ = -1;
+  bool out_of_handles_ = false;
 };
 
 }  // namespace fileio

@@ -20,6 +20,7 @@ bool File::Open(const std::string& path, Mode mode) {
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
   }
   int fd = open(path.c_str(), flags, 0644);
+  out_of_handles_ = fd < 0 && (errno == EMFILE || errno == ENFILE);
   if (fd < 0) return false;
   handle_ = fd;
   return true;

@@ -22,6 +22,7 @@ bool File::Open(const std::string& path, Mode mode) {
   }
   HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  out_of_handles_ = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_TOO_MANY_OPEN_FILES;
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(h);
   return true;

@@ -2,6 +2,8 @@
 // peer's canned answers, the request bytes it saw, and the outcome (results,
 // status texts in order, message boxes, bytes on disk) side by side.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 #include <functional>
@@ -210,6 +212,32 @@ TEST_F(HttpTransfer, ScratchFileThatCannotBeMadeIsNamedInTheRow) {
   EXPECT_TRUE(Matches({"Receiving", "Bad file"}, list_.Statuses(0)));
   EXPECT_TRUE(Matches({"Info: Bad file (style *)"}, boxes_.Shown()));
   EXPECT_EQ(ReadFile(Path("f")), "partial");
+}
+
+// In a child process that may open one more descriptor only, the connection
+// takes it and the scratch file finds none: the row and the box say why.
+TEST_F(HttpTransfer, AFileBeyondTheDescriptorLimitIsToldAsTooManyOpenFiles) {
+  HttpPeer peer({{Ok("abc") + "abc"}});
+  const pid_t child = fork();
+  if (child == 0) {
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    const int lowest_free = dup(0);
+    close(lowest_free);
+    const rlimit one_left{static_cast<rlim_t>(lowest_free + 1), old.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &one_left);
+    Attempt(peer, "/a b%.zip", "f");
+    setrlimit(RLIMIT_NOFILE, &old);
+    std::string seen;
+    for (const std::string& text : list_.Statuses(0)) seen += text + "|";
+    for (const std::string& text : boxes_.Shown()) seen += text + "|";
+    WriteFile(Path("seen"), seen);
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(Glob("Receiving|Too many open files|Info: Too many open files (style *)|", ReadFile(Path("seen"))))
+      << ReadFile(Path("seen"));
+  EXPECT_FALSE(std::filesystem::exists(Path("f")));
 }
 
 // A 3xx names the entry's new link: the task line and the row are replaced and
