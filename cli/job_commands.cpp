@@ -14,6 +14,7 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
+#include "engine/text_format.h"
 #include "tasks/url.h"
 #include "platform/atol.h"
 #include "platform/clock.h"
@@ -26,7 +27,8 @@
 namespace cli {
 namespace {
 
-// The live lines are redrawn this often while transfers run.
+// The live lines are redrawn this often while transfers run (at most ten
+// times a second, or a large task spends its time drawing).
 constexpr int kRedrawMs = 250;
 // Rounds run again for rows that ended in a redirect; a chain longer than
 // this (or a loop) ends the row as failed.
@@ -40,30 +42,47 @@ std::string RowTexts(int row) {
          list.GetCell(row, tasklist::kTime) + "\t" + list.GetCell(row, tasklist::kRate);
 }
 
-int TerminalWidth() {
+// The terminal's size on stderr; 80 by 24 when it cannot be told.
+winsize TerminalSize() {
   winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) size = winsize{};
+  if (size.ws_col == 0) size.ws_col = 80;
+  if (size.ws_row == 0) size.ws_row = 24;
+  return size;
 }
 
-// One line per started row on stderr, redrawn in place: the cursor goes back
-// up over the lines drawn before. Lines are cut to the terminal's width so
-// that none wraps and throws the count off.
+// The live lines on stderr, redrawn in place: the cursor goes back up over
+// the lines drawn before. They never outgrow the terminal, whatever the
+// count of rows: a line per running row that fits, then one total line, the
+// cursor below them all (a cursor movement cannot reach lines scrolled off
+// the top). Lines are cut to the terminal's width so that none wraps and
+// throws the count off.
 class LiveLines {
  public:
-  explicit LiveLines(std::vector<int> rows) : rows_(std::move(rows)) {}
+  explicit LiveLines(const jobs::Job& job) : job_(job), rows_(job.StartedRows()) {}
 
   void Draw() {
-    const std::size_t width = static_cast<std::size_t>(TerminalWidth() - 1);
+    const winsize size = TerminalSize();
+    const std::size_t width = static_cast<std::size_t>(size.ws_col - 1);
+    const int room = std::max(0, size.ws_row - 2);
     std::string out;
     if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "A";
+    int lines = 0, running = 0, failed = 0;
     for (int row : rows_) {
-      std::string line = std::to_string(row) + "  " + RowTexts(row);
-      std::replace(line.begin(), line.end(), '\t', ' ');
-      if (line.size() > width) line.resize(width);
-      out += "\r" + line + "\x1b[K\n";
+      int result = 0;
+      if (job_.ResultOf(row, &result)) {
+        failed += result < 0 ? 1 : 0;
+        continue;
+      }
+      if (running++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
     }
-    drawn_ = static_cast<int>(rows_.size());
+    const int ended = static_cast<int>(rows_.size()) - running;
+    AddLine(text::Format("%d of %d running, %d done, %d failed", running, static_cast<int>(rows_.size()),
+                         ended - failed, failed),
+            width, &out, &lines);
+    // Lines left from a longer drawing go.
+    if (lines < drawn_) out += "\x1b[J";
+    drawn_ = lines;
     std::fputs(out.c_str(), stderr);
     std::fflush(stderr);
   }
@@ -76,6 +95,14 @@ class LiveLines {
   }
 
  private:
+  static void AddLine(std::string line, std::size_t width, std::string* out, int* lines) {
+    std::replace(line.begin(), line.end(), '\t', ' ');
+    if (line.size() > width) line.resize(width);
+    *out += "\r" + line + "\x1b[K\n";
+    ++*lines;
+  }
+
+  const jobs::Job& job_;
   const std::vector<int> rows_;
   int drawn_ = 0;
 };
@@ -85,7 +112,7 @@ void WaitForJob(const jobs::Job& job) {
     job.WaitUntilEnded(-1);
     return;
   }
-  LiveLines live(job.StartedRows());
+  LiveLines live(job);
   while (!job.WaitUntilEnded(kRedrawMs)) live.Draw();
   live.Erase();
 }

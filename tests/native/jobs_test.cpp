@@ -2,6 +2,7 @@
 // columns and the log line, against loopback peers; and the built parcelo
 // binary's receive and log commands.
 
+#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <regex>
 #include <thread>
 
 #include "engine/jobs.h"
@@ -397,6 +399,38 @@ TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAnd
   EXPECT_EQ("Error: Cannot write the log file " + Path("logr.txt") + ": " + Path("a0") +
                 " was transferred but is not logged\n",
             unlogged.err);
+}
+
+// On a terminal of six rows the live lines of ten running transfers take
+// five at most: the running rows that fit and a total line.
+TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
+  constexpr int kEntries = 10;
+  peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "o", "k"}));
+  UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
+  const std::string binary = std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo");
+  const std::string home = "PARCELO_HOME=" + env_.dir.path();
+  char* const environment[] = {const_cast<char*>(home.c_str()), nullptr};
+  winsize size{6, 60, 0, 0};
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+  if (child == 0) {
+    execle(binary.c_str(), binary.c_str(), "receive", nullptr, environment);
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (ssize_t n; peers::Readable(terminal) && (n = read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  waitpid(child, nullptr, 0);
+  close(terminal);
+  const std::regex up("\x1b\\[([0-9]+)A");
+  int frames = 0, highest = 0;
+  for (std::sregex_iterator at(seen.begin(), seen.end(), up), end; at != end; ++at, ++frames) {
+    highest = std::max(highest, std::stoi((*at)[1]));
+  }
+  EXPECT_GT(frames, 0);
+  EXPECT_LE(highest, 5) << seen;
+  EXPECT_NE(std::string::npos, seen.find(" of 10 running, ")) << seen;
+  EXPECT_NE(std::string::npos, seen.find("\n9\tDone\t")) << seen;
 }
 
 TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {
