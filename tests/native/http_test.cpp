@@ -217,7 +217,12 @@ TEST_F(HttpTransfer, ScratchFileThatCannotBeMadeIsNamedInTheRow) {
 // In a child process that may open one more descriptor only, the connection
 // takes it and the scratch file finds none: the row and the box say why.
 TEST_F(HttpTransfer, AFileBeyondTheDescriptorLimitIsToldAsTooManyOpenFiles) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the undefined-behaviour checks of this build open descriptors of their own";
+#endif
   HttpPeer peer({{Ok("abc") + "abc"}});
+  session::AttemptParams params = Params(peer.port(), "/a", "f");
+  params.protocol = url::kHttp;
   const pid_t child = fork();
   if (child == 0) {
     rlimit old{};
@@ -226,7 +231,7 @@ TEST_F(HttpTransfer, AFileBeyondTheDescriptorLimitIsToldAsTooManyOpenFiles) {
     close(lowest_free);
     const rlimit one_left{static_cast<rlim_t>(lowest_free + 1), old.rlim_max};
     setrlimit(RLIMIT_NOFILE, &one_left);
-    Attempt(peer, "/a b%.zip", "f");
+    session::RunAttempt(context_, params);
     setrlimit(RLIMIT_NOFILE, &old);
     std::string seen;
     for (const std::string& text : list_.Statuses(0)) seen += text + "|";
