@@ -14,6 +14,7 @@
 #include "engine/appstate.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
+#include "engine/text_format.h"
 #include "tasks/url.h"
 #include "platform/atol.h"
 #include "platform/clock.h"
@@ -26,7 +27,8 @@
 namespace cli {
 namespace {
 
-// The live lines are redrawn this often while transfers run.
+// The live lines are redrawn this often while transfers run (at most ten
+// times a second, or a large task spends its time drawing).
 constexpr int kRedrawMs = 250;
 // Rounds run again for rows that ended in a redirect; a chain longer than
 // this (or a loop) ends the row as failed.
@@ -40,30 +42,47 @@ std::string RowTexts(int row) {
          list.GetCell(row, tasklist::kTime) + "\t" + list.GetCell(row, tasklist::kRate);
 }
 
-int TerminalWidth() {
+// The terminal's size on stderr; 80 by 24 when it cannot be told.
+winsize TerminalSize() {
   winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) size = winsize{};
+  if (size.ws_col == 0) size.ws_col = 80;
+  if (size.ws_row == 0) size.ws_row = 24;
+  return size;
 }
 
-// One line per started row on stderr, redrawn in place: the cursor goes back
-// up over the lines drawn before. Lines are cut to the terminal's width so
-// that none wraps and throws the count off.
+// The live lines on stderr, redrawn in place: the cursor goes back up over
+// the lines drawn before. They never outgrow the terminal, whatever the
+// count of rows: a line per running row that fits, then one total line, the
+// cursor below them all (a cursor movement cannot reach lines scrolled off
+// the top). Lines are cut to the terminal's width so that none wraps and
+// throws the count off.
 class LiveLines {
  public:
-  explicit LiveLines(std::vector<int> rows) : rows_(std::move(rows)) {}
+  explicit LiveLines(const jobs::Job& job) : job_(job), rows_(job.StartedRows()) {}
 
   void Draw() {
-    const std::size_t width = static_cast<std::size_t>(TerminalWidth() - 1);
+    const winsize size = TerminalSize();
+    const std::size_t width = static_cast<std::size_t>(size.ws_col - 1);
+    const int room = std::max(0, size.ws_row - 2);
     std::string out;
     if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "A";
+    int lines = 0, running = 0, failed = 0;
     for (int row : rows_) {
-      std::string line = std::to_string(row) + "  " + RowTexts(row);
-      std::replace(line.begin(), line.end(), '\t', ' ');
-      if (line.size() > width) line.resize(width);
-      out += "\r" + line + "\x1b[K\n";
+      int result = 0;
+      if (job_.ResultOf(row, &result)) {
+        failed += result < 0 ? 1 : 0;
+        continue;
+      }
+      if (running++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
     }
-    drawn_ = static_cast<int>(rows_.size());
+    const int ended = static_cast<int>(rows_.size()) - running;
+    AddLine(text::Format("%d of %d running, %d done, %d failed", running, static_cast<int>(rows_.size()),
+                         ended - failed, failed),
+            width, &out, &lines);
+    // Lines left from a longer drawing go.
+    if (lines < drawn_) out += "\x1b[J";
+    drawn_ = lines;
     std::fputs(out.c_str(), stderr);
     std::fflush(stderr);
   }
@@ -76,6 +95,14 @@ class LiveLines {
   }
 
  private:
+  static void AddLine(std::string line, std::size_t width, std::string* out, int* lines) {
+    std::replace(line.begin(), line.end(), '\t', ' ');
+    if (line.size() > width) line.resize(width);
+    *out += "\r" + line + "\x1b[K\n";
+    ++*lines;
+  }
+
+  const jobs::Job& job_;
   const std::vector<int> rows_;
   int drawn_ = 0;
 };
@@ -85,7 +112,7 @@ void WaitForJob(const jobs::Job& job) {
     job.WaitUntilEnded(-1);
     return;
   }
-  LiveLines live(job.StartedRows());
+  LiveLines live(job);
   while (!job.WaitUntilEnded(kRedrawMs)) live.Draw();
   live.Erase();
 }
@@ -98,9 +125,9 @@ int Outcome(const jobs::Job& job) {
     int result = -1;
     if (!job.ResultOf(row, &result) || result < 0) return kExitFailed;
   }
-  // A row marked "Bad link", or a walk stopped by a malformed escape, fails the
-  // job too; 2 is kept for bad usage and an empty task.
-  return job.BadLinkRows().empty() && !job.WalkStopped() ? kExitOk : kExitFailed;
+  // A row marked "Bad link" fails the job too; 2 is kept for bad usage and
+  // an empty task.
+  return job.BadLinkRows().empty() ? kExitOk : kExitFailed;
 }
 
 // Started rows of the job whose entry a redirect rewrote.
@@ -202,6 +229,17 @@ struct Timing {
   int hour = 0, minute = 0, every = 0;
 };
 
+// H:MM or HH:MM and nothing else: the time parser of the schedule dialog
+// stops at the first character that is not part of a number, so "12:30xyz"
+// and "12:30:45" would pass it as 12:30.
+bool IsClockTime(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  const auto digits = [&](std::size_t from, std::size_t count) {
+    return text.find_first_not_of("0123456789", from) >= from + count;
+  };
+  return (colon == 1 || colon == 2) && text.size() == colon + 3 && digits(0, colon) && digits(colon + 1, 2);
+}
+
 // Takes --at and --every out of the arguments; false after saying why.
 bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
   bool every_given = false;
@@ -219,7 +257,7 @@ bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
     arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
     if (option == "--at") {
       timing->scheduled = true;
-      if (!schedule::ParseTime(value, &timing->hour, &timing->minute)) {
+      if (!IsClockTime(value) || !schedule::ParseTime(value, &timing->hour, &timing->minute)) {
         std::fprintf(stderr, "parcelo: bad time for --at: '%s' (HH:MM, from 00:00 to 23:59)\n", value.c_str());
         return false;
       }
@@ -304,32 +342,46 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing, b
   schedule::Scheduler scheduler;
   const int timer = scheduler.Schedule(task_path, timing.hour, timing.minute, timing.every);
   int outcome = kExitOk;
+  std::string start_text;  // of the next start
+  bool start_skipped = false;
   auto start = [&](const std::string& path, bool) {
     CatchInterrupt(false);
+    // A Ctrl-C that came just before the start cancels it (the wait below
+    // tells so).
+    if (g_interrupted) {
+      start_skipped = true;
+      return;
+    }
     // The task is read afresh at each start; one that can no longer be read
-    // is told as at any other start.
-    if (OpenTask(path, !invocation.task_given)) {
-      SelectRows(invocation.arguments);
-      outcome = RunPreparedJob(mode, follow);
-    } else {
+    // is told as at any other start. Chosen rows that no longer exist make
+    // the start run nothing: an empty selection would run every row.
+    if (!OpenTask(path, !invocation.task_given)) {
       outcome = kExitRefused;
+    } else if (!SelectRows(invocation.arguments)) {
+      std::fprintf(stderr, "parcelo: the start at %s runs nothing: a chosen row no longer exists\n",
+                   start_text.c_str());
+      outcome = kExitRefused;
+    } else {
+      outcome = RunPreparedJob(mode, follow);
     }
     CatchInterrupt(true);
   };
   CatchInterrupt(true);
+  const auto cancelled = [&] {
+    std::fprintf(stderr, "parcelo: interrupted; the start at %s is cancelled\n", start_text.c_str());
+    return kExitInterrupted;
+  };
   for (;;) {
-    const schedule::Job* job = scheduler.Find(task_path);
-    std::fprintf(stderr, "parcelo: next start at %s\n", StartText(*job).c_str());
+    start_text = StartText(*scheduler.Find(task_path));
+    std::fprintf(stderr, "parcelo: next start at %s\n", start_text.c_str());
     std::fflush(stderr);
-    schedule::Scheduler::TickResult result;
+    schedule::Scheduler::TickResult result = schedule::Scheduler::TickResult::kNotYet;
     do {
-      if (g_interrupted) {
-        std::fprintf(stderr, "parcelo: interrupted; the start at %s is cancelled\n", StartText(*job).c_str());
-        return kExitInterrupted;
-      }
+      if (g_interrupted) return cancelled();
       usleep(static_cast<useconds_t>(tick_ms) * 1000);
-      result = scheduler.Tick(timer, start);
+      if (!g_interrupted) result = scheduler.Tick(timer, start);
     } while (result == schedule::Scheduler::TickResult::kNotYet);
+    if (start_skipped) return cancelled();
     if (result != schedule::Scheduler::TickResult::kStartedAgainLater) return outcome;
   }
 }

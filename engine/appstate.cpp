@@ -93,9 +93,9 @@ bool MarkStop(tasklist::RowId row) {
   return g_stop_marks.insert(row).second;
 }
 
-bool TakeStopMark(tasklist::RowId row) {
+bool StopMarked(tasklist::RowId row) {
   std::lock_guard<std::mutex> hold(g_transfers_lock);
-  return g_stop_marks.erase(row) > 0;
+  return g_stop_marks.count(row) > 0;
 }
 
 std::string LocalDirectory() {

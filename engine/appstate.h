@@ -28,8 +28,9 @@ bool IsCurrentTaskPath(const std::string& path);
 std::string DefaultTaskPath(int mode);
 
 // Running transfers, by the row they write to, and their Stop marks. A mark
-// is made only for a transfer that runs, and it goes when that transfer ends,
-// so no Stop outlives the transfers it was meant for.
+// is made only for a transfer that runs, and it stays until that transfer
+// ends (every step of it sees the mark: the pumps, the pause between
+// attempts), so no Stop outlives the transfers it was meant for.
 // A transfer is known by its task file and the line it started from, so
 // that its row can be found again when the task is shown anew.
 void TransferStarted(tasklist::RowId row, const std::string& task_path, int start_row,
@@ -46,8 +47,8 @@ std::vector<RunningTransfer> RunningTransfersOf(const std::string& task_path);
 // Marks the running transfer of row; false when none runs there or it is
 // marked already.
 bool MarkStop(tasklist::RowId row);
-// True once for a mark of row, which it removes.
-bool TakeStopMark(tasklist::RowId row);
+// True while a Stop mark of row stands.
+bool StopMarked(tasklist::RowId row);
 
 // Directory that the next added entry's local file is built from.
 std::string LocalDirectory();

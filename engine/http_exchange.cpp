@@ -29,6 +29,7 @@ class ScratchFile {
   explicit ScratchFile(std::string path) : path_(std::move(path)) {
     fileio::File file;
     usable_ = file.Open(path_, fileio::File::kCreate);
+    out_of_handles_ = file.OutOfHandles();
   }
   ~ScratchFile() { fs::RemoveFile(path_); }
   ScratchFile(const ScratchFile&) = delete;
@@ -40,14 +41,18 @@ class ScratchFile {
   // not be opened or written, from then on for good.
   bool Append(std::uint64_t at, const char* bytes, std::size_t count) {
     fileio::File file;
-    usable_ = usable_ && file.Open(path_, fileio::File::kReadWrite) && file.Seek(at) &&
-              file.WriteAll(bytes, count);
+    const bool opened = usable_ && file.Open(path_, fileio::File::kReadWrite);
+    out_of_handles_ = out_of_handles_ || file.OutOfHandles();
+    usable_ = opened && file.Seek(at) && file.WriteAll(bytes, count);
     return usable_;
   }
+  // It failed because no more files could be open.
+  bool out_of_handles() const { return out_of_handles_; }
 
  private:
   std::string path_;
   bool usable_ = false;
+  bool out_of_handles_ = false;
 };
 
 // Longest piece of an answer quoted in a status or cause.
@@ -120,9 +125,10 @@ bool HoldsControlBytes(const std::string& text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-int ScratchFailed(const session::Context& context) {
-  ShowInfo("Bad file");
-  session::ShowStatus(context, "Bad file");
+int ScratchFailed(const session::Context& context, const ScratchFile& scratch) {
+  const char* text = scratch.out_of_handles() ? session::kTooManyOpenFiles : "Bad file";
+  ShowInfo(text);
+  session::ShowStatus(context, text);
   return http::kScratchFailed;
 }
 
@@ -292,7 +298,7 @@ int ReadHeaderInto(session::Context& context, net::Socket& connection,
       return http::kErrorStatus;
     }
     if (!scratch.Append(received.size(), context.data.data(), static_cast<std::size_t>(got))) {
-      return ScratchFailed(context);
+      return ScratchFailed(context, scratch);
     }
     const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
     received.append(context.data.data(), static_cast<std::size_t>(got));
@@ -312,7 +318,7 @@ int ReadHeaderInto(session::Context& context, net::Socket& connection,
   }
   ShowInfo("Connection closed");
   if (received.empty()) {
-    if (!scratch.usable()) return ScratchFailed(context);
+    if (!scratch.usable()) return ScratchFailed(context, scratch);
     ShowInfo("File is zero size");
     session::SetCause(context, "Connection closed without an answer");
     return http::kClosedEmpty;

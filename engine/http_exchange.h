@@ -28,7 +28,8 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
 // count in header_leftover; context.body_end where the declared body ends),
 // kRedirected, kAlreadyComplete, or a negative value. Shows the boxes
 // "Connection closed", "File is zero size" and "Bad file" (title "Info") when
-// the peer closed or the scratch file failed, and "Bad file" in the row too.
+// the peer closed or the scratch file failed, and "Bad file" in the row too
+// ("Too many open files" in both when no more files may be open).
 // In send mode anything but a redirect or a usable answer (see JudgeResponse)
 // fails with kUploadRefused after a status quoting the answer's first line.
 // Every failure leaves its cause in the context. A 3xx without a Location keeps

@@ -1,12 +1,16 @@
 #include "engine/jobs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
+#include <thread>
 
 #include "engine/appstate.h"
 #include "engine/session.h"
 #include "tasks/url.h"
+#include "platform/clock.h"
 #include "platform/prompts.h"
 #include "platform/tasklist.h"
 #include "platform/thread.h"
@@ -43,6 +47,12 @@ void KeepCause(tasklist::RowId row, const std::string& cause) {
 
 std::atomic<ModeChanger> g_mode_changer{nullptr};
 std::atomic<ThreadStarter> g_thread_starter{nullptr};
+std::atomic<EndingFault> g_ending_fault{nullptr};
+std::atomic<std::uint32_t> g_pause_second_ms{1000};
+
+constexpr char kOutOfMemory[] = "Failed: out of memory";
+// The pause between attempts looks for a Stop this often.
+constexpr std::uint32_t kPauseSliceMs = 20;
 
 // Set by every ending worker of the direction; on Win32 the named events
 // that the shell creates at start-up.
@@ -76,8 +86,25 @@ struct JobParams {
   threads::Event* handshake = nullptr;
 };
 
-// Up to cycles + 1 attempts, at once one after the other; a followed
-// redirect counts as success and ends the worker.
+// Waits RetryPauseMs(failed) unless a Stop came before or comes meanwhile;
+// false after a Stop, the row told.
+bool PauseBeforeRetry(const session::Context& context, int failed) {
+  const std::uint32_t pause = RetryPauseMs(failed) * g_pause_second_ms.load() / 1000;
+  const std::uint32_t start = clock_seam::TickCount();
+  for (;;) {
+    if (session::StopRequested(context)) {
+      session::ShowStatus(context, "Cancelled");
+      return false;
+    }
+    const std::uint32_t waited = clock_seam::TickCount() - start;
+    if (waited >= pause) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPauseSliceMs, pause - waited)));
+  }
+}
+
+// Up to cycles + 1 attempts, a growing pause between them; a followed
+// redirect counts as success and ends the worker, and so does a Stop as a
+// failure.
 int RunAttempts(session::Context& context, const session::AttemptParams& params, int cycles) {
   for (int attempt = 0;; ++attempt) {
     settings::CheckDialup();
@@ -86,9 +113,21 @@ int RunAttempts(session::Context& context, const session::AttemptParams& params,
     // "Awaiting command" or "Resolving address".
     if (result == session::kNoSocket) session::Fail(context, "Failed to create socket", "Failed to create socket");
     if (result >= 0 || attempt >= cycles || result == session::kNotRetried) return result;
+    if (!PauseBeforeRetry(context, attempt)) return result;
   }
 }
 
+// Best effort: the text itself needs memory that may not be there.
+void ShowOutOfMemory(tasklist::RowId row_id) {
+  try {
+    tasklist::Current().SetCellOf(row_id, tasklist::kStatus, kOutOfMemory);
+  } catch (...) {
+  }
+}
+
+// Nothing thrown here may leave the job waiting for this worker: whatever
+// fails, the row ends "Failed: out of memory" and the job counts the end
+// (WorkerEnded neither allocates nor throws).
 void Worker(void* argument) {
   JobParams& shared = *static_cast<JobParams*>(argument);
   const JobHandle job = shared.job;
@@ -115,19 +154,24 @@ void Worker(void* argument) {
     KeepCause(row_id, std::string());  // the cause of an earlier run no longer holds
     copied = true;
   } catch (...) {
-    // Out of memory before the transfer began: the entry is not transferred.
   }
   shared.handshake->Set();  // from here on the walker may reuse the record
 
   int result = session::kFailure;
+  bool out_of_memory = !copied;
   if (copied) {
     try {
       result = RunAttempts(context, params, cycles);
       KeepCause(row_id, context.cause);
+      const EndingFault fault = g_ending_fault.load();
+      if (fault) fault(row);
     } catch (...) {
+      result = session::kFailure;
+      out_of_memory = true;
     }
+    app::TransferEnded(row_id);
   }
-  if (copied) app::TransferEnded(row_id);
+  if (out_of_memory) ShowOutOfMemory(row_id);
   EndEvent(mode).Set();
   job->WorkerEnded(row, result);
 }
@@ -155,7 +199,9 @@ bool StartWorker(JobParams& params, bool* told) {
   return true;
 }
 
-void ReportBadLink(int mode, int row) {
+void ReportBadLink(const JobHandle& job, int row) {
+  job->MarkBadLink(row);
+  const int mode = job->mode();
   if (mode == session::kReceive) {
     tasklist::Current().SetCell(row, tasklist::kStatus, "Bad link");
   } else {
@@ -174,9 +220,9 @@ bool DecodeUrl(url::Record& record, bool firewall) {
 }
 
 // Walks rows 0 to row_count - 1 of the task at task_path. selection holds one
-// flag per row, or is empty for all rows. Returns 0, or -1 when a malformed
-// escape stopped the walk.
-int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
+// flag per row, or is empty for all rows. A row whose link does not parse or
+// decode is marked "Bad link", and the walk goes on.
+void WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
              const std::vector<char>& selection, const JobSettings& settings) {
   // All lines are read at once: the file lock is never held while the list
   // port or a prompt waits for the user-interface thread.
@@ -193,14 +239,9 @@ int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
     url::Record record;
     std::string display;
-    if (url::Parse(fields.url, &record, &display, nullptr) != 0) {
-      ReportBadLink(params.mode, row);
-      job->MarkBadLink(row);
+    if (url::Parse(fields.url, &record, &display, nullptr) != 0 || !DecodeUrl(record, settings.firewall)) {
+      ReportBadLink(job, row);
       continue;
-    }
-    if (!DecodeUrl(record, settings.firewall)) {
-      job->MarkWalkStopped();
-      return -1;
     }
     if (!selection.empty() && !selection[row]) continue;
     url::TrimTrailingSpaces(&record.path);
@@ -223,7 +264,6 @@ int WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     params.row_id = list.IdOf(row);
     StartWorker(params, &thread_failure_told);
   }
-  return 0;
 }
 
 JobHandle StartJob(int mode, const std::string& task_path) {
@@ -246,6 +286,7 @@ JobHandle StartJob(int mode, const std::string& task_path) {
     job->MarkEmpty();
     return job;
   }
+  job->Prepare(row_count);
   std::vector<char> selection;
   if (list.SelectedCount() > 0) {
     selection.resize(static_cast<std::size_t>(row_count));
@@ -269,11 +310,6 @@ JobHandle StartJob(int mode, const std::string& task_path) {
 bool Job::Empty() const {
   std::lock_guard<std::mutex> hold(lock_);
   return empty_;
-}
-
-bool Job::WalkStopped() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return walk_stopped_;
 }
 
 std::vector<int> Job::StartedRows() const {
@@ -303,20 +339,22 @@ bool Job::WaitUntilEnded(int timeout_ms) const {
 
 bool Job::ResultOf(int row, int* result) const {
   std::lock_guard<std::mutex> hold(lock_);
-  auto found = results_.find(row);
-  if (found == results_.end()) return false;
-  *result = found->second;
+  if (row < 0 || row >= static_cast<int>(results_.size()) || results_[row] == kNoResult) return false;
+  *result = results_[row];
   return true;
+}
+
+void Job::Prepare(int row_count) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const std::size_t rows = static_cast<std::size_t>(row_count);
+  started_.reserve(rows);
+  bad_links_.reserve(rows);
+  results_.assign(rows, kNoResult);
 }
 
 void Job::MarkEmpty() {
   std::lock_guard<std::mutex> hold(lock_);
   empty_ = true;
-}
-
-void Job::MarkWalkStopped() {
-  std::lock_guard<std::mutex> hold(lock_);
-  walk_stopped_ = true;
 }
 
 void Job::MarkBadLink(int row) {
@@ -330,14 +368,9 @@ void Job::WorkerStarting(int row) {
   ++running_;
 }
 
-void Job::WorkerNotStarted(int row) {
-  std::lock_guard<std::mutex> hold(lock_);
-  results_[row] = session::kFailure;
-  --running_;
-  ended_.notify_all();
-}
+void Job::WorkerNotStarted(int row) noexcept { WorkerEnded(row, session::kFailure); }
 
-void Job::WorkerEnded(int row, int result) {
+void Job::WorkerEnded(int row, int result) noexcept {
   std::lock_guard<std::mutex> hold(lock_);
   results_[row] = result;
   --running_;
@@ -360,13 +393,31 @@ std::string CauseOfRow(tasklist::RowId row) {
   return found == g_causes.end() ? std::string() : found->second;
 }
 
+void InstallEndingFault(EndingFault fault) { g_ending_fault.store(fault); }
+
 bool StopSelectedTransfer() {
   tasklist::Port& list = tasklist::Current();
   const int row_count = list.RowCount();
   for (int row = 0; row < row_count; ++row) {
-    if (list.IsSelected(row) && app::MarkStop(list.IdOf(row))) return true;
+    if (list.IsSelected(row) && StopTransferOf(list.IdOf(row))) return true;
   }
   return false;
 }
+
+bool StopTransferOf(tasklist::RowId row) { return app::MarkStop(row); }
+
+void StopTransfersOfSelectedRows() {
+  tasklist::Port& list = tasklist::Current();
+  for (int row = 0; row < list.RowCount(); ++row) {
+    if (list.IsSelected(row)) StopTransferOf(list.IdOf(row));
+  }
+}
+
+std::uint32_t RetryPauseMs(int failed) {
+  constexpr std::uint32_t kLongestMs = 30000;
+  return failed >= 5 ? kLongestMs : std::min(kLongestMs, 1000u << failed);
+}
+
+void SetRetryPauseSecond(std::uint32_t second_ms) { g_pause_second_ms.store(second_ms); }
 
 }  // namespace jobs

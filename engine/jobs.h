@@ -8,7 +8,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,11 +33,10 @@ class Job {
   int mode() const { return mode_; }
   // The task had no entry; the empty-list message was shown.
   bool Empty() const;
-  // A malformed percent-escape stopped the walk; later rows were not started.
-  bool WalkStopped() const;
-  // Rows whose worker was started, and rows marked "Bad link", in walk
-  // order. A row whose thread could not be created counts as started and
-  // ended at once with a failure ("Failed to create thread").
+  // Rows whose worker was started, and rows marked "Bad link" (a link that
+  // does not parse, or a malformed percent-escape), in walk order. A row
+  // whose thread could not be created counts as started and ended at once
+  // with a failure ("Failed to create thread").
   std::vector<int> StartedRows() const;
   std::vector<int> BadLinkRows() const;
   int Running() const;
@@ -50,23 +48,28 @@ class Job {
   // started.
   bool ResultOf(int row, int* result) const;
 
-  // For the walker and the workers.
+  // For the walker and the workers. Prepare makes room for every row of the
+  // walk before any worker starts (it may throw std::bad_alloc), so that
+  // nothing after it allocates: a worker's ending can never fail to be
+  // counted and leave the job waiting.
+  void Prepare(int row_count);
   void MarkEmpty();
-  void MarkWalkStopped();
   void MarkBadLink(int row);
   void WorkerStarting(int row);
-  void WorkerNotStarted(int row);  // ends the row with a failure
-  void WorkerEnded(int row, int result);
+  void WorkerNotStarted(int row) noexcept;  // ends the row with a failure
+  void WorkerEnded(int row, int result) noexcept;
 
  private:
+  // results_ of a row whose worker has not ended.
+  static constexpr int kNoResult = INT32_MIN;
+
   const int mode_;
   mutable std::mutex lock_;  // guards the fields below
   mutable std::condition_variable ended_;
   bool empty_ = false;
-  bool walk_stopped_ = false;
   std::vector<int> started_;
   std::vector<int> bad_links_;
-  std::map<int, int> results_;
+  std::vector<int> results_;  // by row
   int running_ = 0;
 };
 
@@ -101,11 +104,31 @@ void InstallThreadStarter(ThreadStarter starter);
 // the user-interface thread included: it never waits for a transfer.
 std::string CauseOfRow(tasklist::RowId row);
 
+// Test seam: called by each worker with its row as it records how its
+// transfer ended; tests make it throw std::bad_alloc there.
+using EndingFault = void (*)(int row);
+void InstallEndingFault(EndingFault fault);
+
 // The Stop command: marks the transfer of the first selected row that is
-// running one, which then ends "Cancelled" (one transfer per Stop). Returns
-// false, keeping nothing for later, when no selected row is transferring.
-// User-interface thread only.
+// running one and not yet stopped, which then ends "Cancelled" and makes no
+// further attempt (one transfer per Stop). Returns false, keeping nothing for
+// later, when no selected row is transferring. User-interface thread only.
 bool StopSelectedTransfer();
+
+// Stops the transfer running in row as Stop does (its partial file stays);
+// false when none runs there. A row is deleted only after this, or its
+// transfer would go on unseen and beyond the reach of Stop.
+bool StopTransferOf(tasklist::RowId row);
+// StopTransferOf for every selected row: called before the selected rows
+// are deleted.
+void StopTransfersOfSelectedRows();
+
+// Pause before the attempt that follows failed attempt number failed (from
+// 0): one second, doubled after each failure, at most 30 seconds, so that a
+// server that fails at once is not hammered. Stop cuts it short.
+std::uint32_t RetryPauseMs(int failed);
+// Tests shorten the pauses: second_ms stands for a second (1000 restores).
+void SetRetryPauseSecond(std::uint32_t second_ms);
 
 // The job texts of the task list, shared with the front ends.
 extern const char kNothingToReceive[];

@@ -139,7 +139,12 @@ int Upload(Context& context, net::Socket& control, const AttemptParams& params, 
 
 // The box explains; the row must not go on saying "Receiving" for an attempt
 // that has ended.
-void ShowCreateFailed(const Context& context) {
+void ShowCreateFailed(const Context& context, const fileio::File& file) {
+  // The box's advice would mislead: neither directory nor name is at fault.
+  if (file.OutOfHandles()) {
+    ShowStatus(context, kTooManyOpenFiles);
+    return;
+  }
   prompts::Message("Failed to create file. Check download directory and file name", "Error",
                    prompts::kOk | prompts::kTaskModal);
   ShowStatus(context, "Failed");
@@ -222,7 +227,7 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
         ShowStatus(context, kFileInUse);
         return kHeldElsewhere;
       }
-      ShowCreateFailed(context);
+      ShowCreateFailed(context, file);
       return -1;
     }
     const std::size_t leftover = LeftoverInBody(context, 0);
@@ -238,8 +243,12 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
   }
   ShowStatus(context, "receiving file");
   if (!file.IsOpen() && !file.Open(local_file, fileio::File::kReadWrite)) {
-    ShowStatus(context, file.InUse() ? kFileInUse : "File open error");
-    return file.InUse() ? kHeldElsewhere : -1;
+    if (file.InUse()) {
+      ShowStatus(context, kFileInUse);
+      return kHeldElsewhere;
+    }
+    ShowStatus(context, OpenErrorText(file));
+    return -1;
   }
   if (!file.Seek(context.bytes_done)) {
     ShowStatus(context, "File open error");
@@ -451,7 +460,7 @@ void ShowStatusNumber(const Context& context, const char* format, long number) {
   ShowStatus(context, text::Format(format, number));
 }
 
-bool StopRequested(const Context& context) { return app::TakeStopMark(context.row_id); }
+bool StopRequested(const Context& context) { return app::StopMarked(context.row_id); }
 
 int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
                   int timeout_ms, char* byte) {
@@ -617,7 +626,7 @@ int OpenUpload(Context& context, const std::string& local_file, fileio::File* fi
   context.resume = false;
   if (!file->Open(local_file, fileio::File::kRead) || !file->Size(&context.total_size)) {
     file->Close();
-    ShowStatus(context, "File open error");
+    ShowStatus(context, OpenErrorText(*file));
     return kFailure;
   }
   return kSuccess;
@@ -668,6 +677,10 @@ int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::
   ShowStatus(context, "Done");
   translog::LogTransfer(context);
   return kSuccess;
+}
+
+const char* OpenErrorText(const fileio::File& file) {
+  return file.OutOfHandles() ? kTooManyOpenFiles : "File open error";
 }
 
 void ReportProgressThrottled(Context& context, bool final) {

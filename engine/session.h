@@ -154,8 +154,8 @@ std::string SocketErrorText(int error_number);
 void ShowStatusNumber(const Context& context, const char* format, long number);
 
 // True when a Stop was pressed while this transfer ran with its row selected
-// (see jobs::StopSelectedTransfer). The mark is then taken: one Stop cancels
-// one transfer once.
+// (see jobs::StopSelectedTransfer), or its row was deleted. The mark stands
+// until the worker ends: a stopped transfer makes no further attempt.
 bool StopRequested(const Context& context);
 
 // Next byte of the control connection, read ahead in blocks. Waits until
@@ -207,6 +207,12 @@ int OpenUpload(Context& context, const std::string& local_file, fileio::File* fi
 // kSuccess or kFailure.
 int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::File& file,
              const std::string& local_file, bool is_http);
+
+// The status of a local file that could not be opened: "Too many open
+// files" when the process or the system holds as many as it may, else
+// "File open error".
+constexpr char kTooManyOpenFiles[] = "Too many open files";
+const char* OpenErrorText(const fileio::File& file);
 
 // Reports progress now when final, else at most once per kReportIntervalMs.
 void ReportProgressThrottled(Context& context, bool final);

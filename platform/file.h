@@ -29,6 +29,9 @@ class File {
   bool Open(const std::string& path, Mode mode);
   // After a failed Open: the file is there but another writer holds it.
   bool InUse() const { return in_use_; }
+  // The last Open failed because no more files may be open (the limit of
+  // the process or of the system), not because of the file.
+  bool OutOfHandles() const { return out_of_handles_; }
   bool IsOpen() const;
   bool Seek(std::uint64_t offset);
   // Size of the open file, which may differ from the size of the name's
@@ -43,6 +46,7 @@ class File {
  private:
   std::intptr_t handle_ = -1;
   bool in_use_ = false;
+  bool out_of_handles_ = false;
 };
 
 }  // namespace fileio

@@ -22,6 +22,7 @@ bool File::Open(const std::string& path, Mode mode) {
     case kCreate: flags |= O_RDWR | O_CREAT; break;  // emptied once held
   }
   int fd = open(path.c_str(), flags, 0644);
+  out_of_handles_ = fd < 0 && (errno == EMFILE || errno == ENFILE);
   if (fd < 0) return false;
   if (mode != kRead) {
     // flock belongs to the open file, so a second open in this process is

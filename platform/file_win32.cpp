@@ -12,6 +12,7 @@ File::~File() { Close(); }
 bool File::Open(const std::string& path, Mode mode) {
   Close();
   in_use_ = false;
+  out_of_handles_ = false;
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   // Others may read while we write, but not write themselves.
@@ -25,7 +26,9 @@ bool File::Open(const std::string& path, Mode mode) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     // Refused before CREATE_ALWAYS emptied anything.
-    in_use_ = GetLastError() == ERROR_SHARING_VIOLATION;
+    DWORD error = GetLastError();
+    in_use_ = error == ERROR_SHARING_VIOLATION;
+    out_of_handles_ = error == ERROR_TOO_MANY_OPEN_FILES;
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(h);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace fs {
@@ -13,10 +14,17 @@ bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);
 // Size in bytes, or 0 when the file cannot be examined.
 std::uint64_t FileSize(const std::string& path);
-// Replaces target by source in one step (rename over an existing file).
+// Replaces target by source in one step (rename over an existing file). An
+// existing target's permissions pass to source first (POSIX), so a rewrite
+// never widens who may read the file.
 bool ReplaceWith(const std::string& source, const std::string& target);
 bool RemoveFile(const std::string& path);
+// Directories made here are their owner's only (POSIX 0700): they hold task
+// files and settings with passwords in them.
 bool MakeDirectories(const std::string& path);
+// fopen for files that may hold passwords (task files, settings): mode "wb"
+// or "ab"; a file it creates is readable by its owner only (POSIX 0600).
+std::FILE* OpenOwnerOnly(const std::string& path, const char* mode);
 std::string CurrentDirectory();
 
 // True when both name the same directory: by identity when both exist (links,

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +29,18 @@ std::uint64_t FileSize(const std::string& path) {
 }
 
 bool ReplaceWith(const std::string& source, const std::string& target) {
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0 && chmod(source.c_str(), st.st_mode & 07777) != 0) return false;
   return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+std::FILE* OpenOwnerOnly(const std::string& path, const char* mode) {
+  const int how = mode[0] == 'a' ? O_APPEND : O_TRUNC;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | how, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, mode);
+  if (!file) close(fd);
+  return file;
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
@@ -37,7 +49,7 @@ bool MakeDirectories(const std::string& path) {
   if (path.empty() || DirectoryExists(path)) return true;
   std::string parent = DirectoryOf(path);
   if (!parent.empty() && parent != path && !MakeDirectories(parent)) return false;
-  return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+  return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 namespace {

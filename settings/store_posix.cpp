@@ -50,7 +50,7 @@ FileState ReadLines(const std::string& path, std::vector<std::string>* lines) {
 }
 
 bool WriteWhole(const std::string& path, const std::vector<std::string>& lines) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  std::FILE* out = fs::OpenOwnerOnly(path, "wb");
   if (!out) return false;
   bool ok = true;
   for (const std::string& line : lines) {

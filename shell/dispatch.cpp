@@ -120,6 +120,7 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
       OnEditItem(window);
       break;
     case IDM_DELETE:
+      jobs::StopTransfersOfSelectedRows();
       entries::DeleteEntries();
       break;
     case IDM_SELECTALL:

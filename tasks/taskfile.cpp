@@ -110,7 +110,7 @@ std::string TemporarySibling(const std::string& path) {
 // failure the temporary file is removed and path keeps its old content.
 bool WriteAtomically(const std::string& path, const std::string& content) {
   const std::string temporary = TemporarySibling(path);
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  std::FILE* file = fs::OpenOwnerOnly(temporary, "wb");
   if (!file) return false;
   bool ok = content.empty() || std::fwrite(content.data(), 1, content.size(), file) == content.size();
   ok = std::fflush(file) == 0 && ok;
@@ -122,7 +122,7 @@ bool WriteAtomically(const std::string& path, const std::string& content) {
 
 bool CreateEmptyIfMissing(const std::string& path) {
   if (fs::FileExists(path)) return true;
-  std::FILE* file = std::fopen(path.c_str(), "ab");  // "ab" never truncates a racing writer's file
+  std::FILE* file = fs::OpenOwnerOnly(path, "ab");  // "ab" never truncates a racing writer's file
   if (!file) return false;
   return std::fclose(file) == 0;
 }
@@ -195,7 +195,7 @@ std::string WithLineAdded(const std::string& content, const std::string& text) {
 bool AppendLocked(const std::string& path, const std::string& text) {
   const bool existed = fs::FileExists(path);
   const std::uint64_t before = existed ? fs::FileSize(path) : 0;
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  std::FILE* file = fs::OpenOwnerOnly(path, "ab");
   if (!file) return false;
   bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), file) == text.size();
   ok = std::fflush(file) == 0 && ok;
@@ -412,7 +412,7 @@ int DeleteMatchingLine(const std::string& path, int index,
 
 int EmptyFile(const std::string& path) {
   Writing hold(path);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = fs::OpenOwnerOnly(path, "wb");
   if (!file) return -1;
   return std::fclose(file) == 0 ? 0 : -1;
 }

@@ -93,6 +93,8 @@ TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
   const struct { const char* arguments; const char* error; } cases[] = {
       {"receive --at 24:00", "parcelo: bad time for --at: '24:00' (HH:MM, from 00:00 to 23:59)\n"},
       {"receive --at 12.30", "parcelo: bad time for --at: '12.30' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 12:30xyz", "parcelo: bad time for --at: '12:30xyz' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 12:30:45", "parcelo: bad time for --at: '12:30:45' (HH:MM, from 00:00 to 23:59)\n"},
       {"receive --at 10:15 --every -5", "parcelo: bad repeat for --every: '-5' (minutes, 0 or more)\n"},
       {"receive --at 10:15 --every x", "parcelo: bad repeat for --every: 'x' (minutes, 0 or more)\n"},
       {"receive --every 5", "parcelo: --every needs --at\n"},
@@ -101,7 +103,7 @@ TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Outcome outcome = Parcelo(home.path(), c.arguments);
+    const Outcome outcome = Parcelo(home.path(), c.arguments, "timeout 10");  // an accepted time would wait
     EXPECT_EQ(2, outcome.exit_code);
     EXPECT_EQ(c.error, outcome.err);
     EXPECT_EQ("", outcome.out);
@@ -125,6 +127,21 @@ TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {
   EXPECT_NE(std::string::npos, err.find("parcelo: next start at ")) << err;
   EXPECT_NE(std::string::npos, err.find(" 10:15\n")) << err;
   EXPECT_EQ("hello", ReadFile(home.Join("a0")));
+}
+
+// The chosen row is gone by the time of the start: nothing runs, rather
+// than every row.
+TEST_F(CliSchedule, AStartWhoseChosenRowNoLongerExistsRunsNothing) {
+  peers::HttpPeer peer({{Ok("hello")}});
+  UseTask({peer.Link("/a"), peer.Link("/b")});
+  Background run(home.path(), "10:14:50*20", {"receive", "--at", "10:15", "1"});
+  ASSERT_TRUE(run.WaitFor("err", "next start"));
+  UseTask({peer.Link("/a")});
+  ASSERT_TRUE(run.WaitFor("err", "runs nothing"));
+  EXPECT_EQ(2, run.Stop(0));
+  EXPECT_TRUE(peer.Requests().empty());
+  EXPECT_EQ("", ReadFile(home.Join("out")));
+  EXPECT_NE(std::string::npos, ReadFile(home.Join("err")).find("Bad row number: 1\n"));
 }
 
 TEST_F(CliSchedule, EveryRunsAgainAtEachStartUntilCtrlC) {

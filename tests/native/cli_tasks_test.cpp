@@ -1,6 +1,8 @@
 // Runs the built parcelo binary on a scratch program directory and checks its
 // output, exit codes and task file.
 
+#include <sys/stat.h>
+
 #include "native/fixtures.h"
 #include "peers/peers.h"
 
@@ -167,6 +169,30 @@ TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
     EXPECT_EQ(0, Parcelo(program.path(), "config DOWNLOAD " + user.Join("Old"), environment).exit_code);
     EXPECT_EQ(user.Join("Old") + "\n", Parcelo(program.path(), "config DOWNLOAD", environment).out);
   }
+}
+
+// Task files and settings hold passwords: parcelo makes them, and the
+// directories it makes for them, its user's only; a rewrite keeps the mode a
+// file has.
+TEST(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
+  ScratchDir scratch;
+  const std::string home = scratch.Join("made/parcelo"), task = home + "/Default.rcv";
+  const auto parcelo = [&](const std::string& arguments) {
+    return Parcelo(scratch.path(), arguments, "PARCELO_HOME=" + home).exit_code;
+  };
+  const auto mode = [](const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
+  };
+  ASSERT_EQ(0, parcelo("add ftp://joe:secret@h/a.gz ftp://joe:secret@h/b.gz"));
+  ASSERT_EQ(0, parcelo("config FirewallAddressHTTP h"));
+  EXPECT_EQ((std::vector<int>{0700, 0700, 0600, 0600}),
+            (std::vector<int>{mode(scratch.Join("made")), mode(home), mode(task), mode(home + "/settings.ini")}));
+  chmod(task.c_str(), 0640);
+  ASSERT_EQ(0, parcelo("delete 0"));
+  ASSERT_EQ(0, parcelo("add ftp://joe:secret@h/c.gz"));
+  EXPECT_EQ(0640, mode(task));
+  EXPECT_EQ(2, std::count(std::istreambuf_iterator<char>(std::ifstream(task).rdbuf()), {}, '\n'));
 }
 
 // The listing names every setting of the record, DialUp among them (empty by

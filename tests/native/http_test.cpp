@@ -3,6 +3,7 @@
 // status texts in order, message boxes, bytes on disk) side by side.
 
 #include <openssl/ssl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -233,6 +234,37 @@ TEST_F(HttpTransfer, ScratchFileThatCannotBeMadeIsNamedInTheRow) {
   EXPECT_TRUE(Matches({"Receiving", "Bad file"}, list_.Statuses(0)));
   EXPECT_TRUE(Matches({"Info: Bad file (style *)"}, boxes_.Shown()));
   EXPECT_EQ(ReadFile(Path("f")), "partial");
+}
+
+// In a child process that may open one more descriptor only, the connection
+// takes it and the scratch file finds none: the row and the box say why.
+TEST_F(HttpTransfer, AFileBeyondTheDescriptorLimitIsToldAsTooManyOpenFiles) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the undefined-behaviour checks of this build open descriptors of their own";
+#endif
+  HttpPeer peer({{Ok("abc") + "abc"}});
+  session::AttemptParams params = Params(peer.port(), "/a", "f");
+  params.protocol = url::kHttp;
+  const pid_t child = fork();
+  if (child == 0) {
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    const int lowest_free = dup(0);
+    close(lowest_free);
+    const rlimit one_left{static_cast<rlim_t>(lowest_free + 1), old.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &one_left);
+    session::RunAttempt(context_, params);
+    setrlimit(RLIMIT_NOFILE, &old);
+    std::string seen;
+    for (const std::string& text : list_.Statuses(0)) seen += text + "|";
+    for (const std::string& text : boxes_.Shown()) seen += text + "|";
+    WriteFile(Path("seen"), seen);
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(Glob("Receiving|Too many open files|Info: Too many open files (style *)|", ReadFile(Path("seen"))))
+      << ReadFile(Path("seen"));
+  EXPECT_FALSE(std::filesystem::exists(Path("f")));
 }
 
 // A 3xx names the entry's new link: the task line and the row are replaced and

@@ -2,12 +2,16 @@
 // columns and the log line, against loopback peers; and the built parcelo
 // binary's receive and log commands.
 
+#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <new>
+#include <regex>
 #include <thread>
 
 #include "engine/jobs.h"
@@ -37,6 +41,15 @@ struct HeldDownload {
 
 class Jobs : public TransferTest {
  protected:
+  // Pauses between attempts of a hundredth of their length.
+  void SetUp() override {
+    TransferTest::SetUp();
+    jobs::SetRetryPauseSecond(10);
+  }
+  void TearDown() override {
+    jobs::SetRetryPauseSecond(1000);
+    TransferTest::TearDown();
+  }
   // A task of one entry per link, local files a0, a1, ...; made current and loaded.
   std::string UseTask(const std::string& name, const Texts& links) {
     std::string lines;
@@ -82,24 +95,25 @@ class Jobs : public TransferTest {
   }
 };
 
-TEST_F(Jobs, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
+TEST_F(Jobs, WalkStartsTheChosenRowsAndMarksBadLinksWithoutStopping) {
   const std::string good = peers::Link(peers::RefusingPort(), "/f"), failed = "Failed to connect";
-  const std::string waiting = "Awaiting command";
+  const std::string waiting = "Awaiting command", bad = "Bad link";
   // The statuses are those of every row afterwards.
   const struct {
     const char* name;
     Texts links;
     std::vector<int> selected, started, bad;
-    bool stopped, firewall;
+    bool firewall;
     Texts statuses;
   } cases[] = {
-      {"none selected: all", {good, good, good}, {}, {0, 1, 2}, {}, false, false, {failed, failed, failed}},
-      {"rows 0 and 2 selected", {good, good, good}, {0, 2}, {0, 2}, {}, false, false, {failed, waiting, failed}},
-      {"unknown scheme", {good, "gopher://h/f", good}, {}, {0, 2}, {1}, false, false, {failed, "Bad link", failed}},
-      {"malformed escape", {good, good + "%zz", good}, {}, {0}, {}, true, false, {failed, waiting, waiting}},
-      {"malformed user", {good, "http://a%zz@127.0.0.1/f", good}, {}, {0}, {}, true, false, {failed, waiting, waiting}},
+      {"none selected: all", {good, good, good}, {}, {0, 1, 2}, {}, false, {failed, failed, failed}},
+      {"rows 0 and 2 selected", {good, good, good}, {0, 2}, {0, 2}, {}, false, {failed, waiting, failed}},
+      {"unknown scheme", {good, "gopher://h/f", good}, {}, {0, 2}, {1}, false, {failed, bad, failed}},
+      {"malformed escape", {good, good + "%zz", good}, {}, {0, 2}, {1}, false, {failed, bad, failed}},
+      {"malformed user", {good, "http://a%zz@127.0.0.1/f", good}, {}, {0, 2}, {1}, false, {failed, bad, failed}},
+      {"malformed above the chosen row", {good + "%zz", good}, {1}, {1}, {0}, false, {bad, failed}},
       // Through a proxy the user stays as written (and the proxy is missing).
-      {"user kept for the proxy", {"http://a%zz@127.0.0.1/f"}, {}, {0}, {}, false, true, {"Host not found"}},
+      {"user kept for the proxy", {"http://a%zz@127.0.0.1/f"}, {}, {0}, {}, true, {"Host not found"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -109,7 +123,6 @@ TEST_F(Jobs, WalkStartsTheChosenRowsMarksBadLinksAndStopsAtAMalformedEscape) {
     const jobs::JobHandle job = Run();
     EXPECT_EQ(c.started, job->StartedRows());
     EXPECT_EQ(c.bad, job->BadLinkRows());
-    EXPECT_EQ(c.stopped, job->WalkStopped());
     EXPECT_EQ(c.statuses, Statuses());
   }
   EXPECT_TRUE(boxes_.Shown().empty());
@@ -135,6 +148,29 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   EXPECT_EQ("", jobs::CauseOfRow(list_.IdOf(1)));
   EXPECT_EQ(1u, peer.Requests().size());
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
+}
+
+// A server that fails at once is tried again only after a pause that grows
+// with each failure, and a Stop during a pause ends the row at once.
+TEST_F(Jobs, AttemptsPauseLongerAfterEachFailureAndAStopEndsThePause) {
+  peers::HttpPeer peer(std::vector<peers::HttpAnswer>(30));  // each closes without a byte
+  UseSetting("CycleDownload", "3");
+  UseTask("Default.rcv", {peer.Link("/f")});
+  const auto start = std::chrono::steady_clock::now();
+  Run();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10 + 20 + 40));
+  EXPECT_EQ(4u, peer.Requests().size());
+
+  jobs::SetRetryPauseSecond(1000);
+  UseSetting("CycleDownload", "20");
+  UseTask("Default.rcv", {peer.Link("/f")});
+  list_.SetSelected(0, true);
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return peer.Requests().size() >= 5; }));
+  EXPECT_TRUE(jobs::StopSelectedTransfer());
+  EXPECT_TRUE(job->WaitUntilEnded(500));
+  EXPECT_EQ(5u, peer.Requests().size());
+  EXPECT_EQ("Cancelled", list_.GetCell(0, tasklist::kStatus));
 }
 
 TEST_F(Jobs, ProgressFollowsTheRateOfThisAttempt) {
@@ -291,7 +327,7 @@ TEST_F(Jobs, ASecondDownloadIntoAHeldLocalFileFailsAtOnceAndLeavesIt) {
 }
 
 // Rows above a running transfer are deleted: its progress and "Done" stay in
-// its own row, and the transfer of a deleted row writes into no row.
+// its own row, and the transfer of a deleted row is stopped.
 TEST_F(Jobs, DeletingRowsAboveARunningTransferLeavesItInItsOwnRow) {
   UseRealReporters();
   HeldDownload third, fifth;
@@ -302,8 +338,13 @@ TEST_F(Jobs, DeletingRowsAboveARunningTransferLeavesItInItsOwnRow) {
   const jobs::JobHandle job = jobs::StartReceiveJob("");
   ASSERT_TRUE(Eventually([&] { return Receiving(3) && Receiving(5); }));
   list_.SetSelected(5, false);
+  // The deleted row's transfer ends (its server sees the close) and keeps
+  // what it has received.
+  jobs::StopTransfersOfSelectedRows();
   EXPECT_EQ(1, entries::DeleteEntries());
-  third.peer.Release();
+  EXPECT_TRUE(Eventually([&] { return job->Running() == 1; }));
+  EXPECT_TRUE(third.peer.WaitSessionsEnded(5000));
+  EXPECT_EQ("partial", ReadFile(Path("a3")));
   fifth.peer.Release();
   ASSERT_TRUE(job->WaitUntilEnded(15000));
   EXPECT_EQ((Texts{"Awaiting command", "Awaiting command", "Awaiting command", "Awaiting command", "Done"}),
@@ -346,6 +387,23 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
     EXPECT_TRUE(job->ResultOf(row, &result) && result < 0) << row;
   }
   EXPECT_EQ(Texts{Box("Error", "Failed to create thread", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
+}
+
+// A worker whose bookkeeping runs out of memory as its transfer ends still
+// ends its row and the job.
+TEST_F(Jobs, AWorkerOutOfMemoryEndsItsRowFailedAndNeverLeavesTheJobWaiting) {
+  jobs::InstallEndingFault([](int row) {
+    if (row == 1) throw std::bad_alloc();
+  });
+  const std::string link = peers::Link(peers::RefusingPort(), "/f");
+  UseTask("Default.rcv", {link, link});
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  const bool ended = job->WaitUntilEnded(5000);
+  jobs::InstallEndingFault(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ((Texts{"Failed to connect", "Failed: out of memory"}), Statuses());
+  int result = 0;
+  EXPECT_TRUE(job->ResultOf(1, &result) && result < 0);
 }
 
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {
@@ -404,6 +462,38 @@ TEST_F(Jobs, ParceloSendFollowsAnUploadsRedirect) {
   const Texts requests = peer.Requests();
   ASSERT_EQ(3u, requests.size());
   EXPECT_TRUE(Glob("PUT /dav/up.bin HTTP/1.0\r\n*payload", requests[1])) << requests[1];
+}
+
+// On a terminal of six rows the live lines of ten running transfers take
+// five at most: the running rows that fit and a total line.
+TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
+  constexpr int kEntries = 10;
+  peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "o", "k"}));
+  UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
+  const std::string binary = std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo");
+  const std::string home = "PARCELO_HOME=" + env_.dir.path();
+  char* const environment[] = {const_cast<char*>(home.c_str()), nullptr};
+  winsize size{6, 60, 0, 0};
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+  if (child == 0) {
+    execle(binary.c_str(), binary.c_str(), "receive", nullptr, environment);
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (ssize_t n; peers::Readable(terminal) && (n = read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  waitpid(child, nullptr, 0);
+  close(terminal);
+  const std::regex up("\x1b\\[([0-9]+)A");
+  int frames = 0, highest = 0;
+  for (std::sregex_iterator at(seen.begin(), seen.end(), up), end; at != end; ++at, ++frames) {
+    highest = std::max(highest, std::stoi((*at)[1]));
+  }
+  EXPECT_GT(frames, 0);
+  EXPECT_LE(highest, 5) << seen;
+  EXPECT_NE(std::string::npos, seen.find(" of 10 running, ")) << seen;
+  EXPECT_NE(std::string::npos, seen.find("\n9\tDone\t")) << seen;
 }
 
 TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {

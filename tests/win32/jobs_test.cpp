@@ -318,7 +318,7 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
 }
 
 // Row 3 is deleted while rows 3 and 5 download: row 5's progress and "Done"
-// land in the row it moved to, and row 3's transfer writes into no row.
+// land in the row it moved to, and row 3's transfer is stopped with its row.
 TEST_F(Jobs, DeletingARowAboveARunningTransferLeavesItsProgressInItsOwnRow) {
   Open();
   LoopbackServer server(2, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + std::string(kHoldMark) + "hello");
@@ -331,6 +331,7 @@ TEST_F(Jobs, DeletingARowAboveARunningTransferLeavesItsProgressInItsOwnRow) {
   Select(list, {3});
   Command(IDM_DELETE);
   ASSERT_EQ(5, RowCount(list));
+  EXPECT_TRUE(PumpUntil([&] { return app::RunningTransfersOf(dir.File("Default.rcv")).size() == 1; }));
   server.Release();
   EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 4, 2) == "Done"; }));
   harness::Pump(200);  // both workers end after their last row update
@@ -338,7 +339,7 @@ TEST_F(Jobs, DeletingARowAboveARunningTransferLeavesItsProgressInItsOwnRow) {
   EXPECT_EQ("Totalbyte 5 / 5", ListCell(list, 4, 3));
   EXPECT_EQ(dir.File("f5"), ListCell(list, 4, 0));
   ExpectRowsShowTheirLines(list, dir.File("Default.rcv"), {4});
-  EXPECT_EQ("hello", ReadFile(dir.File("f3")));  // its transfer went on
+  EXPECT_EQ("", ReadFile(dir.File("f3")));  // stopped before its body came
 }
 
 // Stop pressed with nothing running is not kept for a later transfer; Stop
