@@ -388,6 +388,9 @@ class SetupTest : public testing::Test {
 TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
   const std::string main_dir = "C:\\ptest\\Apps\\Tool";  // three missing levels
   const std::string download_dir = main_dir + "\\DOWN";
+  // The user's own item in the program group survives the installation.
+  CreateDirectoryA(GroupFolder().c_str(), nullptr);
+  WriteFile(GroupFolder() + "\\mine.lnk", "a user's item");
   {
     SetupRun setup;
     ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
@@ -430,6 +433,7 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
   EXPECT_EQ(RegNumber(kUninstall, "NoRepair"), 1);
   EXPECT_EQ(RegValue(kSettings, "DOWNLOAD"), download_dir);
   EXPECT_TRUE(Exists(GroupFolder() + "\\Parcelo32.lnk"));
+  EXPECT_TRUE(Holds(GroupFolder() + "\\mine.lnk", "a user's item"));
 
   // Started from elsewhere, the installed program finds its directory
   // through App Paths: it shows the task waiting there, not one of C:\.
@@ -440,6 +444,17 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
     HWND window = program.Wait("myprog", nullptr);
     ASSERT_TRUE(window);
     EXPECT_EQ(SendMessageA(GetDlgItem(window, 14), LVM_GETITEMCOUNT, 0, 0), 1);
+    // While it runs, the uninstaller asks for it to be closed; still
+    // running, it removes nothing and fails.
+    SetupRun uninstall;
+    ASSERT_TRUE(uninstall.Start(main_dir, "setup.exe", "-UNINSTALL"));
+    uninstall.AnswerBox(IDYES);
+    EXPECT_EQ(uninstall.AnswerBox(IDOK).text, "Parcelo(32) is running. Please close it, then press OK.");
+    HWND dialog = uninstall.Wait("#32770", "UnInstalling Parcelo(32)");
+    EXPECT_TRUE(WaitText(dialog, 60, "Parcelo(32) is still running; nothing was removed"));
+    Press(dialog, IDCANCEL);
+    EXPECT_EQ(uninstall.ExitCode(20000), 1u);
+    EXPECT_TRUE(Exists(dir + "parcelo32.exe"));
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.Exited(20000));
   }
@@ -465,14 +480,20 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
 }
 
 TEST_F(SetupTest, RefusedLicenceEndsWithoutChanges) {
-  SetupRun setup;
-  ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
-  HWND licence = setup.Wait("#32770", "License Agreement");
-  ASSERT_TRUE(licence);
-  Press(licence, IDCANCEL);
-  EXPECT_TRUE(setup.Exited(20000));
-  EXPECT_FALSE(Exists("C:\\Program Files\\Parcelo(32)"));
-  ExpectNoRegistration();
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+  DeleteFileA("C:\\ptsrc\\license.txt");
+  for (const std::string& source : {g_dist, std::string("C:\\ptsrc")}) {
+    SetupRun setup;
+    ASSERT_TRUE(setup.Start(source, "setup.exe"));
+    HWND licence = setup.Wait("#32770", "License Agreement");
+    ASSERT_TRUE(licence);
+    // Without a licence text there is nothing to agree to.
+    EXPECT_EQ(IsWindowEnabled(GetDlgItem(licence, IDOK)) != FALSE, source == g_dist) << source;
+    Press(licence, IDCANCEL);
+    EXPECT_TRUE(setup.Exited(20000));
+    EXPECT_FALSE(Exists("C:\\Program Files\\Parcelo(32)"));
+    ExpectNoRegistration();
+  }
 }
 
 TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
