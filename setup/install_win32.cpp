@@ -241,11 +241,10 @@ bool Stage(HWND dialog, const FileEntry& entry, const std::string& destination, 
       return false;
     }
   } else {
-    // Setup run from the main directory: the file must already be there, whole.
+    // Setup run from the main directory: the file must already be there,
+    // whole and expanded.
     ExpandedFile found;
-    const std::string scratch = destination + kNewSuffix;
-    const CopyResult result = ExpandFile(source, scratch, [] { return true; }, &found);
-    DeleteFileA(scratch.c_str());
+    const CopyResult result = ExpandFile(source, "", [] { return true; }, &found);
     if (result != CopyResult::kDone || !Matches(*expected, found.size, found.sha256) ||
         FileSize(source) != expected->size) {
       Fail("Damaged package: " + Name(entry));
@@ -446,7 +445,9 @@ CopyResult ExpandFile(const std::string& source, const std::string& target, cons
     CloseHandle(source_handle);
     return CopyResult::kReadFailed;
   }
-  HANDLE to = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE to = target.empty() ? nullptr
+                             : CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (to == INVALID_HANDLE_VALUE) {
     written->error = GetLastError();
     LZClose(from);
@@ -466,8 +467,9 @@ CopyResult ExpandFile(const std::string& source, const std::string& target, cons
       break;
     }
     if (got == 0) break;
-    DWORD put = 0;
-    if (!WriteFile(to, buffer.data(), static_cast<DWORD>(got), &put, nullptr) || put != static_cast<DWORD>(got)) {
+    DWORD put = static_cast<DWORD>(got);
+    if (to != nullptr &&
+        (!WriteFile(to, buffer.data(), static_cast<DWORD>(got), &put, nullptr) || put != static_cast<DWORD>(got))) {
       written->error = put != static_cast<DWORD>(got) && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError();
       result = CopyResult::kWriteFailed;
       break;
@@ -476,13 +478,11 @@ CopyResult ExpandFile(const std::string& source, const std::string& target, cons
     written->size += static_cast<uint64_t>(got);
   }
   LZClose(from);
-  if (result == CopyResult::kDone && !CloseHandle(to)) {
+  if (to != nullptr && !CloseHandle(to) && result == CopyResult::kDone) {
     written->error = GetLastError();
     result = CopyResult::kWriteFailed;
-  } else if (result != CopyResult::kDone) {
-    CloseHandle(to);
   }
-  if (result != CopyResult::kDone) DeleteFileA(target.c_str());
+  if (to != nullptr && result != CopyResult::kDone) DeleteFileA(target.c_str());
   if (result == CopyResult::kDone) written->sha256 = digest.HexDigest();
   return result;
 }

@@ -64,7 +64,8 @@ void StartHidden(const char* command_line);
 // Expands source (a file in the Windows compression format, or a plain file
 // copied as it is) into target, which is created anew. keep_going is asked
 // between chunks; false stops the copy. On any outcome but kDone the target
-// is removed again.
+// is removed again. An empty target writes nothing: the size and digest of
+// the expanded source only.
 enum class CopyResult { kDone, kReadFailed, kWriteFailed, kCancelled };
 struct ExpandedFile {
   uint64_t size = 0;

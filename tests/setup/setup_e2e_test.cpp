@@ -113,7 +113,7 @@ long long RegNumber(const char* key, const char* name) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return -1;
   const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
   RegCloseKey(handle);
-  return result == ERROR_SUCCESS && type == REG_DWORD ? data : -1;
+  return result == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(data) : -1;
 }
 
 void SetRegValue(const char* key, const char* name, const std::string& data) {
@@ -454,7 +454,11 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
     EXPECT_TRUE(WaitText(dialog, 60, "Parcelo(32) is still running; nothing was removed"));
     Press(dialog, IDCANCEL);
     EXPECT_EQ(uninstall.ExitCode(20000), 1u);
-    EXPECT_TRUE(Exists(dir + "parcelo32.exe"));
+    // Nor does an installation replace it: it says why and changes nothing.
+    SetupRun again;
+    EXPECT_EQ(Install(again, g_dist, main_dir).box.text, "Cannot write " + dir + "parcelo32.exe: it is in use");
+    EXPECT_TRUE(Holds(dir + "parcelo32.exe", ReadFile(g_build + "\\parcelo32.exe")));
+    EXPECT_EQ(FilesMatching(dir + "*.pst-*"), 0);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.Exited(20000));
   }

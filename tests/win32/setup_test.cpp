@@ -118,9 +118,12 @@ TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
       EXPECT_EQ(harness::ReadFile(target).size(), written.size) << c.what;
     }
   }
-  // Stopped between chunks, or unable to write, the target goes again.
-  harness::WriteFile(source, text);
+  // Without a target only the digest is taken; stopped between chunks, or
+  // unable to write, the target goes again.
+  harness::WriteFile(source, Compressed(text));
   setup::ExpandedFile written;
+  EXPECT_EQ(setup::ExpandFile(source, "", [] { return true; }, &written), setup::CopyResult::kDone);
+  EXPECT_EQ(written.sha256, setup::Sha256Hex(text));
   EXPECT_EQ(setup::ExpandFile(source, target, [] { return false; }, &written), setup::CopyResult::kCancelled);
   EXPECT_FALSE(Exists(target));
   EXPECT_EQ(setup::ExpandFile(source, dir.File("missing\\installed.bin"), [] { return true; }, &written),
