@@ -3,7 +3,6 @@
 #include "setup/setup_win32.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "setup/filelist.h"
 #include "setup/rules.h"
