@@ -7,12 +7,14 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "setup/filelist.h"
 #include "setup/progman_win32.h"
 #include "setup/rules.h"
 #include "setup/setup_ids.h"
 #include "setup/setup_win32.h"
+#include "setup/sha256.h"
 
 namespace setup {
 namespace {
@@ -56,6 +58,35 @@ void AppendRecord(const std::string& record, const std::string& path) {
   std::fclose(file);
 }
 
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The whole of a small text file; false when it cannot be read.
+bool ReadSmallFile(const std::string& path, std::string* text) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text->size() < (1u << 20)) text->append(chunk, got);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// Whether the record of directory (ending in '\') names path.
+bool RecordNames(const std::string& directory, const std::string& path) {
+  std::string text;
+  if (!ReadSmallFile(directory + kRecordName, &text)) return false;
+  const std::string name = SplitPath(path).name + SplitPath(path).extension;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (!DeletableRecordPath(text.substr(start, end - start), directory, {name}).empty()) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 void SetStatus(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_SETUP_STATUS, text); }
 
 void ShowProgress(HWND dialog) {
@@ -83,9 +114,9 @@ void PaintProgress(const DRAWITEMSTRUCT& item) {
   PatBlt(item.hDC, red.right, area.top, width - red_width, area.bottom - area.top, PATCOPY);
 }
 
-// Lets Cancel and painting through while the copy runs; stops as soon as
+// Lets Cancel and painting through while the copy runs; false as soon as
 // Cancel was pressed.
-void DrainMessages(HWND dialog) {
+bool DrainMessages(HWND dialog) {
   State& s = Globals();
   MSG message;
   while (!s.abort && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -98,77 +129,228 @@ void DrainMessages(HWND dialog) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
+  return !s.abort;
 }
 
-void ReadError() {
-  MessageBeep(MB_ICONHAND);
-  MessageBoxA(nullptr, "File read error", nullptr, MB_OK | MB_TASKMODAL);
-}
+// One file of this run: expanded beside its destination first, moved into
+// place only once every file is expanded and checked.
+struct Placement {
+  std::string destination;
+  std::string expanded;  // empty: nothing to move (kept or already in place)
+  std::string record;    // the install record that gets the destination, if any
+  bool existed = false;  // a file of that name was there before this run
+  bool placed = false;
+};
 
-bool CopyExpanded(HWND dialog, const std::string& source, const std::string& destination) {
-  if (SamePath(source, destination)) {
-    // Installing from the main directory itself: the file is already there.
-    CountCopied(dialog, source);
-    return true;
+std::vector<Placement> g_placements;
+Manifest g_manifest;
+
+std::string Name(const FileEntry& entry) { return entry.source; }
+
+// Stops the installation: takes back everything this run did, so the disk
+// is as it was before it, then tells why.
+void Fail(const std::string& why) {
+  State& s = Globals();
+  s.failed = true;
+  for (auto placement = g_placements.rbegin(); placement != g_placements.rend(); ++placement) {
+    if (!placement->expanded.empty()) DeleteFileA(placement->expanded.c_str());
+    if (!placement->placed) continue;
+    const std::string old = placement->destination + kOldSuffix;
+    if (placement->existed) {
+      MoveFileExA(old.c_str(), placement->destination.c_str(), MOVEFILE_REPLACE_EXISTING);
+    } else {
+      DeleteFileA(placement->destination.c_str());
+    }
   }
-  if (FileSize(source) == 0 || !ExpandFile(source, destination)) {
-    ReadError();
+  g_placements.clear();
+  RemoveCreatedDirectories();
+  if (!why.empty()) {
+    MessageBeep(MB_ICONHAND);
+    ShowMessage(nullptr, why, nullptr, MB_OK);
+  }
+  if (s.silent) DestroyWindow(s.main_window);
+}
+
+bool ReadPackageList() {
+  std::string text;
+  if (!ReadSmallFile(Globals().source_directory + kManifestName, &text)) {
+    Fail(std::string("Damaged package: ") + kManifestName + " is missing");
     return false;
+  }
+  if (!ParseManifest(text, &g_manifest)) {
+    Fail(std::string("Damaged package: ") + kManifestName);
+    return false;
+  }
+  return true;
+}
+
+// A file of the main directory that this program did not put there is
+// replaced only when the user says so; no changes nothing.
+bool ConfirmForeignFiles() {
+  State& s = Globals();
+  for (int i = 0; i < kFirstSystemEntry && kFileList[i].source[0] != '\0'; ++i) {
+    const std::string destination = s.main_directory + kFileList[i].destination;
+    if (!Exists(destination) || SamePath(destination, s.source_directory + kFileList[i].source) ||
+        RecordNames(s.main_directory, destination)) {
+      continue;
+    }
+    const std::string question = destination + "\nwas not installed by Parcelo(32). Replace it?";
+    if (ShowMessage(nullptr, question, "Setup", MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      Fail("Installation cancelled");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Matches(const ManifestEntry& expected, uint64_t size, const std::string& sha256) {
+  return size == expected.size && sha256 == expected.sha256;
+}
+
+// Expands one entry beside its destination and checks it against the
+// package list; false after Fail.
+bool Stage(HWND dialog, const FileEntry& entry, const std::string& destination, const std::string& record) {
+  const std::string source = Globals().source_directory + entry.source;
+  const ManifestEntry* expected = FindManifestEntry(g_manifest, entry.source);
+  if (expected == nullptr) {
+    Fail("Damaged package: " + Name(entry) + " is not listed in " + kManifestName);
+    return false;
+  }
+  Placement placement;
+  placement.destination = destination;
+  placement.record = record;
+  placement.existed = Exists(destination);
+  if (!Exists(source)) {
+    Fail("Damaged package: " + Name(entry) + " is missing");
+    return false;
+  }
+  if (!SamePath(source, destination)) {
+    placement.expanded = destination + kNewSuffix;
+    ExpandedFile written;
+    const CopyResult result = ExpandFile(source, placement.expanded, [dialog] { return DrainMessages(dialog); }, &written);
+    if (result != CopyResult::kDone) {
+      placement.expanded.clear();
+      if (result == CopyResult::kCancelled) Fail("");
+      if (result == CopyResult::kReadFailed) Fail("File read error: " + source);
+      if (result == CopyResult::kWriteFailed) Fail(WriteFailureText(destination, written.error));
+      return false;
+    }
+    g_placements.push_back(placement);
+    if (!Matches(*expected, written.size, written.sha256)) {
+      Fail("Damaged package: " + Name(entry));
+      return false;
+    }
+  } else {
+    // Setup run from the main directory: the file must already be there,
+    // whole and expanded.
+    ExpandedFile found;
+    const CopyResult result = ExpandFile(source, "", [] { return true; }, &found);
+    if (result != CopyResult::kDone || !Matches(*expected, found.size, found.sha256) ||
+        FileSize(source) != expected->size) {
+      Fail("Damaged package: " + Name(entry));
+      return false;
+    }
+    g_placements.push_back(placement);
   }
   CountCopied(dialog, source);
   return true;
 }
 
-bool CopyEntry(HWND dialog, int index) {
+bool StageEntry(HWND dialog, int index) {
   State& s = Globals();
   const FileEntry& entry = kFileList[index];
   SetDlgItemTextA(dialog, IDC_SETUP_SOURCE, entry.source);
   SetDlgItemTextA(dialog, IDC_SETUP_DESTINATION, entry.destination);
   const std::string source = s.source_directory + entry.source;
-  std::string destination;
-  if (index >= kFirstSystemEntry) {
-    destination = s.system_directory + "\\" + entry.destination;
-    switch (DecideSystemFile(VersionOf(source), VersionOf(destination))) {
-      case SystemFileAction::kSkip:
-        CountCopied(dialog, source);
-        return true;
-      case SystemFileAction::kCopy:
-        break;
-      case SystemFileAction::kCopyRecorded:
-        AppendRecord(s.source_directory + kRecordName, destination);
-        break;
-    }
-  } else {
-    destination = s.main_directory + entry.destination;
-    AppendRecord(s.main_directory + kRecordName, destination);
+  if (!DrainMessages(dialog)) {
+    Fail("");
+    return false;
   }
-  DrainMessages(dialog);
-  if (s.abort) return false;
-  return CopyExpanded(dialog, source, destination);
+  if (index < kFirstSystemEntry) {
+    return Stage(dialog, entry, s.main_directory + entry.destination, s.main_directory + kRecordName);
+  }
+  const std::string destination = s.system_directory + "\\" + entry.destination;
+  switch (DecideSystemFile(VersionOf(source), VersionOf(destination))) {
+    case SystemFileAction::kSkip:
+      CountCopied(dialog, source);
+      return true;
+    case SystemFileAction::kCopy:
+      return Stage(dialog, entry, destination, "");
+    case SystemFileAction::kCopyRecorded:
+      return Stage(dialog, entry, destination, s.source_directory + kRecordName);
+  }
+  return false;
+}
+
+// A file that a running program holds cannot be opened for writing.
+DWORD WriteAccessError(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return 0;
+}
+
+// Moves every expanded file into place, the one it replaces aside first;
+// false after Fail, which puts the replaced ones back.
+bool PlaceFiles() {
+  for (Placement& placement : g_placements) {
+    if (placement.expanded.empty()) continue;
+    const std::string old = placement.destination + kOldSuffix;
+    DWORD error = placement.existed ? WriteAccessError(placement.destination) : 0;
+    if (error == 0 && placement.existed &&
+        !MoveFileExA(placement.destination.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      error = GetLastError();
+    }
+    if (error == 0 && !MoveFileExA(placement.expanded.c_str(), placement.destination.c_str(), 0)) {
+      error = GetLastError();
+      if (placement.existed) MoveFileExA(old.c_str(), placement.destination.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    if (error != 0) {
+      Fail(WriteFailureText(placement.destination, error));
+      return false;
+    }
+    placement.expanded.clear();
+    placement.placed = true;
+  }
+  for (const Placement& placement : g_placements) {
+    if (placement.placed && placement.existed) DeleteFileA((placement.destination + kOldSuffix).c_str());
+    if (!placement.record.empty()) AppendRecord(placement.record, placement.destination);
+  }
+  return true;
 }
 
 bool CopyFiles(HWND dialog) {
   State& s = Globals();
   s.total_bytes = 0;
   s.copied_bytes = 0;
+  g_placements.clear();
   for (int i = 0; kFileList[i].source[0] != '\0'; ++i) {
     s.total_bytes += FileSize(s.source_directory + kFileList[i].source);
   }
+  if (!ReadPackageList() || !ConfirmForeignFiles()) return false;
   SetStatus(dialog, "Decompressing and copying files");
   for (int i = 0; kFileList[i].source[0] != '\0'; ++i) {
-    if (!CopyEntry(dialog, i)) return false;
+    if (!StageEntry(dialog, i)) return false;
   }
-  return true;
+  return PlaceFiles();
+}
+
+uint64_t InstalledBytes() {
+  uint64_t total = 0;
+  for (const Placement& placement : g_placements) total += FileSize(placement.destination);
+  return total;
 }
 
 void RunInstallation(HWND dialog) {
   if (!CopyFiles(dialog)) return;
   SetStatus(dialog, "Please wait, Creating program group");
-  if (!InitiateProgman(dialog) || !ExecuteProgman(DeleteGroupCommand(kGroupName), DdeStep::kDeleteGroup)) {
+  if (!InitiateProgman(dialog) || !ExecuteProgman(CreateGroupCommand(kGroupName), DdeStep::kCreateGroup)) {
     MessageBeep(MB_ICONHAND);
-    MessageBoxA(nullptr, "Failed to create program icons.\nYou must reboot the system and install Parcelo(32) again",
-                "Message", MB_OK | MB_ICONHAND | MB_TASKMODAL);
+    ShowMessage(nullptr, "Failed to create program icons.\nYou must reboot the system and install Parcelo(32) again",
+                "Message", MB_OK | MB_ICONHAND);
+    Globals().failed = true;
     Globals().finished = true;
+    if (Globals().silent) DestroyWindow(Globals().main_window);
   }
 }
 
@@ -179,18 +361,20 @@ void FinishInstallation(HWND dialog) {
   TerminateProgman(DdeStep::kNone);
   s.finished = true;
   MessageBeep(MB_OK);
-  WriteRegistryEntries(s.main_directory);
+  WriteRegistryEntries(s.main_directory, s.download_directory, InstalledBytes());
   StartHidden(kPostInstallCommand);
+  LogLine("Installation complete: " + s.main_directory);
   SetDlgItemTextA(dialog, IDC_SETUP_BUTTON, "OK");
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SETUP_BUTTON, BN_CLICKED), 0);
 }
 
 void OnProgmanAcknowledged(HWND dialog, WPARAM wparam, LPARAM lparam) {
   switch (OnProgmanAck(wparam, lparam)) {
-    case DdeStep::kDeleteGroup:
-      ExecuteProgman(CreateGroupCommand(kGroupName), DdeStep::kCreateGroup);
-      break;
     case DdeStep::kCreateGroup:
+      // The group stays with the user's own items in it; only ours is replaced.
+      ExecuteProgman(DeleteItemCommand(kProgramItem), DdeStep::kDeleteItem);
+      break;
+    case DdeStep::kDeleteItem:
       ExecuteProgman(AddItemCommand(Globals().main_directory, kProgramItem), DdeStep::kAddItem);
       break;
     case DdeStep::kAddItem:
@@ -221,37 +405,86 @@ void OnSetupButton(HWND dialog) {
   SetDlgItemTextA(dialog, IDC_SETUP_SOURCE, "User aborted");
   s.abort = true;
   s.finished = true;
+  s.failed = true;
 }
 
 }  // namespace
 
-bool ExpandFile(const std::string& source, const std::string& destination) {
-  OFSTRUCT info = {};
-  std::string from_name = source;
-  const INT from = LZOpenFileA(&from_name[0], &info, OF_READ);
-  if (from < 0) return false;
-  // The expanded length: a compressed file's header states it, a plain
-  // file's is its size. A shorter copy means a damaged source.
-  const LONG expected = LZSeek(from, 0, 2);
-  LZSeek(from, 0, 0);
-  const std::string directory = SplitPath(destination).drive + SplitPath(destination).directory;
-  char temporary[MAX_PATH] = {};
-  if (expected <= 0 || GetTempFileNameA(directory.c_str(), "pst", 0, temporary) == 0) {
+std::string WriteFailureText(const std::string& file, DWORD error) {
+  std::string why;
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      why = "it is in use";
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      why = "disk is full";
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      why = "access denied";
+      break;
+    default:
+      why = "system error " + std::to_string(error);
+  }
+  return "Cannot write " + file + ": " + why;
+}
+
+// The file is opened through a handle of its own and given to LZInit, so a
+// path longer than the 128 characters of the file-structure API still works.
+CopyResult ExpandFile(const std::string& source, const std::string& target, const std::function<bool()>& keep_going,
+                      ExpandedFile* written) {
+  *written = ExpandedFile();
+  HANDLE source_handle = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source_handle == INVALID_HANDLE_VALUE) return CopyResult::kReadFailed;
+  const INT from = LZInit(static_cast<HFILE>(reinterpret_cast<INT_PTR>(source_handle)));
+  if (from < 0) {
+    CloseHandle(source_handle);
+    return CopyResult::kReadFailed;
+  }
+  HANDLE to = target.empty() ? nullptr
+                             : CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (to == INVALID_HANDLE_VALUE) {
+    written->error = GetLastError();
     LZClose(from);
-    return false;
+    return CopyResult::kWriteFailed;
   }
-  const INT to = LZOpenFileA(temporary, &info, OF_CREATE);
-  const LONG copied = to < 0 ? -1 : LZCopy(from, to);
+  CopyResult result = CopyResult::kDone;
+  Sha256 digest;
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    if (!keep_going()) {
+      result = CopyResult::kCancelled;
+      break;
+    }
+    const INT got = LZRead(from, buffer.data(), static_cast<INT>(buffer.size()));
+    if (got < 0) {
+      result = CopyResult::kReadFailed;
+      break;
+    }
+    if (got == 0) break;
+    DWORD put = static_cast<DWORD>(got);
+    if (to != nullptr &&
+        (!WriteFile(to, buffer.data(), static_cast<DWORD>(got), &put, nullptr) || put != static_cast<DWORD>(got))) {
+      written->error = put != static_cast<DWORD>(got) && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError();
+      result = CopyResult::kWriteFailed;
+      break;
+    }
+    digest.Update(buffer.data(), static_cast<std::size_t>(got));
+    written->size += static_cast<uint64_t>(got);
+  }
   LZClose(from);
-  if (to >= 0) LZClose(to);
-  bool done = copied == expected;
-  if (done && !MoveFileExA(temporary, destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    // Windows 95 and 98 cannot replace in one step.
-    done = GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && DeleteFileA(destination.c_str()) &&
-           MoveFileA(temporary, destination.c_str());
+  if (to != nullptr && !CloseHandle(to) && result == CopyResult::kDone) {
+    written->error = GetLastError();
+    result = CopyResult::kWriteFailed;
   }
-  if (!done) DeleteFileA(temporary);
-  return done;
+  if (to != nullptr && result != CopyResult::kDone) DeleteFileA(target.c_str());
+  if (result == CopyResult::kDone) written->sha256 = digest.HexDigest();
+  return result;
 }
 
 INT_PTR CALLBACK SetupDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

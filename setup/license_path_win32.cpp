@@ -1,6 +1,7 @@
 // The licence dialog (IDD_LICENSE) and the directory dialog (PATHDLG).
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "setup/rules.h"
 #include "setup/setup_ids.h"
@@ -14,6 +15,7 @@ constexpr char kLicenseFile[] = "license.txt";
 constexpr char kMissingLicense[] = "The licence text (license.txt) could not be read.";
 // Longest directory text taken from a field, without its NUL.
 constexpr int kDirectoryChars = 258;
+constexpr char kDefaultMainDirectory[] = "C:\\Program Files\\Parcelo(32)";
 
 // The whole file, with lone line feeds made CR LF for the edit control;
 // empty when it cannot be read.
@@ -38,19 +40,22 @@ bool ReadLicense(std::string* text) {
 void OnLicenseInit(HWND dialog) {
   CenterOnScreen(dialog);
   std::string text;
-  if (!ReadLicense(&text)) text = kMissingLicense;
+  const bool read = ReadLicense(&text);
+  // Nobody can agree to a text they were not shown.
+  if (!read) text = kMissingLicense;
+  EnableWindow(GetDlgItem(dialog, IDOK), read);
   HWND edit = GetDlgItem(dialog, IDC_LICENSE_TEXT);
   SendMessageA(edit, EM_LIMITTEXT, 0, 0);
   SetWindowTextA(edit, text.c_str());
   // On the button, so the text does not open all selected.
-  SetFocus(GetDlgItem(dialog, IDOK));
+  SetFocus(GetDlgItem(dialog, read ? IDOK : IDCANCEL));
 }
 
 // The path dialog's messages: an error beep, task-modal; no title gives the
 // system's default one.
 void PathError(HWND dialog, const char* text, const char* title) {
   MessageBeep(MB_ICONHAND);
-  MessageBoxA(dialog, text, title, MB_OK | MB_TASKMODAL);
+  ShowMessage(dialog, text, title, MB_OK);
 }
 
 bool RootExists(const std::string& root) {
@@ -63,6 +68,7 @@ bool CreateLevels(const std::string& directory) {
     const DWORD attributes = GetFileAttributesA(level.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       if (!CreateDirectoryA(level.c_str(), nullptr)) return false;
+      Globals().created_directories.push_back(level);
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       return false;
     }
@@ -101,7 +107,7 @@ void OnPathInit(HWND dialog) {
   CenterOnScreen(dialog);
   SendDlgItemMessageA(dialog, IDC_PATH_MAIN, EM_LIMITTEXT, kDirectoryChars, 0);
   SendDlgItemMessageA(dialog, IDC_PATH_DOWNLOAD, EM_LIMITTEXT, kDirectoryChars, 0);
-  SetDlgItemTextA(dialog, IDC_PATH_MAIN, "C:\\Program Files\\Parcelo(32)");
+  SetDlgItemTextA(dialog, IDC_PATH_MAIN, kDefaultMainDirectory);
   SetDlgItemTextA(dialog, IDC_PATH_DOWNLOAD, "C:\\Program Files\\Parcelo(32)\\DOWN");
 }
 
@@ -114,9 +120,12 @@ void OnBrowse(HWND dialog) {
   SetDlgItemTextA(dialog, IDC_PATH_DOWNLOAD, (main + "\\down").c_str());
 }
 
-// Validates and creates one directory; false after telling the user.
-bool PrepareDirectory(HWND dialog, std::string* text, const char* invalid_message) {
-  if (!ValidateDirectoryText(text, RootExists)) {
+// Validates and creates one directory; false after telling the user. The
+// main directory must leave room for the longest path the installation
+// writes there; that is checked before anything is created.
+bool PrepareDirectory(HWND dialog, std::string* text, const char* invalid_message,
+                      const std::vector<std::string>& names) {
+  if (!ValidateDirectoryText(text, RootExists) || !DirectoryHoldsNames(*text, names)) {
     PathError(dialog, invalid_message, nullptr);
     return false;
   }
@@ -127,24 +136,55 @@ bool PrepareDirectory(HWND dialog, std::string* text, const char* invalid_messag
   return true;
 }
 
-void OnPathOk(HWND dialog) {
+std::vector<std::string> MainNamesAndRecord() {
+  std::vector<std::string> names = MainDirectoryNames();
+  names.push_back("install.txt");
+  return names;
+}
+
+bool PrepareDirectories(HWND dialog, std::string* main, std::string* download) {
   State& s = Globals();
+  if (!PrepareDirectory(dialog, main, "Invalid Path Name", MainNamesAndRecord())) return false;
+  s.main_directory = *main;
+  if (!PrepareDirectory(dialog, download, "Invalid Path", {})) return false;
+  s.download_directory = *download;
+  return true;
+}
+
+bool EnoughSpace(HWND dialog, const std::string& main) {
+  uint64_t free = 0;
+  if (FreeSpace(SplitPath(main).drive + "\\", &free) && free >= kRequiredFreeBytes) return true;
+  PathError(dialog, "No disk space", nullptr);
+  return false;
+}
+
+void OnPathOk(HWND dialog) {
   std::string main = FieldText(dialog, IDC_PATH_MAIN);
   std::string download = FieldText(dialog, IDC_PATH_DOWNLOAD);
-  if (!PrepareDirectory(dialog, &main, "Invalid Path Name")) return;
-  s.main_directory = main;
-  if (!PrepareDirectory(dialog, &download, "Invalid Path")) return;
-  s.download_directory = download;
-  uint64_t free = 0;
-  if (!FreeSpace(SplitPath(main).drive + "\\", &free) || free < kRequiredFreeBytes) {
-    PathError(dialog, "No disk space", nullptr);
+  if (!PrepareDirectories(dialog, &main, &download)) return;
+  if (!EnoughSpace(dialog, main)) {
+    RemoveCreatedDirectories();
     EndDialog(dialog, 1);
     return;
   }
   EndDialog(dialog, 0);
 }
 
+void OnPathCancel(HWND dialog) {
+  RemoveCreatedDirectories();
+  EndDialog(dialog, 1);
+}
+
 }  // namespace
+
+bool PrepareSilentDirectories() {
+  State& s = Globals();
+  std::string main = s.main_directory.empty() ? kDefaultMainDirectory : s.main_directory;
+  std::string download = main + (main.back() == '\\' ? "DOWN" : "\\DOWN");
+  if (PrepareDirectories(nullptr, &main, &download) && EnoughSpace(nullptr, main)) return true;
+  RemoveCreatedDirectories();
+  return false;
+}
 
 INT_PTR CALLBACK LicenseDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
@@ -177,12 +217,12 @@ INT_PTR CALLBACK PathDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
           break;
         case IDC_PATH_CANCEL:
         case IDCANCEL:
-          EndDialog(dialog, 1);
+          OnPathCancel(dialog);
           break;
       }
       return TRUE;
     case WM_CLOSE:
-      EndDialog(dialog, 1);
+      OnPathCancel(dialog);
       return TRUE;
   }
   return FALSE;

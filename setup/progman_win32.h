@@ -14,6 +14,7 @@ enum class DdeStep {
   kInitiate,
   kDeleteGroup,
   kCreateGroup,
+  kDeleteItem,
   kAddItem,
   kAwaitTerminate,  // our terminate is out; the server's answer ends the conversation
 };

@@ -54,13 +54,6 @@ std::string Normalize(const std::string& path, bool fold_case) {
   return result;
 }
 
-// Whether normalized lies strictly below the normalized directory.
-bool IsInside(const std::string& normalized, const std::string& directory) {
-  if (directory.empty()) return false;
-  const std::string prefix = directory.back() == '\\' ? directory : directory + "\\";
-  return normalized.size() > prefix.size() && normalized.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 const char kGroupName[] = "Parcelo32";
@@ -148,6 +141,13 @@ std::string DeleteGroupCommand(const std::string& group) { return "[DeleteGroup(
 
 std::string CreateGroupCommand(const std::string& group) { return "[CreateGroup(" + group + ")]"; }
 
+std::string DeleteItemCommand(const std::string& item) {
+  std::istringstream parts(item);
+  std::string command_file, item_name;
+  if (!(parts >> command_file >> item_name)) return std::string();
+  return "[DeleteItem(" + item_name + ")]";
+}
+
 std::string AddItemCommand(const std::string& destination_directory, const std::string& item) {
   std::istringstream parts(item);
   std::string command_file, item_name, icon_file, icon_index;
@@ -169,17 +169,144 @@ bool SamePath(const std::string& a, const std::string& b) {
 }
 
 std::string DeletableRecordPath(const std::string& line, const std::string& main_directory,
-                                const std::string& system_directory) {
+                                const std::vector<std::string>& own_names) {
   std::string text = line;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (text.size() > kMaxRecordLine) return std::string();
   const std::string normalized = NormalizedPath(text);
   if (normalized.empty()) return std::string();
-  if (!IsInside(normalized, NormalizedPath(main_directory)) &&
-      !IsInside(normalized, NormalizedPath(system_directory))) {
-    return std::string();
+  const std::string directory = main_directory.empty() || main_directory.back() == '\\'
+                                    ? main_directory
+                                    : main_directory + "\\";
+  for (const std::string& name : own_names) {
+    if (SamePath(directory + name, normalized)) return Normalize(text, false);
   }
-  return Normalize(text, false);
+  return std::string();
+}
+
+bool IsBlankRecordLine(const std::string& line) {
+  return line.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::string UninstallCompleteText(int kept_lines) {
+  if (kept_lines <= 0) return "Uninstall complete";
+  return "Uninstall complete; " + std::to_string(kept_lines) +
+         (kept_lines == 1 ? " line" : " lines") + " of install.txt naming other files left alone";
+}
+
+const char kNewSuffix[] = ".pst-new";
+const char kOldSuffix[] = ".pst-old";
+
+bool DirectoryHoldsNames(const std::string& directory, const std::vector<std::string>& names) {
+  const std::size_t suffix = sizeof kNewSuffix > sizeof kOldSuffix ? sizeof kNewSuffix - 1 : sizeof kOldSuffix - 1;
+  for (const std::string& name : names) {
+    if (directory.size() + name.size() + suffix > kMaxPathChars) return false;
+  }
+  return true;
+}
+
+const char kManifestName[] = "files.sha256";
+
+namespace {
+
+std::string Folded(std::string text) {
+  for (char& c : text) c = Lower(c);
+  return text;
+}
+
+bool IsHexDigest(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// Decimal digits only, at most 18 of them so the value cannot wrap.
+bool ParseSize(const std::string& text, uint64_t* size) {
+  if (text.empty() || text.size() > 18) return false;
+  *size = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    *size = *size * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseManifest(const std::string& text, Manifest* manifest) {
+  manifest->clear();
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (IsBlankRecordLine(line)) continue;
+    std::istringstream fields(line);
+    std::string digest, size_text, name, extra;
+    ManifestEntry entry;
+    if (!(fields >> digest >> size_text >> name) || (fields >> extra)) return false;
+    entry.sha256 = Folded(digest);
+    if (!IsHexDigest(entry.sha256) || !ParseSize(size_text, &entry.size)) return false;
+    manifest->emplace_back(Folded(name), entry);
+  }
+  return true;
+}
+
+const ManifestEntry* FindManifestEntry(const Manifest& manifest, const std::string& name) {
+  const std::string wanted = Folded(name);
+  for (const auto& entry : manifest) {
+    if (entry.first == wanted) return &entry.second;
+  }
+  return nullptr;
+}
+
+CommandLine ParseCommandLine(const std::string& text) {
+  CommandLine result;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == ' ' || text[at] == '\t') {
+      ++at;
+      continue;
+    }
+    if (text.compare(at, 3, "/D=") == 0) {
+      std::string directory = text.substr(at + 3);
+      while (!directory.empty() && (directory.back() == ' ' || directory.back() == '\t')) directory.pop_back();
+      if (directory.size() >= 2 && directory.front() == '"' && directory.back() == '"') {
+        directory = directory.substr(1, directory.size() - 2);
+      }
+      if (directory.empty()) return CommandLine();
+      result.directory = directory;
+      return result;
+    }
+    std::size_t end = text.find_first_of(" \t", at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    if (word == "-UNINSTALL") {
+      result.uninstall = true;
+    } else if (word == "/S") {
+      result.silent = true;
+    } else {
+      return CommandLine();
+    }
+    at = end;
+  }
+  return result;
+}
+
+std::string UninstallCommandDirectory(const std::string& command) {
+  std::string program;
+  if (!command.empty() && command[0] == '"') {
+    const std::size_t close = command.find('"', 1);
+    if (close == std::string::npos) return std::string();
+    program = command.substr(1, close - 1);
+  } else {
+    const std::size_t blank = command.rfind(' ');
+    if (blank == std::string::npos) return std::string();
+    program = command.substr(0, blank);
+  }
+  const PathParts parts = SplitPath(program);
+  if (parts.drive.empty() || parts.directory.empty()) return std::string();
+  return parts.drive + parts.directory;
 }
 
 }  // namespace setup

@@ -2,8 +2,9 @@
 // and its message loop.
 #include "setup/setup_win32.h"
 
-#include <cstring>
+#include <cstdio>
 
+#include "setup/filelist.h"
 #include "setup/rules.h"
 
 namespace setup {
@@ -24,17 +25,21 @@ void PaintBackdrop(HWND window) {
 }
 
 // Licence, then directories, then the setup dialog that does the work; a
-// refusal at either step ends the program.
+// refusal at either step ends the program. A silent installation takes its
+// directories from the command line or the defaults and shows nothing.
 void OnStart(HWND window) {
   State& s = Globals();
-  if (DialogBoxParamA(s.instance, "IDD_LICENSE", window, LicenseDlgFunc, 0) == 1 &&
-      DialogBoxParamA(s.instance, "PATHDLG", window, PathDlgFunc, 0) == 0) {
+  const bool chosen = s.silent ? PrepareSilentDirectories()
+                               : DialogBoxParamA(s.instance, "IDD_LICENSE", window, LicenseDlgFunc, 0) == 1 &&
+                                     DialogBoxParamA(s.instance, "PATHDLG", window, PathDlgFunc, 0) == 0;
+  if (chosen) {
     s.setup_dialog = CreateDialogParamA(s.instance, "SETUPDLG", window, SetupDlgFunc, 0);
     if (s.setup_dialog != nullptr) {
-      ShowWindow(s.setup_dialog, SW_SHOW);
+      if (!s.silent) ShowWindow(s.setup_dialog, SW_SHOW);
       return;
     }
   }
+  s.failed = true;
   DestroyWindow(window);
 }
 
@@ -78,13 +83,26 @@ std::string SourceDirectory() {
   return parts.drive + parts.directory;
 }
 
+// A modal dialog shows itself even without WS_VISIBLE, so the silent
+// uninstall runs the same dialog modeless and hidden, with a loop of its own.
 int Uninstall(HINSTANCE instance) {
+  State& s = Globals();
+  if (s.silent) {
+    HWND dialog = CreateDialogParamA(instance, "UNINSTALL", nullptr, UninstallDlgFunc, 0);
+    MSG message;
+    while (dialog != nullptr && IsWindow(dialog) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (IsDialogMessageA(dialog, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    return dialog != nullptr && !s.failed ? 0 : 1;
+  }
   if (MessageBoxA(nullptr, "Are you sure you want to remove Parcelo(32) and all of its components",
                   "UnInstall Parcelo(32)", MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES) {
     return 0;
   }
   DialogBoxParamA(instance, "UNINSTALL", nullptr, UninstallDlgFunc, 0);
-  return 0;
+  return s.failed ? 1 : 0;
 }
 
 int Install(HINSTANCE instance) {
@@ -93,15 +111,23 @@ int Install(HINSTANCE instance) {
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
                                 nullptr);
   if (s.main_window == nullptr) return 1;
-  ShowWindow(s.main_window, SW_SHOWMAXIMIZED);
-  UpdateWindow(s.main_window);
+  if (!s.silent) {
+    ShowWindow(s.main_window, SW_SHOWMAXIMIZED);
+    UpdateWindow(s.main_window);
+  }
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     if (s.setup_dialog != nullptr && IsDialogMessageA(s.setup_dialog, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  return static_cast<int>(message.wParam);
+  return s.failed ? 1 : 0;
+}
+
+std::string LogPath() {
+  char directory[MAX_PATH + 1] = {};
+  GetTempPathA(sizeof directory - 1, directory);
+  return std::string(directory) + "setup.log";
 }
 
 }  // namespace
@@ -115,9 +141,12 @@ int Run(HINSTANCE instance, const char* command_line) {
   State& s = Globals();
   s.instance = instance;
   if (!RegisterInstallClass(instance)) return 1;
-  if (command_line != nullptr && std::strcmp(command_line, "-UNINSTALL") == 0) return Uninstall(instance);
+  const CommandLine line = ParseCommandLine(command_line != nullptr ? command_line : "");
+  s.silent = line.silent;
+  s.main_directory = line.directory;
+  if (s.silent) std::remove(LogPath().c_str());
   s.source_directory = SourceDirectory();
-  return Install(instance);
+  return line.uninstall ? Uninstall(instance) : Install(instance);
 }
 
 void CenterOnScreen(HWND window) {
@@ -127,6 +156,34 @@ void CenterOnScreen(HWND window) {
   const int height = frame.bottom - frame.top;
   SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+int ShowMessage(HWND owner, const std::string& text, const char* title, UINT flags) {
+  if (!Globals().silent) return MessageBoxA(owner, text.c_str(), title, flags | MB_TASKMODAL);
+  LogLine(text);
+  return (flags & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+}
+
+void LogLine(const std::string& text) {
+  if (!Globals().silent) return;
+  std::FILE* log = std::fopen(LogPath().c_str(), "a");
+  if (log == nullptr) return;
+  std::fprintf(log, "%s\n", text.c_str());
+  std::fclose(log);
+}
+
+void RemoveCreatedDirectories() {
+  std::vector<std::string>& created = Globals().created_directories;
+  for (auto level = created.rbegin(); level != created.rend(); ++level) RemoveDirectoryA(level->c_str());
+  created.clear();
+}
+
+std::vector<std::string> MainDirectoryNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < kFirstSystemEntry && kFileList[i].destination[0] != '\0'; ++i) {
+    names.push_back(kFileList[i].destination);
+  }
+  return names;
 }
 
 std::string SystemDirectory() {

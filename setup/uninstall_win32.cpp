@@ -1,10 +1,12 @@
 // Uninstallation (the UNINSTALL dialog): the program group, the recorded
-// files, the directories and the registry keys.
+// files, the directories and the registry keys of the installation the
+// uninstaller belongs to.
 #include <windows.h>
 #include <dde.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "setup/progman_win32.h"
 #include "setup/rules.h"
@@ -17,6 +19,8 @@ namespace {
 constexpr UINT_PTR kUninstallTimer = 1;
 // This package starts no companion program after uninstalling.
 constexpr char kPostUninstallCommand[] = "";
+// The transfer program's main window.
+constexpr char kProgramWindowClass[] = "myprog";
 // Registry texts longer than this are not supported.
 constexpr DWORD kValueBytes = 520;
 
@@ -49,20 +53,22 @@ bool ReadLine(std::FILE* file, std::string* line) {
   return !line->empty();
 }
 
-// Deletes the recorded files that lie inside the main or the system
-// directory; false when there is no record.
-bool RemoveRecordedFiles(HWND owner, const std::string& main_directory) {
+// Deletes the files of the record that the installer put in the main
+// directory; every other line stays untouched and is counted in kept.
+// False when there is no record.
+bool RemoveRecordedFiles(HWND owner, const std::string& main_directory, int* kept) {
   const std::string record = main_directory + "install.txt";
   std::FILE* file = std::fopen(record.c_str(), "r");
   if (file == nullptr) {
-    MessageBoxA(owner, record.c_str(), "", MB_OK);
+    ShowMessage(owner, record, "", MB_OK);
     return false;
   }
-  const std::string system_directory = SystemDirectory();
+  const std::vector<std::string> own_names = MainDirectoryNames();
   const std::string running = OwnPath();
   std::string line;
   while (ReadLine(file, &line)) {
-    const std::string path = DeletableRecordPath(line, main_directory, system_directory);
+    const std::string path = DeletableRecordPath(line, main_directory, own_names);
+    if (path.empty() && !IsBlankRecordLine(line)) ++*kept;
     if (path.empty() || SamePath(path, running)) continue;
     DeleteFileA(path.c_str());
   }
@@ -73,29 +79,70 @@ bool RemoveRecordedFiles(HWND owner, const std::string& main_directory) {
 void DeleteSubkey(const char* parent_path, const char* name, HWND owner) {
   HKEY parent = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent_path, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) {
-    MessageBoxA(owner, "Failed to delete key", "", MB_OK);
+    ShowMessage(owner, "Failed to delete key", "", MB_OK);
     return;
   }
   RegDeleteKeyA(parent, name);
   RegCloseKey(parent);
 }
 
-void DeleteRegistryKeys(HWND owner) {
-  DeleteSubkey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths", "parcelo32.exe", owner);
-  DeleteSubkey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "parcelo32", owner);
-  // The transfer program's settings.
-  DeleteSubkey("SOFTWARE", "Parcelo(32)", owner);
+bool KeyExists(const char* key_path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
 }
 
-void SetStatus(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_UNINSTALL_STATUS, text); }
+// The keys go only when they belong to the installation in main_directory:
+// another copy registered elsewhere keeps its own.
+void DeleteRegistryKeys(HWND owner, const std::string& main_directory) {
+  const bool app_paths = KeyExists(kAppPathsKey);
+  const bool app_paths_here = SamePath(ReadValue(kAppPathsKey, "Path", ""), main_directory);
+  const std::string location = ReadValue(kUninstallKey, "InstallLocation", "");
+  const bool uninstall_here =
+      SamePath(location.empty() ? UninstallCommandDirectory(ReadValue(kUninstallKey, "UnInstallString", ""))
+                                : location,
+               main_directory);
+  if (app_paths_here) DeleteSubkey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths", "parcelo32.exe", owner);
+  if (uninstall_here) DeleteSubkey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "parcelo32", owner);
+  // The transfer program's settings, when this was the registered copy.
+  if (app_paths_here || (!app_paths && uninstall_here)) DeleteSubkey("SOFTWARE", "Parcelo(32)", owner);
+}
+
+void SetStatus(HWND dialog, const std::string& text) { SetDlgItemTextA(dialog, IDC_UNINSTALL_STATUS, text.c_str()); }
+
+bool ProgramRunning() { return FindWindowA(kProgramWindowClass, nullptr) != nullptr; }
+
+// The running program would keep its files; the user closes it first.
+bool ProgramClosed(HWND dialog) {
+  if (!ProgramRunning()) return true;
+  ShowMessage(dialog, "Parcelo(32) is running. Please close it, then press OK.", "UnInstall Parcelo(32)",
+              MB_OK | MB_ICONEXCLAMATION);
+  for (int i = 0; i < 20 && ProgramRunning(); ++i) Sleep(100);
+  return !ProgramRunning();
+}
+
+void EndUninstall(HWND dialog, const std::string& status, bool failed) {
+  State& s = Globals();
+  s.failed = failed;
+  SetStatus(dialog, status);
+  LogLine(status);
+  SetDlgItemTextA(dialog, IDCANCEL, "OK");
+  if (s.silent) PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
 
 void OnUninstallTimer(HWND dialog) {
+  if (!ProgramClosed(dialog)) {
+    EndUninstall(dialog, "Parcelo(32) is still running; nothing was removed", true);
+    return;
+  }
   SetStatus(dialog, "Removing program group");
   if (!InitiateProgman(dialog) || !ExecuteProgman(DeleteGroupCommand(kGroupName), DdeStep::kDeleteGroup)) {
     MessageBeep(MB_ICONHAND);
-    MessageBoxA(nullptr,
+    ShowMessage(nullptr,
                 "Failed to delete program icons.\nYou must reboot the system and uninstall Parcelo(32) again",
-                "Message", MB_OK | MB_ICONHAND | MB_TASKMODAL);
+                "Message", MB_OK | MB_ICONHAND);
+    Globals().failed = true;
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   }
 }
@@ -103,11 +150,11 @@ void OnUninstallTimer(HWND dialog) {
 void OnGroupRemoved(HWND dialog) {
   Progman().step = DdeStep::kNone;
   SetStatus(dialog, "Removing all installed files");
-  RemoveInstallation(dialog);
+  const int kept = RemoveInstallation(dialog);
   MessageBeep(MB_OK);
   StartHidden(kPostUninstallCommand);
-  SetStatus(dialog, "Uninstall complete");
-  SetDlgItemTextA(dialog, IDCANCEL, "OK");
+  EndUninstall(dialog, kept < 0 ? "Uninstall incomplete: install.txt could not be read" : UninstallCompleteText(kept),
+               kept < 0);
 }
 
 void CloseUninstall(HWND dialog) {
@@ -115,23 +162,39 @@ void CloseUninstall(HWND dialog) {
   if (c.step != DdeStep::kNone && c.step != DdeStep::kAwaitTerminate) TerminateProgman(DdeStep::kNone);
   c.step = DdeStep::kNone;
   KillTimer(dialog, kUninstallTimer);
-  EndDialog(dialog, 0);
+  if (Globals().silent) {
+    DestroyWindow(dialog);
+  } else {
+    EndDialog(dialog, 0);
+  }
+}
+
+// The directory setup.exe runs from when it holds an install record (each
+// installed copy uninstalls itself), else the registered one, else the default.
+std::string UninstallDirectory() {
+  const std::string own = Globals().source_directory;
+  if (!own.empty() && GetFileAttributesA((own + "install.txt").c_str()) != INVALID_FILE_ATTRIBUTES) return own;
+  std::string registered = ReadValue(kAppPathsKey, "Path", "C:\\Parcelo(32)");
+  if (registered.back() != '\\') registered += '\\';
+  return registered;
 }
 
 }  // namespace
 
-void RemoveInstallation(HWND owner) {
-  std::string main_directory = ReadValue(kAppPathsKey, "Path", "C:\\Parcelo(32)");
-  if (main_directory.back() != '\\') main_directory += '\\';
+int RemoveInstallation(HWND owner) {
+  const std::string main_directory = UninstallDirectory();
   // Read before the settings key goes with the others. Without the value,
   // the directory the installer offers for downloads: DOWN in the main one.
   const std::string download_directory = ReadValue(kSettingsKey, "DOWN", main_directory + "DOWN");
-  if (RemoveRecordedFiles(owner, main_directory)) {
+  int kept = 0;
+  const bool removed = RemoveRecordedFiles(owner, main_directory, &kept);
+  if (removed) {
     // Only empty directories go; a directory still in use stays silently.
     RemoveDirectoryA(download_directory.c_str());
     RemoveDirectoryA(main_directory.c_str());
   }
-  DeleteRegistryKeys(owner);
+  DeleteRegistryKeys(owner, main_directory);
+  return removed ? kept : -1;
 }
 
 INT_PTR CALLBACK UninstallDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -1,14 +1,18 @@
 // The setup program's rules that need no window: typed directories, the
 // levels created for them, product versions, progress, the Program Manager
-// commands, free space and which install-record lines may be deleted.
+// commands, free space, install-record lines, the package list and its
+// digests, and the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "setup/rules.h"
+#include "setup/sha256.h"
 
 namespace {
 
@@ -148,6 +152,7 @@ TEST(SetupProgress, PercentOfTheTotalAndItsText) {
 TEST(SetupProgramGroup, CommandsForTheGroupAndItsItem) {
   EXPECT_EQ(setup::DeleteGroupCommand(setup::kGroupName), "[DeleteGroup(Parcelo32)]");
   EXPECT_EQ(setup::CreateGroupCommand(setup::kGroupName), "[CreateGroup(Parcelo32)]");
+  EXPECT_EQ(setup::DeleteItemCommand(setup::kProgramItem), "[DeleteItem(Parcelo32)]");
   struct Case {
     const char* directory;
     const char* item;
@@ -214,9 +219,9 @@ TEST(SetupPaths, NormalizedForComparison) {
   EXPECT_FALSE(setup::SamePath("relative", "relative"));
 }
 
-TEST(SetupUninstallRecord, DeletesOnlyFilesInsideTheMainOrSystemDirectory) {
+TEST(SetupUninstallRecord, DeletesOnlyOwnNamesInTheMainDirectory) {
   const std::string main_directory = "C:\\Program Files\\Parcelo(32)\\";
-  const std::string system_directory = "C:\\windows\\system32";
+  const std::vector<std::string> own = {"parcelo32.exe", "setup.exe", "parcelo32.hlp"};
   struct Case {
     std::string line;
     std::string deleted;
@@ -224,35 +229,131 @@ TEST(SetupUninstallRecord, DeletesOnlyFilesInsideTheMainOrSystemDirectory) {
   const Case cases[] = {
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.exe\n", "C:\\Program Files\\Parcelo(32)\\parcelo32.exe"},
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.hlp\r\n", "C:\\Program Files\\Parcelo(32)\\parcelo32.hlp"},
-      {"c:\\PROGRAM FILES\\parcelo(32)\\SETUP.EXE\n", "c:\\PROGRAM FILES\\parcelo(32)\\SETUP.EXE"},
+      {"c:/PROGRAM FILES/parcelo(32)/./SETUP.EXE\n", "c:\\PROGRAM FILES\\parcelo(32)\\SETUP.EXE"},
+      {"C:\\Program Files\\Other\\..\\Parcelo(32)\\setup.exe. . \n", "C:\\Program Files\\Parcelo(32)\\setup.exe"},
       // The last line of a record may lack its line end: its last
       // character is part of the name.
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.hlp", "C:\\Program Files\\Parcelo(32)\\parcelo32.hlp"},
-      {"C:\\windows\\system32\\ptabsent.dll\n", "C:\\windows\\system32\\ptabsent.dll"},
-      {"C:\\Program Files\\Parcelo(32)\\DOWN\\file.zip\n", "C:\\Program Files\\Parcelo(32)\\DOWN\\file.zip"},
-      // Climbing out, elsewhere, or not a file at all: kept.
-      {"C:\\Program Files\\Parcelo(32)\\..\\Other\\tool.exe\n", ""},
-      {"C:\\Program Files\\Parcelo(32)\\..\\..\\autoexec.bat\n", ""},
-      {"C:\\Program Files\\Parcelo(32)x\\tool.exe\n", ""},
-      {"C:\\Program Files\\Parcelo(32)\n", ""},
+      // Another name, another directory, or no file at all: kept.
+      {"C:\\windows\\system32\\kernel32.dll\n", ""},
+      {"C:\\windows/system32/drivers\\etc\\hosts\n", ""},
+      {"C:\\Program Files\\Parcelo(32)\\DOWN\\parcelo32.exe\n", ""},
+      {"C:\\Program Files\\Parcelo(32)\\thesis.doc\n", ""},
+      {"C:\\Program Files\\Parcelo(32)\\..\\setup.exe\n", ""},
+      {"C:\\Program Files\\Parcelo(32)x\\setup.exe\n", ""},
       {"C:\\Program Files\\Parcelo(32)\\\n", ""},
-      {"C:\\windows\\win.ini\n", ""},
       {"D:\\Program Files\\Parcelo(32)\\parcelo32.exe\n", ""},
       {"parcelo32.exe\n", ""},
       {"\n", ""},
-      {"", ""},
       {"C:\\Program Files\\Parcelo(32)\\" + std::string(setup::kMaxRecordLine, 'x') + "\n", ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(setup::DeletableRecordPath(c.line, main_directory, system_directory), c.deleted) << c.line;
+    EXPECT_EQ(setup::DeletableRecordPath(c.line, main_directory, own), c.deleted) << c.line;
+  }
+  // After an install into a drive root, only the root's own names go.
+  EXPECT_EQ(setup::DeletableRecordPath("c:\\SETUP.EXE\n", "C:\\", own), "c:\\SETUP.EXE");
+  EXPECT_EQ(setup::DeletableRecordPath("C:\\users\\me\\thesis.doc\n", "C:\\", own), "");
+  EXPECT_EQ(setup::DeletableRecordPath("C:\\x\\setup.exe\n", "relative\\", own), "");
+  EXPECT_TRUE(setup::IsBlankRecordLine(" \r\n"));
+  EXPECT_FALSE(setup::IsBlankRecordLine("C:\\x\n"));
+  EXPECT_EQ(setup::UninstallCompleteText(0), "Uninstall complete");
+  EXPECT_EQ(setup::UninstallCompleteText(2),
+            "Uninstall complete; 2 lines of install.txt naming other files left alone");
+}
+
+TEST(SetupPaths, DirectoryMustHoldTheLongestNameWithItsSuffix) {
+  const std::vector<std::string> names = {"setup.exe", "parcelo32.exe"};
+  // "parcelo32.exe" and ".pst-new" take 21 of the 259 characters.
+  const std::string fits = "C:\\" + std::string(234, 'd') + "\\";
+  EXPECT_EQ(fits.size() + 21, setup::kMaxPathChars);
+  EXPECT_TRUE(setup::DirectoryHoldsNames(fits, names));
+  EXPECT_FALSE(setup::DirectoryHoldsNames("C:\\" + std::string(235, 'd') + "\\", names));
+  EXPECT_TRUE(setup::DirectoryHoldsNames("C:\\" + std::string(235, 'd') + "\\", {"setup.exe"}));
+}
+
+TEST(SetupManifest, ParsesDigestSizeAndNameAndRefusesAnythingElse) {
+  const std::string digest(64, 'a');
+  struct Case {
+    std::string text;
+    bool valid;
+    std::size_t entries;
+  };
+  const Case cases[] = {
+      {digest + " 12 parcelo32.exe\n" + digest + " 0 Setup.EXE\r\n\n", true, 2},
+      {"", true, 0},
+      {std::string(64, 'A') + " 1 x\n", true, 1},
+      {digest + " 12\n", false, 0},
+      {digest + " 12 a b\n", false, 0},
+      {digest.substr(1) + " 12 a\n", false, 0},
+      {std::string(63, 'a') + "g 12 a\n", false, 0},
+      {digest + " -1 a\n", false, 0},
+      {digest + " 1x a\n", false, 0},
+      {digest + " 1234567890123456789 a\n", false, 0},
+  };
+  for (const Case& c : cases) {
+    setup::Manifest manifest;
+    EXPECT_EQ(setup::ParseManifest(c.text, &manifest), c.valid) << c.text;
+    EXPECT_EQ(manifest.size(), c.entries) << c.text;
+  }
+  setup::Manifest manifest;
+  ASSERT_TRUE(setup::ParseManifest(digest + " 12 parcelo32.exe\n" + std::string(64, 'B') + " 7 Setup.EXE\n", &manifest));
+  const setup::ManifestEntry* found = setup::FindManifestEntry(manifest, "SETUP.exe");
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->size, 7u);
+  EXPECT_EQ(found->sha256, std::string(64, 'b'));
+  EXPECT_EQ(setup::FindManifestEntry(manifest, "parcelo32.hlp"), nullptr);
+}
+
+TEST(SetupManifest, Sha256OfKnownVectors) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& v : vectors) EXPECT_EQ(setup::Sha256Hex(v.first), v.second) << v.first.size();
+  // Fed in pieces that straddle the 64-byte blocks, the digest is the same.
+  const std::string text(200, 'q');
+  setup::Sha256 pieces;
+  for (std::size_t at = 0; at < text.size(); at += 7) pieces.Update(text.data() + at, std::min<std::size_t>(7, text.size() - at));
+  EXPECT_EQ(pieces.HexDigest(), setup::Sha256Hex(text));
+}
+
+TEST(SetupCommandLine, ModesSilenceAndDirectory) {
+  struct Case {
+    const char* text;
+    bool uninstall, silent;
+    const char* directory;
+  };
+  const Case cases[] = {
+      {"", false, false, ""},
+      {"-UNINSTALL", true, false, ""},
+      {"-UNINSTALL /S", true, true, ""},
+      {"/S", false, true, ""},
+      {"/S /D=C:\\Program Files\\P Q ", false, true, "C:\\Program Files\\P Q"},
+      {"/S /D=\"C:\\P Q\"", false, true, "C:\\P Q"},
+      {"-uninstall", false, false, ""},
+      {"/S /X", false, false, ""},
+      {"/S /D=", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    const setup::CommandLine line = setup::ParseCommandLine(c.text);
+    EXPECT_EQ(line.uninstall, c.uninstall) << c.text;
+    EXPECT_EQ(line.silent, c.silent) << c.text;
+    EXPECT_EQ(line.directory, c.directory) << c.text;
   }
 }
 
-TEST(SetupUninstallRecord, AMainDirectoryAtADriveRootCoversThatDriveOnly) {
-  EXPECT_EQ(setup::DeletableRecordPath("C:\\parcelo32.exe\n", "C:\\", "C:\\windows\\system32"),
-            "C:\\parcelo32.exe");
-  EXPECT_EQ(setup::DeletableRecordPath("D:\\parcelo32.exe\n", "C:\\", "C:\\windows\\system32"), "");
-  EXPECT_EQ(setup::DeletableRecordPath("C:\\x.dll\n", "relative\\", "relative"), "");
+TEST(SetupUninstallRecord, DirectoryOfTheUninstallCommand) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"C:\\Program Files\\Parcelo(32)\\setup.exe\" -UNINSTALL", "C:\\Program Files\\Parcelo(32)\\"},
+      {"C:\\Program Files\\Parcelo(32)\\setup -UNINSTALL", "C:\\Program Files\\Parcelo(32)\\"},
+      {"\"C:\\unclosed -UNINSTALL", ""},
+      {"setup -UNINSTALL", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(setup::UninstallCommandDirectory(c.first), c.second) << c.first;
 }
 
 }  // namespace

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "setup/sha256.h"
+
 namespace {
 
 std::string g_dist;
@@ -104,6 +106,16 @@ std::string RegValue(const char* key, const char* name) {
   return result == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<missing>";
 }
 
+// The REG_DWORD value NAME of KEY, or -1.
+long long RegNumber(const char* key, const char* name) {
+  DWORD data = 0, size = sizeof data, type = 0;
+  HKEY handle;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return -1;
+  const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  RegCloseKey(handle);
+  return result == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(data) : -1;
+}
+
 void SetRegValue(const char* key, const char* name, const std::string& data) {
   HKEY handle;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
@@ -125,9 +137,14 @@ void MakeSource(const std::string& dir, const std::vector<std::pair<std::string,
   CreateDirectoryA(dir.c_str(), nullptr);
   for (const char* name : kPackage) CopyFileA((g_dist + "\\" + name).c_str(), (dir + "\\" + name).c_str(), FALSE);
   CopyFileA((g_dist + "\\license.txt").c_str(), (dir + "\\license.txt").c_str(), FALSE);
+  CopyFileA((g_dist + "\\files.sha256").c_str(), (dir + "\\files.sha256").c_str(), FALSE);
+  std::string listed = ReadFile(dir + "\\files.sha256");
   for (const auto& file : extra) {
     ASSERT_TRUE(CopyFileA(file.second.c_str(), (dir + "\\" + file.first).c_str(), FALSE)) << file.second;
+    const std::string data = ReadFile(file.second);
+    listed += setup::Sha256Hex(data) + " " + std::to_string(data.size()) + " " + file.first + "\r\n";
   }
+  WriteFile(dir + "\\files.sha256", listed);
 }
 
 std::string Text(HWND window) {
@@ -204,6 +221,13 @@ class SetupRun {
   }
 
   bool Exited(DWORD ms) { return WaitForSingleObject(process_.hProcess, ms) == WAIT_OBJECT_0; }
+
+  // The exit code once the program ended within MS, else STILL_ACTIVE.
+  DWORD ExitCode(DWORD ms) {
+    DWORD code = STILL_ACTIVE;
+    if (Exited(ms)) GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+  }
 
   // The program's visible top-level window of CLASS with CAPTION on this
   // thread's desktop; of a dialog class, a message box when CAPTION is nullptr.
@@ -288,9 +312,39 @@ InstallEnd FollowInstall(SetupRun& setup) {
   return end;
 }
 
+// Installs with EXE from SOURCE into MAIN_DIR (downloads into its DOWN) and
+// follows the setup dialog to the end or to the first message box.
+InstallEnd Install(SetupRun& setup, const std::string& source, const std::string& main_dir,
+                   const char* exe = "setup.exe") {
+  if (!setup.Start(source, exe)) return {"", {"", "<not started>"}};
+  AgreeAndChoose(setup, main_dir, main_dir + "\\DOWN");
+  return FollowInstall(setup);
+}
+
+// An installation that must succeed, with its program ended.
+void InstallOrFail(const std::string& source, const std::string& main_dir) {
+  SetupRun setup;
+  const InstallEnd end = Install(setup, source, main_dir);
+  ASSERT_EQ(end.box.text, "") << main_dir;
+  ASSERT_TRUE(setup.Exited(20000)) << main_dir;
+}
+
+// The files whose names match PATTERN.
+int FilesMatching(const std::string& pattern) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do {
+    ++count;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
 // Runs the uninstaller of DIR, answers its question with ANSWER and, after
-// Yes, waits for "Uninstall complete" and presses OK.
-void Uninstall(const std::string& dir, int answer) {
+// Yes, waits for STATUS and presses OK.
+void Uninstall(const std::string& dir, int answer, const std::string& status = "Uninstall complete") {
   SetupRun setup;
   ASSERT_TRUE(setup.Start(dir, "setup.exe", "-UNINSTALL"));
   const Box question = setup.AnswerBox(answer);
@@ -299,7 +353,7 @@ void Uninstall(const std::string& dir, int answer) {
   if (answer == IDYES) {
     HWND dialog = setup.Wait("#32770", "UnInstalling Parcelo(32)");
     ASSERT_TRUE(dialog);
-    EXPECT_TRUE(WaitText(dialog, 60, "Uninstall complete"));
+    EXPECT_TRUE(WaitText(dialog, 60, status)) << Text(GetDlgItem(dialog, 60));
     Press(dialog, IDCANCEL);
   }
   EXPECT_TRUE(setup.Exited(20000));
@@ -334,6 +388,9 @@ class SetupTest : public testing::Test {
 TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
   const std::string main_dir = "C:\\ptest\\Apps\\Tool";  // three missing levels
   const std::string download_dir = main_dir + "\\DOWN";
+  // The user's own item in the program group survives the installation.
+  CreateDirectoryA(GroupFolder().c_str(), nullptr);
+  WriteFile(GroupFolder() + "\\mine.lnk", "a user's item");
   {
     SetupRun setup;
     ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
@@ -363,9 +420,20 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
             dir + "parcelo32.exe\r\n" + dir + "setup.exe\r\n" + dir + "parcelo32.hlp\r\n");
   EXPECT_EQ(RegValue(kAppPaths, "Path"), dir);
   EXPECT_EQ(RegValue(kAppPaths, nullptr), dir + "parcelo32.exe");
-  EXPECT_EQ(RegValue(kUninstall, "UnInstallString"), dir + "setup -UNINSTALL");
+  EXPECT_EQ(RegValue(kUninstall, "UnInstallString"), "\"" + dir + "setup.exe\" -UNINSTALL");
   EXPECT_EQ(RegValue(kUninstall, "DisplayName"), "Parcelo(32)");
+  EXPECT_EQ(RegValue(kUninstall, "DisplayVersion"), "3.1.3");
+  EXPECT_EQ(RegValue(kUninstall, "Publisher"), "The Parcelo(32) developers");
+  EXPECT_EQ(RegValue(kUninstall, "DisplayIcon"), dir + "parcelo32.exe,0");
+  EXPECT_EQ(RegValue(kUninstall, "InstallLocation"), dir);
+  const long long kilobytes = (ReadFile(dir + "parcelo32.exe").size() + ReadFile(dir + "setup.exe").size() +
+                               ReadFile(dir + "parcelo32.hlp").size() + 1023) / 1024;
+  EXPECT_EQ(RegNumber(kUninstall, "EstimatedSize"), kilobytes);
+  EXPECT_EQ(RegNumber(kUninstall, "NoModify"), 1);
+  EXPECT_EQ(RegNumber(kUninstall, "NoRepair"), 1);
+  EXPECT_EQ(RegValue(kSettings, "DOWNLOAD"), download_dir);
   EXPECT_TRUE(Exists(GroupFolder() + "\\Parcelo32.lnk"));
+  EXPECT_TRUE(Holds(GroupFolder() + "\\mine.lnk", "a user's item"));
 
   // Started from elsewhere, the installed program finds its directory
   // through App Paths: it shows the task waiting there, not one of C:\.
@@ -376,6 +444,21 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
     HWND window = program.Wait("myprog", nullptr);
     ASSERT_TRUE(window);
     EXPECT_EQ(SendMessageA(GetDlgItem(window, 14), LVM_GETITEMCOUNT, 0, 0), 1);
+    // While it runs, the uninstaller asks for it to be closed; still
+    // running, it removes nothing and fails.
+    SetupRun uninstall;
+    ASSERT_TRUE(uninstall.Start(main_dir, "setup.exe", "-UNINSTALL"));
+    uninstall.AnswerBox(IDYES);
+    EXPECT_EQ(uninstall.AnswerBox(IDOK).text, "Parcelo(32) is running. Please close it, then press OK.");
+    HWND dialog = uninstall.Wait("#32770", "UnInstalling Parcelo(32)");
+    EXPECT_TRUE(WaitText(dialog, 60, "Parcelo(32) is still running; nothing was removed"));
+    Press(dialog, IDCANCEL);
+    EXPECT_EQ(uninstall.ExitCode(20000), 1u);
+    // Nor does an installation replace it: it says why and changes nothing.
+    SetupRun again;
+    EXPECT_EQ(Install(again, g_dist, main_dir).box.text, "Cannot write " + dir + "parcelo32.exe: it is in use");
+    EXPECT_TRUE(Holds(dir + "parcelo32.exe", ReadFile(g_build + "\\parcelo32.exe")));
+    EXPECT_EQ(FilesMatching(dir + "*.pst-*"), 0);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.Exited(20000));
   }
@@ -401,14 +484,20 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
 }
 
 TEST_F(SetupTest, RefusedLicenceEndsWithoutChanges) {
-  SetupRun setup;
-  ASSERT_TRUE(setup.Start(g_dist, "setup.exe"));
-  HWND licence = setup.Wait("#32770", "License Agreement");
-  ASSERT_TRUE(licence);
-  Press(licence, IDCANCEL);
-  EXPECT_TRUE(setup.Exited(20000));
-  EXPECT_FALSE(Exists("C:\\Program Files\\Parcelo(32)"));
-  ExpectNoRegistration();
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+  DeleteFileA("C:\\ptsrc\\license.txt");
+  for (const std::string& source : {g_dist, std::string("C:\\ptsrc")}) {
+    SetupRun setup;
+    ASSERT_TRUE(setup.Start(source, "setup.exe"));
+    HWND licence = setup.Wait("#32770", "License Agreement");
+    ASSERT_TRUE(licence);
+    // Without a licence text there is nothing to agree to.
+    EXPECT_EQ(IsWindowEnabled(GetDlgItem(licence, IDOK)) != FALSE, source == g_dist) << source;
+    Press(licence, IDCANCEL);
+    EXPECT_TRUE(setup.Exited(20000));
+    EXPECT_FALSE(Exists("C:\\Program Files\\Parcelo(32)"));
+    ExpectNoRegistration();
+  }
 }
 
 TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
@@ -446,6 +535,7 @@ TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
   }
   Press(path, 300);
   EXPECT_TRUE(setup.Exited(20000));
+  EXPECT_FALSE(Exists("C:\\ptest"));  // created for the main directory, then given up
   ExpectNoRegistration();
 }
 
@@ -464,21 +554,168 @@ TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
   ASSERT_TRUE(dialog);
   EXPECT_TRUE(WaitText(dialog, 20, "Decompressing and copying files"));
   ExpectAbortThenEnd(setup, dialog);
-  EXPECT_FALSE(Exists("C:\\ptest\\parcelo32.hlp"));
+  EXPECT_FALSE(Exists("C:\\ptest"));  // its copies, their temporary files and the directory all went
   ExpectNoRegistration();
 }
 
-TEST_F(SetupTest, ZeroLengthSourceStopsWithFileReadError) {
-  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
-  WriteFile("C:\\ptsrc\\parcelo32.hlp", "");
+// A damaged file stops the installation before anything is replaced: the
+// earlier installation's program stays, the new files and temporaries go.
+TEST_F(SetupTest, DamagedPackageStopsBeforeReplacingAnything) {
+  struct Case {
+    const char* file;
+    size_t offset;  // of the byte changed; npos: the file is emptied
+    char mask;
+    const char* message;
+  } const cases[] = {
+      {"parcelo32.exe", 1, 0x20, "Damaged package: parcelo32.exe"},  // the compression header
+      {"parcelo32.hlp", 5000, 0x04, "Damaged package: parcelo32.hlp"},  // a bit of the compressed data
+      {"parcelo32.hlp", std::string::npos, 0, "Damaged package: parcelo32.hlp"},
+      {"files.sha256", std::string::npos, 0, "Damaged package: parcelo32.exe is not listed in files.sha256"},
+  };
+  for (const Case& c : cases) {
+    RemoveAllState();
+    ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
+    const std::string damaged = std::string("C:\\ptsrc\\") + c.file;
+    std::string data = ReadFile(damaged);
+    if (c.offset == std::string::npos) {
+      data.clear();
+    } else {
+      data[c.offset] ^= c.mask;
+    }
+    WriteFile(damaged, data);
+    CreateDirectoryA("C:\\ptest", nullptr);
+    WriteFile("C:\\ptest\\parcelo32.exe", "the program installed before");
+    WriteFile("C:\\ptest\\install.txt", "C:\\ptest\\parcelo32.exe\r\n");
+    SetupRun setup;
+    const InstallEnd end = Install(setup, "C:\\ptsrc", "C:\\ptest");
+    EXPECT_EQ(end.box.text, c.message) << c.file;
+    EXPECT_TRUE(Holds("C:\\ptest\\parcelo32.exe", "the program installed before")) << c.file;
+    EXPECT_EQ(FilesMatching("C:\\ptest\\*"), 4) << c.file;  // ., .., the program and its record
+    ExpectNoRegistration();
+  }
+}
+
+// Run from the main directory itself, setup must find each file there whole.
+TEST_F(SetupTest, SetupInTheMainDirectoryNeedsTheWholeProgramThere) {
+  ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptest"));
+  DeleteFileA("C:\\ptest\\parcelo32.exe");
   SetupRun setup;
-  ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup.exe"));
-  ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
-  HWND dialog = setup.Wait("#32770", "Setup ");
-  ASSERT_TRUE(dialog);
-  EXPECT_EQ(setup.AnswerBox(IDOK).text, "File read error");
+  EXPECT_EQ(Install(setup, "C:\\ptest", "C:\\ptest").box.text, "Damaged package: parcelo32.exe is missing");
   ExpectNoRegistration();
-  ExpectAbortThenEnd(setup, dialog);
+}
+
+// A file of the same name that this program did not install is replaced
+// only after the user agrees; refused, nothing changes.
+TEST_F(SetupTest, ForeignFileIsReplacedOnlyAfterYes) {
+  for (int answer : {IDNO, IDYES}) {
+    RemoveAllState();
+    CreateDirectoryA("C:\\ptest", nullptr);
+    WriteFile("C:\\ptest\\setup.exe", "the user's own setup");
+    SetupRun setup;
+    const InstallEnd end = Install(setup, g_dist, "C:\\ptest");
+    EXPECT_EQ(end.box.text, "C:\\ptest\\setup.exe\nwas not installed by Parcelo(32). Replace it?");
+    setup.AnswerBox(answer);
+    if (answer == IDNO) {
+      EXPECT_EQ(setup.AnswerBox(IDOK).text, "Installation cancelled");
+      EXPECT_TRUE(Holds("C:\\ptest\\setup.exe", "the user's own setup"));
+      EXPECT_EQ(FilesMatching("C:\\ptest\\*"), 3);  // ., .. and the user's file
+      ExpectNoRegistration();
+    } else {
+      EXPECT_EQ(FollowInstall(setup).box.text, "");
+      EXPECT_TRUE(setup.Exited(20000));
+      EXPECT_TRUE(Holds("C:\\ptest\\setup.exe", ReadFile(g_dist + "\\setup.exe")));
+    }
+  }
+}
+
+// The longest main directory that holds every file and its temporary
+// installs, from a long source path; one character more is refused in
+// the path dialog before anything is created.
+TEST_F(SetupTest, LongPathsInstallUpToTheLimitAndBeyondItAreRefused) {
+  const std::string source = "C:\\ptsrc\\" + std::string(140, 's');
+  CreateDirectoryA("C:\\ptsrc", nullptr);
+  ASSERT_NO_FATAL_FAILURE(MakeSource(source));
+  const std::string longest = "C:\\ptest\\" + std::string(228, 'd');  // 238 with its '\', 259 with a temporary
+  {
+    SetupRun setup;
+    const InstallEnd end = Install(setup, source, longest);
+    EXPECT_EQ(end.box.text, "");
+    EXPECT_TRUE(setup.Exited(20000));
+    EXPECT_TRUE(Holds(longest + "\\parcelo32.exe", ReadFile(g_build + "\\parcelo32.exe")));
+  }
+  RemoveTree("C:\\ptest");
+  SetupRun setup;
+  ASSERT_TRUE(setup.Start(source, "setup.exe"));
+  AgreeAndChoose(setup, longest + "d", longest + "d\\DOWN");
+  EXPECT_EQ(setup.AnswerBox(IDOK).text, "Invalid Path Name");
+  EXPECT_FALSE(Exists("C:\\ptest"));
+}
+
+// Each installed copy uninstalls itself; the registry keeps pointing at the
+// copy that was installed last, and stays.
+TEST_F(SetupTest, UninstallingOneCopyLeavesTheOther) {
+  ASSERT_NO_FATAL_FAILURE(InstallOrFail(g_dist, "C:\\ptest\\InstA"));
+  ASSERT_NO_FATAL_FAILURE(InstallOrFail(g_dist, "C:\\ptest\\InstB"));
+  CloseGroupWindows();
+  ASSERT_NO_FATAL_FAILURE(Uninstall("C:\\ptest\\InstA", IDYES));
+  EXPECT_FALSE(Exists("C:\\ptest\\InstA\\parcelo32.exe"));
+  EXPECT_TRUE(Exists("C:\\ptest\\InstB\\parcelo32.exe"));
+  EXPECT_TRUE(Exists("C:\\ptest\\InstB\\parcelo32.hlp"));
+  EXPECT_EQ(RegValue(kAppPaths, "Path"), "C:\\ptest\\InstB\\");
+  EXPECT_EQ(RegValue(kUninstall, "InstallLocation"), "C:\\ptest\\InstB\\");
+}
+
+// Only the installer's own names in the main directory are deleted, however
+// a line of the record is spelled; the rest are counted and left.
+TEST_F(SetupTest, UninstallDeletesOnlyItsOwnFiles) {
+  ASSERT_NO_FATAL_FAILURE(InstallOrFail(g_dist, "C:\\ptest"));
+  CloseGroupWindows();
+  const std::string victim = SystemDirectory() + "\\ptabsent.dll";
+  WriteFile(victim, "a system file");
+  CreateDirectoryA("C:\\ptoutside", nullptr);
+  const char* const keep[] = {"C:\\ptoutside\\hosts", "C:\\ptest\\thesis.doc", "C:\\ptest\\DOWN\\notes.txt"};
+  for (const char* path : keep) WriteFile(path, "the user's");
+  std::ofstream("C:\\ptest\\install.txt", std::ios::app)
+      << victim << "\n" << "C:/ptoutside/hosts\n" << "C:\\ptoutside\\hosts. .\n" << "C:\\ptest\\..\\ptoutside\\hosts\n"
+      << "C:\\ptest\\thesis.doc\n" << "C:\\ptest\\DOWN\\notes.txt\n" << "c:/PTEST/./Parcelo32.HLP. \n";
+  ASSERT_NO_FATAL_FAILURE(
+      Uninstall("C:\\ptest", IDYES, "Uninstall complete; 6 lines of install.txt naming other files left alone"));
+  EXPECT_TRUE(Exists(victim));
+  DeleteFileA(victim.c_str());
+  for (const char* path : keep) EXPECT_TRUE(Exists(path)) << path;
+  EXPECT_FALSE(Exists("C:\\ptest\\parcelo32.exe"));
+  EXPECT_FALSE(Exists("C:\\ptest\\parcelo32.hlp"));
+}
+
+// "/S" installs and uninstalls without a window; the exit code tells the
+// outcome and setup.log in the temporary directory the reason of a failure.
+TEST_F(SetupTest, SilentInstallAndUninstall) {
+  char temp[MAX_PATH] = "";
+  GetTempPathA(MAX_PATH, temp);
+  const std::string log = std::string(temp) + "setup.log";
+  struct Case {
+    std::string dir;
+    std::string args;
+    DWORD exit_code;
+    const char* logged;  // a line the log holds, nullptr: no matter
+    bool installed;      // afterwards
+  } const cases[] = {
+      {g_dist, "/S /D=C:\\ptest\\Silent Dir", 0, nullptr, true},
+      {"C:\\ptest\\Silent Dir", "-UNINSTALL /S", 0, "Uninstall complete", false},
+      {g_dist, "/S /D=ptest\\relative", 1, "Invalid Path Name", false},
+  };
+  for (const Case& c : cases) {
+    DeleteFileA(log.c_str());
+    SetupRun setup;
+    ASSERT_TRUE(setup.Start(c.dir, "setup.exe", c.args));
+    EXPECT_EQ(setup.ExitCode(60000), c.exit_code) << c.args;
+    CloseGroupWindows();
+    if (c.logged) {
+      EXPECT_NE(ReadFile(log).find(c.logged), std::string::npos) << c.args << ": " << ReadFile(log);
+    }
+    EXPECT_EQ(Exists("C:\\ptest\\Silent Dir\\parcelo32.exe"), c.installed) << c.args;
+    EXPECT_EQ(KeyExists(kAppPaths), c.installed) << c.args;
+  }
 }
 
 TEST_F(SetupTest, SystemDirectoryCopiesFollowProductVersions) {
@@ -494,9 +731,7 @@ TEST_F(SetupTest, SystemDirectoryCopiesFollowProductVersions) {
   WriteFile(system + "ptsame.dll", same);
   ASSERT_TRUE(CopyFileA(older.c_str(), (system + "ptolder.dll").c_str(), FALSE));
   SetupRun setup;
-  ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup_systest.exe"));
-  ASSERT_NO_FATAL_FAILURE(AgreeAndChoose(setup, "C:\\ptest", "C:\\ptest\\DOWN"));
-  const InstallEnd end = FollowInstall(setup);
+  const InstallEnd end = Install(setup, "C:\\ptsrc", "C:\\ptest", "setup_systest.exe");
   EXPECT_EQ(end.box.text, "");
   EXPECT_EQ(end.percent, "100 %");  // the skipped copy's bytes count as copied
   EXPECT_TRUE(setup.Exited(20000));
@@ -515,9 +750,10 @@ TEST_F(SetupTest, UninstallWithoutAppPathsUsesDefaultDirectoryAndKeepsForeignFil
   WriteFile(dir + "parcelo32.exe", "installed");
   WriteFile("C:\\ptoutside\\keep.txt", "not installed by setup");
   WriteFile(dir + "install.txt", dir + "parcelo32.exe\r\nC:\\ptoutside\\keep.txt\r\n");
-  ASSERT_NO_FATAL_FAILURE(SetRegValue(kUninstall, "DisplayName", "Parcelo(32)"));
+  ASSERT_NO_FATAL_FAILURE(SetRegValue(kUninstall, "UnInstallString", dir + "setup -UNINSTALL"));
   ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
-  ASSERT_NO_FATAL_FAILURE(Uninstall("C:\\ptsrc", IDYES));
+  ASSERT_NO_FATAL_FAILURE(
+      Uninstall("C:\\ptsrc", IDYES, "Uninstall complete; 1 line of install.txt naming other files left alone"));
   EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
   EXPECT_TRUE(Exists("C:\\ptoutside\\keep.txt"));
   EXPECT_FALSE(KeyExists(kUninstall));

@@ -12,6 +12,7 @@
 #include "harness.h"
 #include "setup/setup_ids.h"
 #include "setup/setup_win32.h"
+#include "setup/sha256.h"
 
 using harness::DialogWatcher;
 using harness::SeenDialog;
@@ -86,46 +87,50 @@ std::string Compressed(const std::string& text) {
   return file;
 }
 
-int FilesMatching(const std::string& pattern) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  int count = 0;
-  do {
-    ++count;
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  return count;
-}
-
-TEST(SetupCopy, ExpandsOrCopiesAndKeepsTheInstalledFileWhenTheSourceIsBad) {
+TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
   harness::TempProgramDir dir;
   std::string text;
-  for (int i = 0; text.size() < 3000; ++i) text += "line " + std::to_string(i) + "\r\n";
-  const std::string previous = "the copy installed before";
+  for (int i = 0; text.size() < 100000; ++i) text += "line " + std::to_string(i) + "\r\n";
   struct Case {
     const char* what;
     bool source_exists;
     std::string source;
-    bool copied;
+    setup::CopyResult result;
+    bool intact;  // size and digest those of text
   };
   const Case cases[] = {
-      {"plain file", true, text, true},
-      {"compressed file", true, Compressed(text), true},
-      {"compressed file cut short", true, Compressed(text).substr(0, 1000), false},
-      {"empty file", true, "", false},
-      {"missing file", false, "", false},
+      {"plain file", true, text, setup::CopyResult::kDone, true},
+      {"compressed file", true, Compressed(text), setup::CopyResult::kDone, true},
+      {"compressed file cut short", true, Compressed(text).substr(0, 1000), setup::CopyResult::kDone, false},
+      {"empty file", true, "", setup::CopyResult::kDone, false},
+      {"missing file", false, "", setup::CopyResult::kReadFailed, false},
   };
+  const std::string source = dir.File("source.bin");
+  const std::string target = dir.File("installed.bin");
   for (const Case& c : cases) {
-    const std::string source = dir.File("source.bin");
-    const std::string destination = dir.File("installed.bin");
     DeleteFileA(source.c_str());
+    DeleteFileA(target.c_str());
     if (c.source_exists) harness::WriteFile(source, c.source);
-    harness::WriteFile(destination, previous);
-    EXPECT_EQ(setup::ExpandFile(source, destination), c.copied) << c.what;
-    EXPECT_EQ(harness::ReadFile(destination), c.copied ? text : previous) << c.what;
-    EXPECT_EQ(FilesMatching(dir.File("pst*")), 0) << c.what;
+    setup::ExpandedFile written;
+    EXPECT_EQ(setup::ExpandFile(source, target, [] { return true; }, &written), c.result) << c.what;
+    EXPECT_EQ(written.size == text.size() && written.sha256 == setup::Sha256Hex(text), c.intact) << c.what;
+    if (c.result == setup::CopyResult::kDone) {
+      EXPECT_EQ(harness::ReadFile(target).size(), written.size) << c.what;
+    }
   }
+  // Without a target only the digest is taken; stopped between chunks, or
+  // unable to write, the target goes again.
+  harness::WriteFile(source, Compressed(text));
+  setup::ExpandedFile written;
+  EXPECT_EQ(setup::ExpandFile(source, "", [] { return true; }, &written), setup::CopyResult::kDone);
+  EXPECT_EQ(written.sha256, setup::Sha256Hex(text));
+  EXPECT_EQ(setup::ExpandFile(source, target, [] { return false; }, &written), setup::CopyResult::kCancelled);
+  EXPECT_FALSE(Exists(target));
+  EXPECT_EQ(setup::ExpandFile(source, dir.File("missing\\installed.bin"), [] { return true; }, &written),
+            setup::CopyResult::kWriteFailed);
+  EXPECT_EQ(setup::WriteFailureText("C:\\p\\a.exe", ERROR_SHARING_VIOLATION), "Cannot write C:\\p\\a.exe: it is in use");
+  EXPECT_EQ(setup::WriteFailureText("a", ERROR_DISK_FULL), "Cannot write a: disk is full");
+  EXPECT_EQ(setup::WriteFailureText("a", ERROR_ACCESS_DENIED), "Cannot write a: access denied");
 }
 
 void SetKeyValue(const char* key_path, const char* name, const std::string& value) {
@@ -158,7 +163,7 @@ class SetupRemoval : public testing::Test {
       harness::WriteFile(main_ + "\\" + name, name);
     }
     harness::WriteFile(outside_, "not installed by setup");
-    setup::WriteRegistryEntries(main_ + "\\");
+    setup::WriteRegistryEntries(main_ + "\\", "", 0);
     SetKeyValue(setup::kSettingsKey, "DOWN", down_);
   }
   void TearDown() override {
