@@ -164,19 +164,25 @@ TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
 }
 
 // The first visited page refuses the commit; the pages after it are not
-// applied, so the user is told once, and the sheet stays for a correction.
-TEST_F(ConfigSheet, MissingDownloadDirectoryKeepsTheSheetOpen) {
+// applied, so the user is told once, and the sheet stays for a correction:
+// the box belongs to the sheet, which stays in front of a disabled main
+// window once the box is gone.
+TEST_F(ConfigSheet, MissingDownloadDirectoryKeepsTheSheetOpenInFront) {
   registry.Set("DOWNLOAD", dir.File("gone"));
   Open();
-  bool open_after_ok = false;
+  bool open_after_ok = false, active_after_ok = false, main_enabled_after_ok = true;
   Texts errors = Configure([&](HWND sheet) {
     Show(sheet, kFirewall);
     Press(sheet, PSBTN_OK);
     open_after_ok = IsWindow(sheet) && IsWindowVisible(sheet);
+    active_after_ok = GetActiveWindow() == sheet;
+    main_enabled_after_ok = IsWindowEnabled(window) != FALSE;
     Press(sheet, PSBTN_CANCEL);
   });
   EXPECT_EQ(errors, Texts{"Download directory does not exist"});
   EXPECT_TRUE(open_after_ok);
+  EXPECT_TRUE(active_after_ok);
+  EXPECT_FALSE(main_enabled_after_ok);
   EXPECT_EQ(Stored("PASSIVE"), kUnset);
   EXPECT_EQ(Stored("DOWNLOAD"), dir.File("gone"));
 }
