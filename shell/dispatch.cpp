@@ -9,6 +9,7 @@
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
+#include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "settings/config_sheet_win32.h"
 #include "shell/ids.h"
@@ -86,6 +87,16 @@ void ToggleModeInDropWindow() {
 void OnJobStarted(const jobs::JobHandle& job) {
   TrackJob(job);
   if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
+}
+
+// "nul.rcv" would swallow every entry written to it and "COM1.rcv" would
+// open the serial port and hang the window.
+bool RefusedDeviceTaskName(HWND dialog, const std::string& name) {
+  const std::string device = fs::DeviceComponent(name);
+  if (device.empty()) return false;
+  MessageBoxA(dialog, ("A task cannot be named after a device: " + device).c_str(), "Error",
+              MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  return true;
 }
 
 }  // namespace
@@ -196,6 +207,7 @@ INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LP
           MessageBeep(0);
           return TRUE;
         }
+        if (RefusedDeviceTaskName(dialog, name)) return TRUE;
         // A task whose file already exists is loaded, so that rows and lines
         // stay aligned; otherwise the list starts empty.
         entries::NewTask(name);
