@@ -128,6 +128,11 @@ INT_PTR OpenNewDialog(HWND owner);
 INT_PTR OpenEditDialog(HWND owner);
 // The URL the last Enter URL or edit dialog confirmed (display form).
 std::string& EnteredUrl();
+// Text the user typed or pasted, taken as UTF-16 so that no character is lost
+// to the ANSI code page, in UTF-8 for the portable link code.
+std::string Utf8FromWide(const wchar_t* text, int length);
+// A control's text as a link: UTF-8, then url::FromTypedLink.
+std::string LinkText(HWND dialog, int id);
 
 // Drag-and-drop and the clipboard. The drop target is registered only when
 // OLE initialises afresh on the thread; revoking undoes exactly that.
