@@ -57,12 +57,17 @@ void OnSelectAll() {
   HWND list = Globals().children.task_list;
   SetFocus(list);
   int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int row = 0; row < count; ++row) {
-    LVITEMA item = {};
-    item.stateMask = LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
-  }
+  if (count == 0) return;
+  // Index -1 changes every row in one message; the focus ends on the last.
+  // Redrawn once, not row by row.
+  tasklist::Current().SetRedraw(false);
+  LVITEMA item = {};
+  item.stateMask = LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED;
+  item.state = LVIS_SELECTED;
+  SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+  item.stateMask = item.state = LVIS_FOCUSED;
+  SendMessageA(list, LVM_SETITEMSTATE, count - 1, reinterpret_cast<LPARAM>(&item));
+  tasklist::Current().SetRedraw(true);
 }
 
 void OnModeSelector(WPARAM wparam) {

@@ -63,6 +63,21 @@ class ListViewBody : public tasklist::Port {
 
   void DeleteAllRows() override { SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0); }
 
+  void DeleteRows(const std::vector<int>& ascending) override {
+    if (static_cast<int>(ascending.size()) == RowCount()) {
+      DeleteAllRows();
+      return;
+    }
+    SetRedraw(false);
+    for (auto row = ascending.rbegin(); row != ascending.rend(); ++row) DeleteRow(*row);
+    SetRedraw(true);
+  }
+
+  void SetRedraw(bool on) override {
+    SendMessageA(list_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) InvalidateRect(list_, nullptr, TRUE);
+  }
+
   void SetCell(int row, int column, const std::string& text) override {
     LVITEMA item = {};
     item.iSubItem = column;
