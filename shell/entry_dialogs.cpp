@@ -289,6 +289,9 @@ INT_PTR CALLBACK NewDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
           return TRUE;
       }
       break;
+    case WM_HELP:  // F1
+      OpenHelp(HELP_CONTEXT, HELP_CONTEXT_NEWURL);
+      return TRUE;
   }
   return FALSE;
 }
@@ -316,6 +319,9 @@ INT_PTR CALLBACK EditDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
           return TRUE;
       }
       break;
+    case WM_HELP:  // F1
+      OpenHelp(HELP_CONTEXT, HELP_CONTEXT_EDIT);
+      return TRUE;
   }
   return FALSE;
 }

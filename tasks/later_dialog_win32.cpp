@@ -86,6 +86,9 @@ INT_PTR CALLBACK LaterDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
     case WM_COMMAND:
       OnCommand(dialog, LOWORD(wparam));
       return TRUE;
+    case WM_HELP:  // F1
+      OnCommand(dialog, IDC_LATER_HELP);
+      return TRUE;
     case WM_CLOSE:
       EndDialog(dialog, 0);
       return TRUE;

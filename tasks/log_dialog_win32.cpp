@@ -198,6 +198,9 @@ INT_PTR CALLBACK LogDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
     case WM_NOTIFY:
       OnNotify(reinterpret_cast<NMHDR*>(lparam));
       break;
+    case WM_HELP:  // F1
+      OnCommand(dialog, IDC_LOG_HELP);
+      return TRUE;
   }
   return 0;
 }

@@ -55,6 +55,7 @@ TEST_F(FullWindow, StartsWithMenuSevenColumnsAndTwelveButtons) {
   ExpectShape(window, shell::kFullWindow);
   EXPECT_EQ(GetMenu(window), shell::Globals().main_menu);
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
+  EXPECT_EQ(Kids().task_list, GetFocus());  // arrows work at once
 
   const char* headers[] = {"Local file", "URL", "Status", "Bytes Tansferred /Filesize",
                            "Time Elapsed/Remaining", "Rate(BPS)", "Date", "<none>"};
