@@ -275,6 +275,7 @@ void ReleaseUserInterfaceResources() {
 
 void OnDestroy() {
   State& s = Globals();
+  SaveColumnWidths();
   net::Cleanup();
   settings::UnloadDialupLibrary();
   PostQuitMessage(0);
@@ -321,7 +322,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
     case WM_NOTIFY:
-      ToolbarTooltip(reinterpret_cast<NMHDR*>(lparam));
+      if (!ToolbarTooltip(reinterpret_cast<NMHDR*>(lparam))) CellTip(reinterpret_cast<NMHDR*>(lparam));
       return 0;
     case WM_COMMAND:
       OnCommand(window, wparam, lparam);

@@ -103,6 +103,16 @@ void ShowModeButtons(int mode);
 void LayoutChildren();
 void ShowChildren(bool show);
 bool ToolbarTooltip(NMHDR* header);
+// Column widths: read from the registry value Columns when the columns are
+// made, written back when the window goes.
+void SaveColumnWidths();
+// The tip that shows a cell's whole text when its column cuts it: its
+// tooltip window, the pointer moving over the list (a new cell asks anew),
+// and its text request.
+void CreateCellTips(HWND main_window, HWND list);
+HWND CellTips();
+void NoteListPointer(HWND list);
+bool CellTip(NMHDR* header);
 void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
 bool ToolbarIsFlatForVersion(DWORD major, DWORD minor);
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/tasklist.h"
+#include "shell/shell.h"
 
 namespace shell {
 namespace {
@@ -159,6 +160,7 @@ LRESULT CALLBACK ListViewBody::ListProc(HWND list, UINT message, WPARAM wparam, 
     return 0;
   }
   if (message == LVM_DELETEALLITEMS) body.last_index_.clear();
+  if (message == WM_MOUSEMOVE) NoteListPointer(list);
   return CallWindowProcA(body.previous_proc_, list, message, wparam, lparam);
 }
 
