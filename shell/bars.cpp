@@ -286,10 +286,12 @@ void SaveColumnWidths() {
 }
 
 // One tool over the whole list, its text asked for each time it shows: the
-// cut cell under the pointer.
+// cut cell under the pointer. The tip has no owner: a tooltip is topmost,
+// and a topmost window drags its owner along, which would keep the main
+// window on top whatever OnTop says.
 void CreateCellTips(HWND main_window, HWND list) {
   g_cell_tip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_window, nullptr, nullptr, nullptr);
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
   TOOLINFOA tool = {};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -301,6 +303,11 @@ void CreateCellTips(HWND main_window, HWND list) {
 }
 
 HWND CellTips() { return g_cell_tip; }
+
+void DestroyCellTips() {
+  if (g_cell_tip) DestroyWindow(g_cell_tip);
+  g_cell_tip = nullptr;
+}
 
 void NoteListPointer(HWND list) {
   const POINT cell = CellAtPointer(list);

@@ -276,6 +276,7 @@ void ReleaseUserInterfaceResources() {
 void OnDestroy() {
   State& s = Globals();
   SaveColumnWidths();
+  DestroyCellTips();
   net::Cleanup();
   settings::UnloadDialupLibrary();
   PostQuitMessage(0);

@@ -111,6 +111,7 @@ void SaveColumnWidths();
 // and its text request.
 void CreateCellTips(HWND main_window, HWND list);
 HWND CellTips();
+void DestroyCellTips();
 void NoteListPointer(HWND list);
 bool CellTip(NMHDR* header);
 void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
