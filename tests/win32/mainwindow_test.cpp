@@ -199,7 +199,9 @@ TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
   Open();
   EXPECT_EQ((std::vector<int>{200, 120, 120, 120, 80, 120, 120}), widths());
   SendMessageA(Kids().task_list, LVM_SETCOLUMNWIDTH, 1, 333);  // as a drag of the divider ends
+  keep_columns_ = true;
   Close();
+  keep_columns_ = false;
   EXPECT_EQ("200,333,120,120,80,120,120", settings::ReadText("Columns", ""));
   Open();
   EXPECT_EQ((std::vector<int>{200, 333, 120, 120, 80, 120, 120}), widths());
