@@ -58,23 +58,13 @@ void FillRows(HWND list, int mode) {
   ShowRowCount(list);
 }
 
-// The list asks for a cell's text; a cell too long for its buffer is cut
-// there, as a list cell always is.
+// The list asks for a cell's text (in ANSI: the dialog is an ANSI window);
+// a cell too long for its buffer is cut there, as a list cell always is.
 void OnGetCell(NMLVDISPINFOA* info) {
   LVITEMA& item = info->item;
   if (!(item.mask & LVIF_TEXT) || item.cchTextMax <= 0) return;
   const bool known = item.iItem >= 0 && static_cast<size_t>(item.iItem) < g_rows.size();
   lstrcpynA(item.pszText, known ? Field(g_rows[item.iItem], item.iSubItem).c_str() : "", item.cchTextMax);
-}
-
-void OnGetCellWide(NMLVDISPINFOW* info) {
-  LVITEMW& item = info->item;
-  if (!(item.mask & LVIF_TEXT) || item.cchTextMax <= 0) return;
-  const bool known = item.iItem >= 0 && static_cast<size_t>(item.iItem) < g_rows.size();
-  const std::string text = known ? Field(g_rows[item.iItem], item.iSubItem) : std::string();
-  if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax) == 0) {
-    item.pszText[item.cchTextMax - 1] = 0;
-  }
 }
 
 void OnInit(HWND dialog, int mode) {
@@ -174,7 +164,6 @@ void OnCommand(HWND dialog, WPARAM wparam) {
 void OnNotify(NMHDR* header) {
   if (header->idFrom != IDC_LOG_LIST) return;
   if (header->code == LVN_GETDISPINFOA) OnGetCell(reinterpret_cast<NMLVDISPINFOA*>(header));
-  if (header->code == LVN_GETDISPINFOW) OnGetCellWide(reinterpret_cast<NMLVDISPINFOW*>(header));
 }
 
 }  // namespace
