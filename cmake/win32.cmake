@@ -75,6 +75,10 @@ set_target_properties(rasapi32_without_dial PROPERTIES RUNTIME_OUTPUT_DIRECTORY 
 add_executable(bench_probe bench/win32_probe.cpp)
 target_link_libraries(bench_probe PRIVATE user32)
 
+# Big lists in the main window and the log viewer, timed in process.
+add_executable(bench_lists bench/win32_lists.cpp resources/parcelo32.rc)
+target_link_libraries(bench_lists PRIVATE parcelo32_shell)
+
 # Posts a menu command to a running parcelo32.exe: scripts/screenshot opens
 # its dialogs with it.
 add_executable(send_command tests/tools/send_command.cpp)

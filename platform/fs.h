@@ -36,4 +36,13 @@ bool SameDirectory(const std::string& a, const std::string& b);
 std::string DirectoryOf(const std::string& path);
 std::string BaseName(const std::string& path);
 
+// Windows opens a device, not a file, for these names, with any extension
+// and whatever the case ("nul.txt", "Com1"): a write to one goes nowhere and
+// still succeeds, and a read from COM1 may wait forever. con, prn, aux, nul,
+// com1-9, lpt1-9.
+bool IsDeviceName(const std::string& name);
+// The first component of path (split at '\\' and '/') that names a device,
+// or an empty string when none does.
+std::string DeviceComponent(const std::string& path);
+
 }  // namespace fs

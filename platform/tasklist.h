@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tasklist {
 
@@ -57,6 +58,15 @@ class Port {
   void SetCellOf(RowId id, int column, const std::string& text);
   virtual bool DeleteRow(int row) = 0;
   virtual void DeleteAllRows() = 0;
+  // Deletes the rows at the indexes in ascending (rising order) as one
+  // change of the view: a list of thousands is not redrawn row by row.
+  virtual void DeleteRows(const std::vector<int>& ascending) {
+    for (auto row = ascending.rbegin(); row != ascending.rend(); ++row) DeleteRow(*row);
+  }
+  // Stops (false) and resumes (true) redrawing the view around a run of
+  // changes, such as filling it with a whole task; the headless body has
+  // nothing to draw.
+  virtual void SetRedraw(bool) {}
   virtual void SetCell(int row, int column, const std::string& text) = 0;
   virtual std::string GetCell(int row, int column) = 0;
   virtual bool IsSelected(int row) = 0;

@@ -326,6 +326,9 @@ INT_PTR PageMessage(HWND page, UINT message, WPARAM wparam, LPARAM lparam, void 
       return TRUE;
     case WM_NOTIFY:
       return OnNotify(page, lparam, fill, apply);
+    case WM_HELP:  // F1
+      OpenHelp(page);
+      return TRUE;
   }
   return FALSE;
 }

@@ -80,7 +80,8 @@ constexpr int kConnectionRecords = 16;
 constexpr int kPasswordLimit = 254;
 
 void OnPasswordCommand(HWND dialog, int id) {
-  if (id == IDC_PASSWORD_CANCEL) {
+  // Escape and the close box send IDCANCEL, not the Cancel button's id.
+  if (id == IDC_PASSWORD_CANCEL || id == IDCANCEL) {
     EndDialog(dialog, 0);
   } else if (id == IDC_PASSWORD_OK) {
     char typed[kPasswordLimit + 1] = {};
@@ -106,8 +107,8 @@ void CopyText(char (&field)[N], const std::string& text) {
 }
 
 // Dials entry with its saved parameters, asking for the password when none
-// is saved and remembering the one typed. The dial's result shows itself in
-// the transfer attempt that follows.
+// is saved and remembering the one typed. A failed dial is hung up; its
+// result shows itself in the transfer attempt that follows.
 Outcome Dial(const RasApi& ras, const std::string& entry) {
   RasDialParams95 params = {};
   params.size = sizeof params;
@@ -121,7 +122,12 @@ Outcome Dial(const RasApi& ras, const std::string& entry) {
     ras.set_entry_dial_params(nullptr, &params, FALSE);
   }
   HRASCONN connection = nullptr;
-  ras.dial(nullptr, nullptr, &params, 0, nullptr, &connection);
+  if (ras.dial(nullptr, nullptr, &params, 0, nullptr, &connection) != 0) {
+    // A failed dial may still hand back a handle: it holds the port until
+    // it is hung up.
+    if (connection) ras.hang_up(connection);
+    connection = nullptr;
+  }
   g_current.store(connection);
   return Outcome::kDialled;
 }

@@ -74,6 +74,13 @@ void Load(const std::string& download_default) {
 int Commit() {
   Instances& shared = Shared();
   const Record& edit = shared.edit;
+  // A device name passes for an existing directory on some systems ("C:\dl\nul").
+  const std::string device = fs::DeviceComponent(edit.download);
+  if (!device.empty()) {
+    prompts::Message("Download directory names a device: " + device, "Error",
+                     prompts::kIconInformation | prompts::kTaskModal);
+    return -1;
+  }
   if (!fs::DirectoryExists(edit.download)) {
     prompts::Message("Download directory does not exist", "Error",
                      prompts::kIconInformation | prompts::kTaskModal);

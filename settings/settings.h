@@ -43,8 +43,8 @@ extern const char kPlaceholderEmail[];
 void Load(const std::string& download_default);
 
 // Validates the edit copy, copies it onto the live settings and writes it to the
-// store. Returns 0, or -1 (with "Download directory does not exist") leaving
-// memory and store unchanged.
+// store. Returns 0, or -1 (with "Download directory names a device: <name>"
+// or "Download directory does not exist") leaving memory and store unchanged.
 int Commit();
 
 // A consistent copy of the live settings; safe from any thread.

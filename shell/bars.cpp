@@ -3,11 +3,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/appstate.h"
 #include "platform/tasklist.h"
+#include "settings/store.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
 #include "shell/tasklist_view.h"
@@ -212,16 +215,122 @@ void CreateChildWindows(HWND main_window, HINSTANCE instance) {
                             s.toolbar_height + kPanelHeight, client.right, list_height, main_window,
                             IDC_TASKLIST, instance);
   InstallTaskListView(c.task_list, main_window);
+  CreateCellTips(main_window, c.task_list);
   ShowModeButtons(app::kReceiveMode);
+}
+
+namespace {
+
+constexpr int kDefaultColumnWidth = 120;
+// A kept width beyond this is no width a user dragged to: the default is used.
+constexpr int kWidestColumn = 4000;
+constexpr char kColumnsValue[] = "Columns";
+// Room the list leaves around a cell's text (its margins), measured as the
+// list view draws it.
+constexpr int kCellMargin = 12;
+
+// The widths kept in the registry value Columns ("120,300,..."), one per
+// column; a missing or unreadable one is the default.
+std::vector<int> KeptColumnWidths() {
+  std::vector<int> widths(tasklist::kColumnCount, kDefaultColumnWidth);
+  const std::string text = settings::ReadText(kColumnsValue, "");
+  size_t position = 0;
+  for (int& width : widths) {
+    if (position >= text.size()) break;
+    const size_t comma = std::min(text.find(',', position), text.size());
+    const std::string field = text.substr(position, comma - position);
+    const bool digits = !field.empty() && field.size() < 6 && field.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && std::stoi(field) <= kWidestColumn) width = std::stoi(field);
+    position = comma + 1;
+  }
+  return widths;
+}
+
+HWND g_cell_tip = nullptr;
+POINT g_tip_cell = {-1, -1};  // row and column the tip last spoke of
+
+// The cell under the pointer, as row (x) and column (y); -1 when none.
+POINT CellAtPointer(HWND list) {
+  LVHITTESTINFO hit = {};
+  GetCursorPos(&hit.pt);
+  ScreenToClient(list, &hit.pt);
+  if (SendMessageA(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) < 0 || !(hit.flags & LVHT_ONITEM)) {
+    return POINT{-1, -1};
+  }
+  return POINT{hit.iItem, hit.iSubItem};
+}
+
+// The whole text of the cell under the pointer when its column is too narrow
+// to show it, else an empty text (no tip).
+std::string CutCellText(HWND list) {
+  const POINT cell = CellAtPointer(list);
+  g_tip_cell = cell;
+  if (cell.x < 0) return std::string();
+  const std::string text = tasklist::Current().GetCell(cell.x, cell.y);
+  const int needed = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text.c_str())));
+  const int width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, cell.y, 0));
+  return needed + kCellMargin > width ? text : std::string();
+}
+
+}  // namespace
+
+void SaveColumnWidths() {
+  HWND list = Globals().children.task_list;
+  if (!list) return;
+  std::string text;
+  for (int i = 0; i < tasklist::kColumnCount; ++i) {
+    if (i) text += ',';
+    text += std::to_string(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0));
+  }
+  settings::WriteText(kColumnsValue, text);
+}
+
+// One tool over the whole list, its text asked for each time it shows: the
+// cut cell under the pointer. The tip has no owner: a tooltip is topmost,
+// and a topmost window drags its owner along, which would keep the main
+// window on top whatever OnTop says.
+void CreateCellTips(HWND main_window, HWND list) {
+  g_cell_tip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  TOOLINFOA tool = {};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = main_window;
+  tool.uId = reinterpret_cast<UINT_PTR>(list);
+  tool.lpszText = LPSTR_TEXTCALLBACKA;
+  SendMessageA(g_cell_tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageA(g_cell_tip, TTM_SETMAXTIPWIDTH, 0, 600);
+}
+
+HWND CellTips() { return g_cell_tip; }
+
+void DestroyCellTips() {
+  if (g_cell_tip) DestroyWindow(g_cell_tip);
+  g_cell_tip = nullptr;
+}
+
+void NoteListPointer(HWND list) {
+  const POINT cell = CellAtPointer(list);
+  if (g_cell_tip && (cell.x != g_tip_cell.x || cell.y != g_tip_cell.y)) SendMessageA(g_cell_tip, TTM_POP, 0, 0);
+}
+
+bool CellTip(NMHDR* header) {
+  HWND list = Globals().children.task_list;
+  if (!header || header->code != TTN_GETDISPINFOA || header->idFrom != reinterpret_cast<UINT_PTR>(list)) return false;
+  static std::string shown;  // lives until the tip asks again
+  shown = CutCellText(list);
+  reinterpret_cast<NMTTDISPINFOA*>(header)->lpszText = const_cast<char*>(shown.c_str());
+  return true;
 }
 
 bool InsertColumns() {
   HWND list = Globals().children.task_list;
+  const std::vector<int> widths = KeptColumnWidths();
   for (int i = 0; i < tasklist::kColumnCount; ++i) {
     LVCOLUMNA column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = LVCFMT_LEFT;
-    column.cx = 120;
+    column.cx = widths[i];
     column.pszText = const_cast<char*>(kColumnHeaders[i]);
     column.iSubItem = i;
     if (SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column)) == -1) return false;

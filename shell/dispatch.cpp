@@ -9,6 +9,7 @@
 
 #include "engine/appstate.h"
 #include "engine/jobs.h"
+#include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "settings/config_sheet_win32.h"
 #include "shell/ids.h"
@@ -56,12 +57,17 @@ void OnSelectAll() {
   HWND list = Globals().children.task_list;
   SetFocus(list);
   int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int row = 0; row < count; ++row) {
-    LVITEMA item = {};
-    item.stateMask = LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
-  }
+  if (count == 0) return;
+  // Index -1 changes every row in one message; the focus ends on the last.
+  // Redrawn once, not row by row.
+  tasklist::Current().SetRedraw(false);
+  LVITEMA item = {};
+  item.stateMask = LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED;
+  item.state = LVIS_SELECTED;
+  SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+  item.stateMask = item.state = LVIS_FOCUSED;
+  SendMessageA(list, LVM_SETITEMSTATE, count - 1, reinterpret_cast<LPARAM>(&item));
+  tasklist::Current().SetRedraw(true);
 }
 
 void OnModeSelector(WPARAM wparam) {
@@ -86,6 +92,16 @@ void ToggleModeInDropWindow() {
 void OnJobStarted(const jobs::JobHandle& job) {
   TrackJob(job);
   if (!job->StartedRows().empty()) SetFocus(Globals().children.task_list);
+}
+
+// "nul.rcv" would swallow every entry written to it and "COM1.rcv" would
+// open the serial port and hang the window.
+bool RefusedDeviceTaskName(HWND dialog, const std::string& name) {
+  const std::string device = fs::DeviceComponent(name);
+  if (device.empty()) return false;
+  MessageBoxA(dialog, ("A task cannot be named after a device: " + device).c_str(), "Error",
+              MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  return true;
 }
 
 }  // namespace
@@ -197,6 +213,7 @@ INT_PTR CALLBACK GetTaskNameDlgFunc(HWND dialog, UINT message, WPARAM wparam, LP
           MessageBeep(0);
           return TRUE;
         }
+        if (RefusedDeviceTaskName(dialog, name)) return TRUE;
         // A task whose file already exists is loaded, so that rows and lines
         // stay aligned; otherwise the list starts empty.
         entries::NewTask(name);

@@ -21,9 +21,9 @@ namespace {
 // refused rather than cut: a cut URL would name another file.
 constexpr size_t kTextLimit = 1024;
 
-FORMATETC TextFormat() {
+FORMATETC TextFormat(CLIPFORMAT clip_format = CF_TEXT) {
   FORMATETC format = {};
-  format.cfFormat = CF_TEXT;
+  format.cfFormat = clip_format;
   format.ptd = nullptr;
   format.dwAspect = DVASPECT_CONTENT;
   format.lindex = -1;
@@ -31,12 +31,14 @@ FORMATETC TextFormat() {
   return format;
 }
 
-// Text as a URL entry in receive mode; a beep when it is no URL.
-void AddTextEntry(const std::string& text) {
+// Dragged or pasted text (UTF-8) as a URL entry in receive mode; a beep when
+// it is no URL.
+void AddTextEntry(const std::string& typed) {
+  const std::string text = url::FromTypedLink(typed);
   url::Record record;
   std::string display;
   std::string stored;
-  if (text.size() >= kTextLimit || url::Parse(text, &record, &display, &stored) != 0) {
+  if (typed.size() >= kTextLimit || url::Parse(text, &record, &display, &stored) != 0) {
     MessageBeep(0);
     return;
   }
@@ -52,6 +54,19 @@ bool GlobalText(HGLOBAL memory, std::string* text) {
   size_t length = 0;
   while (length < size && length <= kTextLimit && data[length]) ++length;
   text->assign(data, length);
+  GlobalUnlock(memory);
+  return true;
+}
+
+// The UTF-16 text of a global memory block, in UTF-8; refused (false) as
+// GlobalText refuses.
+bool GlobalWideText(HGLOBAL memory, std::string* text) {
+  const wchar_t* data = static_cast<const wchar_t*>(GlobalLock(memory));
+  if (!data) return false;
+  const SIZE_T size = GlobalSize(memory) / sizeof(wchar_t);
+  size_t length = 0;
+  while (length < size && length <= kTextLimit && data[length]) ++length;
+  *text = Utf8FromWide(data, static_cast<int>(length));
   GlobalUnlock(memory);
   return true;
 }
@@ -89,7 +104,10 @@ class DropTarget final : public IDropTarget {
   }
   HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL, DWORD* effect) override {
     if (!QueryDrop(keys, effect)) return S_OK;
-    FORMATETC format = TextFormat();
+    // UTF-16 when the source offers it: the ANSI text turns other scripts into '?'.
+    FORMATETC format = TextFormat(CF_UNICODETEXT);
+    const bool wide = data->QueryGetData(&format) == S_OK;
+    if (!wide) format = TextFormat();
     STGMEDIUM medium = {};
     const HRESULT got = data->GetData(&format, &medium);
     if (FAILED(got)) {
@@ -97,7 +115,7 @@ class DropTarget final : public IDropTarget {
       return got;
     }
     std::string text;
-    if (GlobalText(medium.hGlobal, &text)) AddTextEntry(text);
+    if (wide ? GlobalWideText(medium.hGlobal, &text) : GlobalText(medium.hGlobal, &text)) AddTextEntry(text);
     ReleaseStgMedium(&medium);
     accepting_ = false;
     return S_OK;
@@ -117,15 +135,22 @@ class DropTarget final : public IDropTarget {
 
 IDropTarget* registered_target = nullptr;
 
-// Full path of each dropped file, at most 1023 characters each.
+// Full path of each dropped file. A path of 1024 characters or more is
+// refused with a beep rather than cut: a cut path names another file.
 std::vector<std::string> DroppedFiles(HDROP drop) {
   std::vector<std::string> files;
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  bool refused = false;
   for (UINT i = 0; i < count; ++i) {
+    if (DragQueryFileA(drop, i, nullptr, 0) >= kTextLimit) {
+      refused = true;
+      continue;
+    }
     char path[kTextLimit] = {};
     DragQueryFileA(drop, i, path, sizeof path);
     files.push_back(path);
   }
+  if (refused) MessageBeep(0);
   return files;
 }
 
@@ -176,16 +201,20 @@ void OnDropFiles(HWND window, HDROP drop) {
 }
 
 void OnPaste(HWND window) {
-  if (!IsClipboardFormatAvailable(CF_TEXT)) return;
+  // A link is taken as UTF-16; a local path to upload stays in the ANSI
+  // code page that the file functions take.
+  const UINT clip_format = app::CurrentMode() == app::kReceiveMode ? CF_UNICODETEXT : CF_TEXT;
+  if (!IsClipboardFormatAvailable(clip_format)) return;
   if (!OpenClipboard(window)) return;
-  HANDLE memory = GetClipboardData(CF_TEXT);
+  HANDLE memory = GetClipboardData(clip_format);
   std::string text;
   if (!memory) {
     MessageBoxA(window, "No data in clipboard", nullptr, MB_OK | MB_TASKMODAL);
     CloseClipboard();
     return;
   }
-  if (!GlobalText(memory, &text)) {
+  const bool got = clip_format == CF_UNICODETEXT ? GlobalWideText(memory, &text) : GlobalText(memory, &text);
+  if (!got) {
     MessageBoxA(window, "Failed to lock clip memory", nullptr, MB_OK | MB_TASKMODAL);
     CloseClipboard();
     return;

@@ -7,6 +7,7 @@
 
 #include "engine/appstate.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "shell/ids.h"
 #include "shell/shell.h"
@@ -53,7 +54,7 @@ void InitNewDialog(HWND dialog) {
 // Receive mode: the URL becomes an entry. An entry AddEntry refuses (it says
 // why) keeps the dialog open, so that the user can mend the URL.
 void OnNewReceiveOk(HWND dialog) {
-  const std::string text = ControlText(dialog, IDC_NEW_URL, kUrlBuffer - 1);
+  const std::string text = LinkText(dialog, IDC_NEW_URL);
   url::Record record;
   std::string display;
   std::string stored;
@@ -67,8 +68,7 @@ void OnNewReceiveOk(HWND dialog) {
 }
 
 void OnNewSendOk(HWND dialog) {
-  const std::string text =
-      entry_rules::AsDirectoryUrl(ControlText(dialog, IDC_NEW_HISTORY, kUrlBuffer - 1));
+  const std::string text = entry_rules::AsDirectoryUrl(LinkText(dialog, IDC_NEW_HISTORY));
   url::Record record;
   if (url::ParseForEditing(text, &record) != 0) {
     MessageBeep(0);
@@ -120,6 +120,9 @@ int RowAtCursor(const EditState& state) {
 
 void ShowEntry(HWND dialog, EditState* state) {
   const int row = RowAtCursor(*state);
+  const std::string title =
+      "Edit Item " + std::to_string(state->cursor + 1) + " of " + std::to_string(state->entry_count);
+  SetWindowTextA(dialog, title.c_str());
   state->shown_row = tasklist::Current().IdOf(row);
   state->shown_line = taskfile::ReadEntryLine(app::CurrentTaskPath(), row);
   const taskfile::TaskLine line = taskfile::SplitTaskLine(state->shown_line);
@@ -174,17 +177,41 @@ bool LineReadsBack(const std::string& line, const std::string& local_file, const
   return fields.local_file == local_file && fields.url == url_field;
 }
 
+// The link the edit dialog's fields make, as a task keeps it (without CR LF),
+// and its display form; false when it is no link Parse accepts as composed
+// (a port of letters would be dropped and the entry would go to port 80).
+bool ComposedLink(HWND dialog, std::string* display, std::string* url_field) {
+  const std::string port = LinkText(dialog, IDC_EDIT_PORT);
+  std::string stored;
+  url::Compose(ControlText(dialog, IDC_EDIT_PROTOCOL, 23), LinkText(dialog, IDC_EDIT_USER),
+               LinkText(dialog, IDC_EDIT_PASSWORD), LinkText(dialog, IDC_EDIT_HOST), port,
+               LinkText(dialog, IDC_EDIT_REMOTE), display, &stored);
+  *url_field = stored;
+  while (!url_field->empty() && (url_field->back() == '\n' || url_field->back() == '\r')) url_field->pop_back();
+  url::Record record;
+  return url::Parse(*url_field, &record, nullptr, nullptr) == 0 && record.port_text == port;
+}
+
+// A local file that names a device would take the download and keep nothing.
+bool RefuseDeviceFile(HWND dialog, const std::string& local_file) {
+  const std::string device = fs::DeviceComponent(local_file);
+  if (device.empty()) return false;
+  MessageBoxA(dialog, ("The local file names a device: " + device).c_str(), "Error",
+              MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  return true;
+}
+
 void OnEditOk(HWND dialog) {
   EditState& state = Edit(dialog);
   std::string display;
-  std::string stored;
-  url::Compose(ControlText(dialog, IDC_EDIT_PROTOCOL, 23), ControlText(dialog, IDC_EDIT_USER, 79),
-               ControlText(dialog, IDC_EDIT_PASSWORD, 79), ControlText(dialog, IDC_EDIT_HOST, 511),
-               ControlText(dialog, IDC_EDIT_PORT, 79), ControlText(dialog, IDC_EDIT_REMOTE, 1030), &display,
-               &stored);
+  std::string url_field;
+  if (!ComposedLink(dialog, &display, &url_field)) {
+    MessageBeep(0);
+    MessageBoxA(dialog, "Bad link", "Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+    return;
+  }
   const std::string local_file = ControlText(dialog, IDC_EDIT_LOCAL, 1030);
-  std::string url_field = stored;
-  while (!url_field.empty() && (url_field.back() == '\n' || url_field.back() == '\r')) url_field.pop_back();
+  if (RefuseDeviceFile(dialog, local_file)) return;
   const std::string line = entries::FormatEntryDate(clock_seam::Now()) + "\t" + local_file + "\t" +
                            state.status_word + "\t" + url_field;
   if (!LineReadsBack(line, local_file, url_field)) {
@@ -218,6 +245,20 @@ void OnEditOk(HWND dialog) {
 
 }  // namespace
 
+std::string Utf8FromWide(const wchar_t* text, int length) {
+  if (length <= 0) return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], size, nullptr, nullptr);
+  return utf8;
+}
+
+std::string LinkText(HWND dialog, int id) {
+  std::vector<wchar_t> text(kUrlBuffer + 1, L'\0');
+  const int length = GetDlgItemTextW(dialog, id, text.data(), kUrlBuffer + 1);
+  return url::FromTypedLink(Utf8FromWide(text.data(), length));
+}
+
 std::string& EnteredUrl() {
   static std::string entered;
   return entered;
@@ -248,6 +289,9 @@ INT_PTR CALLBACK NewDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
           return TRUE;
       }
       break;
+    case WM_HELP:  // F1
+      OpenHelp(HELP_CONTEXT, HELP_CONTEXT_NEWURL);
+      return TRUE;
   }
   return FALSE;
 }
@@ -275,6 +319,9 @@ INT_PTR CALLBACK EditDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
           return TRUE;
       }
       break;
+    case WM_HELP:  // F1
+      OpenHelp(HELP_CONTEXT, HELP_CONTEXT_EDIT);
+      return TRUE;
   }
   return FALSE;
 }

@@ -109,6 +109,36 @@ bool ConfirmExit(const char* question) {
          IDNO;
 }
 
+// The drop window has its own topic; the full window opens the contents.
+void OnHelpKey() {
+  if (Globals().window_mode == kDropWindow) {
+    OpenHelp(HELP_CONTEXT, HELP_CONTEXT_DROPWINDOW);
+  } else {
+    OpenHelp(HELP_CONTENTS, 0);
+  }
+}
+
+// The child that had the keyboard focus when the window was last left; the
+// task list until then, so that arrows work at once after start.
+HWND g_focus_child = nullptr;
+
+void RememberFocus() {
+  HWND focus = GetFocus();
+  g_focus_child = IsChild(Globals().main_window, focus) ? focus : nullptr;
+}
+
+// Gives the focus that reached the full window to the child that had it, or
+// to the task list; false when the window keeps it (the drop window).
+bool RestoreFocus() {
+  const State& s = Globals();
+  if (s.window_mode != kFullWindow || !s.children.task_list) return false;
+  HWND target = g_focus_child && IsChild(s.main_window, g_focus_child) && IsWindowVisible(g_focus_child)
+                    ? g_focus_child
+                    : s.children.task_list;
+  SetFocus(target);
+  return true;
+}
+
 void OnMove(LPARAM lparam) {
   State& s = Globals();
   if (s.window_mode != kDropWindow) return;
@@ -245,6 +275,8 @@ void ReleaseUserInterfaceResources() {
 
 void OnDestroy() {
   State& s = Globals();
+  SaveColumnWidths();
+  DestroyCellTips();
   net::Cleanup();
   settings::UnloadDialupLibrary();
   PostQuitMessage(0);
@@ -258,6 +290,7 @@ void OnDestroy() {
   tasklist::Install(nullptr);
   win32::SetPromptOwner(nullptr);
   schedule::ForgetAll();
+  g_focus_child = nullptr;
   s = State();
 }
 
@@ -290,7 +323,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
     case WM_NOTIFY:
-      ToolbarTooltip(reinterpret_cast<NMHDR*>(lparam));
+      if (!ToolbarTooltip(reinterpret_cast<NMHDR*>(lparam))) CellTip(reinterpret_cast<NMHDR*>(lparam));
       return 0;
     case WM_COMMAND:
       OnCommand(window, wparam, lparam);
@@ -313,6 +346,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DROPFILES:
       OnDropFiles(window, reinterpret_cast<HDROP>(wparam));
       return 0;
+    case WM_HELP:  // F1 in the window or one of its children
+      OnHelpKey();
+      return TRUE;
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE) RememberFocus();
+      break;
+    case WM_SETFOCUS:
+      if (RestoreFocus()) return 0;
+      break;
   }
   return DefWindowProcA(window, message, wparam, lparam);
 }

@@ -103,6 +103,17 @@ void ShowModeButtons(int mode);
 void LayoutChildren();
 void ShowChildren(bool show);
 bool ToolbarTooltip(NMHDR* header);
+// Column widths: read from the registry value Columns when the columns are
+// made, written back when the window goes.
+void SaveColumnWidths();
+// The tip that shows a cell's whole text when its column cuts it: its
+// tooltip window, the pointer moving over the list (a new cell asks anew),
+// and its text request.
+void CreateCellTips(HWND main_window, HWND list);
+HWND CellTips();
+void DestroyCellTips();
+void NoteListPointer(HWND list);
+bool CellTip(NMHDR* header);
 void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
 bool ToolbarIsFlatForVersion(DWORD major, DWORD minor);
 
@@ -128,6 +139,11 @@ INT_PTR OpenNewDialog(HWND owner);
 INT_PTR OpenEditDialog(HWND owner);
 // The URL the last Enter URL or edit dialog confirmed (display form).
 std::string& EnteredUrl();
+// Text the user typed or pasted, taken as UTF-16 so that no character is lost
+// to the ANSI code page, in UTF-8 for the portable link code.
+std::string Utf8FromWide(const wchar_t* text, int length);
+// A control's text as a link: UTF-8, then url::FromTypedLink.
+std::string LinkText(HWND dialog, int id);
 
 // Drag-and-drop and the clipboard. The drop target is registered only when
 // OLE initialises afresh on the thread; revoking undoes exactly that.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/tasklist.h"
+#include "shell/shell.h"
 
 namespace shell {
 namespace {
@@ -62,6 +63,21 @@ class ListViewBody : public tasklist::Port {
   bool DeleteRow(int row) override { return SendMessageA(list_, LVM_DELETEITEM, row, 0) != 0; }
 
   void DeleteAllRows() override { SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0); }
+
+  void DeleteRows(const std::vector<int>& ascending) override {
+    if (static_cast<int>(ascending.size()) == RowCount()) {
+      DeleteAllRows();
+      return;
+    }
+    SetRedraw(false);
+    for (auto row = ascending.rbegin(); row != ascending.rend(); ++row) DeleteRow(*row);
+    SetRedraw(true);
+  }
+
+  void SetRedraw(bool on) override {
+    SendMessageA(list_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) InvalidateRect(list_, nullptr, TRUE);
+  }
 
   void SetCell(int row, int column, const std::string& text) override {
     LVITEMA item = {};
@@ -144,6 +160,7 @@ LRESULT CALLBACK ListViewBody::ListProc(HWND list, UINT message, WPARAM wparam, 
     return 0;
   }
   if (message == LVM_DELETEALLITEMS) body.last_index_.clear();
+  if (message == WM_MOUSEMOVE) NoteListPointer(list);
   return CallWindowProcA(body.previous_proc_, list, message, wparam, lparam);
 }
 

@@ -163,6 +163,7 @@ int LoadTask(const std::string& path) {
   std::vector<std::string> lines;
   if (taskfile::ReadLines(path, &lines) < 0) return -1;
   const std::vector<tasklist::RowId> ids = RowIdsOfRunningTransfers(path, lines);
+  list.SetRedraw(false);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const taskfile::TaskLine fields = taskfile::SplitTaskLine(lines[i]);
     std::string shown_url;
@@ -170,6 +171,7 @@ int LoadTask(const std::string& path) {
     AppendEntryRow(fields.date + " " + fields.time, DisplayStatus(fields.status_word), shown_url,
                    fields.local_file, ids[i]);
   }
+  list.SetRedraw(true);
   return static_cast<int>(lines.size());
 }
 
@@ -178,28 +180,38 @@ int OpenTask(const std::string& path) {
   return LoadTask(path);
 }
 
-int DeleteEntries() {
+int DeleteEntries(const std::function<void(tasklist::RowId deleted)>& on_deleted) {
   tasklist::Port& list = tasklist::Current();
   const std::string path = app::CurrentTaskPath();
-  const int selected = list.SelectedCount();
   const int count = list.RowCount();
-  int deleted = 0;
-  for (int pass = 0; pass < selected; ++pass) {
-    int row = 0;
-    while (row < count && !list.IsSelected(row)) ++row;
-    if (row == count) break;
-    // The row goes only with its line, or row i would show line i + 1.
-    bool removed = false;
-    list.WithRow(list.IdOf(row), [&](int current) {
-      if (current < 0 || taskfile::DeleteEntryLine(path, current) != 0) return;
-      list.DeleteRow(current);
-      removed = true;
-    });
-    if (!removed) {
-      Refuse("Cannot rewrite the task file " + path);
-      break;
+  tasklist::RowId first = tasklist::kNoRow;
+  for (int row = 0; row < count && first == tasklist::kNoRow; ++row) {
+    if (list.IsSelected(row)) first = list.IdOf(row);
+  }
+  if (first == tasklist::kNoRow) return 0;
+  // Lines and rows go together in one step of the list, so that running
+  // transfers never find row i showing another line than line i; the file is
+  // rewritten once however many rows go.
+  int deleted = -1;
+  list.WithRow(first, [&](int) {
+    std::vector<int> rows;
+    std::vector<tasklist::RowId> ids;
+    const int now = list.RowCount();
+    for (int row = 0; row < now; ++row) {
+      if (!list.IsSelected(row)) continue;
+      rows.push_back(row);
+      ids.push_back(list.IdOf(row));
     }
-    ++deleted;
+    if (taskfile::DeleteEntryLines(path, rows) != 0) return;
+    list.DeleteRows(rows);
+    deleted = static_cast<int>(rows.size());
+    if (on_deleted) {
+      for (tasklist::RowId id : ids) on_deleted(id);
+    }
+  });
+  if (deleted < 0) {
+    Refuse("Cannot rewrite the task file " + path);
+    return 0;
   }
   return deleted;
 }

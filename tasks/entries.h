@@ -6,6 +6,7 @@
 // setting. Refusals are shown through the prompts port.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/clock.h"
@@ -63,12 +64,13 @@ int LoadTask(const std::string& path);
 // Makes path the current task and loads it (LoadTask's result).
 int OpenTask(const std::string& path);
 
-// Deletes the selected entries, line and row, one at a time from the top,
-// each line with its row in one step of the list, so that running transfers
-// never find row i showing another line than line i.
-// Returns the number deleted; when the task file cannot be rewritten it says
-// so and stops, leaving that entry and the ones after it in place.
-int DeleteEntries();
+// Deletes the selected entries, lines and rows, in one step of the list and
+// one rewrite of the task file, so that running transfers never find row i
+// showing another line than line i. on_deleted, when given, is called with
+// the id of each deleted row, within that step (the caller's per-row work,
+// such as stopping the row's transfer). Returns the number deleted; when the
+// task file cannot be rewritten it says so and deletes nothing.
+int DeleteEntries(const std::function<void(tasklist::RowId deleted)>& on_deleted = nullptr);
 
 // Makes program directory + separator + name + ".rcv" (receive mode) or
 // ".snd" (send mode) the current task. An existing file of that name is

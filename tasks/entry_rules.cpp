@@ -71,7 +71,9 @@ bool HistoryHolds(const std::vector<std::string>& history, const std::string& ur
 int ReadHistory(const std::string& path, std::vector<std::string>* history) {
   history->clear();
   const int count = taskfile::ReadLines(path, history);
-  if (count < 0) {
+  // Only a missing history is made: one that exists but cannot be read now
+  // (another program holds it) keeps its lines.
+  if (count < 0 && !fs::FileExists(path)) {
     taskfile::EmptyFile(path);
     history->clear();
   }

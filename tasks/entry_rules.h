@@ -39,8 +39,8 @@ std::string AsDirectoryUrl(const std::string& text);
 bool HistoryHolds(const std::vector<std::string>& history, const std::string& url);
 
 // Reads the history file (oldest first, up to the first empty line) into
-// *history. When the file cannot be opened it is created empty and -1 is
-// returned with *history empty; else the number of lines.
+// *history. When the file cannot be opened -1 is returned with *history
+// empty, and a missing file is created empty; else the number of lines.
 int ReadHistory(const std::string& path, std::vector<std::string>* history);
 
 // Appends url with CR LF to the history file and to *history unless

@@ -33,7 +33,8 @@ void OnInit(HWND dialog, Request* request) {
 }
 
 // A refused time or repeat beeps and keeps the dialog open; a time accepted
-// before a refused repeat stays stored, mark included.
+// before a refused repeat stays in the request. Only an accepted schedule
+// sets the mark: a Cancel after a refusal leaves nothing scheduled.
 void OnOk(HWND dialog, Request* request) {
   if (IsDlgButtonChecked(dialog, IDC_LATER_SCHEDULE) != BST_CHECKED) {
     schedule::SetMark(request->mode, false);
@@ -47,12 +48,12 @@ void OnOk(HWND dialog, Request* request) {
   }
   request->hour = hour;
   request->minute = minute;
-  schedule::SetMark(request->mode, true);
   if (!schedule::ParseRepeat(ItemText(dialog, IDC_LATER_REPEAT), &repeat)) {
     MessageBeep(0);
     return;
   }
   request->repeat = repeat;
+  schedule::SetMark(request->mode, true);
   EndDialog(dialog, 1);
 }
 
@@ -84,6 +85,9 @@ INT_PTR CALLBACK LaterDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
       return TRUE;
     case WM_COMMAND:
       OnCommand(dialog, LOWORD(wparam));
+      return TRUE;
+    case WM_HELP:  // F1
+      OnCommand(dialog, IDC_LATER_HELP);
       return TRUE;
     case WM_CLOSE:
       EndDialog(dialog, 0);

@@ -15,8 +15,6 @@ namespace log_viewer {
 namespace {
 
 constexpr int kColumnWidth = 120;
-// Room for a cell of 1023 characters and its NUL.
-constexpr int kCellBytes = 1024;
 constexpr char kRemoveLog[] = "RemoveLog";
 constexpr char kFailedToRun[] = "Failed to run";
 constexpr char kNoAssociation[] = "No executable is associated with this file type";
@@ -41,34 +39,32 @@ void InsertColumns(HWND list) {
   }
 }
 
-void SetCell(HWND list, int row, int column, const std::string& text) {
-  LVITEMA item = {};
-  item.iSubItem = column;
-  item.pszText = const_cast<char*>(text.c_str());
-  SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+// The rows the dialog shows. The list is virtual (owner data): it asks for a
+// cell only when it draws it, so a log of 100,000 lines opens at once.
+// User-interface thread only; one log dialog is open at a time.
+std::vector<transfer_log::LogRow> g_rows;
+
+const std::string& Field(const transfer_log::LogRow& row, int column) {
+  return column == 0 ? row.stamp : column == 1 ? row.local_file : row.url;
+}
+
+void ShowRowCount(HWND list) {
+  SendMessageA(list, LVM_SETITEMCOUNT, g_rows.size(), LVSICF_NOSCROLL);
+  InvalidateRect(list, nullptr, TRUE);
 }
 
 void FillRows(HWND list, int mode) {
-  const std::vector<transfer_log::LogRow> rows = transfer_log::ReadLog(mode);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = static_cast<int>(i);
-    item.pszText = const_cast<char*>(rows[i].stamp.c_str());
-    const int row = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    SetCell(list, row, 1, rows[i].local_file);
-    SetCell(list, row, 2, rows[i].url);
-  }
+  g_rows = transfer_log::ReadLog(mode);
+  ShowRowCount(list);
 }
 
-std::string Cell(HWND list, int row, int column) {
-  char text[kCellBytes] = {};
-  LVITEMA item = {};
-  item.iSubItem = column;
-  item.pszText = text;
-  item.cchTextMax = kCellBytes;
-  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-  return text;
+// The list asks for a cell's text (in ANSI: the dialog is an ANSI window);
+// a cell too long for its buffer is cut there, as a list cell always is.
+void OnGetCell(NMLVDISPINFOA* info) {
+  LVITEMA& item = info->item;
+  if (!(item.mask & LVIF_TEXT) || item.cchTextMax <= 0) return;
+  const bool known = item.iItem >= 0 && static_cast<size_t>(item.iItem) < g_rows.size();
+  lstrcpynA(item.pszText, known ? Field(g_rows[item.iItem], item.iSubItem).c_str() : "", item.cchTextMax);
 }
 
 void OnInit(HWND dialog, int mode) {
@@ -80,9 +76,21 @@ void OnInit(HWND dialog, int mode) {
   if (settings::ReadNumber(kRemoveLog, 0) != 0) CheckDlgButton(dialog, IDC_LOG_REMOVE, BST_CHECKED);
 }
 
+void Warn(HWND dialog, const char* text) { MessageBoxA(dialog, text, "Warning", MB_OK | MB_TASKMODAL); }
+
+// The list shows the log as it is: a log that cannot be rewritten keeps its
+// rows, and the user is told.
+void WarnCannotRewrite(HWND dialog) {
+  Warn(dialog, ("Cannot rewrite the log " + transfer_log::LogPath(ModeOf(dialog))).c_str());
+}
+
 void OnClearAll(HWND dialog) {
-  SendMessageA(ListOf(dialog), LVM_DELETEALLITEMS, 0, 0);
-  transfer_log::ClearLog(ModeOf(dialog));
+  if (transfer_log::ClearLog(ModeOf(dialog)) != 0) {
+    WarnCannotRewrite(dialog);
+    return;
+  }
+  g_rows.clear();
+  ShowRowCount(ListOf(dialog));
 }
 
 // The upload log has no check box and leaves the setting as it is.
@@ -93,13 +101,15 @@ void OnClose(HWND dialog) {
   EndDialog(dialog, 0);
 }
 
-void Warn(HWND dialog, const char* text) { MessageBoxA(dialog, text, "Warning", MB_OK | MB_TASKMODAL); }
-
 // The row leaves the list, and its line the log as the log is now: lines
 // that jobs appended while the dialog was open stay.
 void StrikeRow(HWND dialog, int row, const transfer_log::LogRow& shown) {
-  SendMessageA(ListOf(dialog), LVM_DELETEITEM, row, 0);
-  transfer_log::RemoveLogLine(ModeOf(dialog), row, shown);
+  if (transfer_log::RemoveLogLine(ModeOf(dialog), row, shown) < 0) {
+    WarnCannotRewrite(dialog);
+    return;
+  }
+  g_rows.erase(g_rows.begin() + row);
+  ShowRowCount(ListOf(dialog));
 }
 
 // Copies the first selected row's file into a folder beside it and opens the
@@ -109,7 +119,8 @@ void OnExecute(HWND dialog) {
   HWND list = ListOf(dialog);
   const int row = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   if (row < 0) return;
-  const transfer_log::LogRow shown = {Cell(list, row, 0), Cell(list, row, 1), Cell(list, row, 2)};
+  if (static_cast<size_t>(row) >= g_rows.size()) return;
+  const transfer_log::LogRow shown = g_rows[row];
   ExecutePaths paths;
   if (!PlanExecute(shown.local_file, &paths)) {
     Warn(dialog, kFailedToRun);
@@ -150,12 +161,19 @@ void OnCommand(HWND dialog, WPARAM wparam) {
   }
 }
 
+void OnNotify(NMHDR* header) {
+  if (header->idFrom != IDC_LOG_LIST) return;
+  if (header->code == LVN_GETDISPINFOA) OnGetCell(reinterpret_cast<NMLVDISPINFOA*>(header));
+}
+
 }  // namespace
 
 void ShowLog(HINSTANCE instance, HWND owner, const std::string& help_file) {
   g_help_file = help_file;
   const int mode = app::CurrentMode();
   DialogBoxParamA(instance, mode == app::kSendMode ? "UPLOADLOG" : "DOWNLOG", owner, LogDlgFunc, mode);
+  g_rows.clear();
+  g_rows.shrink_to_fit();
 }
 
 INT_PTR CALLBACK LogDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -166,6 +184,12 @@ INT_PTR CALLBACK LogDlgFunc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
     case WM_COMMAND:
       OnCommand(dialog, wparam);
       break;
+    case WM_NOTIFY:
+      OnNotify(reinterpret_cast<NMHDR*>(lparam));
+      break;
+    case WM_HELP:  // F1
+      OnCommand(dialog, IDC_LOG_HELP);
+      return TRUE;
   }
   return 0;
 }

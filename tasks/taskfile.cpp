@@ -383,6 +383,29 @@ int DeleteEntryLine(const std::string& path, int index) {
   return WriteAtomically(path, content) ? 0 : -1;
 }
 
+int DeleteEntryLines(const std::string& path, const std::vector<int>& ascending) {
+  Writing hold(path);
+  std::string content;
+  const ReadResult read = ReadWhole(path, &content);
+  if (read == kOpenFailed) return CreateEmptyIfMissing(path) ? 0 : -1;
+  if (read != kReadOk) return -1;
+  // One pass over the lines, keeping those not named.
+  LineReader reader(content);
+  std::string line;
+  std::string kept;
+  kept.reserve(content.size());
+  std::size_t next = 0;
+  std::size_t start = 0;
+  for (int i = 0; reader.ReadLine(&line) >= 0; ++i) {
+    const std::size_t end = static_cast<std::size_t>(reader.Consumed());
+    while (next < ascending.size() && ascending[next] < i) ++next;
+    if (next == ascending.size() || ascending[next] != i) kept.append(content, start, end - start);
+    start = end;
+  }
+  kept.append(content, start, std::string::npos);
+  return WriteAtomically(path, kept) ? 0 : -1;
+}
+
 int DeleteMatchingLine(const std::string& path, int index,
                        const std::function<bool(const std::string& line)>& matches) {
   Writing hold(path);

@@ -103,6 +103,11 @@ int ReplaceEntryLineIf(const std::string& path, int index, const std::string& ex
 // place.
 int DeleteEntryLine(const std::string& path, int index);
 
+// Removes the lines named by ascending (indexes in rising order) in one
+// rewrite; indexes past the end are ignored. A missing file is created
+// empty. Returns 0, or -1 with the old file left in place.
+int DeleteEntryLines(const std::string& path, const std::vector<int>& ascending);
+
 // Removes one line that matches accepts, looking only at the lines before the
 // first empty one: line index when it is accepted, else the first accepted
 // line. Every other byte of the file stays as it is, also lines appended since

@@ -126,8 +126,12 @@ std::string Masked(const std::string& password) { return std::string(password.si
 
 // An explicit port must name one that a connection can use: the sockets take
 // 16 bits, so 65616 would quietly become 80.
+// Only digits name a port: "1808http:" (two links run together) would
+// otherwise connect to 1808.
 bool UsablePort(const Record& record) {
-  return record.port_text.empty() || (record.port >= 1 && record.port <= kHighestPort);
+  if (record.port_text.empty()) return true;
+  if (record.port_text.find_first_not_of("0123456789") != std::string::npos) return false;
+  return record.port >= 1 && record.port <= kHighestPort;
 }
 
 bool SameRecord(const Record& a, const Record& b) {
@@ -276,6 +280,26 @@ std::string PercentEncodeName(const std::string& name) {
   return encoded;
 }
 
+std::string FromTypedLink(const std::string& utf8) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::size_t first = 0;
+  std::size_t end = utf8.size();
+  while (first < end && static_cast<unsigned char>(utf8[first]) <= 32) ++first;
+  while (end > first && static_cast<unsigned char>(utf8[end - 1]) <= 32) --end;
+  std::string link;
+  for (std::size_t i = first; i < end; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(utf8[i]);
+    if (byte < 0x80) {
+      link += utf8[i];
+      continue;
+    }
+    link += '%';
+    link += kHex[byte >> 4];
+    link += kHex[byte & 0x0F];
+  }
+  return link;
+}
+
 void TrimTrailingSpaces(std::string* text) {
   while (!text->empty() && text->back() == ' ') text->pop_back();
 }
@@ -299,28 +323,10 @@ std::string LocalNameForUrl(const std::string& directory, const std::string& pat
   return name + LastSegment(path);
 }
 
-namespace {
-
-// Windows opens a device, not a file, for these names, with any extension
-// and whatever the case ("nul.txt", "Com1"): a download to one would write
-// nowhere and still end "Done".
-bool IsDeviceName(const std::string& name) {
-  std::string base = name.substr(0, name.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
-}  // namespace
-
 std::string UnsafeLocalNameReason(const std::string& path) {
   const std::string name = LastSegment(path);
   const bool unsafe = name == "." || name == ".." ||
-                      name.find_first_of("\\:") != std::string::npos || IsDeviceName(name);
+                      name.find_first_of("\\:") != std::string::npos || fs::IsDeviceName(name);
   return unsafe ? "Unsafe file name in link: " + name : std::string();
 }
 

@@ -39,8 +39,8 @@ struct Record {
 // display and stored untouched and record reset to Record() (so a failed parse
 // leaves an empty path). Fails for an unknown scheme, a missing ':' after the
 // scheme, no '/' after the host, an empty path, any field, the text or either
-// composed form that does not fit its width, an explicit port outside 1 to
-// 65535, and a URL whose stored form would parse as another record (a port
+// composed form that does not fit its width, an explicit port that is not
+// digits naming 1 to 65535, and a URL whose stored form would parse as another record (a port
 // text that reads as 0, a password or an '@' without a user): what is kept in
 // a task file must mean what was parsed.
 // Any output pointer may be null.
@@ -69,6 +69,13 @@ int PercentDecode(std::string* text);
 // a path ('#', '?', '/'), blanks, controls, bytes of 128 and above, and
 // '"', '<', '>', '\\', '^', '`', '{', '|', '}'. Other bytes stay as they are.
 std::string PercentEncodeName(const std::string& name);
+
+// A link as the user typed, pasted or dropped it (UTF-8), in the form Parse
+// takes: blanks, tabs and line ends cut at both ends, as task lines lose
+// theirs, and each byte of 128 and above escaped as %XX, as browsers send a
+// typed address ("\xC3\xBC" becomes "%C3%BC"), so the link stays plain ASCII
+// in the task file, the list and on the wire.
+std::string FromTypedLink(const std::string& utf8);
 
 void TrimTrailingSpaces(std::string* text);
 void SkipLeadingBlanks(std::string* text);

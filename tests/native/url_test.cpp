@@ -71,7 +71,9 @@ TEST(UrlParse, RefusesMalformedAndOverlongUrlsLeavingOutputsAlone) {
       // reads as 0 is not written, nor is a password or an '@' without a user.
       "http://127.0.0.1:abc/f1", "http://h:0/x", "http://h:/x", "http://:secret@h/f", "http://:pw@a@h/f",
       // A port that no connection can use.
-      "http://h:65536/x", "http://h:-80/x", "ftp://h:99999999999/x"};
+      "http://h:65536/x", "http://h:-80/x", "ftp://h:99999999999/x",
+      // Only digits: two links run together, a sign or a blank.
+      "http://h:1808http://h:18081/x", "http://h:80x/x", "http://h:+80/x", "http://h: 80/x"};
   EXPECT_EQ(0, url::Parse(Filled("http://h/#", 1012, 'p'), nullptr, nullptr, nullptr));
   // Each field is refused one byte past 79, never cut (the port text with
   // leading zeros, so that it names a port).
@@ -111,6 +113,14 @@ TEST(UrlPercentDecode, DecodesEscapesAndRefusesMalformedOnesWhole) {
     EXPECT_EQ(out ? 0 : -1, url::PercentDecode(&text)) << in;
     EXPECT_EQ(out ? out : in, text) << in;
   }
+}
+
+TEST(UrlFromTypedLink, TrimsBlanksAndLineEndsAndEscapesUtf8Bytes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://h/x\r\n", "http://h/x"}, {" \thttp://h/x ", "http://h/x"}, {"http://h/a b", "http://h/a b"},
+      {"http://h/\xC3\xBC", "http://h/%C3%BC"}, {"http://h/\xE6\x97\xA5\xE6\x9C\xAC/", "http://h/%E6%97%A5%E6%9C%AC/"},
+      {"\r\n", ""}, {"", ""}};
+  for (const auto& [typed, link] : cases) EXPECT_EQ(link, url::FromTypedLink(typed)) << typed;
 }
 
 TEST(UrlPercentEncodeName, EscapesWhatTheLinkWouldReadOtherwiseAndDecodesBack) {

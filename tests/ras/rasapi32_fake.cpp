@@ -8,6 +8,8 @@
 //   Connections  "name:state|name:state", states as decimal RASCONNSTATE
 //   Saved        saved passwords, "name=password|..."
 //   DialDelay    milliseconds RasDialA takes before the connection is up
+//   DialError    when set, the error RasDialA returns (with a handle, and no
+//                connection made)
 //   Calls        one line per call made: "RasDialA name password",
 //                "RasSetEntryDialParamsA name password"
 #include <windows.h>
@@ -188,6 +190,12 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
     Record("RasDialA " + entry + " " + params->password);
   }
   Sleep(std::strtoul(Read("DialDelay").c_str(), nullptr, 10));
+  // As the real library does, a failed dial still hands back a handle.
+  const DWORD error = std::strtoul(Read("DialError").c_str(), nullptr, 10);
+  if (error != 0) {
+    *connection = reinterpret_cast<HANDLE>(99);
+    return error;
+  }
   Hold hold;
   std::vector<Link> links = Connections();
   std::size_t index = 0;

@@ -8,6 +8,8 @@
 //   sys:<id>              an item of the drop window's system menu
 //   --page <index>        show that page of "Configuration"
 //   --page-command <id>   a command to the current page of "Configuration"
+//   --sheet-ok            press OK on "Configuration"
+//   --box-ok <caption>    press OK on the message box with that caption
 // Exit status: 0 posted; 1 no such window or a bad number.
 #include <windows.h>
 #include <commctrl.h>
@@ -43,11 +45,29 @@ bool PostToMainWindow(const char* text) {
                      : PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) != 0;
 }
 
+bool PressSheetOk() {
+  HWND sheet = ConfigurationSheet();
+  return sheet && PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0) != 0;
+}
+
+bool PressBoxOk(const char* caption) {
+  HWND box = FindWindowA("#32770", caption);
+  return box && PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 1;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--sheet-ok") == 0) {
+      if (!PressSheetOk()) return 1;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--box-ok") == 0) {
+      if (i + 1 >= argc || !PressBoxOk(argv[++i])) return 1;
+      continue;
+    }
     const bool sheet_option = std::strcmp(argv[i], "--page") == 0 || std::strcmp(argv[i], "--page-command") == 0;
     if (!sheet_option) {
       if (!PostToMainWindow(argv[i])) return 1;

@@ -164,21 +164,34 @@ TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
 }
 
 // The first visited page refuses the commit; the pages after it are not
-// applied, so the user is told once, and the sheet stays for a correction.
-TEST_F(ConfigSheet, MissingDownloadDirectoryKeepsTheSheetOpen) {
-  registry.Set("DOWNLOAD", dir.File("gone"));
-  Open();
-  bool open_after_ok = false;
-  Texts errors = Configure([&](HWND sheet) {
-    Show(sheet, kFirewall);
-    Press(sheet, PSBTN_OK);
-    open_after_ok = IsWindow(sheet) && IsWindowVisible(sheet);
-    Press(sheet, PSBTN_CANCEL);
-  });
-  EXPECT_EQ(errors, Texts{"Download directory does not exist"});
-  EXPECT_TRUE(open_after_ok);
-  EXPECT_EQ(Stored("PASSIVE"), kUnset);
-  EXPECT_EQ(Stored("DOWNLOAD"), dir.File("gone"));
+// applied, so the user is told once, and the sheet stays for a correction:
+// the box belongs to the sheet, which stays in front of a disabled main
+// window once the box is gone.
+TEST_F(ConfigSheet, RefusedDownloadDirectoryKeepsTheSheetOpenInFront) {
+  const std::pair<std::string, const char*> cases[] = {
+      {dir.File("gone"), "Download directory does not exist"},
+      {dir.File("nul"), "Download directory names a device: nul"},
+      {dir.File("Com2\\x"), "Download directory names a device: Com2"}};
+  for (const auto& [download, error] : cases) {
+    SCOPED_TRACE(error);
+    registry.Set("DOWNLOAD", download);
+    Open();
+    bool open_after_ok = false, active_after_ok = false, main_enabled_after_ok = true;
+    Texts errors = Configure([&](HWND sheet) {
+      Show(sheet, kFirewall);
+      Press(sheet, PSBTN_OK);
+      open_after_ok = IsWindow(sheet) && IsWindowVisible(sheet);
+      active_after_ok = GetActiveWindow() == sheet;
+      main_enabled_after_ok = IsWindowEnabled(window) != FALSE;
+      Press(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(errors, Texts{error});
+    EXPECT_TRUE(open_after_ok);
+    EXPECT_TRUE(active_after_ok);
+    EXPECT_FALSE(main_enabled_after_ok);
+    EXPECT_EQ(Stored("PASSIVE"), kUnset);
+    EXPECT_EQ(Stored("DOWNLOAD"), download);
+  }
 }
 
 TEST_F(ConfigSheet, CancelLeavesTheStoreAndTheLiveSettings) {

@@ -54,6 +54,7 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
     const char* dial_up;
     const char* connections;
     const char* calls;
+    const char* dial_error = "";
   };
   std::string seventeen;
   for (int i = 0; i < 17; ++i) seventeen += (i ? "|C" : "C") + std::to_string(i) + ":8193";
@@ -68,6 +69,8 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
       {"nothing configured, one has dropped", "", "Office:8193", ""},
       // The library fills no record when they do not all fit.
       {"more connections than records", "Office", seventeen.c_str(), ""},
+      // A failed dial gives its handle back, which must be hung up.
+      {"the dial fails", "Office", "", "RasDialA Office officepw\nRasHangUpA\n", "676"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -76,6 +79,7 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
     ras.Set("Entries", "Home|Office|Pending");
     ras.Set("Saved", "Home=homepw|Office=officepw|Pending=pendingpw");
     ras.Set("Connections", c.connections);
+    ras.Set("DialError", c.dial_error);
     registry.Set("DialUp", c.dial_up);
     settings::CheckDialup();
     EXPECT_EQ(ras.Calls(), c.calls);
@@ -105,16 +109,26 @@ TEST_F(Dialup, AsksForAPasswordThatIsNotSaved) {
   EXPECT_EQ(ras.Calls(), "RasSetEntryDialParamsA Office typed secret\nRasDialA Office typed secret\n");
 }
 
+// Cancel, or Escape (IDCANCEL), closes the dialog and dials nothing; a later
+// attempt asks again.
 TEST_F(Dialup, CancelledPasswordDialsNothing) {
   ras.Set("Entries", "Office");
   registry.Set("DialUp", "Office");
-  DialogWatcher watcher(DialogWatcher::Press(IDC_PASSWORD_CANCEL));
-  settings::CheckDialup();
-  EXPECT_EQ(watcher.seen().size(), 1u);
-  EXPECT_EQ(ras.Calls(), "");
-  // A later attempt asks again.
-  settings::CheckDialup();
-  EXPECT_EQ(watcher.seen().size(), 2u);
+  size_t asked = 0;
+  for (int button : {IDC_PASSWORD_CANCEL, IDCANCEL}) {
+    SCOPED_TRACE(button);
+    bool stayed = false;
+    DialogWatcher watcher([&](HWND dialog) {
+      SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+      stayed = IsWindowVisible(dialog) != FALSE;
+      if (stayed) PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PASSWORD_CANCEL, BN_CLICKED), 0);
+    });
+    settings::CheckDialup();
+    asked += watcher.seen().size();
+    EXPECT_FALSE(stayed);
+    EXPECT_EQ(ras.Calls(), "");
+  }
+  EXPECT_EQ(asked, 2u);
 }
 
 // Ten workers start while no connection is up; the dial takes a while.

@@ -178,20 +178,30 @@ TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing)
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
   EXPECT_EQ(5, RowCount());
 
-  // An empty name is refused: the dialog stays until a name is typed. A name
-  // whose file exists loads it.
+  // An empty name, or one of a device, is refused: the dialog stays until a
+  // name is typed. A name whose file exists loads it.
   int presses = 0;
   const char* name = "Work";
+  bool busy = false;  // the dialog is activated again as each box closes
   DialogWatcher watcher([&](HWND dialog) {
-    SetDlgItemTextA(dialog, IDC_TASKNAME, "");
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    if (!GetDlgItem(dialog, IDC_TASKNAME)) return PostMessageA(dialog, WM_COMMAND, IDOK, 0), void();
+    if (busy) return;
+    busy = true;
+    for (const char* refused : {"", "nul", "COM1.x"}) {
+      SetDlgItemTextA(dialog, IDC_TASKNAME, refused);
+      SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+      EXPECT_TRUE(IsWindow(dialog)) << refused;
+    }
     ++presses;
-    EXPECT_TRUE(IsWindow(dialog));
     SetDlgItemTextA(dialog, IDC_TASKNAME, name);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    busy = false;
   });
   Command(IDM_NEWTASK);
   EXPECT_EQ(1, presses);
+  EXPECT_EQ(harness::TextsOf(watcher.seen(), "Error"),
+            (std::vector<std::string>{"A task cannot be named after a device: nul",
+                                      "A task cannot be named after a device: COM1.x"}));
   EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
   EXPECT_EQ(0, RowCount());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());

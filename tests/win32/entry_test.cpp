@@ -33,15 +33,18 @@ bool Shown(HWND control) { return (GetWindowLongA(control, GWL_STYLE) & WS_VISIB
 bool IsNewDialog(HWND dialog) { return GetDlgItem(dialog, IDC_NEW_BROWSE) != nullptr; }
 bool IsEditDialog(HWND dialog) { return GetDlgItem(dialog, IDC_EDIT_STEPPER) != nullptr; }
 
-void SetClipboardText(HWND owner, const std::string& text) {
+template <typename Char>
+void SetClipboard(HWND owner, const std::basic_string<Char>& text, UINT format) {
   ASSERT_TRUE(OpenClipboard(owner));
   EmptyClipboard();
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-  std::memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+  const size_t bytes = (text.size() + 1) * sizeof(Char);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  std::memcpy(GlobalLock(memory), text.c_str(), bytes);
   GlobalUnlock(memory);
-  SetClipboardData(CF_TEXT, memory);
+  SetClipboardData(format, memory);
   CloseClipboard();
 }
+void SetClipboardText(HWND owner, const std::string& text) { SetClipboard(owner, text, CF_TEXT); }
 
 // A drop handle naming files, as the shell posts it.
 HDROP DropOf(const std::vector<std::string>& files) {
@@ -141,22 +144,92 @@ TEST_F(Entry, SendModeConfirmsADirectoryUrlAndRemembersItOnce) {
   EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
 }
 
+// Links as users paste or type them: blanks and line ends around them go,
+// characters beyond ASCII go out as UTF-8 escapes, a port is digits only.
+TEST_F(Entry, PastedAndTypedLinksAreTrimmedEscapedAndCheckedWhole) {
+  Open();
+  const struct { const wchar_t* text; const char* link; } cases[] = {  // link nullptr: refused
+      {L"http://h/a.zip\r\n", "http://h/a.zip"}, {L" \thttp://h/b.zip ", "http://h/b.zip"},
+      {L"http://h/\u00fc", "http://h/%C3%BC"}, {L"http://h/\u65e5\u672c", "http://h/%E6%97%A5%E6%9C%AC"},
+      {L"http://h:1808http://h:18081/x", nullptr}};
+  size_t lines = 0;
+  for (bool typed : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(typed ? "typed " : "pasted ") + (c.link ? c.link : "refused"));
+      if (typed) {
+        OnEntryDialog(IDM_NEW, [&](HWND dialog) {
+          SetDlgItemTextW(dialog, IDC_NEW_URL, c.text);
+          SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+          if (IsWindow(dialog)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+      } else {
+        SetClipboard(window, std::wstring(c.text), CF_UNICODETEXT);
+        Command(IDM_PASTE);
+      }
+      lines += c.link ? 1 : 0;
+      ASSERT_EQ(lines, Lines("Default.rcv").size());
+      EXPECT_EQ(c.link ? c.link : "", c.link ? UrlOfLine("Default.rcv", lines - 1) : "");
+    }
+  }
+}
+
+// Nothing is written: a port of letters would quietly become the default
+// one, and a device takes the download and keeps nothing.
+TEST_F(Entry, EditOkRefusesAPortOfLettersAndALocalFileThatNamesADevice) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0}));
+  Open();
+  const struct { const char *port, *local, *box; } cases[] = {
+      {"abc", "C:\\Down\\f0.zip", "Bad link"}, {"80x", "C:\\Down\\f0.zip", "Bad link"},
+      {"21", "C:\\Down\\nul", "The local file names a device: nul"},
+      {"", "C:\\COM1\\f0.zip", "The local file names a device: COM1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    bool stayed = false;
+    const auto seen = OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
+      SetDlgItemTextA(dialog, IDC_EDIT_PORT, c.port);
+      SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, c.local);
+      SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+      stayed = IsWindow(dialog);
+      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(harness::TextsOf(seen, "Error"), std::vector<std::string>{c.box});
+    EXPECT_EQ(TaskLines({0}), ReadFile(dir.File("Default.rcv")));
+  }
+}
+
+// A history that cannot be read now (another program holds it, letting
+// others write but not read) is kept.
+TEST_F(Entry, UnreadableUploadHistoryIsLeftAsItIs) {
+  WriteFile(dir.File("url.txt"), "ftp://h/up/\r\n");
+  Open();
+  ToSendMode();
+  HANDLE held = CreateFileA(dir.File("url.txt").c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  DialogWatcher watcher(DialogWatcher::Press(IDCANCEL));
+  EXPECT_EQ(0, shell::OpenNewDialog(window));
+  CloseHandle(held);
+  EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
+}
+
 TEST_F(Entry, EditStepsThroughTheSelectedRows) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   Open();
   for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
   std::vector<std::string> shown;
+  // The title tells the entry's place among those edited.
+  auto look = [](HWND dialog) { return harness::WindowText(dialog) + ": " + DialogText(dialog, IDC_EDIT_LOCAL); };
   OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
-    shown.push_back(DialogText(dialog, IDC_EDIT_LOCAL));
+    shown.push_back(look(dialog));
     for (int request : {SB_LINEUP, SB_LINEUP, SB_LINEDOWN, SB_LINEDOWN}) {
       SendMessageA(dialog, WM_VSCROLL, MAKEWPARAM(request, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EDIT_STEPPER)));
-      shown.push_back(DialogText(dialog, IDC_EDIT_LOCAL));
+      shown.push_back(look(dialog));
     }
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   });
-  EXPECT_EQ((std::vector<std::string>{"C:\\Down\\f1.zip", "C:\\Down\\f3.zip", "C:\\Down\\f3.zip",
-                                      "C:\\Down\\f1.zip", "C:\\Down\\f1.zip"}),
-            shown);
+  const std::string first = "Edit Item 1 of 2: C:\\Down\\f1.zip", second = "Edit Item 2 of 2: C:\\Down\\f3.zip";
+  EXPECT_EQ((std::vector<std::string>{first, second, second, first, first}), shown);
 }
 
 TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
@@ -286,7 +359,10 @@ TEST_F(Entry, DroppedFilesBecomeUploadsInSendModeOnly) {
   EXPECT_EQ(0, RowCount());
 
   ToSendMode();
-  SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf({dir.File("a.txt"), dir.File("b.txt")})), 0);
+  // A path too long for the list is refused, not cut into another name.
+  const std::string too_long = dir.File(std::string(1030, 'c'));
+  SendMessageA(window, WM_DROPFILES,
+               reinterpret_cast<WPARAM>(DropOf({dir.File("a.txt"), too_long, dir.File("b.txt")})), 0);
   EXPECT_EQ(1, dialogs);
   ASSERT_EQ(2, RowCount());
   const std::vector<std::string> lines = Lines("Default.snd");

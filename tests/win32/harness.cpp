@@ -77,8 +77,15 @@ HWND WindowTest::Open() {
 }
 
 void WindowTest::Close() {
-  if (IsWindow(window)) DestroyWindow(window);
+  const bool destroyed = IsWindow(window) && DestroyWindow(window);
   window = nullptr;
+  // The window keeps its column widths as it goes; the prefix outlives the test.
+  HKEY key;
+  if (destroyed && !keep_columns_ &&
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, "Columns");
+    RegCloseKey(key);
+  }
   // Drain the quit message posted by the destruction.
   MSG msg;
   for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_QUIT; ++i) {

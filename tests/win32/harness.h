@@ -53,6 +53,7 @@ class WindowTest : public testing::Test {
 
   TempProgramDir dir;
   HWND window = nullptr;
+  bool keep_columns_ = false;  // Close() leaves the Columns value the window wrote
 };
 
 // Settings values under HKLM\SOFTWARE\Parcelo(32), deleted afterwards.

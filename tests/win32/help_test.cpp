@@ -70,6 +70,18 @@ void CloseViewer(HWND owner, const std::string& file) {
   if (HWND viewer = FindWindowA(kViewerClass, nullptr)) PostMessageA(viewer, WM_CLOSE, 0, 0);
 }
 
+// F1 as the keyboard gives it: the system turns it into help for the window
+// with the focus, which passes it up to its dialog or main window.
+void PressF1() {
+  INPUT keys[2] = {};
+  for (INPUT& key : keys) {
+    key.type = INPUT_KEYBOARD;
+    key.ki.wVk = VK_F1;
+  }
+  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, keys, sizeof(INPUT));
+}
+
 class HelpViewer : public harness::WindowTest {
  protected:
   void SetUp() override {
@@ -125,19 +137,28 @@ TEST_F(HelpViewer, LogViewersHelpOpensItsTopic) {
   EXPECT_EQ("The logs and Execute", topic);
 }
 
-TEST_F(HelpViewer, EntryDialogsHelpOpensTheirTopics) {
+// Each dialog opens its topic from its Help button and from F1 (pressed in
+// the control that has the focus); F1 in the main window opens the contents.
+TEST_F(HelpViewer, DialogsOpenTheirTopicsFromHelpAndF1) {
   WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\tC:\\Down\\a.zip\tAwaiting_command\tftp://h/a.zip\r\n");
+  constexpr int kF1 = 0;
   const struct { int command; int help_button; const char* topic; } dialogs[] = {
-      {IDM_NEW, IDC_NEW_HELP, "Entering URLs"},
-      {IDM_EDIT, IDC_EDIT_HELP, "Editing an entry"},
+      {IDM_NEW, IDC_NEW_HELP, "Entering URLs"},   {IDM_EDIT, IDC_EDIT_HELP, "Editing an entry"},
+      {IDM_NEW, kF1, "Entering URLs"},            {IDM_EDIT, kF1, "Editing an entry"},
+      {IDM_RECEIVELATER, kF1, "Scheduling transfers"}, {IDM_SHOWLOG, kF1, "The logs and Execute"},
+      {IDM_CONFIG, kF1, "Configuration"},
   };
   for (const auto& d : dialogs) {
-    SCOPED_TRACE(d.topic);
+    SCOPED_TRACE(std::string(d.topic) + (d.help_button == kF1 ? " F1" : " button"));
     entries::OpenTask(dir.File("Default.rcv"));
     std::string topic;
     harness::DialogWatcher watcher([&](HWND dialog) {
       if (!topic.empty()) return;
-      SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(d.help_button, BN_CLICKED), 0);
+      if (d.help_button == kF1) {
+        PressF1();
+      } else {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(d.help_button, BN_CLICKED), 0);
+      }
       topic = ViewerTopic();
       PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
@@ -145,4 +166,8 @@ TEST_F(HelpViewer, EntryDialogsHelpOpensTheirTopics) {
     EXPECT_EQ(d.topic, topic);
     CloseViewer(window, dir.File("Parcelo32.HLP"));
   }
+  // The task list has the focus from the start.
+  ASSERT_EQ(Kids().task_list, GetFocus());
+  PressF1();
+  EXPECT_EQ("Parcelo(32) Help", ViewerTopic());
 }

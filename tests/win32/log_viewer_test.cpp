@@ -195,6 +195,35 @@ TEST_F(LogViewer, ClearAllEmptiesListAndLogAndLeavesTheDialogOpen) {
   EXPECT_EQ(0, after);
 }
 
+// The list shows the log as it is: a log that another program holds (reading
+// allowed, rewriting not) keeps its rows through Clear All and the strike.
+TEST_F(LogViewer, ClearAllAndTheStrikeThatCannotRewriteTheLogWarnAndKeepTheRows) {
+  TestFileType type;
+  const std::string file = dir.File("f1.pctest");
+  WriteFile(file, "payload");
+  const std::string log = LogLine(0, dir.File("f0.zip")) + LogLine(1, file);
+  WriteFile(LogFile(), log);
+  Open();
+  HANDLE held = CreateFileA(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  int cleared = -1, struck = -1;
+  const Texts boxes = ShowLog([&](HWND dialog) {
+    Press(dialog, IDOK);
+    cleared = Rows(dialog);
+    Tick(dialog, true);
+    Select(dialog, {1});
+    Press(dialog, IDC_LOG_EXECUTE);
+    struck = Rows(dialog);
+  });
+  CloseHandle(held);
+  const std::string cannot = "Cannot rewrite the log " + LogFile();
+  EXPECT_EQ((Texts{cannot, cannot}), boxes);
+  EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{cleared, struck}));
+  EXPECT_EQ(log, ReadFile(LogFile()));
+  EXPECT_EQ("payload", HandlerOutput(dir.File("f1")));
+  RemoveFolder(dir.File("f1"), {"ran.txt", "f1.pctest"});
+}
+
 TEST_F(LogViewer, TheDownloadLogKeepsItsCheckBoxAsRemoveLogAndTheUploadLogLeavesIt) {
   harness::RegistryValues values;
   values.Set("RemoveLog", "0");

@@ -9,6 +9,8 @@
 
 #include "engine/appstate.h"
 #include "harness.h"
+#include "platform/tasklist.h"
+#include "settings/store.h"
 #include "shell/ids.h"
 #include "tasks/schedule.h"
 
@@ -55,6 +57,7 @@ TEST_F(FullWindow, StartsWithMenuSevenColumnsAndTwelveButtons) {
   ExpectShape(window, shell::kFullWindow);
   EXPECT_EQ(GetMenu(window), shell::Globals().main_menu);
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
+  EXPECT_EQ(Kids().task_list, GetFocus());  // arrows work at once
 
   const char* headers[] = {"Local file", "URL", "Status", "Bytes Tansferred /Filesize",
                            "Time Elapsed/Remaining", "Rate(BPS)", "Date", "<none>"};
@@ -154,6 +157,54 @@ TEST_F(FullWindow, TooltipsNameEachButtonsAction) {
     SendMessageA(tips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
     EXPECT_STREQ(c.second, text);
   }
+}
+
+// A column dragged narrower than its text shows the whole text as a tip when
+// the pointer rests on the cell; a cell shown whole has none.
+TEST_F(FullWindow, ACutCellShowsItsWholeTextAsATip) {
+  const std::string link = "ftp://h/pub/" + std::string(60, 'x') + ".zip";
+  harness::WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\tC:\\a.zip\tAwaiting_command\t" + link + "\r\n");
+  Open();
+  HWND list = Kids().task_list;
+  const std::pair<int, std::string> cases[] = {{tasklist::kUrl, link}, {tasklist::kLocalFile, ""}};
+  for (const auto& [column, tip] : cases) {
+    RECT cell = {};
+    cell.top = column;
+    cell.left = LVIR_LABEL;
+    ASSERT_TRUE(SendMessageA(list, LVM_GETSUBITEMRECT, 0, reinterpret_cast<LPARAM>(&cell)));
+    POINT middle = {(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    ClientToScreen(list, &middle);
+    SetCursorPos(middle.x, middle.y);
+    char text[256] = {};
+    TOOLINFOA info = {};
+    info.cbSize = sizeof info;
+    info.hwnd = window;
+    info.uId = reinterpret_cast<UINT_PTR>(list);
+    info.lpszText = text;
+    SendMessageA(shell::CellTips(), TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(tip, text) << column;
+  }
+}
+
+// Widths come from the registry value Columns and go back to it when the
+// window goes; a field that is no width leaves its column at 120.
+TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
+  RegistryValues registry;
+  registry.Set("Columns", "200,x,99999,,80");
+  auto widths = [&] {
+    std::vector<int> shown;
+    for (int i = 0; i < 7; ++i) shown.push_back(static_cast<int>(SendMessageA(Kids().task_list, LVM_GETCOLUMNWIDTH, i, 0)));
+    return shown;
+  };
+  Open();
+  EXPECT_EQ((std::vector<int>{200, 120, 120, 120, 80, 120, 120}), widths());
+  SendMessageA(Kids().task_list, LVM_SETCOLUMNWIDTH, 1, 333);  // as a drag of the divider ends
+  keep_columns_ = true;
+  Close();
+  keep_columns_ = false;
+  EXPECT_EQ("200,333,120,120,80,120,120", settings::ReadText("Columns", ""));
+  Open();
+  EXPECT_EQ((std::vector<int>{200, 333, 120, 120, 80, 120, 120}), widths());
 }
 
 TEST_F(FullWindow, StatusBarShowsMenuHelpAndClearsItWhenTheMenuCloses) {
