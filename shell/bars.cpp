@@ -394,6 +394,19 @@ void ShowMenuHelp(UINT item, UINT flags, HMENU menu) {
     }
   }
   SendMessageA(s.children.status_bar, SB_SETTEXTA, 0 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(text));
+  if (closing) s.shown_cause.clear();  // the next check writes the cause again
+}
+
+void ShowSelectedRowCause() {
+  State& s = Globals();
+  HWND list = s.children.task_list;
+  if (!list || !s.children.status_bar) return;
+  int row = ListView_GetNextItem(list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+  if (row < 0) row = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+  const std::string cause = row < 0 ? std::string() : jobs::CauseOfRow(tasklist::Current().IdOf(row));
+  if (cause == s.shown_cause) return;
+  s.shown_cause = cause;
+  SendMessageA(s.children.status_bar, SB_SETTEXTA, 0 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(cause.c_str()));
 }
 
 }  // namespace shell

@@ -2,6 +2,7 @@
 // closing and destruction.
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -294,11 +295,17 @@ void OnDestroy() {
   s = State();
 }
 
+void OnNotify(NMHDR* header) {
+  if (header->idFrom == IDC_TASKLIST && header->code == LVN_ITEMCHANGED) ShowSelectedRowCause();
+  if (!ToolbarTooltip(header)) CellTip(header);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   State& s = Globals();
   switch (message) {
     case WM_CREATE:
       RunStartup(window);
+      SetTimer(window, kCauseTimerId, kCauseTimerMs, nullptr);
       return 0;
     case WM_DESTROY:
       OnDestroy();
@@ -323,7 +330,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
     case WM_NOTIFY:
-      if (!ToolbarTooltip(reinterpret_cast<NMHDR*>(lparam))) CellTip(reinterpret_cast<NMHDR*>(lparam));
+      OnNotify(reinterpret_cast<NMHDR*>(lparam));
       return 0;
     case WM_COMMAND:
       OnCommand(window, wparam, lparam);
@@ -332,7 +339,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       if (OnSystemCommand(wparam)) return 0;
       break;
     case WM_TIMER:
-      OnScheduleTimer(window, wparam);
+      if (wparam == kCauseTimerId) {
+        ShowSelectedRowCause();
+      } else {
+        OnScheduleTimer(window, wparam);
+      }
       return 0;
     case WM_MENUSELECT:
       ShowMenuHelp(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HMENU>(lparam));

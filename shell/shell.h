@@ -57,6 +57,8 @@ struct State {
   int status_height = 0;
   WNDPROC panel_previous_proc = nullptr;
   std::string help_file_path;
+  // The cause last written into the status bar for the selected row.
+  std::string shown_cause;
   // Jobs started from this window whose workers may still run; closing
   // asks while one does.
   std::vector<jobs::JobHandle> jobs;
@@ -115,6 +117,13 @@ void DestroyCellTips();
 void NoteListPointer(HWND list);
 bool CellTip(NMHDR* header);
 void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
+// The status bar tells why the selected row's transfer ended as it did (the
+// cause the jobs keep), or nothing. Called when the selection changes and on
+// kCauseTimerId, since a transfer may end while its row stays selected; only
+// a change is written, so a menu's help line stays while the menu is open.
+constexpr UINT_PTR kCauseTimerId = 0x7FFF;  // above every schedule timer id
+constexpr UINT kCauseTimerMs = 500;
+void ShowSelectedRowCause();
 bool ToolbarIsFlatForVersion(DWORD major, DWORD minor);
 
 // Commands.

@@ -165,6 +165,32 @@ TEST_F(Jobs, ReceiveEndsWithDoneInEveryRowAndOneLogLineEach) {
   harness::Pump(100);  // the workers end after their last row update
 }
 
+// The status bar tells why the selected row ended as it did, also when the
+// row was selected before its transfer failed; a row without a cause shows nothing.
+TEST_F(Jobs, TheStatusBarShowsTheCauseOfTheSelectedRow) {
+  harness::RegistryValues registry;
+  registry.Set("CycleDownload", "0");
+  Open();
+  LoopbackServer missing(1, "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
+      found(1, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  HWND list = LoadTask({{"a", missing.Link("/a")}, {"b", found.Link("/b")}});
+  auto status = [&] {
+    char text[512] = {};
+    SendMessageA(Kids().status_bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    return std::string(text);
+  };
+  Select(list, {0});
+  Command(IDM_RECEIVE);
+  EXPECT_TRUE(PumpUntil([&] { return status() == "404 Not Found"; })) << status();
+  EXPECT_EQ("Failed", ListCell(list, 0, 2));
+  Select(list, {1});
+  Command(IDM_RECEIVE);
+  ASSERT_TRUE(PumpUntil([&] { return ListCell(list, 1, 2) == "Done"; }));
+  EXPECT_TRUE(PumpUntil([&] { return status().empty(); })) << status();
+  Select(list, {0});
+  EXPECT_EQ("404 Not Found", status());
+}
+
 // A message box with this caption shown by a thread other than this one;
 // nullptr when none appears within a few seconds.
 HWND FindWorkerBox(const char* caption) {
