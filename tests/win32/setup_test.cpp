@@ -24,30 +24,6 @@ constexpr char kPathCaption[] = "Specify directory";
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsDirectory(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Removes a tree a test made below its temporary directory.
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + "\\" + name);
-      } else {
-        DeleteFileA((path + "\\" + name).c_str());
-      }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
 TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
   harness::TempProgramDir dir;
   int opened = 0;
@@ -128,18 +104,6 @@ TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
   EXPECT_FALSE(Exists(target));
   EXPECT_EQ(setup::ExpandFile(source, dir.File("missing\\installed.bin"), [] { return true; }, &written),
             setup::CopyResult::kWriteFailed);
-  EXPECT_EQ(setup::WriteFailureText("C:\\p\\a.exe", ERROR_SHARING_VIOLATION), "Cannot write C:\\p\\a.exe: it is in use");
-  EXPECT_EQ(setup::WriteFailureText("a", ERROR_DISK_FULL), "Cannot write a: disk is full");
-  EXPECT_EQ(setup::WriteFailureText("a", ERROR_ACCESS_DENIED), "Cannot write a: access denied");
-}
-
-void SetKeyValue(const char* key_path, const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
 }
 
 bool KeyExists(const char* key_path) {
@@ -149,72 +113,33 @@ bool KeyExists(const char* key_path) {
   return true;
 }
 
-// An installation as the installer leaves it in a temporary main directory,
-// with a download directory of its own and a file outside both.
-class SetupRemoval : public testing::Test {
- protected:
-  void SetUp() override {
-    main_ = dir_.File("main");
-    down_ = dir_.File("down");
-    outside_ = dir_.File("outside.txt");
-    CreateDirectoryA(main_.c_str(), nullptr);
-    CreateDirectoryA(down_.c_str(), nullptr);
-    for (const char* name : {"parcelo32.exe", "parcelo32.hlp", "keep.txt"}) {
-      harness::WriteFile(main_ + "\\" + name, name);
-    }
-    harness::WriteFile(outside_, "not installed by setup");
-    setup::WriteRegistryEntries(main_ + "\\", "", 0);
-    SetKeyValue(setup::kSettingsKey, "DOWN", down_);
-  }
-  void TearDown() override {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kAppPathsKey);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kUninstallKey);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, setup::kSettingsKey);
-    RemoveTree(main_);
-    RemoveTree(down_);
-  }
-  // The messages shown while the installation is removed.
-  std::vector<SeenDialog> Remove() {
+// An installation without its record (install.txt): the removal names the
+// record, deletes no file and no directory, and still removes the keys.
+TEST(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
+  harness::TempProgramDir dir;
+  const std::string main = dir.File("main"), down = main + "\\DOWN";  // where it goes unless DOWN says
+  CreateDirectoryA(main.c_str(), nullptr);
+  CreateDirectoryA(down.c_str(), nullptr);
+  harness::WriteFile(main + "\\parcelo32.exe", "installed");
+  setup::WriteRegistryEntries(main + "\\", down, 0);
+  std::vector<SeenDialog> seen;
+  {
     DialogWatcher watcher(DialogWatcher::Press(IDOK));
     setup::RemoveInstallation(nullptr);
-    return watcher.seen();
+    seen = watcher.seen();
   }
-  void ExpectKeysGone() {
-    EXPECT_FALSE(KeyExists(setup::kAppPathsKey));
-    EXPECT_FALSE(KeyExists(setup::kUninstallKey));
-    EXPECT_FALSE(KeyExists(setup::kSettingsKey));
-  }
-
-  harness::TempProgramDir dir_;
-  std::string main_, down_, outside_;
-};
-
-TEST_F(SetupRemoval, DeletesRecordedFilesInsideTheMainDirectoryOnly) {
-  // The installer's lines end in CR LF; a record edited by hand may lack
-  // the last line end.
-  harness::WriteFile(main_ + "\\install.txt",
-                     main_ + "\\parcelo32.exe\r\n" + outside_ + "\r\n" + main_ + "\\..\\outside.txt\r\n" +
-                         main_ + "\\parcelo32.hlp");
-  EXPECT_TRUE(Remove().empty());
-  EXPECT_FALSE(Exists(main_ + "\\parcelo32.exe"));
-  EXPECT_FALSE(Exists(main_ + "\\parcelo32.hlp"));
-  EXPECT_TRUE(Exists(main_ + "\\keep.txt"));
-  EXPECT_TRUE(Exists(outside_));
-  // The download directory was empty and goes; the main one still holds
-  // files and stays.
-  EXPECT_FALSE(Exists(down_));
-  EXPECT_TRUE(IsDirectory(main_));
-  ExpectKeysGone();
-}
-
-TEST_F(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
-  const std::vector<SeenDialog> seen = Remove();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text, main_ + "\\install.txt");
+  EXPECT_EQ(seen[0].text, main + "\\install.txt");
   EXPECT_EQ(seen[0].caption, "");
-  EXPECT_TRUE(Exists(main_ + "\\parcelo32.exe"));
-  EXPECT_TRUE(IsDirectory(down_));
-  ExpectKeysGone();
+  EXPECT_TRUE(Exists(main + "\\parcelo32.exe"));
+  EXPECT_TRUE(Exists(down));
+  for (const char* key : {setup::kAppPathsKey, setup::kUninstallKey, setup::kSettingsKey}) {
+    EXPECT_FALSE(KeyExists(key)) << key;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+  }
+  DeleteFileA((main + "\\parcelo32.exe").c_str());
+  RemoveDirectoryA(down.c_str());
+  RemoveDirectoryA(main.c_str());
 }
 
 }  // namespace
