@@ -266,38 +266,27 @@ TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
   EXPECT_NE(std::string::npos, ReadFile(dir.File("urltemp.txt")).find("C:\\Down\\x"));
 }
 
-TEST_F(Entry, EditCancelLeavesTheFileAsItIsNow) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2}));
-  Open();
-  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
-  // A worker rewrites line 1 while the dialog is open; Cancel keeps that.
+// While the dialog is open a worker rewrites line 1 (Cancel keeps that), or
+// the line goes (OK must not rewrite the entry that moved into its place).
+TEST_F(Entry, EditLeavesALineThatChangedMeanwhile) {
   const std::string rewritten = TaskLines({0}) +
                                 "03/14/26 09:01\tC:\\Down\\f1.zip\tAwaiting_command\tftp://h/moved/f1.zip\r\n" +
                                 TaskLines({2});
-  OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
-    SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
-    WriteFile(dir.File("Default.rcv"), rewritten);
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-  });
-  EXPECT_EQ(rewritten, ReadFile(dir.File("Default.rcv")));
-  EXPECT_EQ(TaskLines({0, 1, 2}), ReadFile(dir.File("urltemp.txt")));
-}
-
-TEST_F(Entry, EditOkRefusesWhenTheShownLineChangedMeanwhile) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2}));
-  Open();
-  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
-  // Line 1 is gone from the file (deleted elsewhere): OK must not rewrite
-  // the entry that moved into its place.
-  const std::string shrunk = TaskLines({0, 2});
-  const auto seen = OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
-    SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
-    WriteFile(dir.File("Default.rcv"), shrunk);
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-  });
-  EXPECT_EQ(shrunk, ReadFile(dir.File("Default.rcv")));
-  ASSERT_EQ(2u, seen.size());
-  EXPECT_EQ("Error", seen[1].caption);
+  const struct { std::string meanwhile; int button; std::size_t errors; } cases[] = {
+      {rewritten, IDCANCEL, 0}, {TaskLines({0, 2}), IDOK, 1}};
+  for (const auto& c : cases) {
+    WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2}));
+    Open();
+    ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
+    const auto seen = OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
+      SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\other");
+      WriteFile(dir.File("Default.rcv"), c.meanwhile);
+      PostMessageA(dialog, WM_COMMAND, c.button, 0);
+    });
+    EXPECT_EQ(c.meanwhile, ReadFile(dir.File("Default.rcv"))) << c.button;
+    EXPECT_EQ(TaskLines({0, 1, 2}), ReadFile(dir.File("urltemp.txt")));
+    EXPECT_EQ(c.errors, harness::TextsOf(seen, "Error").size()) << c.button;
+  }
 }
 
 TEST_F(Entry, DropTargetTakesTextInReceiveModeOnly) {

@@ -97,9 +97,8 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   Run(IDM_RECEIVELATER, {[&](HWND dialog) {
         opened = Look(dialog);
         ClickSchedule(dialog);
-        for (const char* bad : {"24:00", "12:60", "12.30", ""}) {
-          if (!Ok(dialog, bad, "")) refused += std::string(" accepted ") + bad;
-        }
+        // Which times are good is the native schedule table's; here that a bad one keeps the dialog.
+        if (!Ok(dialog, "24:00", "")) refused += " accepted 24:00";
         if (schedule::AnyMarked()) refused += " marked";
         // A negative repeat is refused after the time has been taken, and
         // marks nothing: a Cancel now would leave no schedule behind.

@@ -1,6 +1,6 @@
 // Task files under the Windows file system: two processes writing one task
 // file lose no line (LockFileEx), and the program directory is recognised
-// however a download directory spells it.
+// however Windows lets a download directory spell it.
 #include <windows.h>
 
 #include <algorithm>
@@ -92,21 +92,20 @@ TEST(TaskFileLock, TwoProcessesLoseNoLine) {
   EXPECT_EQ(std::vector<std::string>(2, "r" + std::to_string(kRounds - 1)), lines);
 }
 
+// The spellings only Windows has (the forms both systems share are the native
+// own-files tests'): another case, slashes, the short form, the current directory.
 TEST(OwnFileNames, RefusedInTheProgramDirectoryHoweverItIsSpelt) {
   harness::TempProgramDir dir;
   const std::string program = dir.path();
-  CreateDirectoryA(dir.File("Sub").c_str(), nullptr);
   std::string upper = program, slashes = program;
   CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
   std::replace(slashes.begin(), slashes.end(), '\\', '/');
   char short_form[MAX_PATH] = "";
   GetShortPathNameA(program.c_str(), short_form, sizeof short_form);
-  for (const std::string& download : {program, upper, slashes + "/", std::string(short_form),
-                                      dir.File("Sub") + "\\..", std::string(".")}) {
+  for (const std::string& download : {upper, slashes + "/", std::string(short_form), std::string(".")}) {
     EXPECT_EQ("Reserved file name in link: DEFAULT.RCV",
               url::RefusedLocalNameReason(download, program, "/x/DEFAULT.RCV")) << download;
   }
-  EXPECT_EQ("", url::RefusedLocalNameReason(dir.File("Sub"), program, "/x/Default.rcv"));
   EXPECT_EQ("", url::RefusedLocalNameReason(dir.File("None"), program, "/x/Default.rcv"));
 }
 
