@@ -11,7 +11,7 @@
 #include "engine/appstate.h"
 #include "platform/tasklist.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 #include "shell/tasklist_view.h"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "tasks/dirlist.h"
-#include "tasks/dirlist_ids.h"
+#include "resources/dirlist_ids.h"
 
 namespace dirlist {
 namespace {

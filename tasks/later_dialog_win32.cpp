@@ -2,7 +2,7 @@
 
 #include "engine/appstate.h"
 #include "platform/clock.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 namespace later_dialog {
 namespace {

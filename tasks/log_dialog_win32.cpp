@@ -7,7 +7,7 @@
 
 #include "engine/appstate.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/log_viewer.h"
 #include "tasks/transfer_log.h"
 

@@ -8,7 +8,7 @@
 
 #include "harness.h"
 #include "tasks/dirlist.h"
-#include "tasks/dirlist_ids.h"
+#include "resources/dirlist_ids.h"
 #include "tasks/dirlist_win32.h"
 
 using harness::DialogWatcher;

@@ -8,7 +8,7 @@
 
 #include "engine/appstate.h"
 #include "harness.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 using harness::DialogWatcher;
 using harness::ListCell;

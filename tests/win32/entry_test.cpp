@@ -13,7 +13,7 @@
 
 #include "engine/appstate.h"
 #include "harness.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/taskfile.h"
 
 using harness::DialogWatcher;

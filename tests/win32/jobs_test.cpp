@@ -19,7 +19,7 @@
 #include "harness.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/entries.h"
 #include "tasks/schedule.h"
 #include "tasks/taskfile.h"

@@ -10,7 +10,7 @@
 #include "engine/appstate.h"
 #include "harness.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 using harness::ListCell;
 using harness::ReadFile;

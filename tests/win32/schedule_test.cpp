@@ -11,7 +11,7 @@
 #include "engine/appstate.h"
 #include "harness.h"
 #include "platform/clock.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/schedule.h"
 
 using harness::DialogWatcher;
