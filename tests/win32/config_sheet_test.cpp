@@ -14,7 +14,7 @@
 #include "settings/settings.h"
 #include "settings/store.h"
 #include "resources/parcelo32_ids.h"
-#include "tasks/dirlist.h"
+#include "settings/dirlist.h"
 
 using harness::WindowText;
 
