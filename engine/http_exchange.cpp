@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/http.h"
 #include "engine/timeouts.h"
 #include "tasks/url.h"

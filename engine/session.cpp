@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/appstate.h"
+#include "engine/running.h"
+#include "settings/places.h"
 #include "engine/ftp.h"
 #include "engine/http.h"
 #include "engine/http_link.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/tasklist.h"
 #include "settings/store.h"
 #include "resources/parcelo32_ids.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"

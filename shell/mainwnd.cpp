@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/prompts.h"
 #include "platform/socket.h"
 #include "platform/tasklist.h"

@@ -1,6 +1,6 @@
 #include "tasks/later_dialog.h"
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/clock.h"
 #include "resources/parcelo32_ids.h"
 

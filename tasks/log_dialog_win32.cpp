@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "settings/store.h"
 #include "resources/parcelo32_ids.h"
 #include "tasks/log_viewer.h"

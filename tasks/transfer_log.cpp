@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/session.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"

@@ -6,7 +6,7 @@
 
 #include <initializer_list>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "resources/parcelo32_ids.h"
 

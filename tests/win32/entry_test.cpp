@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "resources/parcelo32_ids.h"
 #include "tasks/taskfile.h"

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "engine/running.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "harness.h"
 #include "platform/clock.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "settings/store.h"
 #include "resources/parcelo32_ids.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "platform/tasklist.h"
 #include "settings/store.h"

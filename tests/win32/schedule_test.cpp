@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "platform/clock.h"
 #include "resources/parcelo32_ids.h"
