@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "settings/places.h"
+#include "engine/connection.h"
+#include "engine/local_file.h"
 #include "engine/http.h"
 #include "engine/timeouts.h"
 #include "tasks/url.h"

@@ -2,6 +2,9 @@
 
 #include "engine/http.h"
 #include "engine/http_exchange.h"
+#include "engine/connection.h"
+#include "engine/local_file.h"
+#include "engine/translog.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 
@@ -28,6 +31,18 @@ bool SendRequest(session::Context& context, net::Socket& connection, const std::
   if (session::SendBlock(context, connection, request.data(), request.size()) == 0) return true;
   session::ShowStatus(context, "Failed");
   return false;
+}
+
+// A ranged request found the local file already whole: nothing is received,
+// and the transfer ends as a complete one.
+int FinishAlreadyComplete(session::Context& context, net::Socket& connection) {
+  context.resume = false;
+  context.bytes_done = context.total_size;
+  connection.Close();
+  session::ReportProgressThrottled(context, true);
+  translog::LogTransfer(context);
+  session::ShowStatus(context, "Done");
+  return session::kSuccess;
 }
 
 }  // namespace
@@ -65,6 +80,23 @@ int Upload(session::Context& context, net::Socket& connection,
 int ReadResponseHeader(session::Context& context, net::Socket& connection,
                        const std::string& local_file) {
   return http_exchange::ReadResponseHeader(context, connection, local_file);
+}
+
+int JudgeHttpResponse(session::Context& context, net::Socket& connection,
+                      const std::string& local_file) {
+  int judged = ReadResponseHeader(context, connection, local_file);
+  if (judged == session::kRedirected) {
+    connection.Close();
+    return session::kRedirected;
+  }
+  if (judged == http::kAlreadyComplete) return FinishAlreadyComplete(context, connection);
+  if (judged < 0) {
+    if (!http::StatusTellsWhy(judged)) session::ShowStatus(context, "Failed");
+    connection.Close();
+    return session::kFailure;
+  }
+  context.bytes_done = fs::FileSize(local_file);
+  return 1;
 }
 
 }  // namespace http_link

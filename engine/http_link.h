@@ -34,4 +34,11 @@ int Upload(session::Context& context, net::Socket& connection,
 int ReadResponseHeader(session::Context& context, net::Socket& connection,
                        const std::string& local_file);
 
+// Judges the HTTP response header at the start of a download, for the receive
+// pump. Returns 1 when the body follows, else the pump's result. A failure
+// leaves the local file as it is: only a body that the pump is about to
+// receive may change it.
+int JudgeHttpResponse(session::Context& context, net::Socket& connection,
+                      const std::string& local_file);
+
 }  // namespace http_link
