@@ -3,7 +3,7 @@
 #include "engine/connection.h"
 #include "engine/ftp.h"
 #include "engine/http.h"
-#include "engine/http_link.h"
+#include "engine/http_exchange.h"
 #include "engine/progress.h"
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
@@ -181,7 +181,7 @@ int FinishUpload(Context& context, net::Socket& data, net::Socket& control,
                  const std::string& local_file, bool is_http) {
   if (is_http) {
     AwaitConfirmation(context, data);
-    int judged = http_link::ReadResponseHeader(context, data, local_file);
+    int judged = http_exchange::ReadResponseHeader(context, data, local_file);
     if (judged == kRedirected) return kRedirected;
     if (judged < 0) {
       if (!http::StatusTellsWhy(judged)) ShowStatus(context, "Failed");
@@ -209,7 +209,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   context.start_tick = clock_seam::TickCount();
   context.reported = false;
   if (is_http) {
-    int judged = http_link::JudgeHttpResponse(context, data, local_file);
+    int judged = http_exchange::JudgeHttpResponse(context, data, local_file);
     if (judged != 1) return judged;
   }
 

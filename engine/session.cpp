@@ -2,7 +2,7 @@
 
 #include "engine/connection.h"
 #include "engine/ftp.h"
-#include "engine/http_link.h"
+#include "engine/http_exchange.h"
 #include "engine/local_file.h"
 #include "engine/running.h"
 #include "engine/text_format.h"
@@ -19,12 +19,12 @@ const char kFileInUse[] = "File in use by another transfer";
 namespace {
 
 int Download(Context& context, net::Socket& control, const AttemptParams& params, bool via_http) {
-  if (via_http) return http_link::Download(context, control, params);
+  if (via_http) return http_exchange::Download(context, control, params);
   return ftp::Download(context, control, params.local_file, params.remote_path);
 }
 
 int Upload(Context& context, net::Socket& control, const AttemptParams& params, bool via_http) {
-  if (via_http) return http_link::Upload(context, control, params);
+  if (via_http) return http_exchange::Upload(context, control, params);
   return ftp::Upload(context, control, params.local_file, params.remote_path);
 }
 

@@ -1,7 +1,7 @@
 // One transfer attempt of one entry, read top-down: the attempt's record
 // (Context, AttemptParams, results), RunAttempt, which opens the connection
 // (engine/connection.h), logs in to FTP and hands the entry to its protocol
-// (engine/ftp.h, engine/http_link.h), whose pumps move the file
+// (engine/ftp.h, engine/http_exchange.h), whose pumps move the file
 // (engine/local_file.h); and the two channels through which a transfer talks
 // to the user: its row's status text and Stop.
 //
