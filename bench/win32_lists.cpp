@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 
 namespace {

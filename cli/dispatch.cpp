@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "engine/progress.h"
 #include "engine/translog.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
 #include "engine/text_format.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "settings/settings.h"
 #include "settings/store.h"
 #include "tasks/taskfile.h"

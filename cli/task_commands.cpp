@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "tasks/url.h"
 #include "platform/tasklist.h"
 #include "tasks/entries.h"

@@ -9,7 +9,7 @@ target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
 
 # The directory chooser DIRLIST: both programs link it and include
 # resources/dirlist.rc.
-add_library(parcelo_dirlist STATIC tasks/dirlist.cpp tasks/dirlist_win32.cpp)
+add_library(parcelo_dirlist STATIC settings/dirlist.cpp settings/dirlist_win32.cpp)
 target_include_directories(parcelo_dirlist PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(parcelo_dirlist PUBLIC gdi32 user32 kernel32)
 target_link_libraries(parcelo_core PUBLIC parcelo_dirlist)

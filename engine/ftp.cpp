@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/connection.h"
+#include "engine/local_file.h"
 #include "engine/timeouts.h"
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -360,6 +362,25 @@ int ReadFinalReply(Context& context, net::Socket& control) {
     return kFailure;
   }
   return kSuccess;
+}
+
+void TakeSizeFromReply(Context& context) {
+  std::string text = context.reply_text;
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  std::size_t open = text.rfind('(');
+  if (open == std::string::npos) return;
+  if (text.find("BYTES", open) == std::string::npos) return;
+  std::size_t i = open + 1;
+  while (i < text.size() && text[i] == ' ') ++i;
+  std::uint64_t size = 0;
+  // Nineteen digits always fit in 64 bits; a longer number is no size.
+  for (int digits = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+    if (digits == 19) return;
+    size = size * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  context.total_size = size;
 }
 
 std::string PortArgument(net::Ipv4 address, std::uint16_t port) {

@@ -81,6 +81,11 @@ int Upload(session::Context& context, net::Socket& control, const std::string& l
 // came.
 int ReadFinalReply(session::Context& context, net::Socket& control);
 
+// The total size that an FTP server announces in its transfer reply, as in
+// "150 Opening BINARY mode data connection for f (1000 bytes)": the number
+// between the last '(' and the word BYTES after it.
+void TakeSizeFromReply(session::Context& context);
+
 // The PORT argument "h1,h2,h3,h4,p1,p2" for an address (network order) and a
 // port (host order).
 std::string PortArgument(net::Ipv4 address, std::uint16_t port);

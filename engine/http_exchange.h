@@ -1,6 +1,8 @@
-// One HTTP exchange of a transfer attempt, on the attempt's context: the
-// request with its resume decision, reading the response header through the
-// row's scratch file, judging it, and turning a redirect into a changed entry.
+// One HTTP exchange of a transfer attempt, on the attempt's context: where the
+// attempt hands an entry to HTTP (HTTP URLs, and FTP URLs while the Firewall
+// setting sends them through a proxy), the request with its resume decision,
+// reading the response header through the row's scratch file, judging it, and
+// turning a redirect into a changed entry.
 #pragma once
 
 #include <string>
@@ -9,6 +11,26 @@
 #include "platform/socket.h"
 
 namespace http_exchange {
+
+// Sends the GET request of the entry on the connection and runs the receive
+// pump with is_http set. Returns the pump's result, or kFailure after "Failed"
+// when the request could not be sent.
+int Download(session::Context& context, net::Socket& connection,
+             const session::AttemptParams& params);
+
+// Opens the local file, sends the PUT request announcing its size and runs
+// the send pump with is_http set. Returns the pump's result, kFailure after
+// "File open error" (nothing sent) when the file cannot be opened, or kFailure
+// after "Failed" when the request could not be sent.
+int Upload(session::Context& context, net::Socket& connection,
+           const session::AttemptParams& params);
+
+// Judges the HTTP response header at the start of a download, for the receive
+// pump. Returns 1 when the body follows, else the pump's result. A failure
+// leaves the local file as it is: only a body that the pump is about to
+// receive may change it.
+int JudgeHttpResponse(session::Context& context, net::Socket& connection,
+                      const std::string& local_file);
 
 // "<task path><row>Temp.txt": the scratch file of the row in use (its index
 // when the worker started). Rows differ, so concurrent transfers of one task

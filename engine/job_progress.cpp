@@ -2,7 +2,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
 #include "engine/text_format.h"

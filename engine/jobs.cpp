@@ -7,7 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/appstate.h"
+#include "engine/running.h"
+#include "settings/places.h"
 #include "engine/session.h"
 #include "tasks/url.h"
 #include "platform/clock.h"

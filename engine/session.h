@@ -1,11 +1,14 @@
-// Connection layer: one transfer attempt of one entry, from a host name to an
-// open TCP connection, the hand-over to the protocol, and the two pumps that
-// move file bytes between a socket and the local file. Also the two channels
-// through which a transfer talks to the user: its row's status text and Stop.
+// One transfer attempt of one entry, read top-down: the attempt's record
+// (Context, AttemptParams, results), RunAttempt, which opens the connection
+// (engine/connection.h), logs in to FTP and hands the entry to its protocol
+// (engine/ftp.h, engine/http_exchange.h), whose pumps move the file
+// (engine/local_file.h); and the two channels through which a transfer talks
+// to the user: its row's status text and Stop.
 //
 // Everything here runs on the entry's worker thread. The only shared state it
 // touches is reached through thread-safe seams: the task list port (by the
-// row's id), the Stop marks and current task path (app::), the live settings.
+// row's id), the Stop marks (engine/running.h) and current task path
+// (settings/places.h), the live settings.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
-#include "platform/socket.h"
 #include "platform/tasklist.h"
 
 namespace session {
@@ -147,8 +148,6 @@ void ShowStatus(const Context& context, const std::string& text);
 void SetCause(const Context& context, const std::string& text);
 // ShowStatus, then the cause.
 void Fail(const Context& context, const std::string& status, const std::string& cause);
-// The words for a Windows Sockets error number ("Connection refused").
-std::string SocketErrorText(int error_number);
 
 // ShowStatus with a printf format of one int argument ("status %d").
 void ShowStatusNumber(const Context& context, const char* format, long number);
@@ -157,64 +156,5 @@ void ShowStatusNumber(const Context& context, const char* format, long number);
 // (see jobs::StopSelectedTransfer), or its row was deleted. The mark stands
 // until the worker ends: a stopped transfer makes no further attempt.
 bool StopRequested(const Context& context);
-
-// Next byte of the control connection, read ahead in blocks. Waits until
-// timeout_ms after reply_start (a tick count). Returns 1 with *byte, or
-// kConnectionLost when the peer closed, the receive failed or time ran out.
-int ReadReplyByte(Context& context, net::Socket& control, std::uint32_t reply_start,
-                  int timeout_ms, char* byte);
-// Forgets bytes read ahead (a new control connection).
-void ResetControlInput(Context& context);
-
-// Sends a whole block. Returns 0; on failure shows "write buffer %d" with the
-// error number and returns kConnectionLost for a loss of the connection
-// (10050, 10052, 10053, 10054, 10057, 10058), else kFailure.
-int SendBlock(const Context& context, net::Socket& socket, const void* bytes, std::size_t length);
-bool IsConnectionLoss(int error_number);
-
-// Address and port of a passive-mode reply "... (h1,h2,h3,h4,p1,p2)". Returns
-// false when the reply is unusable: no '(', fewer than six fields, a field over
-// seven characters, a number out of 0-255, or no closing ')'.
-bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::uint16_t* port);
-
-// Connects a data socket. Returns kSuccess, kNoSocket, or kFailure after
-// showing "Failed connection".
-int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
-                       net::Socket* data);
-
-// The download pump. For FTP the body comes on data and control carries the
-// final reply; for HTTP both are the one connection, and no more than the
-// declared body is written. Returns kSuccess (also when the answer says the
-// file is already whole: then "Done" and logged), kRedirected, or kFailure; a
-// partial file stays for a later resume, and an HTTP answer that fails
-// before its body leaves the local file as it was.
-int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
-                const std::string& local_file, bool is_http);
-
-// True when the local file exists and another transfer (of this process or
-// another) is writing it: a download of it must not start.
-bool LocalFileInUse(const std::string& local_file);
-
-// Opens the local file of an upload and takes its size as the total size,
-// before anything of the transfer is sent, so that a file that cannot be read
-// never reaches the server as an empty one. Returns kSuccess, or kFailure
-// after "File open error".
-int OpenUpload(Context& context, const std::string& local_file, fileio::File* file);
-
-// The upload pump, on a file opened by OpenUpload. For FTP the body goes on
-// data and control carries the final reply; for HTTP both are the one
-// connection, and no more than the announced total size is sent. Returns
-// kSuccess or kFailure.
-int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::File& file,
-             const std::string& local_file, bool is_http);
-
-// The status of a local file that could not be opened: "Too many open
-// files" when the process or the system holds as many as it may, else
-// "File open error".
-constexpr char kTooManyOpenFiles[] = "Too many open files";
-const char* OpenErrorText(const fileio::File& file);
-
-// Reports progress now when final, else at most once per kReportIntervalMs.
-void ReportProgressThrottled(Context& context, bool final);
 
 }  // namespace session

@@ -1,6 +1,6 @@
 // Transfer log: a completed transfer appends its entry to the log of its mode.
-// The pumps call LogTransfer once per complete transfer; the job layer provides
-// the writer of the log line.
+// The pumps call LogTransfer once per complete transfer; the front ends
+// install the writer of the log line, transfer_log::WriteLogLine.
 #pragma once
 
 namespace session {
@@ -18,3 +18,12 @@ using Writer = void (*)(const session::Context& context);
 void InstallWriter(Writer writer);
 
 }  // namespace translog
+
+namespace transfer_log {
+
+// The writer of translog::InstallWriter: appends the line of the context's
+// entry, as its worker started it, to the log of the context's mode
+// (transfer_log::AppendLogLine of tasks/transfer_log.h).
+void WriteLogLine(const session::Context& context);
+
+}  // namespace transfer_log

@@ -6,10 +6,10 @@
 #include <new>
 #include <vector>
 
-#include "settings/config_ids.h"
+#include "resources/config_ids.h"
 #include "settings/dialup_win32.h"
 #include "settings/settings.h"
-#include "tasks/dirlist_win32.h"
+#include "settings/dirlist_win32.h"
 
 namespace settings {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/prompts.h"
 #include "platform/win32_owner.h"
-#include "settings/config_ids.h"
+#include "resources/config_ids.h"
 #include "settings/dialup.h"
 #include "settings/dialup_win32.h"
 #include "settings/settings.h"

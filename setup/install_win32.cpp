@@ -12,7 +12,7 @@
 #include "setup/filelist.h"
 #include "setup/progman_win32.h"
 #include "setup/rules.h"
-#include "setup/setup_ids.h"
+#include "resources/setup_ids.h"
 #include "setup/setup_win32.h"
 #include "setup/sha256.h"
 

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "setup/rules.h"
-#include "setup/setup_ids.h"
+#include "resources/setup_ids.h"
 #include "setup/setup_win32.h"
-#include "tasks/dirlist_win32.h"
+#include "settings/dirlist_win32.h"
 
 namespace setup {
 namespace {

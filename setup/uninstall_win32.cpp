@@ -10,7 +10,7 @@
 
 #include "setup/progman_win32.h"
 #include "setup/rules.h"
-#include "setup/setup_ids.h"
+#include "resources/setup_ids.h"
 #include "setup/setup_win32.h"
 
 namespace setup {

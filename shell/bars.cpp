@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/tasklist.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 #include "shell/tasklist_view.h"
 

@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
 #include "settings/config_sheet_win32.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
 #include "tasks/log_dialog_win32.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/fs.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"

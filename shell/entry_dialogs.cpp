@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/tasklist.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 #include "tasks/entries.h"
 #include "tasks/entry_rules.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/prompts.h"
 #include "platform/socket.h"
 #include "platform/tasklist.h"
@@ -17,7 +17,7 @@
 #include "settings/dialup.h"
 #include "settings/settings.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "shell/shell.h"
 #include "tasks/schedule.h"
 

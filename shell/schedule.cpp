@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "platform/tasklist.h"
 #include "shell/shell.h"

@@ -1,18 +1,21 @@
 #include "tasks/entries.h"
 
+#include <atomic>
 #include <cstdio>
 #include <vector>
 
-#include "engine/appstate.h"
 #include "tasks/url.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"
 #include "platform/tasklist.h"
+#include "settings/places.h"
 #include "settings/settings.h"
 #include "tasks/taskfile.h"
 
 namespace entries {
 namespace {
+
+std::atomic<RunningTransfersLookup> g_running_transfers{nullptr};
 
 constexpr unsigned kErrorStyle = prompts::kIconStop | prompts::kTaskModal;
 
@@ -55,7 +58,9 @@ std::vector<tasklist::RowId> RowIdsOfRunningTransfers(const std::string& path,
   const auto unclaimed = [&](int row, const std::string& line) {
     return row >= 0 && row < count && ids[row] == tasklist::kNoRow && lines[row] == line;
   };
-  for (const app::RunningTransfer& running : app::RunningTransfersOf(path)) {
+  const RunningTransfersLookup lookup = g_running_transfers.load();
+  if (!lookup) return ids;
+  for (const RunningTransfer& running : lookup(path)) {
     int row = unclaimed(running.start_row, running.start_line) ? running.start_row : -1;
     for (int i = 0; row < 0 && i < count; ++i) {
       if (unclaimed(i, running.start_line)) row = i;
@@ -153,6 +158,8 @@ std::string TaskTitle(const std::string& path) {
   if (dot != std::string::npos) name.resize(dot);
   return "Parcelo(32) Task " + name;
 }
+
+void InstallRunningTransfers(RunningTransfersLookup lookup) { g_running_transfers.store(lookup); }
 
 int LoadTask(const std::string& path) {
   tasklist::Port& list = tasklist::Current();

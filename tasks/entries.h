@@ -2,12 +2,13 @@
 // row i of the list always shows line i of the current task file.
 //
 // They use the task list port (tasklist::Current()), the current task path,
-// the mode and the local directory of the app state, and the live DOWNLOAD
+// the mode and the local directory (settings/places.h), and the live DOWNLOAD
 // setting. Refusals are shown through the prompts port.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/tasklist.h"
@@ -54,6 +55,19 @@ void FillEntryRow(int row, const std::string& date, const std::string& display_s
 
 // "Parcelo(32) Task <file name without directory and extension>".
 std::string TaskTitle(const std::string& path);
+
+// A transfer that still runs, as a task shown anew needs it to give the
+// transfer its row back: the row it writes to, and the line it started from.
+struct RunningTransfer {
+  tasklist::RowId row = tasklist::kNoRow;
+  int start_row = 0;
+  std::string start_line;
+};
+// Where LoadTask finds the running transfers of a task: the jobs keep them
+// (engine/running.h) and install this as their first transfer starts; none
+// installed, none runs. Safe from any thread.
+using RunningTransfersLookup = std::vector<RunningTransfer> (*)(const std::string& task_path);
+void InstallRunningTransfers(RunningTransfersLookup lookup);
 
 // Clears the list, sets the title and adds one row per task line up to the
 // first empty line. A URL that does not parse is shown as stored. Returns the

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/fs.h"
 #include "tasks/entries.h"
 #include "tasks/taskfile.h"

@@ -1,8 +1,8 @@
 #include "tasks/later_dialog.h"
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/clock.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 namespace later_dialog {
 namespace {

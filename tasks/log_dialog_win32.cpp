@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/log_viewer.h"
 #include "tasks/transfer_log.h"
 

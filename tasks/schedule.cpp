@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/atol.h"
 
 namespace schedule {

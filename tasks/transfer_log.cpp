@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "engine/appstate.h"
-#include "engine/session.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"
+#include "settings/places.h"
 #include "tasks/entries.h"
 #include "tasks/taskfile.h"
 
@@ -33,9 +32,9 @@ std::string LogLine(const clock_seam::LocalTime& time, const std::string& local_
   return entries::FormatEntryDate(time) + "\t" + local_file + "\t" + display_url + "\r\n";
 }
 
-void WriteLogLine(const session::Context& context) {
-  const std::string line = LogLine(clock_seam::Now(), context.entry_local_file, context.entry_url);
-  const std::string path = LogPath(context.mode);
+void AppendLogLine(int mode, const std::string& local_file, const std::string& display_url) {
+  const std::string line = LogLine(clock_seam::Now(), local_file, display_url);
+  const std::string path = LogPath(mode);
   // One process-wide lock and one write in append mode: lines of workers
   // that finish together never interleave.
   for (int tries = 1, pause_ms = kFirstPauseMs;; ++tries, pause_ms *= 2) {
@@ -44,7 +43,7 @@ void WriteLogLine(const session::Context& context) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
   }
   ++g_lost_lines;
-  prompts::Message("Cannot write the log file " + path + ": " + context.entry_local_file +
+  prompts::Message("Cannot write the log file " + path + ": " + local_file +
                        " was transferred but is not logged",
                    "Error", prompts::kOk | prompts::kIconExclamation | prompts::kTaskModal);
 }
@@ -74,7 +73,7 @@ std::vector<LogRow> ReadLog(int mode) {
 }
 
 // Clear and remove go through the file toolkit's lock, which the appends of
-// WriteLogLine hold too: an append is never lost or torn by them.
+// AppendLogLine hold too: an append is never lost or torn by them.
 int ClearLog(int mode) { return taskfile::EmptyFile(LogPath(mode)); }
 
 int RemoveLogLine(int mode, int index, const LogRow& row) {

@@ -8,10 +8,6 @@
 
 #include "platform/clock.h"
 
-namespace session {
-struct Context;
-}
-
 namespace transfer_log {
 
 // The log of a mode (app::kReceiveMode or app::kSendMode).
@@ -21,15 +17,14 @@ std::string LogPath(int mode);
 std::string LogLine(const clock_seam::LocalTime& time, const std::string& local_file,
                     const std::string& display_url);
 
-// The writer of translog::InstallWriter: appends the line of the context's
-// entry, as its worker started it, to the log of the context's mode. Several
-// workers may append at once; each line is written whole. A log that still
-// cannot be written after a few tries (under a second in all) is reported
-// through the prompts port, naming the log file; the transfer still counts as
-// done.
-void WriteLogLine(const session::Context& context);
+// Appends the line of an entry (its local file and URL as its worker started
+// it) to the log of mode. Several workers may append at once; each line is
+// written whole. A log that still cannot be written after a few tries (under
+// a second in all) is reported through the prompts port, naming the log file;
+// the transfer still counts as done.
+void AppendLogLine(int mode, const std::string& local_file, const std::string& display_url);
 
-// Log lines that WriteLogLine could not write, in this process so far.
+// Log lines that AppendLogLine could not write, in this process so far.
 int LostLines();
 
 // The three fields the log viewer shows of a log line.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tasks/dirlist.h"
+#include "settings/dirlist.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "tasks/entry_rules.h"
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "native/fixtures.h"
 #include "tasks/entries.h"
 #include "tasks/taskfile.h"

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "engine/progress.h"
 #include "engine/session.h"
 #include "engine/timeouts.h"

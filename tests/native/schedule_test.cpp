@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "platform/clock.h"
 #include "tasks/schedule.h"
 

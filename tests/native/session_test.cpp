@@ -6,6 +6,7 @@
 #include <future>
 #include <memory>
 
+#include "engine/connection.h"
 #include "engine/ftp.h"
 #include "native/fixtures.h"
 #include "peers/peers.h"

@@ -10,11 +10,11 @@
 
 #include "harness.h"
 #include "ras_fake.h"
-#include "settings/config_ids.h"
+#include "resources/config_ids.h"
 #include "settings/settings.h"
 #include "settings/store.h"
-#include "shell/ids.h"
-#include "tasks/dirlist.h"
+#include "resources/parcelo32_ids.h"
+#include "settings/dirlist.h"
 
 using harness::WindowText;
 

@@ -10,7 +10,7 @@
 #include "harness.h"
 #include "platform/prompts.h"
 #include "ras_fake.h"
-#include "settings/config_ids.h"
+#include "resources/config_ids.h"
 #include "settings/dialup.h"
 
 using harness::DialogWatcher;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "harness.h"
-#include "tasks/dirlist.h"
-#include "tasks/dirlist_ids.h"
-#include "tasks/dirlist_win32.h"
+#include "settings/dirlist.h"
+#include "resources/dirlist_ids.h"
+#include "settings/dirlist_win32.h"
 
 using harness::DialogWatcher;
 using harness::WindowText;

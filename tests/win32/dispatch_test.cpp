@@ -6,9 +6,9 @@
 
 #include <initializer_list>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 using harness::DialogWatcher;
 using harness::ListCell;

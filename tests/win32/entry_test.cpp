@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/taskfile.h"
 
 using harness::DialogWatcher;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "harness.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/entries.h"
 
 using harness::Pump;

@@ -30,7 +30,7 @@
 #include "engine/timeouts.h"
 #include "harness.h"
 #include "platform/socket.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 using harness::ListCell;
 using harness::ReadFile;

@@ -14,12 +14,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "engine/running.h"
+#include "settings/places.h"
 #include "engine/jobs.h"
 #include "harness.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/entries.h"
 #include "tasks/schedule.h"
 #include "tasks/taskfile.h"

@@ -7,10 +7,10 @@
 #include <functional>
 #include <initializer_list>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 
 using harness::ListCell;
 using harness::ReadFile;

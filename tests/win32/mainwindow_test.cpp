@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "platform/tasklist.h"
 #include "settings/store.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/schedule.h"
 
 using harness::DialogWatcher;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/appstate.h"
+#include "settings/places.h"
 #include "harness.h"
 #include "platform/clock.h"
-#include "shell/ids.h"
+#include "resources/parcelo32_ids.h"
 #include "tasks/schedule.h"
 
 using harness::DialogWatcher;

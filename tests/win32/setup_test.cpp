@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "harness.h"
-#include "setup/setup_ids.h"
+#include "resources/setup_ids.h"
 #include "setup/setup_win32.h"
 #include "setup/sha256.h"
 

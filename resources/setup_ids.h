@@ -1,8 +1,8 @@
 /* Control ids of the setup program's dialogs, shared by setup.rc and the
    dialog procedures. Only #defines. The dialog templates are named by
    strings: IDD_LICENSE, PATHDLG, SETUPDLG and UNINSTALL. */
-#ifndef PARCELO_SETUP_SETUP_IDS_H
-#define PARCELO_SETUP_SETUP_IDS_H
+#ifndef PARCELO_RESOURCES_SETUP_IDS_H
+#define PARCELO_RESOURCES_SETUP_IDS_H
 
 /* IDD_LICENSE: the licence text; IDOK (1) "I agree", IDCANCEL (2) "I don't agree". */
 #define IDC_LICENSE_TEXT 101

@@ -1,20 +1,11 @@
-#include "engine/appstate.h"
+#include "engine/running.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
 
-#include "platform/fs.h"
-
 namespace app {
 namespace {
-std::mutex g_lock;  // guards the strings below
-std::string g_program_directory;
-std::string g_current_task_path;
-std::string g_local_directory;
-std::atomic<int> g_mode{kReceiveMode};
-
 std::mutex g_transfers_lock;  // guards the two below
 // Workers per row: a row may run two at once when its job was started twice.
 struct Running {
@@ -27,40 +18,11 @@ std::map<tasklist::RowId, Running> g_running;
 std::set<tasklist::RowId> g_stop_marks;
 }  // namespace
 
-std::string ProgramDirectory() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_program_directory;
-}
-
-void SetProgramDirectory(const std::string& directory) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_program_directory = directory;
-}
-
-int CurrentMode() { return g_mode.load(); }
-void SetCurrentMode(int mode) { g_mode.store(mode); }
-
-std::string CurrentTaskPath() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_current_task_path;
-}
-
-void SetCurrentTaskPath(const std::string& path) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_current_task_path = path;
-}
-
-bool IsCurrentTaskPath(const std::string& path) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_current_task_path == path;
-}
-
-std::string DefaultTaskPath(int mode) {
-  return ProgramDirectory() + fs::Separator() + (mode == kSendMode ? "Default.snd" : "Default.rcv");
-}
-
 void TransferStarted(tasklist::RowId row, const std::string& task_path, int start_row,
                      const std::string& start_line) {
+  // Until a first transfer starts none runs, so the task list needs no
+  // answer before then.
+  entries::InstallRunningTransfers(&RunningTransfersOf);
   std::lock_guard<std::mutex> hold(g_transfers_lock);
   Running& running = g_running[row];
   ++running.workers;
@@ -96,16 +58,6 @@ bool MarkStop(tasklist::RowId row) {
 bool StopMarked(tasklist::RowId row) {
   std::lock_guard<std::mutex> hold(g_transfers_lock);
   return g_stop_marks.count(row) > 0;
-}
-
-std::string LocalDirectory() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  return g_local_directory;
-}
-
-void SetLocalDirectory(const std::string& directory) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_local_directory = directory;
 }
 
 }  // namespace app

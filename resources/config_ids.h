@@ -1,7 +1,7 @@
 /* Control ids of the configuration sheet's pages and of the dial-up password
    dialog, shared by their templates and procedures. Only #defines. */
-#ifndef PARCELO_SETTINGS_CONFIG_IDS_H
-#define PARCELO_SETTINGS_CONFIG_IDS_H
+#ifndef PARCELO_RESOURCES_CONFIG_IDS_H
+#define PARCELO_RESOURCES_CONFIG_IDS_H
 
 /* General page (GENERAL) */
 #define IDC_GENERAL_EMAIL 78

@@ -1,8 +1,8 @@
 // Command, control and string ids shared by the menus, the toolbar, the
 // dialogs and the window procedure. Included by the resource scripts, so it
 // holds only #defines.
-#ifndef PARCELO_SHELL_IDS_H
-#define PARCELO_SHELL_IDS_H
+#ifndef PARCELO_RESOURCES_PARCELO32_IDS_H
+#define PARCELO_RESOURCES_PARCELO32_IDS_H
 
 /* Commands (menu items and toolbar buttons) */
 #define IDM_EXIT 11

@@ -1,9 +1,9 @@
-#include "tasks/dirlist_win32.h"
+#include "settings/dirlist_win32.h"
 
 #include <vector>
 
-#include "tasks/dirlist.h"
-#include "tasks/dirlist_ids.h"
+#include "settings/dirlist.h"
+#include "resources/dirlist_ids.h"
 
 namespace dirlist {
 namespace {

@@ -1,4 +1,4 @@
-#include "tasks/dirlist.h"
+#include "settings/dirlist.h"
 
 namespace dirlist {
 namespace {
