@@ -59,11 +59,16 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
       {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r", false, kIncomplete, -1, ""},
       {"HTTP/1.0 200 OK\r\n\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 99999999999 Big\r\n\r\n", true, kUsable, -1, ""},  // no number that fits
+      // A signed status is no 2xx: its sizes are not taken.
+      {"HTTP/1.0 -200 OK\r\nContent-Length: 5\r\n\r\n", true, kUsable, -1, ""},
+      {"HTTP/1.0 +200 OK\r\nContent-Length: 5\r\n\r\n", true, kUsable, 5, ""},
       {"HTTP/1.0 302 Found\r\n\r\nLocation: http://x/y\r\n", true, kIncomplete, -1, ""},
       {"HTTP/1.0 400 Bad Request\r\n\r\n", true, kErrorStatus, -1, ""},
       {"HTTP/1.0 404 Not Found\r\n\r\n", true, kNotFound, -1, ""},
       {"HTTP/1.1 200 OK\r\nServer: x\r\ncOnTeNt-LeNgTh:   1234  \r\n\r\n", true, kUsable, 1234, ""},
       {"HTTP/1.0 206 P\nContent-Length:6000000000\n\n", true, kUsable, 6000000000, ""},
+      {"HTTP/1.0 200 OK\nContent-Length: 123456789012345678\n\n", true, kUsable, 123456789012345678, ""},
+      {"HTTP/1.0 200 OK\nContent-Length: 1234567890123456789\n\n", true, kUsable, -1, ""},  // nineteen digits
       {"HTTP/1.0 200 OK\r\n\r\nContent-Length: 99\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: \r\n\r\n", true, kUsable, -1, ""},
@@ -105,6 +110,7 @@ TEST(ContentRange, FormsBoundsAndTheirRefusal) {
       {"bytes 5-9", false, 0, 0, 0},
       {"bytes 5-9/10 x", false, 0, 0, 0},
       {"bytes=5-9/10", false, 0, 0, 0},
+      {"bytes0-9/10", false, 0, 0, 0},
       {"items 5-9/10", false, 0, 0, 0},
       {"bytes 1234567890123456789-1234567890123456790/*", false, 0, 0, 0},  // nineteen digits
       {"", false, 0, 0, 0},

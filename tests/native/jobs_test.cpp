@@ -137,16 +137,20 @@ TEST_F(Jobs, WalkStartsTheChosenRowsAndMarksBadLinksWithoutStopping) {
 TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   UseSetting("CycleDownload", "2");
   peers::HttpPeer peer({{"HTTP/1.0 302 Found\r\nLocation: /moved\r\n\r\n"}});
-  const std::string task = UseTask("Default.rcv", {peers::Link(peers::RefusingPort(), "/f"), peer.Link("/f")});
+  const peers::HttpAnswer ok = {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"};
+  peers::HttpPeer done({ok, ok, ok});
+  const std::string task =
+      UseTask("Default.rcv", {peers::Link(peers::RefusingPort(), "/f"), peer.Link("/f"), done.Link("/f")});
   const jobs::JobHandle job = Run();
   EXPECT_EQ((Texts{"Awaiting command", "Failed to connect", "Failed to connect", "Failed to connect"}),
             list_.Statuses(0));
-  int results[2] = {};
-  ASSERT_TRUE(job->ResultOf(0, &results[0]) && job->ResultOf(1, &results[1]));
-  EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected}), std::vector<int>(results, results + 2));
+  std::vector<int> results(3);
+  for (int row = 0; row < 3; ++row) ASSERT_TRUE(job->ResultOf(row, &results[row]));
+  EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected, 0}), results);
   EXPECT_EQ("Connection refused", jobs::CauseOfRow(list_.IdOf(0)));
   EXPECT_EQ("", jobs::CauseOfRow(list_.IdOf(1)));
   EXPECT_EQ(1u, peer.Requests().size());
+  EXPECT_EQ(1u, done.Requests().size());  // a transfer that ended well is not run again
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
 }
 

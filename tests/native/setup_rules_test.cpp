@@ -207,6 +207,9 @@ TEST(SetupPaths, NormalizedForComparison) {
       {"C:\\a\\...\\b", ""},
       {"C:\\a\\file:stream", ""},
       {"C:relative", ""},
+      // Drive letters: A to Z either case, nothing next to them.
+      {"a:\\x", "a:\\x"}, {"z:\\x", "z:\\x"}, {"A:\\x", "a:\\x"}, {"Z:\\x", "z:\\x"},
+      {"`:\\x", ""}, {"{:\\x", ""}, {"@:\\x", ""}, {"[:\\x", ""}, {"1:\\x", ""},
       {"\\\\server\\share\\x", ""},
       {"parcelo32.exe", ""},
       {"", ""},
