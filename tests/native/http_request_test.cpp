@@ -27,8 +27,7 @@ TEST(Base64, EncodesPerRfc2045AndMakesTheAuthorizationLine) {
 }
 
 TEST(RequestTarget, EscapesWhatTheRequestLineCannotCarry) {
-  struct Case { bool proxy, password; const char *in, *target; };
-  const Case cases[] = {
+  const struct { bool proxy, password; const char *in, *target; } cases[] = {
       // Direct: the decoded path, escaped again.
       {false, false, "/a b.zip", "/a%20b.zip"},
       {false, false, "/100%.txt", "/100%25.txt"},   // a literal percent sign
@@ -40,21 +39,15 @@ TEST(RequestTarget, EscapesWhatTheRequestLineCannotCarry) {
       {true, true, "http://h/a@b", "http://h/a@b"},  // an '@' in the path is no user
       {true, false, "http://h/a b", "http://h/a%20b"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(c.proxy ? http::ProxyTarget(c.in, c.password) : http::DirectTarget(c.in), c.target) << c.in;
   }
 }
 
 TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
   using namespace http;
-  struct Case {
-    const char* received;
-    bool complete;
-    int result;
-    long long length;  // -1: none
-    const char* location;
-  };
-  const Case cases[] = {
+  // length -1: none
+  const struct { const char* received; bool complete; int result; long long length; const char* location; } cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n", false, kIncomplete, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r", false, kIncomplete, -1, ""},
       {"HTTP/1.0 200 OK\r\n\r\n", true, kUsable, -1, ""},
@@ -78,7 +71,7 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
        true, kRedirected, -1, "http://b/yes"},
       {"HTTP/1.0 307 T\nLocation: http://a/1\nLocation: http://a/2\n\n", true, kRedirected, -1, "http://a/1"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const HeaderVerdict v = JudgeHeader(c.received);
     EXPECT_EQ(std::make_tuple(v.complete, v.result, v.has_length ? static_cast<long long>(v.length) : -1, v.location),
               std::make_tuple(c.complete, c.result, c.length, std::string(c.location))) << c.received;
@@ -91,12 +84,7 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
 }
 
 TEST(ContentRange, FormsBoundsAndTheirRefusal) {
-  struct Case {
-    const char* value;
-    bool usable;
-    long long first, last, total;  // -1: not given
-  };
-  const Case cases[] = {
+  const struct { const char* value; bool usable; long long first, last, total; } cases[] = {  // -1: not given
       {"bytes 500-999/1000", true, 500, 999, 1000},
       {"  BYTES   0-0/1 ", true, 0, 0, 1},
       {"bytes 40000-99999/*", true, 40000, 99999, -1},
@@ -115,7 +103,7 @@ TEST(ContentRange, FormsBoundsAndTheirRefusal) {
       {"bytes 1234567890123456789-1234567890123456790/*", false, 0, 0, 0},  // nineteen digits
       {"", false, 0, 0, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     http::ContentRange range;
     const bool usable = http::ParseContentRange(c.value, &range);
     EXPECT_EQ(usable, c.usable) << c.value;

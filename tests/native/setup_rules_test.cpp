@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -30,11 +31,9 @@ TEST(SetupDirectoryText, SplitsLikeTheRuntimeSplitter) {
       {"", {"", "", "", ""}},
   };
   for (const auto& c : cases) {
-    const setup::PathParts parts = setup::SplitPath(c.path);
-    EXPECT_EQ(parts.drive, c.parts.drive) << c.path;
-    EXPECT_EQ(parts.directory, c.parts.directory) << c.path;
-    EXPECT_EQ(parts.name, c.parts.name) << c.path;
-    EXPECT_EQ(parts.extension, c.parts.extension) << c.path;
+    const setup::PathParts p = setup::SplitPath(c.path);
+    EXPECT_EQ(std::tie(p.drive, p.directory, p.name, p.extension),
+              std::tie(c.parts.drive, c.parts.directory, c.parts.name, c.parts.extension)) << c.path;
   }
 }
 
@@ -291,9 +290,8 @@ TEST(SetupCommandLine, ModesSilenceAndDirectory) {
   };
   for (const auto& c : cases) {
     const setup::CommandLine line = setup::ParseCommandLine(c.text);
-    EXPECT_EQ(line.uninstall, c.uninstall) << c.text;
-    EXPECT_EQ(line.silent, c.silent) << c.text;
-    EXPECT_EQ(line.directory, c.directory) << c.text;
+    EXPECT_EQ(std::tie(line.uninstall, line.silent, line.directory), std::tie(c.uninstall, c.silent, c.directory))
+        << c.text;
   }
 }
 
