@@ -75,13 +75,7 @@ class Background {
 
 class CliSchedule : public ::testing::Test {
  protected:
-  void UseTask(const Texts& links) {
-    std::string lines;
-    for (std::size_t i = 0; i < links.size(); ++i) {
-      lines += "03/14/26 09:00\t" + home.Join("a" + std::to_string(i)) + "\tAwaiting_command\t" + links[i] + "\r\n";
-    }
-    WriteFile(home.Join("Default.rcv"), lines);
-  }
+  void UseTask(const Texts& links) { WriteFile(home.Join("Default.rcv"), TaskLines(links, home.path())); }
   static std::string Ok(const std::string& body) {
     return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   }

@@ -52,12 +52,8 @@ class Jobs : public TransferTest {
   }
   // A task of one entry per link, local files a0, a1, ...; made current and loaded.
   std::string UseTask(const std::string& name, const Texts& links) {
-    std::string lines;
-    for (std::size_t i = 0; i < links.size(); ++i) {
-      lines += "03/14/26 09:00\t" + Path("a" + std::to_string(i)) + "\tAwaiting_command\t" + links[i] + "\r\n";
-    }
     const std::string path = Path(name);
-    WriteFile(path, lines);
+    WriteFile(path, TaskLines(links, env_.dir.path()));
     app::SetCurrentTaskPath(path);
     entries::LoadTask(path);
     return path;
