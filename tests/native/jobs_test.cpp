@@ -63,6 +63,12 @@ class Jobs : public TransferTest {
     EXPECT_TRUE(job->WaitUntilEnded(15000));
     return job;
   }
+  // The results of the rows' workers; 1 where a row has none.
+  static std::vector<int> Results(const jobs::JobHandle& job, int rows) {
+    std::vector<int> results(rows, 1);
+    for (int row = 0; row < rows; ++row) job->ResultOf(row, &results[row]);
+    return results;
+  }
   // The status of every row.
   Texts Statuses() {
     Texts texts;
@@ -139,9 +145,7 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   const jobs::JobHandle job = Run();
   EXPECT_EQ((Texts{"Awaiting command", "Failed to connect", "Failed to connect", "Failed to connect"}),
             list_.Statuses(0));
-  std::vector<int> results(3);
-  for (int row = 0; row < 3; ++row) ASSERT_TRUE(job->ResultOf(row, &results[row]));
-  EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected, 0}), results);
+  EXPECT_EQ((std::vector<int>{session::kFailure, session::kRedirected, 0}), Results(job, 3));
   EXPECT_EQ("Connection refused", jobs::CauseOfRow(list_.IdOf(0)));
   EXPECT_EQ("", jobs::CauseOfRow(list_.IdOf(1)));
   EXPECT_EQ(1u, peer.Requests().size());
@@ -222,8 +226,7 @@ TEST_F(Jobs, ATransferAcrossATaskSwitchWritesOnlyItsOwnRowAndLogsItsEntry) {
     const Texts shown = Cells();
     server.peer.Release();
     ASSERT_TRUE(job->WaitUntilEnded(15000));
-    int result = -1;
-    EXPECT_TRUE(job->ResultOf(0, &result) && result == 0);
+    EXPECT_EQ(std::vector<int>{0}, Results(job, 1));
     if (back_to_its_task) {
       // Shown again, its entry's row follows the transfer to its end.
       ASSERT_EQ(1u, Cells().size());
@@ -380,10 +383,7 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
   EXPECT_EQ((Texts{"Failed to create thread", "Failed to create socket", "Failed to create thread"}), Statuses());
   for (int row = 0; row < 3; ++row) EXPECT_EQ(Statuses()[row], jobs::CauseOfRow(list_.IdOf(row)));
   EXPECT_EQ((std::vector<int>{0, 1, 2}), job->StartedRows());
-  for (int row = 0; row < 3; ++row) {
-    int result = 0;
-    EXPECT_TRUE(job->ResultOf(row, &result) && result < 0) << row;
-  }
+  for (int result : Results(job, 3)) EXPECT_LT(result, 0);
   EXPECT_EQ(Texts{Box("Error", "Failed to create thread", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
 }
 
@@ -400,8 +400,7 @@ TEST_F(Jobs, AWorkerOutOfMemoryEndsItsRowFailedAndNeverLeavesTheJobWaiting) {
   jobs::InstallEndingFault(nullptr);
   ASSERT_TRUE(ended);
   EXPECT_EQ((Texts{"Failed to connect", "Failed: out of memory"}), Statuses());
-  int result = 0;
-  EXPECT_TRUE(job->ResultOf(1, &result) && result < 0);
+  EXPECT_LT(Results(job, 2)[1], 0);
 }
 
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {
