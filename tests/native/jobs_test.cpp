@@ -101,11 +101,7 @@ TEST_F(Jobs, WalkStartsTheChosenRowsAndMarksBadLinksWithoutStopping) {
   const std::string waiting = "Awaiting command", bad = "Bad link";
   // The statuses are those of every row afterwards.
   const struct {
-    const char* name;
-    Texts links;
-    std::vector<int> selected, started, bad;
-    bool firewall;
-    Texts statuses;
+    const char* name; Texts links; std::vector<int> selected, started, bad; bool firewall; Texts statuses;
   } cases[] = {
       {"none selected: all", {good, good, good}, {}, {0, 1, 2}, {}, false, {failed, failed, failed}},
       {"rows 0 and 2 selected", {good, good, good}, {0, 2}, {0, 2}, {}, false, {failed, waiting, failed}},

@@ -64,23 +64,22 @@ for server in vsftpd pyftpdlib; do
     dir="$work/local-$server-$passive"
     mkdir -p "$dir"
 
-    drive "$name download" "$port" "$user" "$password" receive "$passive" 1 /big.bin "$dir/big.bin" &&
-      same "$name download" "$root/big.bin" "$dir/big.bin"
-
+    # on <label> <mode> <resume> <remote> <local> <expected file> <file to compare> [<last status>]
+    on() {
+      drive "$name $1" "$port" "$user" "$password" "$2" "$passive" "$3" "$4" "$5" "${8:-Done}" &&
+        same "$name $1" "$6" "$7"
+    }
+    on download receive 1 /big.bin "$dir/big.bin" "$root/big.bin" "$dir/big.bin"
     # The partial file starts with 16 zero bytes instead of the server's: a
     # resumed transfer keeps them, one that started over would not.
     { head -c 16 /dev/zero; head -c 1234567 "$root/big.bin" | tail -c +17; } > "$dir/partial.bin"
     { head -c 16 /dev/zero; tail -c +17 "$root/big.bin"; } > "$dir/expected.bin"
-    drive "$name resume" "$port" "$user" "$password" receive "$passive" 0 /big.bin "$dir/partial.bin" &&
-      same "$name resume from 1234567" "$dir/expected.bin" "$dir/partial.bin"
-
+    on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
     up="incoming/up-$passive.bin"
-    drive "$name upload" "$port" "$user" "$password" send "$passive" 0 "/$up" "$work/upload.bin" &&
-      same "$name upload" "$work/upload.bin" "$root/$up"
+    on upload send 0 "/$up" "$work/upload.bin" "$work/upload.bin" "$root/$up"
     # A local file that cannot be opened sends no STOR: the server's copy stays.
-    drive "$name upload of a missing file" "$port" "$user" "$password" send "$passive" 0 "/$up" \
-      "$work/missing.bin" "File open error" &&
-      same "$name upload of a missing file keeps the server's copy" "$work/upload.bin" "$root/$up"
+    on "upload of a missing file keeps the server's copy" send 0 "/$up" "$work/missing.bin" "$work/upload.bin" \
+      "$root/$up" "File open error"
   done
 done
 
