@@ -2,86 +2,58 @@
 // the test sets through PARCELO_CLOCK (a start time of day and a speed), runs
 // the task against a loopback peer, and ends by Ctrl-C between runs.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
 
 #include "native/fixtures.h"
 #include "peers/peers.h"
-
-extern char** environ;
 
 namespace {
 
 using namespace fixtures;
 
-// parcelo started in the background with PARCELO_HOME=home and the clock;
-// stdout and stderr go to files in home.
+// parcelo run on a thread of its own with PARCELO_HOME=home and the clock,
+// while the test watches its stderr and may send it a signal.
 class Background {
  public:
-  Background(const std::string& home, const std::string& clock, const Texts& arguments) : home_(home) {
-    const std::string binary = std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo");
-    Texts words = {binary};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    Texts settings = {"PARCELO_HOME=" + home, "PARCELO_CLOCK=" + clock};
-    std::vector<char*> envp;
-    for (std::string& entry : settings) envp.push_back(entry.data());
-    for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "PARCELO_", 8) != 0) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, (home + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, (home + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&pid_, binary.c_str(), &files, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&files);
+  Background(const std::string& home, const std::string& clock, const std::string& arguments) : home_(home) {
+    // The shell records its number, which parcelo keeps as it replaces it.
+    const std::string before = "PARCELO_CLOCK=" + clock + " sh -c 'echo $$ >\"$PARCELO_HOME/pid\"; exec \"$0\" \"$@\"'";
+    run_ = std::thread([this, before, arguments] {
+      outcome_ = Parcelo(home_, arguments, before);
+      ended_ = true;
+    });
   }
-  ~Background() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+  ~Background() { Stop(SIGKILL); }
+  // Waits (bounded) until stderr holds the text.
+  bool WaitFor(const std::string& text) const {
+    return Eventually([&] { return ReadFile(home_ + "/err").find(text) != std::string::npos; });
   }
-  // Waits (bounded) until the file ("out" or "err") holds the text.
-  bool WaitFor(const std::string& file, const std::string& text) const {
-    for (int i = 0; i < 1000; ++i) {
-      if (ReadFile(home_ + "/" + file).find(text) != std::string::npos) return true;
-      usleep(10000);
-    }
-    return false;
-  }
-  // Sends the signal and returns the exit status (-1 when killed by a signal).
+  // Sends the signal (none: 0), waits for the end, killing parcelo if it
+  // does not come, and returns the exit status.
   int Stop(int signal) {
-    kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!run_.joinable()) return outcome_.exit_code;
+    const auto send = [&](int number) {
+      if (Eventually([&] { return !ReadFile(home_ + "/pid").empty(); })) kill(std::stoi(ReadFile(home_ + "/pid")), number);
+    };
+    if (signal != 0) send(signal);
+    if (!Eventually([&] { return ended_.load(); })) send(SIGKILL);
+    run_.join();
+    return outcome_.exit_code;
   }
 
  private:
   std::string home_;
-  pid_t pid_ = -1;
+  Outcome outcome_{-1, "", ""};
+  std::atomic<bool> ended_{false};
+  std::thread run_;
 };
 
 class CliSchedule : public ::testing::Test {
  protected:
-  void UseTask(const Texts& links) {
-    std::string lines;
-    for (std::size_t i = 0; i < links.size(); ++i) {
-      lines += "03/14/26 09:00\t" + home.Join("a" + std::to_string(i)) + "\tAwaiting_command\t" + links[i] + "\r\n";
-    }
-    WriteFile(home.Join("Default.rcv"), lines);
-  }
+  void UseTask(const Texts& links) { WriteFile(home.Join("Default.rcv"), TaskLines(links, home.path())); }
   static std::string Ok(const std::string& body) {
     return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   }
@@ -118,9 +90,7 @@ TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {
   peers::HttpPeer peer({{Ok("hello")}});
   UseTask({peer.Link("/a")});
   // Two seconds before the time, at twenty times the speed.
-  Background run(home.path(), "10:14:58*20", {"receive", "--at", "10:15"});
-  ASSERT_TRUE(run.WaitFor("out", "\n"));
-  EXPECT_EQ(0, run.Stop(0));
+  EXPECT_EQ(0, Parcelo(home.path(), "receive --at 10:15", "PARCELO_CLOCK=10:14:58*20").exit_code);
   EXPECT_EQ("0\tDone\tTotalbyte 5 / 5\t\t0\n", ReadFile(home.Join("out")));
   const std::string err = ReadFile(home.Join("err"));
   EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
@@ -134,10 +104,10 @@ TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {
 TEST_F(CliSchedule, AStartWhoseChosenRowNoLongerExistsRunsNothing) {
   peers::HttpPeer peer({{Ok("hello")}});
   UseTask({peer.Link("/a"), peer.Link("/b")});
-  Background run(home.path(), "10:14:50*20", {"receive", "--at", "10:15", "1"});
-  ASSERT_TRUE(run.WaitFor("err", "next start"));
+  Background run(home.path(), "10:14:50*20", "receive --at 10:15 1");
+  ASSERT_TRUE(run.WaitFor("next start"));
   UseTask({peer.Link("/a")});
-  ASSERT_TRUE(run.WaitFor("err", "runs nothing"));
+  ASSERT_TRUE(run.WaitFor("runs nothing"));
   EXPECT_EQ(2, run.Stop(0));
   EXPECT_TRUE(peer.Requests().empty());
   EXPECT_EQ("", ReadFile(home.Join("out")));
@@ -149,8 +119,8 @@ TEST_F(CliSchedule, EveryRunsAgainAtEachStartUntilCtrlC) {
   UseTask({peer.Link("/a")});
   // A minute of the clock passes in three seconds: time enough to stop it
   // before the third start.
-  Background run(home.path(), "10:14:59*20", {"receive", "--at", "10:15", "--every", "1"});
-  ASSERT_TRUE(run.WaitFor("err", " 10:17\n"));
+  Background run(home.path(), "10:14:59*20", "receive --at 10:15 --every 1");
+  ASSERT_TRUE(run.WaitFor(" 10:17\n"));
   EXPECT_EQ(130, run.Stop(SIGINT));
   EXPECT_EQ(2u, peer.Requests().size());
   const std::string done = "0\tDone\tTotalbyte 5 / 5\t\t0\n";

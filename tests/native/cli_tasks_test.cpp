@@ -125,13 +125,8 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
 TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
   // Each case runs in its own user's home holding Mine, Fetched and Old, and
   // the given pieces: a Downloads directory, user-dirs.dirs ({user}: the
-  // home's path), $XDG_DOWNLOAD_DIR.
-  const struct {
-    const char* name;
-    bool downloads;
-    std::string user_dirs, variable;
-    const char* expected;  // under the user's home; "." the current directory
-  } cases[] = {
+  // home's path), $XDG_DOWNLOAD_DIR; expected is under the user's home ("." the current directory).
+  const struct { const char* name; bool downloads; std::string user_dirs, variable; const char* expected; } cases[] = {
       {"variable first", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n", "$HOME/Mine/", "Mine"},
       {"variable naming no directory", true, "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"", "$HOME/None", "Fetched"},
       {"user-dirs, last line, escapes", true,

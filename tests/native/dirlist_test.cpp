@@ -19,11 +19,7 @@ TEST(DirectoryChooser, OffersDrivesAndDirectoriesByLongNameButNoFiles) {
     const auto found = long_names.find(name);
     return found == long_names.end() ? std::string() : found->second;
   };
-  struct Case {
-    const char* what;
-    Texts raw, visible;
-  };
-  const Case cases[] = {
+  const struct { const char* what; Texts raw, visible; } cases[] = {
       {"mixed listing, order kept",
        {"[..]", "[PROGRA~1]", "[TOOLS]", "[-c-]", "[-z-]", "readme.txt", "SETUP.EXE"},
        {"[..]", "[Program Files]", "[tools]", "[-c-]", "[-z-]"}},
@@ -31,7 +27,7 @@ TEST(DirectoryChooser, OffersDrivesAndDirectoriesByLongNameButNoFiles) {
       {"bracketed on one side only is a file", {"[half", "half]"}, {}},
       {"files only", {"a.txt", "b"}, {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(dirlist::VisibleEntries(c.raw, long_name), c.visible) << c.what;
   }
 }

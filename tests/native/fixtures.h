@@ -136,6 +136,16 @@ inline int DropLink(const std::string& link) {
   return entries::AddEntry(display, record.path, stored);
 }
 
+// Task file lines, one waiting entry per link, into the local files
+// directory/a0, directory/a1, ...
+inline std::string TaskLines(const Texts& links, const std::string& directory) {
+  std::string lines;
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    lines += "03/14/26 09:00\t" + directory + "/a" + std::to_string(i) + "\tAwaiting_command\t" + links[i] + "\r\n";
+  }
+  return lines;
+}
+
 struct Outcome { int exit_code; std::string out, err; };
 
 // Runs the built parcelo, next to this test binary, with PARCELO_HOME=home;

@@ -16,6 +16,7 @@ using peers::Step;
 using session::kFailure;
 
 const char kNone[] = "(none)";  // no local file; as a setting: a store with nothing in it
+constexpr std::uint64_t kFileSize = ~0ull;  // as a total: the size of the file after
 const Step kTypeA{"TYPE A N", "200 Type set to A"};
 const Step kPort{"PORT 127,0,0,1,*", "200 PORT command successful"};
 
@@ -62,6 +63,7 @@ struct Row {
   int runs = 1;
   int mode = session::kReceive;
   std::string user = "", password = "", remote = "/pub/file.zip", host = "127.0.0.1";
+  std::uint64_t total = kFileSize;  // the last progress report's total
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -94,6 +96,15 @@ std::vector<Row> Rows() {
        session::kReceive, "alice", "wrong"},
       {"lost during login", {}, kNone, {peers::Hangup("USER anonymous")}, session::kConnectionLost,
        {"sending user name", "Failed", ": Failed to send username (style *)", "cause: Lost connection"}, kNone},
+      // Login lines longer than 255 bytes are refused before anything is sent.
+      {"USER line of 256 bytes", {}, kNone, {}, kFailure, {"Failed", ": Failed to send username (style *)", "cause: *"}, kNone, 1, session::kReceive,
+       std::string(249, 'u')},
+      {"PASS line of 256 bytes", {}, kNone, {{"USER alice", "331 Password"}}, kFailure,
+       {"sending user name", "Failed", ": Failed to send username (style *)", "cause: *"}, kNone, 1, session::kReceive,
+       "alice", std::string(249, 'p')},
+      {"PASS line of 255 bytes", {}, kNone, {{"USER alice", "331 Password"},
+       {"PASS " + std::string(248, 'p'), "530 No"}}, kFailure, {"sending user name", "sending password", "Failed",
+       "cause: Login incorrect"}, kNone, 1, session::kReceive, "alice", std::string(248, 'p')},
       // Reaching the server.
       {"a name is looked up", {}, kNone, Fetch({Retr("x")}), 0,
        Join({"Resolving address"}, Read({"Done"})), "x", 1, session::kReceive, "", "", "/pub/file.zip", "localhost"},
@@ -140,6 +151,9 @@ std::vector<Row> Rows() {
        Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,1,4)"}, kTypeA}),
        kFailure, Seen({"Failed connection", "FTP failed", "cause: Failed connection"}), kNone},
       {"last block exactly full", {}, kNone, Fetch({Retr(blocks)}), 0, Read({"Done"}), blocks},
+      {"a size of twenty digits is no size", {}, kNone, Fetch({{"RETR pub/file.zip",
+       "150 Opening (12345678901234567890 bytes)", peers::Send("hello"), "226 Ok"}}), 0, Read({"Done"}), "hello", 1,
+       session::kReceive, "", "", "/pub/file.zip", "127.0.0.1", 0},
       {"ASCII", {{"Filetype", "2"}}, kNone,
        Login({kTypeA, {"PASV", "227 Entering Passive Mode ({pasv})"}, Retr("a\r\n")}), 0, Read({"Done"}), "a\r\n"},
       // Uploads, and a path that would smuggle in a second command.
@@ -204,7 +218,7 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   ASSERT_FALSE(reports.empty());
   EXPECT_EQ(logs.back(), row.after.size());
   EXPECT_EQ(reports.back().bytes_done, row.after.size());
-  EXPECT_EQ(reports.back().total_size, row.after.size());
+  EXPECT_EQ(reports.back().total_size, row.total == kFileSize ? row.after.size() : row.total);
   EXPECT_LE(reports.size(), elapsed / session::kReportIntervalMs + 2 * row.runs);
 }
 

@@ -93,28 +93,4 @@ TEST(HelpMapWriter, ReplacesTheWholeMapOrLeavesTheFileAlone) {
   EXPECT_EQ("Contents", help.TitleAt(help.ContentsTopic().value_or(0xFFFFFFFF)));
 }
 
-TEST(HelpFileReader, RefusesFilesThatAreNotWholeHelpFiles) {
-  std::vector<std::uint8_t> good = winhelp::ReadBytes(BuiltHelpFile());
-  ASSERT_GT(good.size(), 64u);
-  std::vector<std::uint8_t> wrong_magic = good;
-  wrong_magic[0] ^= 0xFF;
-  std::vector<std::uint8_t> cut(good.begin(), good.begin() + good.size() / 2);
-  std::vector<std::uint8_t> directory_out_of_range = good;
-  directory_out_of_range[7] = 0x7F;  // directory offset beyond the end
-  for (const auto& bytes : {std::vector<std::uint8_t>{}, wrong_magic, cut, directory_out_of_range}) {
-    HelpFile help;
-    EXPECT_NE("", help.Load(bytes));
-    EXPECT_FALSE(help.TopicOfNumber(10).has_value());
-  }
-}
-
-TEST(HelpFileReader, ContextHashesAreTheOnesWinHelpKeysOn) {
-  // Letters ignore case; '.' and '_' count; known values checked by hand
-  // against files written by halibut.
-  EXPECT_EQ(0xB2BE88C2u, winhelp::ContextHash("configuration"));
-  EXPECT_EQ(winhelp::ContextHash("configuration"), winhelp::ContextHash("CONFIGURATION"));
-  EXPECT_NE(winhelp::ContextHash("a.b"), winhelp::ContextHash("a_b"));
-  EXPECT_EQ(0u, winhelp::ContextHash(""));
-}
-
 }  // namespace

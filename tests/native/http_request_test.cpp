@@ -27,8 +27,7 @@ TEST(Base64, EncodesPerRfc2045AndMakesTheAuthorizationLine) {
 }
 
 TEST(RequestTarget, EscapesWhatTheRequestLineCannotCarry) {
-  struct Case { bool proxy, password; const char *in, *target; };
-  const Case cases[] = {
+  const struct { bool proxy, password; const char *in, *target; } cases[] = {
       // Direct: the decoded path, escaped again.
       {false, false, "/a b.zip", "/a%20b.zip"},
       {false, false, "/100%.txt", "/100%25.txt"},   // a literal percent sign
@@ -40,30 +39,29 @@ TEST(RequestTarget, EscapesWhatTheRequestLineCannotCarry) {
       {true, true, "http://h/a@b", "http://h/a@b"},  // an '@' in the path is no user
       {true, false, "http://h/a b", "http://h/a%20b"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(c.proxy ? http::ProxyTarget(c.in, c.password) : http::DirectTarget(c.in), c.target) << c.in;
   }
 }
 
 TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
   using namespace http;
-  struct Case {
-    const char* received;
-    bool complete;
-    int result;
-    long long length;  // -1: none
-    const char* location;
-  };
-  const Case cases[] = {
+  // length -1: none
+  const struct { const char* received; bool complete; int result; long long length; const char* location; } cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n", false, kIncomplete, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r", false, kIncomplete, -1, ""},
       {"HTTP/1.0 200 OK\r\n\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 99999999999 Big\r\n\r\n", true, kUsable, -1, ""},  // no number that fits
+      // A signed status is no 2xx: its sizes are not taken.
+      {"HTTP/1.0 -200 OK\r\nContent-Length: 5\r\n\r\n", true, kUsable, -1, ""},
+      {"HTTP/1.0 +200 OK\r\nContent-Length: 5\r\n\r\n", true, kUsable, 5, ""},
       {"HTTP/1.0 302 Found\r\n\r\nLocation: http://x/y\r\n", true, kIncomplete, -1, ""},
       {"HTTP/1.0 400 Bad Request\r\n\r\n", true, kErrorStatus, -1, ""},
       {"HTTP/1.0 404 Not Found\r\n\r\n", true, kNotFound, -1, ""},
       {"HTTP/1.1 200 OK\r\nServer: x\r\ncOnTeNt-LeNgTh:   1234  \r\n\r\n", true, kUsable, 1234, ""},
       {"HTTP/1.0 206 P\nContent-Length:6000000000\n\n", true, kUsable, 6000000000, ""},
+      {"HTTP/1.0 200 OK\nContent-Length: 123456789012345678\n\n", true, kUsable, 123456789012345678, ""},
+      {"HTTP/1.0 200 OK\nContent-Length: 1234567890123456789\n\n", true, kUsable, -1, ""},  // nineteen digits
       {"HTTP/1.0 200 OK\r\n\r\nContent-Length: 99\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\n", true, kUsable, -1, ""},
       {"HTTP/1.0 200 OK\r\nContent-Length: \r\n\r\n", true, kUsable, -1, ""},
@@ -73,7 +71,7 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
        true, kRedirected, -1, "http://b/yes"},
       {"HTTP/1.0 307 T\nLocation: http://a/1\nLocation: http://a/2\n\n", true, kRedirected, -1, "http://a/1"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const HeaderVerdict v = JudgeHeader(c.received);
     EXPECT_EQ(std::make_tuple(v.complete, v.result, v.has_length ? static_cast<long long>(v.length) : -1, v.location),
               std::make_tuple(c.complete, c.result, c.length, std::string(c.location))) << c.received;
@@ -86,12 +84,7 @@ TEST(JudgeHeader, StatusLengthAndLocationComeFromTheHeaderOnly) {
 }
 
 TEST(ContentRange, FormsBoundsAndTheirRefusal) {
-  struct Case {
-    const char* value;
-    bool usable;
-    long long first, last, total;  // -1: not given
-  };
-  const Case cases[] = {
+  const struct { const char* value; bool usable; long long first, last, total; } cases[] = {  // -1: not given
       {"bytes 500-999/1000", true, 500, 999, 1000},
       {"  BYTES   0-0/1 ", true, 0, 0, 1},
       {"bytes 40000-99999/*", true, 40000, 99999, -1},
@@ -105,11 +98,12 @@ TEST(ContentRange, FormsBoundsAndTheirRefusal) {
       {"bytes 5-9", false, 0, 0, 0},
       {"bytes 5-9/10 x", false, 0, 0, 0},
       {"bytes=5-9/10", false, 0, 0, 0},
+      {"bytes0-9/10", false, 0, 0, 0},
       {"items 5-9/10", false, 0, 0, 0},
       {"bytes 1234567890123456789-1234567890123456790/*", false, 0, 0, 0},  // nineteen digits
       {"", false, 0, 0, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     http::ContentRange range;
     const bool usable = http::ParseContentRange(c.value, &range);
     EXPECT_EQ(usable, c.usable) << c.value;

@@ -104,6 +104,9 @@ std::vector<Transcript> Transcripts() {
       {"206 body beyond its range end is dropped", "abc", false, false,
        {{"HTTP/1.1 206 P\r\nContent-Range: bytes 3-5/6\r\n\r\nde", "fXYZ"}}, {Get("Range: bytes=3-\r\n")},
        {0}, done, {}, "abcdef", 6},
+      {"206 body beyond its range end in the header's piece is dropped", "abc", false, false,
+       {{"HTTP/1.1 206 P\r\nContent-Range: bytes 3-5/6\r\n\r\ndefXYZ"}}, {Get("Range: bytes=3-\r\n")},
+       {0}, done, {}, "abcdef", 6},
       {"body beyond Content-Length in the header's piece is dropped", kNone, false, false,
        {{Ok("abc") + "abcdef"}}, {Get()}, {0}, done, {}, "abc", 3},
       {"body beyond Content-Length in a later piece is dropped", kNone, false, false,
@@ -359,12 +362,12 @@ TEST_F(HttpTransfer, ProxyPortOutsideOneTo65535FailsToConnectWithoutConnecting) 
 
 // A TLS server on 127.0.0.1 that answers one request with a body of no
 // declared length and then closes the connection, with or without close
-// notify. Its certificate, made once per process, is the one the client
+// notify; as a tunnelling proxy, it first answers the CONNECT in the clear. Its certificate, made once per process, is the one the client
 // trusts: the client reads SSL_CERT_FILE when its shared context is made, the
 // first time a TLS stream starts in the process (no other native test does).
 class TlsPeer {
  public:
-  TlsPeer(std::string answer, bool notify) {
+  TlsPeer(std::string answer, bool notify, bool tunnel = false) {
     static const struct Certificate {
       ScratchDir dir;
       std::string key = dir.Join("peer.key"), cert = dir.Join("peer.pem");
@@ -378,33 +381,42 @@ class TlsPeer {
              SSL_CTX_use_certificate_file(context_, certificate.cert.c_str(), SSL_FILETYPE_PEM) == 1 &&
              SSL_CTX_use_PrivateKey_file(context_, certificate.key.c_str(), SSL_FILETYPE_PEM) == 1;
     listener_.fd = peers::ListenLoopback(&port_);
-    thread_ = std::thread([this, answer, notify] { Serve(answer, notify); });
+    thread_ = std::thread([this, answer, notify, tunnel] { Serve(answer, notify, tunnel); });
   }
-  ~TlsPeer() { shutdown(listener_.fd, SHUT_RDWR); thread_.join(); SSL_CTX_free(context_); }
+  ~TlsPeer() {
+    shutdown(listener_.fd, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    SSL_CTX_free(context_);
+  }
   bool ready() const { return ready_; }
+  std::string Seen() { thread_.join(); return seen_; }  // what came, the tunnel's request first; once ended
   std::uint16_t port() const { return port_; }
 
  private:
-  void Serve(const std::string& answer, bool notify) {
+  void Serve(const std::string& answer, bool notify, bool tunnel) {
     peers::Fd client;
     if (!ready_ || !peers::Readable(listener_.fd) || (client.fd = accept(listener_.fd, nullptr, nullptr)) < 0) return;
     timeval limit{10, 0};
     setsockopt(client.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    SSL* ssl = SSL_new(context_);
-    SSL_set_fd(ssl, client.fd);
     std::string request;
     char buffer[4096];
+    for (char c = 0; tunnel && seen_.find("\r\n\r\n") == std::string::npos && recv(client.fd, &c, 1, 0) == 1;) seen_ += c;
+    if (tunnel) peers::SendText(client.fd, "HTTP/1.0 200 Connection established\r\n\r\n");
+    SSL* ssl = SSL_new(context_);
+    SSL_set_fd(ssl, client.fd);
     for (int got = 0; SSL_accept(ssl) == 1 && request.find("\r\n\r\n") == std::string::npos &&
                       (got = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
       request.append(buffer, static_cast<std::size_t>(got));
     }
     if (!request.empty()) SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+    seen_ += request;
     if (notify) SSL_shutdown(ssl);
     SSL_free(ssl);
   }
 
   SSL_CTX* context_ = nullptr;
   bool ready_ = false;
+  std::string seen_;
   peers::Fd listener_;
   std::uint16_t port_ = 0;
   std::thread thread_;
@@ -430,6 +442,49 @@ TEST_F(HttpTransfer, TlsBodyWithoutLengthEndsCleanOnlyAfterCloseNotify) {
     EXPECT_EQ(HookRecorder::Instance().Logs(0).size(), notify ? 1u : 0u);
     std::filesystem::remove(Path("t.bin"));
   }
+}
+
+// An https:// entry through the HTTP proxy asks it for a tunnel to the
+// entry's server, reads its answer to the blank line and secures the
+// connection only after a 2xx (here the proxy closes: the handshake fails);
+// inside the tunnel the request names the path, as to the server itself.
+TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
+  TlsPeer tunnel("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", true, true);  // first: it trusts the peer
+  ASSERT_TRUE(tunnel.ready());
+  UseSetting("Firewall", "1");
+  const std::string refused = "Proxy refused the tunnel";
+  const struct { std::string answer, status; } cases[] = {
+      {"HTTP/1.0 200 Connection established\r\n\r\n", "Secure connection failed*"},
+      {"HTTP/1.1 204 Fine\r\nVia: p\r\n\r\n", "Secure connection failed*"},
+      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused},
+      {"HTTP/1.0 302 Found\r\n\r\n", refused},
+      {"XTTP/1.0 200 OK\r\n\r\n", refused},
+      {"HTTP/1.0\r\n\r\n", refused},
+      {"HTTP/1.0 200 OK\r\n", refused},  // closed before the blank line
+      {"HTTP/1.0 200 " + std::string(8192, 'x') + "\r\n\r\n", refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer.substr(0, 40));
+    list_.ClearStatuses();
+    HttpPeer proxy({{c.answer}});
+    session::AttemptParams params = Params(443, "/t.bin", "t.bin");
+    params.protocol = url::kHttps;
+    params.host = "files.example";
+    params.http_proxy_host = "127.0.0.1";
+    params.http_proxy_port = proxy.port();
+    EXPECT_LT(session::RunAttempt(context_, params), 0);
+    EXPECT_TRUE(Matches({c.status}, {list_.Statuses(0).back()}));
+    EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n\r\n"});
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("t.bin")));
+  session::AttemptParams params = Params(443, "/t.bin", "t.bin");
+  params.protocol = url::kHttps;
+  params.http_proxy_host = "127.0.0.1";
+  params.http_proxy_port = tunnel.port();
+  EXPECT_EQ(session::RunAttempt(context_, params), 0) << list_.Statuses(0).back() << "|" << context_.cause;
+  const std::string seen = tunnel.Seen();
+  EXPECT_TRUE(Glob("CONNECT 127.0.0.1:443 HTTP/1.0\r\n*\r\n\r\nGET /t.bin HTTP/1.0\r\n*", seen)) << seen;
+  EXPECT_EQ(ReadFile(Path("t.bin")), "ok");
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,

@@ -47,6 +47,12 @@ class Schedule : public ::testing::Test {
     }
   }
 
+  // The next start of the task's job as "HH:MM"; "none" without a job.
+  std::string NextStart(const std::string& path) {
+    const auto* job = scheduler.Find(path);
+    return job ? schedule::FormatTime(job->hour, job->minute) : "none";
+  }
+
   schedule::Scheduler scheduler;
   Texts starts;
 };
@@ -75,9 +81,7 @@ TEST_F(Schedule, ARepeatingJobStartsEveryNMinutesAndWrapsPastMidnight) {
   const int timer = scheduler.Schedule("/p/up.snd", 10, 15, 30);
   TickEveryMinute({timer}, 10, 0, 90);
   EXPECT_EQ((Texts{"14 10:15 /p/up.snd s", "14 10:45 /p/up.snd s", "14 11:15 /p/up.snd s"}), starts);
-  ASSERT_NE(nullptr, scheduler.Find("/p/up.snd"));
-  EXPECT_EQ(11, scheduler.Find("/p/up.snd")->hour);
-  EXPECT_EQ(45, scheduler.Find("/p/up.snd")->minute);
+  EXPECT_EQ("11:45", NextStart("/p/up.snd"));
 
   // 23:30 every 50 minutes: 00:20 and 01:10 of the next day.
   starts.clear();
@@ -89,8 +93,7 @@ TEST_F(Schedule, ARepeatingJobStartsEveryNMinutesAndWrapsPastMidnight) {
     Tick(late);
   }
   EXPECT_EQ((Texts{"14 23:30 /p/late.rcv r", "15 00:20 /p/late.rcv r", "15 01:10 /p/late.rcv r"}), starts);
-  EXPECT_EQ(2, scheduler.Find("/p/late.rcv")->hour);
-  EXPECT_EQ(0, scheduler.Find("/p/late.rcv")->minute);
+  EXPECT_EQ("02:00", NextStart("/p/late.rcv"));
 }
 
 TEST_F(Schedule, ATimeAlreadyPassedMeansTomorrowAndTheCurrentMinuteMeansNow) {
@@ -122,9 +125,9 @@ TEST_F(Schedule, ASecondScheduleOfATaskReplacesTheFirstAndTwoTasksKeepTheirOwnTi
   EXPECT_EQ((std::vector<int>{0, 1, 2}), (std::vector<int>{first, second, other}));
   ASSERT_EQ(2u, scheduler.jobs().size());
   EXPECT_EQ("/p/Default.rcv", scheduler.jobs()[0].task_path);
-  EXPECT_EQ(20, scheduler.Find("/p/Default.rcv")->minute);
+  EXPECT_EQ("10:20", NextStart("/p/Default.rcv"));
   // The path comparison is exact.
-  EXPECT_EQ(nullptr, scheduler.Find("/p/default.rcv"));
+  EXPECT_EQ("none", NextStart("/p/default.rcv"));
 
   At(10, 15);
   EXPECT_EQ(Result::kNoJob, Tick(first));
@@ -156,7 +159,7 @@ TEST_F(Schedule, AClockThatSkipsTheMinuteOrJumpsAheadStillStartsOnce) {
   At(10, 17, 0);
   EXPECT_EQ(Result::kNoJob, Tick(once));
   EXPECT_EQ(Result::kNotYet, Tick(every));
-  EXPECT_EQ(45, scheduler.Find("/p/every.rcv")->minute);
+  EXPECT_EQ("10:45", NextStart("/p/every.rcv"));
 
   // Suspended from 10:17 to 13:07: one start, the missed ones skipped, and
   // the next at its place in the rhythm.
@@ -164,8 +167,7 @@ TEST_F(Schedule, AClockThatSkipsTheMinuteOrJumpsAheadStillStartsOnce) {
   EXPECT_EQ(Result::kStartedAgainLater, Tick(every));
   At(13, 8, 10);
   EXPECT_EQ(Result::kNotYet, Tick(every));
-  EXPECT_EQ(13, scheduler.Find("/p/every.rcv")->hour);
-  EXPECT_EQ(15, scheduler.Find("/p/every.rcv")->minute);
+  EXPECT_EQ("13:15", NextStart("/p/every.rcv"));
   At(13, 15, 0);
   Tick(every);
   EXPECT_EQ((Texts{"14 10:16 /p/once.rcv r", "14 10:16 /p/every.rcv r", "14 13:07 /p/every.rcv r",
@@ -196,10 +198,7 @@ TEST(ScheduleTexts, TimesAndRepeatsAreReadAsTheDialogTakesThem) {
     SCOPED_TRACE(t.text);
     int hour = -1, minute = -1;
     EXPECT_EQ(t.ok, schedule::ParseTime(t.text, &hour, &minute));
-    if (t.ok) {
-      EXPECT_EQ(t.hour, hour);
-      EXPECT_EQ(t.minute, minute);
-    }
+    if (t.ok) { EXPECT_EQ(std::make_pair(t.hour, t.minute), std::make_pair(hour, minute)); }
   }
   EXPECT_EQ("07:05", schedule::FormatTime(7, 5));
 
@@ -210,9 +209,7 @@ TEST(ScheduleTexts, TimesAndRepeatsAreReadAsTheDialogTakesThem) {
     SCOPED_TRACE(r.text);
     int repeat = -1;
     EXPECT_EQ(r.ok, schedule::ParseRepeat(r.text, &repeat));
-    if (r.ok) {
-      EXPECT_EQ(r.repeat, repeat);
-    }
+    if (r.ok) { EXPECT_EQ(r.repeat, repeat); }
   }
 }
 

@@ -126,16 +126,6 @@ std::vector<peers::Step> Download(const peers::DataPlan& plan) {
           {"PASV", "227 Entering Passive Mode ({pasv})"}, {"RETR f", "150 Ok", plan, "226 Ok"}};
 }
 
-TEST_F(Attempt, RefusedConnectionIs10061AndFailedToConnect) {
-  std::uint16_t port = FtpPeer("", {}).port();  // nobody listens there any more
-  net::Socket probe;
-  ASSERT_EQ(probe.Open(), 0);
-  EXPECT_EQ(probe.Connect(htonl(INADDR_LOOPBACK), port, 2000), 10061);
-  EXPECT_EQ(session::RunAttempt(context_, Params(port, "/f", "f")), session::kFailure);
-  EXPECT_TRUE(Matches({"Failed to connect"}, list_.Statuses(0)));
-  EXPECT_TRUE(boxes_.Shown().empty());
-}
-
 TEST_F(Attempt, StatusTextsOfAnotherTaskAreDroppedButTheTransferGoesOn) {
   FtpPeer peer("220 Hi", Download(peers::Send("still fetched")));
   app::SetCurrentTaskPath("/tasks/Other.rcv");

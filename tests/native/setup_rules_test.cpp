@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,11 +21,7 @@ using setup::ProductVersion;
 using setup::SystemFileAction;
 
 TEST(SetupDirectoryText, SplitsLikeTheRuntimeSplitter) {
-  struct Case {
-    const char* path;
-    setup::PathParts parts;
-  };
-  const Case cases[] = {
+  const struct { const char* path; setup::PathParts parts; } cases[] = {
       {"C:\\Program Files\\Parcelo(32)\\", {"C:", "\\Program Files\\Parcelo(32)\\", "", ""}},
       {"C:\\Apps\\tool.exe", {"C:", "\\Apps\\", "tool", ".exe"}},
       {"C:\\Apps\\v1.2\\notes", {"C:", "\\Apps\\v1.2\\", "notes", ""}},
@@ -33,23 +30,16 @@ TEST(SetupDirectoryText, SplitsLikeTheRuntimeSplitter) {
       {"C:", {"C:", "", "", ""}},
       {"", {"", "", "", ""}},
   };
-  for (const Case& c : cases) {
-    const setup::PathParts parts = setup::SplitPath(c.path);
-    EXPECT_EQ(parts.drive, c.parts.drive) << c.path;
-    EXPECT_EQ(parts.directory, c.parts.directory) << c.path;
-    EXPECT_EQ(parts.name, c.parts.name) << c.path;
-    EXPECT_EQ(parts.extension, c.parts.extension) << c.path;
+  for (const auto& c : cases) {
+    const setup::PathParts p = setup::SplitPath(c.path);
+    EXPECT_EQ(std::tie(p.drive, p.directory, p.name, p.extension),
+              std::tie(c.parts.drive, c.parts.directory, c.parts.name, c.parts.extension)) << c.path;
   }
 }
 
 TEST(SetupDirectoryText, ValidatesAndEndsInABackslash) {
   const std::set<std::string> existing_roots = {"C:\\", "z:\\"};
-  struct Case {
-    const char* typed;
-    bool valid;
-    const char* after;
-  };
-  const Case cases[] = {
+  const struct { const char* typed; bool valid; const char* after; } cases[] = {
       {"C:\\Program Files\\Parcelo(32)", true, "C:\\Program Files\\Parcelo(32)\\"},
       {"C:\\Program Files\\Parcelo(32)\\", true, "C:\\Program Files\\Parcelo(32)\\"},
       {"Q:\\never\\checked\\here", true, "Q:\\never\\checked\\here\\"},
@@ -68,7 +58,7 @@ TEST(SetupDirectoryText, ValidatesAndEndsInABackslash) {
     asked.push_back(root);
     return existing_roots.count(root) > 0;
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::string text = c.typed;
     EXPECT_EQ(setup::ValidateDirectoryText(&text, root_exists), c.valid) << c.typed;
     EXPECT_EQ(text, c.after) << c.typed;
@@ -78,18 +68,14 @@ TEST(SetupDirectoryText, ValidatesAndEndsInABackslash) {
 }
 
 TEST(SetupDirectoryText, LevelsToCreateGoFromTheDriveDownwards) {
-  struct Case {
-    const char* directory;
-    std::vector<std::string> levels;
-  };
-  const Case cases[] = {
+  const struct { const char* directory; std::vector<std::string> levels; } cases[] = {
       {"D:\\Apps\\Tool\\", {"D:\\Apps", "D:\\Apps\\Tool"}},
       {"C:\\Program Files\\Parcelo(32)\\DOWN\\",
        {"C:\\Program Files", "C:\\Program Files\\Parcelo(32)", "C:\\Program Files\\Parcelo(32)\\DOWN"}},
       {"C:\\", {}},
       {"C:\\Apps\\\\Tool\\", {"C:\\Apps", "C:\\Apps\\Tool"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(setup::LevelsToCreate(c.directory), c.levels) << c.directory;
   }
 }
@@ -103,12 +89,7 @@ ProductVersion Version(uint16_t major, uint16_t minor) {
 
 TEST(SetupSystemFiles, InstalledCopyIsReplacedOnlyWhenItsProductVersionIsOlder) {
   const ProductVersion none;
-  struct Case {
-    const char* what;
-    ProductVersion source, installed;
-    SystemFileAction action;
-  };
-  const Case cases[] = {
+  const struct { const char* what; ProductVersion source, installed; SystemFileAction action; } cases[] = {
       {"same version", Version(5, 2), Version(5, 2), SystemFileAction::kSkip},
       {"installed newer minor", Version(5, 2), Version(5, 3), SystemFileAction::kSkip},
       {"installed newer major, lower minor", Version(5, 9), Version(6, 0), SystemFileAction::kSkip},
@@ -121,18 +102,13 @@ TEST(SetupSystemFiles, InstalledCopyIsReplacedOnlyWhenItsProductVersionIsOlder) 
       {"no version in the source", none, Version(5, 2), SystemFileAction::kCopyRecorded},
       {"neither has one", none, none, SystemFileAction::kCopyRecorded},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(setup::DecideSystemFile(c.source, c.installed), c.action) << c.what;
   }
 }
 
 TEST(SetupProgress, PercentOfTheTotalAndItsText) {
-  struct Case {
-    uint64_t copied, total;
-    int percent;
-    const char* text;
-  };
-  const Case cases[] = {
+  const struct { uint64_t copied, total; int percent; const char* text; } cases[] = {
       {0, 1000, 0, "0 %"},
       {429, 1000, 42, "42 %"},
       {999, 1000, 99, "99 %"},
@@ -142,7 +118,7 @@ TEST(SetupProgress, PercentOfTheTotalAndItsText) {
       {0, 0, 100, "100 %"},
       {1200, 1000, 100, "100 %"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const int percent = setup::Percent(c.copied, c.total);
     EXPECT_EQ(percent, c.percent) << c.copied << "/" << c.total;
     EXPECT_EQ(setup::PercentText(percent), c.text) << c.copied << "/" << c.total;
@@ -153,29 +129,19 @@ TEST(SetupProgramGroup, CommandsForTheGroupAndItsItem) {
   EXPECT_EQ(setup::DeleteGroupCommand(setup::kGroupName), "[DeleteGroup(Parcelo32)]");
   EXPECT_EQ(setup::CreateGroupCommand(setup::kGroupName), "[CreateGroup(Parcelo32)]");
   EXPECT_EQ(setup::DeleteItemCommand(setup::kProgramItem), "[DeleteItem(Parcelo32)]");
-  struct Case {
-    const char* directory;
-    const char* item;
-    const char* command;
-  };
-  const Case cases[] = {
+  const struct { const char* directory; const char* item; const char* command; } cases[] = {
       {"C:\\Program Files\\Parcelo(32)\\", setup::kProgramItem,
        "[AddItem(\"C:\\Program Files\\Parcelo(32)\\parcelo32.exe\",Parcelo32,,0)]"},
       {"D:\\", "tool.exe Tool other.ico 3", "[AddItem(\"D:\\tool.exe\",Tool,,3)]"},
       {"D:\\", "tool.exe Tool other.ico", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(setup::AddItemCommand(c.directory, c.item), c.command) << c.item;
   }
 }
 
 TEST(SetupFreeSpace, ProductOfTheCountsDoesNotWrapAbove4GiB) {
-  struct Case {
-    uint32_t clusters, sectors, bytes;
-    uint64_t free;
-    bool enough;
-  };
-  const Case cases[] = {
+  const struct { uint32_t clusters, sectors, bytes; uint64_t free; bool enough; } cases[] = {
       {341, 8, 512, 1396736, false},
       {342, 8, 512, 1400832, true},
       // 4 GiB + 1 MiB free: 32 bits would leave 1 MiB, too little.
@@ -184,7 +150,7 @@ TEST(SetupFreeSpace, ProductOfTheCountsDoesNotWrapAbove4GiB) {
       {1048576, 8, 512, 4294967296ULL, true},
       {0xFFFFFFFFu, 128, 4096, 0xFFFFFFFFULL * 128 * 4096, true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const uint64_t free = setup::FreeBytes(c.clusters, c.sectors, c.bytes);
     EXPECT_EQ(free, c.free) << c.clusters;
     EXPECT_EQ(free >= setup::kRequiredFreeBytes, c.enough) << c.clusters;
@@ -192,11 +158,7 @@ TEST(SetupFreeSpace, ProductOfTheCountsDoesNotWrapAbove4GiB) {
 }
 
 TEST(SetupPaths, NormalizedForComparison) {
-  struct Case {
-    const char* path;
-    const char* normalized;
-  };
-  const Case cases[] = {
+  const struct { const char* path; const char* normalized; } cases[] = {
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.exe", "c:\\program files\\parcelo(32)\\parcelo32.exe"},
       {"c:/program files/./parcelo(32)//Setup.EXE", "c:\\program files\\parcelo(32)\\setup.exe"},
       {"C:\\a\\b\\..\\c\\", "c:\\a\\c"},
@@ -207,11 +169,14 @@ TEST(SetupPaths, NormalizedForComparison) {
       {"C:\\a\\...\\b", ""},
       {"C:\\a\\file:stream", ""},
       {"C:relative", ""},
+      // Drive letters: A to Z either case, nothing next to them.
+      {"a:\\x", "a:\\x"}, {"z:\\x", "z:\\x"}, {"A:\\x", "a:\\x"}, {"Z:\\x", "z:\\x"},
+      {"`:\\x", ""}, {"{:\\x", ""}, {"@:\\x", ""}, {"[:\\x", ""}, {"1:\\x", ""},
       {"\\\\server\\share\\x", ""},
       {"parcelo32.exe", ""},
       {"", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(setup::NormalizedPath(c.path), c.normalized) << c.path;
   }
   EXPECT_TRUE(setup::SamePath("C:\\Setup\\SETUP.EXE", "c:/setup/./setup.exe"));
@@ -222,11 +187,7 @@ TEST(SetupPaths, NormalizedForComparison) {
 TEST(SetupUninstallRecord, DeletesOnlyOwnNamesInTheMainDirectory) {
   const std::string main_directory = "C:\\Program Files\\Parcelo(32)\\";
   const std::vector<std::string> own = {"parcelo32.exe", "setup.exe", "parcelo32.hlp"};
-  struct Case {
-    std::string line;
-    std::string deleted;
-  };
-  const Case cases[] = {
+  const struct { std::string line; std::string deleted; } cases[] = {
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.exe\n", "C:\\Program Files\\Parcelo(32)\\parcelo32.exe"},
       {"C:\\Program Files\\Parcelo(32)\\parcelo32.hlp\r\n", "C:\\Program Files\\Parcelo(32)\\parcelo32.hlp"},
       {"c:/PROGRAM FILES/parcelo(32)/./SETUP.EXE\n", "c:\\PROGRAM FILES\\parcelo(32)\\SETUP.EXE"},
@@ -247,7 +208,7 @@ TEST(SetupUninstallRecord, DeletesOnlyOwnNamesInTheMainDirectory) {
       {"\n", ""},
       {"C:\\Program Files\\Parcelo(32)\\" + std::string(setup::kMaxRecordLine, 'x') + "\n", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(setup::DeletableRecordPath(c.line, main_directory, own), c.deleted) << c.line;
   }
   // After an install into a drive root, only the root's own names go.
@@ -273,12 +234,7 @@ TEST(SetupPaths, DirectoryMustHoldTheLongestNameWithItsSuffix) {
 
 TEST(SetupManifest, ParsesDigestSizeAndNameAndRefusesAnythingElse) {
   const std::string digest(64, 'a');
-  struct Case {
-    std::string text;
-    bool valid;
-    std::size_t entries;
-  };
-  const Case cases[] = {
+  const struct { std::string text; bool valid; std::size_t entries; } cases[] = {
       {digest + " 12 parcelo32.exe\n" + digest + " 0 Setup.EXE\r\n\n", true, 2},
       {"", true, 0},
       {std::string(64, 'A') + " 1 x\n", true, 1},
@@ -290,7 +246,7 @@ TEST(SetupManifest, ParsesDigestSizeAndNameAndRefusesAnythingElse) {
       {digest + " 1x a\n", false, 0},
       {digest + " 1234567890123456789 a\n", false, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     setup::Manifest manifest;
     EXPECT_EQ(setup::ParseManifest(c.text, &manifest), c.valid) << c.text;
     EXPECT_EQ(manifest.size(), c.entries) << c.text;
@@ -321,12 +277,7 @@ TEST(SetupManifest, Sha256OfKnownVectors) {
 }
 
 TEST(SetupCommandLine, ModesSilenceAndDirectory) {
-  struct Case {
-    const char* text;
-    bool uninstall, silent;
-    const char* directory;
-  };
-  const Case cases[] = {
+  const struct { const char* text; bool uninstall, silent; const char* directory; } cases[] = {
       {"", false, false, ""},
       {"-UNINSTALL", true, false, ""},
       {"-UNINSTALL /S", true, true, ""},
@@ -337,11 +288,10 @@ TEST(SetupCommandLine, ModesSilenceAndDirectory) {
       {"/S /X", false, false, ""},
       {"/S /D=", false, false, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const setup::CommandLine line = setup::ParseCommandLine(c.text);
-    EXPECT_EQ(line.uninstall, c.uninstall) << c.text;
-    EXPECT_EQ(line.silent, c.silent) << c.text;
-    EXPECT_EQ(line.directory, c.directory) << c.text;
+    EXPECT_EQ(std::tie(line.uninstall, line.silent, line.directory), std::tie(c.uninstall, c.silent, c.directory))
+        << c.text;
   }
 }
 

@@ -46,6 +46,26 @@ TEST_F(TransferLog, ReadGivesThreeFieldsPerLineUpToTheFirstEmptyLine) {
   EXPECT_EQ((Rows{{"s", "C:\\up", "ftp://h/in/"}}), transfer_log::ReadLog(app::kSendMode));
 }
 
+// A log held elsewhere for its first tries (here a directory in its place
+// for 400 ms: the tries at 0, 50, 150 and 350 ms fail, the one at 750 ms
+// does) still gets the line, without a box.
+TEST_F(TransferLog, ALogBusyForItsFirstTriesStillGetsTheLine) {
+  std::filesystem::create_directory(download_log);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::filesystem::remove(download_log);
+  });
+  session::Context context;
+  context.entry_local_file = "f";
+  context.entry_url = "u";
+  const int lost = transfer_log::LostLines();
+  transfer_log::WriteLogLine(context);
+  release.join();
+  EXPECT_TRUE(Glob("*\tf\tu\r\n", ReadFile(download_log)));
+  EXPECT_EQ(lost, transfer_log::LostLines());
+  EXPECT_TRUE(env.sink.Shown().empty());
+}
+
 TEST_F(TransferLog, ClearLeavesAnEmptyFileOfTheModeOnly) {
   WriteFile(download_log, "s\tf\tu\r\n");
   WriteFile(upload_log, "s\tg\tv\r\n");

@@ -1,10 +1,21 @@
 # Shared by the real-server scripts: a work directory removed at exit, the
-# servers started (their PIDs in pids) stopped at exit, free loopback ports
-# and waiting until a port listens. Source it after setting work_prefix.
+# servers started (their PIDs in pids) stopped at exit, free loopback ports,
+# waiting until a port listens, nginx, vsftpd and the test certificates, and
+# the checks that count failures. Source it after setting work_prefix.
 python=/usr/bin/python3
+
+# need TOOL...: every tool is installed, or the script ends.
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/bootstrap installs it)"; exit 1; }
+  done
+}
 
 work=$(mktemp -d "/tmp/${work_prefix:-parcelo-servers}.XXXXXX")
 pids=()
+failures=0
+runs=0
 stop_servers() {
   for pid in "${pids[@]}"; do
     kill "$pid" 2>/dev/null
@@ -32,6 +43,53 @@ wait_listening() {
   done
   echo "nothing listens on 127.0.0.1:$port"
   return 1
+}
+
+# check LABEL COMMAND...: "ok" when the command succeeds, else a counted FAIL.
+check() {
+  local label=$1
+  shift
+  if "$@"; then
+    echo "ok   $label"
+  else
+    echo "FAIL $label"
+    failures=$((failures + 1))
+    return 1
+  fi
+}
+
+# same LABEL A B: the two files hold the same bytes.
+same() { check "$1" cmp -s "$2" "$3" || echo "    $2 and $3 differ"; }
+
+# contains LABEL TEXT FILE: the file holds the text. A server may write its
+# log line just after the client has its answer, so it is looked for a few times.
+contains() {
+  local i
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    grep -qF -- "$2" "$3" 2>/dev/null && break
+    sleep 0.2
+  done
+  check "$1" grep -qF -- "$2" "$3" || { echo "    no [$2] in $3:"; sed 's/^/    /' "$3"; }
+}
+
+# driver LABEL FILTER VARIABLE=VALUE...: one attempt made by the driver test
+# FILTER of parcelo_tests, told what to do through the variables; counted as
+# a failure when it does not end as expected.
+driver() {
+  local label=$1 filter=$2
+  shift 2
+  runs=$((runs + 1))
+  env "$@" timeout 60 "$tests_bin" --gtest_filter="$filter" > "$work/last.log" 2>&1 && return 0
+  echo "FAIL $label: the attempt did not end as expected"
+  grep -E '^(status|result|taskline):' "$work/last.log" | sed 's/^/    /'
+  failures=$((failures + 1))
+  return 1
+}
+
+# finish: the count, and the exit status of the script.
+finish() {
+  echo "$runs transfers, $failures failures"
+  [ "$failures" -eq 0 ]
 }
 
 # start_vsftpd UPLOADS: an anonymous vsftpd on a free loopback port serving
@@ -71,18 +129,6 @@ EOF
   pids+=($!)
 }
 
-# same LABEL A B: reports whether the two files hold the same bytes, counting
-# a difference in failures.
-same() {
-  local label=$1 a=$2 b=$3
-  if cmp -s "$a" "$b"; then
-    echo "ok   $label"
-  else
-    echo "FAIL $label: $a and $b differ"
-    failures=$((failures + 1))
-  fi
-}
-
 # make_test_certificates DIR: a test authority (ca.pem) and, each with its key
 # (NAME.key), the servers' certificates NAME.pem: good (localhost and
 # 127.0.0.1, from the authority), other (another host name), old (expired in
@@ -114,8 +160,36 @@ make_test_certificates() {
   ) > "$tls/out" 2>&1 || { echo "FAIL making the test certificates"; cat "$tls/out"; return 1; }
 }
 
-# The nginx locations the HTTP scripts serve alike: Basic authentication under
-# /secret/ (users in $work/nginx/htpasswd) and PUT under /upload/.
+# prepare_www: $www with files/, secret/ (Basic authentication, user alice,
+# password s3cret) and upload/, and nginx's directories; the certificates in
+# $tls.
+prepare_www() {
+  www="$work/www"
+  tls="$work/tls"
+  mkdir -p "$www/files" "$www/secret" "$www/upload" "$work/nginx/tmp"
+  printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/nginx/htpasswd"
+  make_test_certificates "$tls"
+}
+
+# ssl_server PORT CERTIFICATE [DIRECTIVES]: an nginx server block over TLS
+# with the certificate NAME.pem, serving $www as the locations below do;
+# its errors go to $work/nginx/tls-error-NAME.log.
+ssl_server() {
+  cat <<BLOCK
+  server {
+    listen 127.0.0.1:$1 ssl;
+    error_log $work/nginx/tls-error-$2.log info;
+    ssl_certificate $tls/$2.pem;
+    ssl_certificate_key $tls/$2.key;
+    root $www;
+${3:-}
+$(nginx_shared_locations)
+  }
+BLOCK
+}
+
+# The nginx locations served alike: Basic authentication under /secret/ and
+# PUT under /upload/.
 nginx_shared_locations() {
   cat <<BLOCK
     location /secret/ {
@@ -128,4 +202,27 @@ nginx_shared_locations() {
       client_max_body_size 0;
     }
 BLOCK
+}
+
+# start_nginx HTTP_BLOCK: nginx as one process (no master, so no change of
+# user), all its paths in $work/nginx, with HTTP_BLOCK inside its http block.
+start_nginx() {
+  cat > "$work/nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+error_log $work/nginx/error.log;
+pid $work/nginx/nginx.pid;
+events { worker_connections 64; }
+http {
+  client_body_temp_path $work/nginx/tmp/body;
+  proxy_temp_path $work/nginx/tmp/proxy;
+  fastcgi_temp_path $work/nginx/tmp/fastcgi;
+  uwsgi_temp_path $work/nginx/tmp/uwsgi;
+  scgi_temp_path $work/nginx/tmp/scgi;
+  default_type application/octet-stream;
+$1
+}
+EOF
+  nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" > "$work/nginx/out" 2>&1 &
+  pids+=($!)
 }

@@ -11,11 +11,10 @@ set -u
 build=${1:?usage: ftp_servers.sh <native build directory>}
 tests_bin="$build/parcelo_tests"
 [ -x "$tests_bin" ] || { echo "no $tests_bin"; exit 1; }
-command -v vsftpd >/dev/null || { echo "vsftpd is missing (scripts/bootstrap installs it)"; exit 1; }
-/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || { echo "python3-pyftpdlib is missing"; exit 1; }
-
 work_prefix=parcelo-ftp-servers
 . "$(dirname "$0")/common.bash"
+need vsftpd
+"$python" -c 'import pyftpdlib' 2>/dev/null || { echo "python3-pyftpdlib is missing"; exit 1; }
 
 # --- vsftpd: anonymous, uploads into incoming/ ---
 start_vsftpd YES
@@ -46,25 +45,12 @@ head -c 3000000 /dev/urandom > "$vs_root/big.bin"
 cp "$vs_root/big.bin" "$py_root/big.bin"
 head -c 2100000 /dev/urandom > "$work/upload.bin"
 
-failures=0
-runs=0
 # drive <label> <server port> <user> <password> <mode> <passive> <resume> <remote> <local>
 #   [<last status, default Done>]
 drive() {
-  local label=$1 port=$2 user=$3 password=$4 mode=$5 passive=$6 resume=$7 remote=$8 local=$9
-  local expect=${10:-Done}
-  runs=$((runs + 1))
-  if ! PARCELO_DRIVE_HOST=127.0.0.1 PARCELO_DRIVE_PORT=$port \
-       PARCELO_DRIVE_USER=$user PARCELO_DRIVE_PASSWORD=$password \
-       PARCELO_DRIVE_MODE=$mode PARCELO_DRIVE_PASSIVE=$passive PARCELO_DRIVE_RESUME=$resume \
-       PARCELO_DRIVE_REMOTE=$remote PARCELO_DRIVE_LOCAL=$local PARCELO_DRIVE_EXPECT=$expect \
-       timeout 60 "$tests_bin" --gtest_filter='FtpDriver.*' > "$work/last.log" 2>&1; then
-    echo "FAIL $label: the attempt did not end with $expect"
-    grep -E '^(status|result):' "$work/last.log" | sed 's/^/    /'
-    failures=$((failures + 1))
-    return 1
-  fi
-  return 0
+  driver "$1" 'FtpDriver.*' PARCELO_DRIVE_HOST=127.0.0.1 PARCELO_DRIVE_PORT="$2" PARCELO_DRIVE_USER="$3" \
+    PARCELO_DRIVE_PASSWORD="$4" PARCELO_DRIVE_MODE="$5" PARCELO_DRIVE_PASSIVE="$6" PARCELO_DRIVE_RESUME="$7" \
+    PARCELO_DRIVE_REMOTE="$8" PARCELO_DRIVE_LOCAL="$9" PARCELO_DRIVE_EXPECT="${10:-Done}"
 }
 
 for server in vsftpd pyftpdlib; do
@@ -78,25 +64,23 @@ for server in vsftpd pyftpdlib; do
     dir="$work/local-$server-$passive"
     mkdir -p "$dir"
 
-    drive "$name download" "$port" "$user" "$password" receive "$passive" 1 /big.bin "$dir/big.bin" &&
-      same "$name download" "$root/big.bin" "$dir/big.bin"
-
+    # on <label> <mode> <resume> <remote> <local> <expected file> <file to compare> [<last status>]
+    on() {
+      drive "$name $1" "$port" "$user" "$password" "$2" "$passive" "$3" "$4" "$5" "${8:-Done}" &&
+        same "$name $1" "$6" "$7"
+    }
+    on download receive 1 /big.bin "$dir/big.bin" "$root/big.bin" "$dir/big.bin"
     # The partial file starts with 16 zero bytes instead of the server's: a
     # resumed transfer keeps them, one that started over would not.
     { head -c 16 /dev/zero; head -c 1234567 "$root/big.bin" | tail -c +17; } > "$dir/partial.bin"
     { head -c 16 /dev/zero; tail -c +17 "$root/big.bin"; } > "$dir/expected.bin"
-    drive "$name resume" "$port" "$user" "$password" receive "$passive" 0 /big.bin "$dir/partial.bin" &&
-      same "$name resume from 1234567" "$dir/expected.bin" "$dir/partial.bin"
-
+    on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
     up="incoming/up-$passive.bin"
-    drive "$name upload" "$port" "$user" "$password" send "$passive" 0 "/$up" "$work/upload.bin" &&
-      same "$name upload" "$work/upload.bin" "$root/$up"
+    on upload send 0 "/$up" "$work/upload.bin" "$work/upload.bin" "$root/$up"
     # A local file that cannot be opened sends no STOR: the server's copy stays.
-    drive "$name upload of a missing file" "$port" "$user" "$password" send "$passive" 0 "/$up" \
-      "$work/missing.bin" "File open error" &&
-      same "$name upload of a missing file keeps the server's copy" "$work/upload.bin" "$root/$up"
+    on "upload of a missing file keeps the server's copy" send 0 "/$up" "$work/missing.bin" "$work/upload.bin" \
+      "$root/$up" "File open error"
   done
 done
 
-echo "$runs transfers, $failures failures"
-[ "$failures" -eq 0 ]
+finish

@@ -16,65 +16,29 @@ build=${1:?usage: https_win32.sh <Win32 build directory>}
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 tests_exe="$build/parcelo32_tests.exe"
 [ -f "$tests_exe" ] || { echo "no $tests_exe"; exit 1; }
-for tool in nginx openssl wine; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/bootstrap installs it)"; exit 1; }
-done
-
 work_prefix=parcelo-https-win32
 . "$(dirname "$0")/common.bash"
+need nginx openssl wine
 
-www="$work/www"
-mkdir -p "$www/files" "$www/secret" "$www/upload" "$work/nginx/tmp"
-printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/nginx/htpasswd"
-tls="$work/tls"
-make_test_certificates "$tls" || exit 1
-
+prepare_www || exit 1
 good_port=$(free_port)
 other_port=$(free_port)
 old_port=$(free_port)
 stranger_port=$(free_port)
 future_port=$(free_port)
 legacy_port=$(free_port)
-ssl_block() {  # <port> <certificate name> [protocols]
-  cat <<BLOCK
-  server {
-    listen 127.0.0.1:$1 ssl;
-    error_log $work/nginx/error-$2.log info;
-    ssl_certificate $tls/$2.pem;
-    ssl_certificate_key $tls/$2.key;
-    ssl_protocols ${3:-TLSv1.2 TLSv1.3};
-    ssl_ciphers DEFAULT:@SECLEVEL=0;
-    root $www;
-$(nginx_shared_locations)
-  }
-BLOCK
+tls_server() {  # <port> <certificate name> [protocols]
+  ssl_server "$1" "$2" "    ssl_protocols ${3:-TLSv1.2 TLSv1.3};
+    ssl_ciphers DEFAULT:@SECLEVEL=0;"
 }
-cat > "$work/nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-error_log $work/nginx/error.log;
-pid $work/nginx/nginx.pid;
-events { worker_connections 64; }
-http {
-  log_format tls '\$server_port "\$request" \$status \$ssl_protocol \$ssl_cipher \$ssl_server_name';
+start_nginx "  log_format tls '\$server_port \"\$request\" \$status \$ssl_protocol \$ssl_cipher \$ssl_server_name';
   access_log $work/nginx/access.log tls;
-  client_body_temp_path $work/nginx/tmp/body;
-  proxy_temp_path $work/nginx/tmp/proxy;
-  fastcgi_temp_path $work/nginx/tmp/fastcgi;
-  uwsgi_temp_path $work/nginx/tmp/uwsgi;
-  scgi_temp_path $work/nginx/tmp/scgi;
-  default_type application/octet-stream;
-$(ssl_block "$good_port" good)
-$(ssl_block "$other_port" other)
-$(ssl_block "$old_port" old)
-$(ssl_block "$stranger_port" stranger)
-$(ssl_block "$future_port" future)
-$(ssl_block "$legacy_port" good "TLSv1 TLSv1.1")
-}
-EOF
-nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
-  > "$work/nginx/out" 2>&1 &
-pids+=($!)
+$(tls_server "$good_port" good)
+$(tls_server "$other_port" other)
+$(tls_server "$old_port" old)
+$(tls_server "$stranger_port" stranger)
+$(tls_server "$future_port" future)
+$(tls_server "$legacy_port" good "TLSv1 TLSv1.1")"
 for port in "$good_port" "$other_port" "$old_port" "$stranger_port" "$future_port" "$legacy_port"; do
   wait_listening "$port" || { cat "$work/nginx/out" "$work/nginx/error.log"; exit 1; }
 done
@@ -142,7 +106,6 @@ done
 # Wine shows the Linux root as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-failures=0
 PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path "$www") \
   PARCELO_HTTPS_GOOD=$good_port PARCELO_HTTPS_OTHER=$other_port PARCELO_HTTPS_OLD=$old_port \
   PARCELO_HTTPS_FUTURE=$future_port PARCELO_HTTPS_STRANGER=$stranger_port \
@@ -150,34 +113,20 @@ PARCELO_HTTPS_CA=$(windows_path "$tls/ca.pem") PARCELO_HTTPS_WWW=$(windows_path 
   timeout 240 "$top/scripts/wine-run" "$tests_exe" --gtest_filter='HttpsServed.*' > "$work/tests.log" 2>&1 ||
   failures=$((failures + 1))
 cat "$work/tests.log"
-if grep -q '\[  SKIPPED \]' "$work/tests.log"; then
-  echo "FAIL a test was skipped"; failures=$((failures + 1))
-fi
+check "no test was skipped" test -z "$(grep '\[  SKIPPED \]' "$work/tests.log")"
 
 echo "== the peer that waits for the client's close"
 cat "$work/peer-answer.out"
-if grep -qx "close notify" "$work/peer-answer.out"; then
-  echo "ok   the stream ended with close notify"
-else
-  echo "FAIL the stream did not end with close notify"; failures=$((failures + 1))
-fi
+check "the stream ended with close notify" grep -qx "close notify" "$work/peer-answer.out"
 
 echo "== what nginx served"
 cat "$work/nginx/access.log"
-if grep -q " 206 " "$work/nginx/access.log"; then
-  echo "ok   the resume was answered with 206"
-else
-  echo "FAIL no request was answered with 206"; failures=$((failures + 1))
-fi
-if grep -q '^[0-9]* "GET /files/big.bin HTTP/1.0" 200 .* localhost$' "$work/nginx/access.log"; then
-  echo "ok   the host name went as the server name (SNI)"
-else
-  echo "FAIL no request came with the server name localhost"; failures=$((failures + 1))
-fi
+check "the resume was answered with 206" grep -q " 206 " "$work/nginx/access.log"
+check "the host name went as the server name (SNI)" \
+  grep -q '^[0-9]* "GET /files/big.bin HTTP/1.0" 200 .* localhost$' "$work/nginx/access.log"
 # Only the good server answers requests: a refused certificate sends none.
-if awk -v good="$good_port" '$1 != good' "$work/nginx/access.log" | grep -q .; then
-  echo "FAIL a request went to a server whose certificate was refused"; failures=$((failures + 1))
-fi
+check "no request went to a server whose certificate was refused" \
+  test -z "$(awk -v good="$good_port" '$1 != good' "$work/nginx/access.log")"
 
 [ "$failures" -eq 0 ] && echo "https_win32: passed" || echo "https_win32: $failures failures"
 [ "$failures" -eq 0 ]
