@@ -49,6 +49,12 @@ bool CanSend(const std::string& argument) {
   return argument.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
+// A login line that cannot go out whole: nothing of it is sent.
+int Unsendable(const Context& context, const char* what) {
+  session::SetCause(context, std::string(what) + " is too long or holds a line break");
+  return kFailure;
+}
+
 bool IsFinalLine(const std::string& line) {
   return line.size() >= 4 && line[3] == ' ' && line[0] >= '0' && line[0] <= '9' &&
          line[1] >= '0' && line[1] <= '9' && line[2] >= '0' && line[2] <= '9';
@@ -261,7 +267,7 @@ int Login(Context& context, net::Socket& control, const std::string& user,
           const std::string& password) {
   std::string name = user.empty() ? "anonymous" : user;
   std::string user_line = "USER " + name + "\r\n";
-  if (!CanSend(name) || user_line.size() > kLoginLineLimit) return kFailure;
+  if (!CanSend(name) || user_line.size() > kLoginLineLimit) return Unsendable(context, "User name");
   ShowStatus(context, "sending user name");
   int code = Exchange(context, control, user_line);
   if (code < 0) return code;
@@ -272,7 +278,7 @@ int Login(Context& context, net::Socket& control, const std::string& user,
   // A stored empty address: the server asked for no password, or gets none.
   if (secret.empty()) return kSuccess;
   std::string pass_line = "PASS " + secret + "\r\n";
-  if (!CanSend(secret) || pass_line.size() > kLoginLineLimit) return kFailure;
+  if (!CanSend(secret) || pass_line.size() > kLoginLineLimit) return Unsendable(context, "Password");
   ShowStatus(context, "sending password");
   code = Exchange(context, control, pass_line);
   if (code < 0) return code;
