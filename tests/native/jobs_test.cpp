@@ -159,6 +159,9 @@ TEST_F(Jobs, AttemptsPauseLongerAfterEachFailureAndAStopEndsThePause) {
   Run();
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10 + 20 + 40));
   EXPECT_EQ(4u, peer.Requests().size());
+  std::vector<std::uint32_t> pauses;
+  for (int failed = 0; failed < 8; ++failed) pauses.push_back(jobs::RetryPauseMs(failed));
+  EXPECT_EQ((std::vector<std::uint32_t>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}), pauses);
 
   jobs::SetRetryPauseSecond(1000);
   UseSetting("CycleDownload", "20");
