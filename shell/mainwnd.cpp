@@ -295,8 +295,17 @@ void OnDestroy() {
   s = State();
 }
 
-void OnNotify(NMHDR* header) {
-  if (header->idFrom == IDC_TASKLIST && header->code == LVN_ITEMCHANGED) ShowSelectedRowCause();
+bool SelectionChanged(const NMHDR* header) {
+  if (header->idFrom != IDC_TASKLIST || header->code != LVN_ITEMCHANGED) return false;
+  const auto* item = reinterpret_cast<const NMLISTVIEW*>(header);
+  return (item->uChanged & LVIF_STATE) && ((item->uNewState ^ item->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED));
+}
+
+void OnNotify(HWND window, NMHDR* header) {
+  State& s = Globals();
+  if (SelectionChanged(header) && !s.cause_check_posted) {
+    s.cause_check_posted = PostMessageA(window, kCauseCheckMessage, 0, 0) != 0;
+  }
   if (!ToolbarTooltip(header)) CellTip(header);
 }
 
@@ -330,7 +339,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
     case WM_NOTIFY:
-      OnNotify(reinterpret_cast<NMHDR*>(lparam));
+      OnNotify(window, reinterpret_cast<NMHDR*>(lparam));
+      return 0;
+    case kCauseCheckMessage:
+      s.cause_check_posted = false;
+      ShowSelectedRowCause();
       return 0;
     case WM_COMMAND:
       OnCommand(window, wparam, lparam);

@@ -59,6 +59,7 @@ struct State {
   std::string help_file_path;
   // The cause last written into the status bar for the selected row.
   std::string shown_cause;
+  bool cause_check_posted = false;
   // Jobs started from this window whose workers may still run; closing
   // asks while one does.
   std::vector<jobs::JobHandle> jobs;
@@ -123,6 +124,9 @@ void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
 // a change is written, so a menu's help line stays while the menu is open.
 constexpr UINT_PTR kCauseTimerId = 0x7FFF;  // above every schedule timer id
 constexpr UINT kCauseTimerMs = 500;
+// Posted once for any number of selection changes (Select All of a big task
+// changes every row): the check then runs once.
+constexpr UINT kCauseCheckMessage = WM_APP + 2;
 void ShowSelectedRowCause();
 bool ToolbarIsFlatForVersion(DWORD major, DWORD minor);
 
