@@ -294,7 +294,10 @@ void CreateCellTips(HWND main_window, HWND list) {
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
   TOOLINFOA tool = {};
   tool.cbSize = sizeof tool;
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  // The list relays its mouse messages itself (RelayListMouse): a subclassing
+  // tool sees every message of the list, and under Wine that made each row
+  // a task inserts or deletes cost about a millisecond.
+  tool.uFlags = TTF_IDISHWND;
   tool.hwnd = main_window;
   tool.uId = reinterpret_cast<UINT_PTR>(list);
   tool.lpszText = LPSTR_TEXTCALLBACKA;
@@ -309,9 +312,18 @@ void DestroyCellTips() {
   g_cell_tip = nullptr;
 }
 
-void NoteListPointer(HWND list) {
-  const POINT cell = CellAtPointer(list);
-  if (g_cell_tip && (cell.x != g_tip_cell.x || cell.y != g_tip_cell.y)) SendMessageA(g_cell_tip, TTM_POP, 0, 0);
+void RelayListMouse(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (!g_cell_tip || message < WM_MOUSEFIRST || message > WM_MOUSELAST) return;
+  if (message == WM_MOUSEMOVE) {
+    const POINT cell = CellAtPointer(list);
+    if (cell.x != g_tip_cell.x || cell.y != g_tip_cell.y) SendMessageA(g_cell_tip, TTM_POP, 0, 0);
+  }
+  MSG relayed = {};
+  relayed.hwnd = list;
+  relayed.message = message;
+  relayed.wParam = wparam;
+  relayed.lParam = lparam;
+  SendMessageA(g_cell_tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
 }
 
 bool CellTip(NMHDR* header) {

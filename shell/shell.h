@@ -110,12 +110,12 @@ bool ToolbarTooltip(NMHDR* header);
 // made, written back when the window goes.
 void SaveColumnWidths();
 // The tip that shows a cell's whole text when its column cuts it: its
-// tooltip window, the pointer moving over the list (a new cell asks anew),
-// and its text request.
+// tooltip window, the list's mouse messages relayed to it (a new cell under
+// the pointer asks anew), and its text request.
 void CreateCellTips(HWND main_window, HWND list);
 HWND CellTips();
 void DestroyCellTips();
-void NoteListPointer(HWND list);
+void RelayListMouse(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
 bool CellTip(NMHDR* header);
 void ShowMenuHelp(UINT item, UINT flags, HMENU menu);
 // The status bar tells why the selected row's transfer ended as it did (the

@@ -160,7 +160,7 @@ LRESULT CALLBACK ListViewBody::ListProc(HWND list, UINT message, WPARAM wparam, 
     return 0;
   }
   if (message == LVM_DELETEALLITEMS) body.last_index_.clear();
-  if (message == WM_MOUSEMOVE) NoteListPointer(list);
+  RelayListMouse(list, message, wparam, lparam);
   return CallWindowProcA(body.previous_proc_, list, message, wparam, lparam);
 }
 
