@@ -407,11 +407,8 @@ bool StopSelectedTransfer() {
 
 bool StopTransferOf(tasklist::RowId row) { return app::MarkStop(row); }
 
-void StopTransfersOfSelectedRows() {
-  tasklist::Port& list = tasklist::Current();
-  for (int row = 0; row < list.RowCount(); ++row) {
-    if (list.IsSelected(row)) StopTransferOf(list.IdOf(row));
-  }
+int DeleteSelectedRows() {
+  return entries::DeleteEntries([](tasklist::RowId deleted) { StopTransferOf(deleted); });
 }
 
 std::uint32_t RetryPauseMs(int failed) {

@@ -116,12 +116,13 @@ void InstallEndingFault(EndingFault fault);
 bool StopSelectedTransfer();
 
 // Stops the transfer running in row as Stop does (its partial file stays);
-// false when none runs there. A row is deleted only after this, or its
-// transfer would go on unseen and beyond the reach of Stop.
+// false when none runs there.
 bool StopTransferOf(tasklist::RowId row);
-// StopTransferOf for every selected row: called before the selected rows
-// are deleted.
-void StopTransfersOfSelectedRows();
+// The Delete command: deletes the selected rows (entries::DeleteEntries) and
+// stops the transfer of each deleted row, which would otherwise go on unseen
+// and beyond the reach of Stop. Returns what DeleteEntries returns.
+// User-interface thread only.
+int DeleteSelectedRows();
 
 // Pause before the attempt that follows failed attempt number failed (from
 // 0): one second, doubled after each failure, at most 30 seconds, so that a

@@ -136,8 +136,7 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
       OnEditItem(window);
       break;
     case IDM_DELETE:
-      jobs::StopTransfersOfSelectedRows();
-      entries::DeleteEntries();
+      jobs::DeleteSelectedRows();
       break;
     case IDM_SELECTALL:
       OnSelectAll();

@@ -340,8 +340,7 @@ TEST_F(Jobs, DeletingRowsAboveARunningTransferLeavesItInItsOwnRow) {
   list_.SetSelected(5, false);
   // The deleted row's transfer ends (its server sees the close) and keeps
   // what it has received.
-  jobs::StopTransfersOfSelectedRows();
-  EXPECT_EQ(1, entries::DeleteEntries());
+  EXPECT_EQ(1, jobs::DeleteSelectedRows());
   EXPECT_TRUE(Eventually([&] { return job->Running() == 1; }));
   EXPECT_TRUE(third.peer.WaitSessionsEnded(5000));
   EXPECT_EQ("partial", ReadFile(Path("a3")));
