@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <winsock.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -20,6 +22,11 @@ void Pump(int ms) {
     }
     Sleep(1);
   } while (static_cast<int>(end - GetTickCount()) > 0);
+}
+
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) Pump(20);
+  return done();
 }
 
 TempProgramDir::TempProgramDir() {
@@ -74,6 +81,16 @@ HWND WindowTest::Open() {
   window = shell::CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
   Pump(50);
   return window;
+}
+
+HWND WindowTest::LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send) {
+  std::string lines;
+  for (const auto& [local, link] : entries) {
+    lines += "03/14/26 09:00\t" + dir.File(local) + "\tAwaiting_command\t" + link + "\r\n";
+  }
+  WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"), lines);
+  shell::LoadDefaultTask();
+  return List();
 }
 
 void WindowTest::Close() {
@@ -187,6 +204,28 @@ std::string ListCell(HWND list, int row, int column) {
   return buffer;
 }
 
+int RowCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+void Select(HWND list, std::initializer_list<int> rows) {
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  for (int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+std::string StatusText() {
+  char text[512] = {};
+  SendMessageA(shell::Globals().children.status_bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void ChooseMode(int index) {
+  HWND selector = shell::Globals().children.mode_selector;
+  SendMessageA(selector, CB_SETCURSEL, index, 0);
+  SendMessageA(GetParent(selector), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(selector), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(selector));
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -203,6 +242,45 @@ std::string TaskLines(std::initializer_list<int> files) {
             ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
   }
   return text;
+}
+
+LoopbackServer::LoopbackServer(int count, Answer answer) {
+  net::Ipv4 loopback = 0, bound = 0;
+  net::ParseDotted("127.0.0.1", &loopback);
+  listener_.Open();
+  listener_.Listen(0, 64, loopback);
+  listener_.LocalAddress(&bound, &port_);
+  thread_ = std::thread([this, count, answer] { Serve(count, answer); });
+}
+
+LoopbackServer::~LoopbackServer() {
+  Release();
+  thread_.join();
+}
+
+void LoopbackServer::Serve(int count, const Answer& answer) {
+  std::vector<std::unique_ptr<net::Socket>> held;
+  std::vector<std::string> rests;
+  for (int served = 0; served < count; ++served) {
+    auto connection = std::make_unique<net::Socket>();
+    if (listener_.Accept(10000, connection.get()) != 0) break;
+    std::string request;
+    char buffer[4096];
+    int error = 0;
+    for (long got = 1; got > 0 && request.find("\r\n\r\n") == std::string::npos && request.find('\x16') != 0;) {
+      got = connection->Receive(buffer, sizeof buffer, 10000, &error);
+      if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
+    }
+    const std::string text = answer(request);
+    const std::size_t mark = text.find(kHoldMark);
+    connection->SendAll(text.data(), std::min(mark, text.size()), 10000);
+    ++accepted_;
+    if (mark == std::string::npos) continue;
+    rests.push_back(text.substr(mark + std::strlen(kHoldMark)));
+    held.push_back(std::move(connection));
+  }
+  for (int waited = 0; !held.empty() && !released_ && waited < 10000; waited += 10) Sleep(10);
+  for (std::size_t i = 0; i < held.size(); ++i) held[i]->SendAll(rests[i].data(), rests[i].size(), 10000);
 }
 
 }  // namespace harness
