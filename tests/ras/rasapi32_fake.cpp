@@ -14,6 +14,7 @@
 //                "RasSetEntryDialParamsA name password"
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,10 +55,6 @@ struct EntryName95 {
   DWORD size;
   CHAR entry_name[257];
 };
-static_assert(sizeof(Connection95) == 412, "RASCONN");
-static_assert(sizeof(ConnectStatus95) == 160, "RASCONNSTATUS");
-static_assert(sizeof(DialParams95) == 1052, "RASDIALPARAMS");
-static_assert(sizeof(EntryName95) == 264, "RASENTRYNAME");
 
 CRITICAL_SECTION g_lock;
 
@@ -105,25 +102,18 @@ void SetConnections(const std::vector<Link>& links) {
   Write("Connections", text);
 }
 
-std::string SavedPassword(const std::string& entry, bool* found) {
-  *found = false;
+bool SavedPassword(const std::string& entry, std::string* password) {
   for (const std::string& part : Split(Read("Saved"), '|')) {
-    const std::size_t equals = part.find('=');
-    if (equals != std::string::npos && part.substr(0, equals) == entry) {
-      *found = true;
-      return part.substr(equals + 1);
-    }
+    if (part.compare(0, entry.size() + 1, entry + "=") == 0) return *password = part.substr(entry.size() + 1), true;
   }
-  return std::string();
+  return false;
 }
 
 void Record(const std::string& line) { Write("Calls", Read("Calls") + line + "\n"); }
 
 bool InPhoneBook(const std::string& entry) {
-  for (const std::string& name : Split(Read("Entries"), '|')) {
-    if (name == entry) return true;
-  }
-  return false;
+  const std::vector<std::string> names = Split(Read("Entries"), '|');
+  return std::find(names.begin(), names.end(), entry) != names.end();
 }
 
 template <std::size_t N>
@@ -144,11 +134,10 @@ DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL passwor
   Hold hold;
   const std::string entry = params->entry_name;
   if (!InPhoneBook(entry)) return kNoSuchEntry;
-  bool found = false;
-  const std::string password = SavedPassword(entry, &found);
+  std::string password;
+  *password_saved = SavedPassword(entry, &password) ? TRUE : FALSE;
   Copy(params->user_name, "user");
   Copy(params->password, password);
-  *password_saved = found ? TRUE : FALSE;
   return 0;
 }
 
@@ -164,7 +153,7 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
   }
   *bytes = needed;
   for (std::size_t i = 0; i < links.size(); ++i) {
-    connections[i].handle = reinterpret_cast<HANDLE>(i + 1);
+    connections[i].handle = reinterpret_cast<HANDLE>(i + 1);  // its place in Connections
     Copy(connections[i].entry_name, links[i].name);
   }
   return 0;
@@ -235,7 +224,7 @@ DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes
   }
   *bytes = needed;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;
+    if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;  // every record must be sized
     Copy(entries[i].entry_name, names[i]);
   }
   return 0;

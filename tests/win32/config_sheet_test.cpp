@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -111,34 +112,55 @@ TEST_F(ConfigSheet, OkAfterVisitingPagesKeepsTheStoredValues) {
   }
 }
 
-TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnce) {
+// The box enables the four proxy edits at once; Cancel then leaves the store
+// and the live settings as they were.
+TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnceAndCancelKeepsEverything) {
   registry.Set("DOWNLOAD", dir.path());
   registry.Set("Firewall", "0");
+  registry.Set("email", "kept@example.org");
   Open();
-  const int edits[] = {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS,
-                       IDC_FIREWALL_FTP_PORT};
-  std::vector<bool> shown, ticked, unticked;
+  const settings::Record before = settings::Live();
+  std::vector<bool> enabled;
   Configure([&](HWND sheet) {
+    HWND general = CurrentPage(sheet);
+    Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
+    Click(general, IDC_GENERAL_OVERWRITE);
     HWND page = Show(sheet, kFirewall);
-    for (int id : edits) shown.push_back(Enabled(page, id));
-    Click(page, IDC_FIREWALL_ON);
-    for (int id : edits) ticked.push_back(Enabled(page, id));
-    Click(page, IDC_FIREWALL_ON);
-    for (int id : edits) unticked.push_back(Enabled(page, id));
+    Click(page, IDC_FIREWALL_PASSIVE);
+    for (int click = 0; click < 3; ++click) {
+      for (int id : {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS, IDC_FIREWALL_FTP_PORT}) {
+        enabled.push_back(Enabled(page, id));
+      }
+      Click(page, IDC_FIREWALL_ON);
+    }
     Press(sheet, PSBTN_CANCEL);
   });
-  EXPECT_EQ(shown, std::vector<bool>(4, false));
-  EXPECT_EQ(ticked, std::vector<bool>(4, true));
-  EXPECT_EQ(unticked, std::vector<bool>(4, false));
+  std::vector<bool> expected(12, false);
+  std::fill(expected.begin() + 4, expected.begin() + 8, true);
+  EXPECT_EQ(expected, enabled);
+  EXPECT_EQ(Stored("email"), "kept@example.org");
+  EXPECT_EQ(Stored("ResumeOption"), kUnset);
+  EXPECT_EQ(Stored("PASSIVE"), kUnset);
+  EXPECT_EQ(Stored("Firewall"), "0");
+  const settings::Record live = settings::Live();
+  EXPECT_EQ(live.email, "kept@example.org");
+  EXPECT_EQ(live.resume_option, before.resume_option);
+  EXPECT_EQ(live.passive, before.passive);
+  EXPECT_EQ(settings::EditCopy().email, "kept@example.org");
 }
 
 // Numbers are read unsigned as typed; what is no number, or below 1, is 0.
-// The Misc. page stores while the user types: its OK only commits.
-TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
-  registry.Set("DOWNLOAD", dir.path());
+// The Misc. page stores while the user types: its OK only commits. Browse
+// puts the chosen directory (the chooser accepts the current one) into the
+// download edit.
+TEST_F(ConfigSheet, TypedNumbersTextsAndTheBrowsedDirectoryReachTheStore) {
+  registry.Set("DOWNLOAD", dir.File("gone"));
   Open();
+  std::string shown;
   Texts errors = Configure([&](HWND sheet) {
     HWND general = CurrentPage(sheet);
+    Click(general, IDC_GENERAL_BROWSE);
+    shown = WindowText(GetDlgItem(general, IDC_GENERAL_DOWNLOAD));
     Type(general, IDC_GENERAL_EMAIL, "typed@example.org");
     Click(general, IDC_GENERAL_OVERWRITE);
     Click(general, IDC_GENERAL_BINARY);
@@ -154,11 +176,12 @@ TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
     Press(sheet, PSBTN_OK);
   });
   EXPECT_TRUE(errors.empty());
-  const std::pair<const char*, const char*> expected[] = {
+  EXPECT_EQ(shown, dirlist::AcceptedText(dir.path()));
+  const std::pair<const char*, std::string> expected[] = {
       {"email", "typed@example.org"}, {"ResumeOption", "1"},     {"Filetype", "1"},
       {"WindowMode", "1"},            {"Firewall", "1"},         {"FirewallAddressHTTP", "10.0.0.8"},
       {"FirewallPortHTTP", "0"},      {"FirewallPortFTP", "70000"}, {"CycleDownload", "5"},
-      {"CycleUpload", "0"},           {"PASSIVE", "1"}};
+      {"CycleUpload", "0"},           {"PASSIVE", "1"},          {"DOWNLOAD", dirlist::AcceptedText(dir.path())}};
   for (const auto& [name, value] : expected) EXPECT_EQ(Stored(name), value) << name;
   EXPECT_EQ(settings::Live().firewall_port_ftp, 70000);
 }
@@ -192,45 +215,6 @@ TEST_F(ConfigSheet, RefusedDownloadDirectoryKeepsTheSheetOpenInFront) {
     EXPECT_EQ(Stored("PASSIVE"), kUnset);
     EXPECT_EQ(Stored("DOWNLOAD"), download);
   }
-}
-
-TEST_F(ConfigSheet, CancelLeavesTheStoreAndTheLiveSettings) {
-  registry.Set("DOWNLOAD", dir.path());
-  registry.Set("email", "kept@example.org");
-  Open();
-  const settings::Record before = settings::Live();
-  Configure([&](HWND sheet) {
-    HWND general = CurrentPage(sheet);
-    Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
-    Click(general, IDC_GENERAL_OVERWRITE);
-    HWND firewall = Show(sheet, kFirewall);
-    Click(firewall, IDC_FIREWALL_PASSIVE);
-    Press(sheet, PSBTN_CANCEL);
-  });
-  EXPECT_EQ(Stored("email"), "kept@example.org");
-  EXPECT_EQ(Stored("ResumeOption"), kUnset);
-  EXPECT_EQ(Stored("PASSIVE"), kUnset);
-  const settings::Record live = settings::Live();
-  EXPECT_EQ(live.email, "kept@example.org");
-  EXPECT_EQ(live.resume_option, before.resume_option);
-  EXPECT_EQ(live.passive, before.passive);
-  EXPECT_EQ(settings::EditCopy().email, "kept@example.org");
-}
-
-TEST_F(ConfigSheet, BrowseButtonPutsTheChosenDirectoryIntoTheDownloadEdit) {
-  registry.Set("DOWNLOAD", dir.File("gone"));
-  Open();
-  std::string shown;
-  Configure([&](HWND sheet) {
-    HWND general = CurrentPage(sheet);
-    Click(general, IDC_GENERAL_BROWSE);  // the chooser accepts the current directory
-    char text[1100] = {};
-    GetDlgItemTextA(general, IDC_GENERAL_DOWNLOAD, text, sizeof text);
-    shown = text;
-    Press(sheet, PSBTN_OK);
-  });
-  EXPECT_EQ(shown, dirlist::AcceptedText(dir.path()));
-  EXPECT_EQ(Stored("DOWNLOAD"), dirlist::AcceptedText(dir.path()));
 }
 
 class DialupPage : public ConfigSheet {

@@ -94,22 +94,11 @@ class HelpViewer : public harness::WindowTest {
 
 }  // namespace
 
-TEST_F(HelpViewer, HelpCommandOpensTheContentsOfTheProgramDirectorysFile) {
-  EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
-  Command(IDM_HELPCONTENTS);
-  const std::string contents = ShownText();
-  EXPECT_EQ(0u, contents.find("Parcelo(32) Help")) << contents;
-}
-
-TEST_F(HelpViewer, DropWindowsHelpOpensItsTopic) {
-  SendMessageA(window, WM_COMMAND, IDM_DROPWINDOW, 0);
-  SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
-  EXPECT_EQ("The drop window", ViewerTopic());
-}
-
 // Each dialog opens its topic from its Help button and from F1 (pressed in
-// the control that has the focus); F1 in the main window opens the contents.
-TEST_F(HelpViewer, DialogsOpenTheirTopicsFromHelpAndF1) {
+// the control that has the focus); F1 in the main window and the Help command
+// open the contents. Which topic a context number opens is the native help
+// file tests'.
+TEST_F(HelpViewer, DialogsAndTheWindowOpenTheirTopicsFromHelpAndF1) {
   WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\tC:\\Down\\a.zip\tAwaiting_command\tftp://h/a.zip\r\n");
   constexpr int kF1 = 0;
   const struct { int command; int help_button; const char* topic; } dialogs[] = {
@@ -141,4 +130,14 @@ TEST_F(HelpViewer, DialogsOpenTheirTopicsFromHelpAndF1) {
   ASSERT_EQ(Kids().task_list, GetFocus());
   PressF1();
   EXPECT_EQ("Parcelo(32) Help", ViewerTopic());
+  CloseViewer(window, dir.File("Parcelo32.HLP"));
+  // The Help command opens the program directory's file at its contents, the
+  // drop window's own help its topic.
+  EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
+  Command(IDM_HELPCONTENTS);
+  EXPECT_EQ("Parcelo(32) Help", ViewerTopic());
+  CloseViewer(window, dir.File("Parcelo32.HLP"));
+  Command(IDM_DROPWINDOW);
+  SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
+  EXPECT_EQ("The drop window", ViewerTopic());
 }

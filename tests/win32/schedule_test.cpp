@@ -90,6 +90,7 @@ TEST_F(Later, ReceiveLaterInSendModeChangesModeAndRefusesTheEmptyTask) {
   EXPECT_FALSE(schedule::AnyMarked());
 }
 
+// The mark set, the exit question asks.
 TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   harness::WriteFile(dir.File("Default.rcv"), kEntry);
   Open();
@@ -122,6 +123,9 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
       }});
   EXPECT_EQ("Enter time to schedule download|07:05|on|checked|30", reopened);
   EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
+  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
+  EXPECT_EQ(harness::TextsOf(asked, "Message"), std::vector<std::string>{kExitQuestion});
+  ASSERT_TRUE(IsWindow(window));
 
   // Send Later has its own title and mark.
   harness::WriteFile(dir.File("Default.snd"), kEntry);
@@ -135,30 +139,22 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   ASSERT_EQ(1u, schedule::Jobs().jobs().size());
 }
 
-TEST_F(Later, TheExitQuestionAsksWhileAMarkIsSetNotAfterScheduleIsUnchecked) {
+// Unchecked, OK clears the mark (the exit question asks no more) but leaves
+// the job to start at its time.
+TEST_F(Later, UncheckingScheduleClearsTheMarkButKeepsTheJob) {
   harness::WriteFile(dir.File("Default.rcv"), kEntry);
   Open();
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        ClickSchedule(dialog);
-        Ok(dialog, "10:15", "");
-      }});
-  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
-  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
-  ASSERT_EQ(1u, asked.size());
-  EXPECT_EQ("Message", asked[0].caption);
-  EXPECT_EQ(kExitQuestion, asked[0].text);
-  ASSERT_TRUE(IsWindow(window));
-
-  // Unchecked, OK clears the mark but leaves the job to start at its time.
-  std::string time_edit;
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        ClickSchedule(dialog);
-        time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      }});
-  EXPECT_EQ("off", time_edit);
-  EXPECT_FALSE(schedule::AnyMarked());
-  EXPECT_EQ(1u, schedule::Jobs().jobs().size());
+  for (bool check : {true, false}) {
+    std::string time_edit;
+    Run(IDM_RECEIVELATER, {[&](HWND dialog) {
+          ClickSchedule(dialog);
+          time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
+          Ok(dialog, "10:15", "");
+        }});
+    EXPECT_EQ(check ? "on" : "off", time_edit);
+    EXPECT_EQ(check, schedule::AnyMarked());
+    EXPECT_EQ(1u, schedule::Jobs().jobs().size());
+  }
   EXPECT_TRUE(Run(WM_CLOSE, {}).empty());
   EXPECT_FALSE(IsWindow(window));
 }
