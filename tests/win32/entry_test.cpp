@@ -121,6 +121,14 @@ TEST_F(Entry, SendModeConfirmsADirectoryUrlAndRemembersItOnce) {
     EXPECT_EQ(harness::TextsOf(seen, "Message"), *r.entered ? std::vector<std::string>{} : std::vector<std::string>{"Bad URL"});
     EXPECT_TRUE(!*r.entered || r.entered == shell::EnteredUrl()) << shell::EnteredUrl();
   }
+  // A history that cannot be read now (another program holds it, letting
+  // others write but not read) is kept.
+  HANDLE held = CreateFileA(dir.File("url.txt").c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  DialogWatcher watcher(DialogWatcher::Press(IDCANCEL));
+  EXPECT_EQ(0, shell::OpenNewDialog(window));
+  CloseHandle(held);
   EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
   EXPECT_EQ(0, RowCount());
 }
@@ -179,66 +187,41 @@ TEST_F(Entry, EditOkRefusesAPortOfLettersAndALocalFileThatNamesADevice) {
   }
 }
 
-// A history that cannot be read now (another program holds it, letting
-// others write but not read) is kept.
-TEST_F(Entry, UnreadableUploadHistoryIsLeftAsItIs) {
-  WriteFile(dir.File("url.txt"), "ftp://h/up/\r\n");
+// The stepper goes through the selected rows, the title telling the entry's
+// place among them; OK rewrites the line shown then, and keeps its status.
+TEST_F(Entry, EditStepsThroughTheSelectedRowsAndOkRewritesTheShownLine) {
+  WriteFile(dir.File("Default.rcv"), TaskLines({0}) + "03/14/26 09:01\tC:\\Down\\x\tStopped\thttp://joe:pw@h:8080/x\r\n" +
+                                         TaskLines({2, 3}));
   Open();
-  ToSendMode();
-  HANDLE held = CreateFileA(dir.File("url.txt").c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  DialogWatcher watcher(DialogWatcher::Press(IDCANCEL));
-  EXPECT_EQ(0, shell::OpenNewDialog(window));
-  CloseHandle(held);
-  EXPECT_EQ("ftp://h/up/\r\n", ReadFile(dir.File("url.txt")));
-}
-
-TEST_F(Entry, EditStepsThroughTheSelectedRows) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
-  Open();
-  for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
+  harness::Select(List(), {1, 3});
   std::vector<std::string> shown;
-  // The title tells the entry's place among those edited.
   auto look = [](HWND dialog) { return harness::WindowText(dialog) + ": " + DialogText(dialog, IDC_EDIT_LOCAL); };
+  std::string fields;
   OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
     shown.push_back(look(dialog));
     for (int request : {SB_LINEUP, SB_LINEUP, SB_LINEDOWN, SB_LINEDOWN}) {
       SendMessageA(dialog, WM_VSCROLL, MAKEWPARAM(request, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EDIT_STEPPER)));
       shown.push_back(look(dialog));
     }
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-  });
-  const std::string first = "Edit Item 1 of 2: C:\\Down\\f1.zip", second = "Edit Item 2 of 2: C:\\Down\\f3.zip";
-  EXPECT_EQ((std::vector<std::string>{first, second, second, first, first}), shown);
-}
-
-TEST_F(Entry, EditOkRewritesTheShownLineAndCancelLeavesTheFile) {
-  WriteFile(dir.File("Default.rcv"),
-            TaskLines({0}) + "03/14/26 09:01\tC:\\Down\\x\tStopped\thttp://joe:pw@h:8080/x\r\n" + TaskLines({2}));
-  Open();
-  ListView_SetItemState(List(), 1, LVIS_SELECTED, LVIS_SELECTED);
-  OnEntryDialog(IDM_EDIT, [&](HWND dialog) {
-    std::string fields;
     for (int id : {IDC_EDIT_URL, IDC_EDIT_PROTOCOL, IDC_EDIT_HOST, IDC_EDIT_PORT, IDC_EDIT_USER, IDC_EDIT_PASSWORD,
                    IDC_EDIT_REMOTE}) {
       fields += DialogText(dialog, id) + "|";
     }
-    EXPECT_EQ("http://joe:pw@h:8080/x|http|h|8080|joe|pw|/x|", fields);
     EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_EDIT_PASSWORD), GWL_STYLE) & ES_PASSWORD);
     SetDlgItemTextA(dialog, IDC_EDIT_LOCAL, "C:\\Down\\y");
     SetDlgItemTextA(dialog, IDC_EDIT_PORT, "8081");
-    const LRESULT https = SendDlgItemMessageA(dialog, IDC_EDIT_PROTOCOL, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                                              reinterpret_cast<LPARAM>("https"));
-    EXPECT_EQ("https", DialogText(dialog, IDC_EDIT_PROTOCOL)) << https;
+    SendDlgItemMessageA(dialog, IDC_EDIT_PROTOCOL, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("https"));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   });
+  const std::string first = "Edit Item 1 of 2: C:\\Down\\x", second = "Edit Item 2 of 2: C:\\Down\\f3.zip";
+  EXPECT_EQ((std::vector<std::string>{first, second, second, first, first}), shown);
+  EXPECT_EQ("http://joe:pw@h:8080/x|http|h|8080|joe|pw|/x|", fields);
   const std::vector<std::string> lines = Lines("Default.rcv");
-  ASSERT_EQ(3u, lines.size());
+  ASSERT_EQ(4u, lines.size());
   const taskfile::TaskLine edited = taskfile::SplitTaskLine(lines[1]);
   EXPECT_EQ("C:\\Down\\y Stopped https://joe:pw@h:8081/x", edited.local_file + " " + edited.status_word + " " + edited.url);
   EXPECT_NE("03/14/26", edited.date);
-  EXPECT_EQ(TaskLines({2}), lines[2] + "\r\n");
+  EXPECT_EQ(TaskLines({2, 3}), lines[2] + "\r\n" + lines[3] + "\r\n");
   EXPECT_EQ("C:\\Down\\y", ListCell(List(), 1, 0));
   // The backup holds the task as it was when the dialog opened.
   EXPECT_NE(std::string::npos, ReadFile(dir.File("urltemp.txt")).find("C:\\Down\\x"));

@@ -137,8 +137,9 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
   const std::string zeros(16, '\0');
   const std::string partial = zeros + big.substr(16, 1234567 - 16);
   const std::string resumed = zeros + big.substr(16);
-  const auto link = [](const char* port_name, const std::string& host, const std::string& path) {
-    return "https://" + host + ":" + Env(port_name) + path;
+  // The port named PARCELO_HTTPS_<port>, as host, for path.
+  const auto link = [](const char* port, const char* host = "localhost", const char* path = "/files/big.bin") {
+    return std::string("https://") + host + ":" + Env((std::string("PARCELO_HTTPS_") + port).c_str()) + path;
   };
 
   // An upload of many records, each byte telling its place.
@@ -154,30 +155,21 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     const char* sent_to = nullptr;  // for an upload, the server's copy under www
     int wait_ms = 0;  // when set, the reply and data time-outs
   };
+  const std::string unknown = "Certificate error: unknown authority", wrong = "Certificate error: wrong host name";
   const Case cases[] = {
-      {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
-      {"download by address", link("PARCELO_HTTPS_GOOD", "127.0.0.1", "/files/big.bin"), "-", "Done", big},
-      {"resume", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), partial, "Done", resumed},
-      {"basic authentication", link("PARCELO_HTTPS_GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-",
-       "Done", secret},
-      {"PUT", link("PARCELO_HTTPS_GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload,
-       "\\upload\\tls\\up.bin"},
-      {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
-       "Certificate error: unknown authority", partial},
-      {"unknown authority, no file", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), "-",
-       "Certificate error: unknown authority", "-"},
-      {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
-       "Certificate error: wrong host name", partial},
-      {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
-       "Certificate error: wrong host name", partial},
-      {"TLS 1.1 at most", link("PARCELO_HTTPS_LEGACY", "localhost", "/files/big.bin"), partial,
-       "Secure connection failed: handshake failed", partial},
-      {"silent after the handshake", link("PARCELO_HTTPS_MUTE", "localhost", "/files/big.bin"), partial, "Failed",
-       partial, nullptr, 1500},
-      {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
-       "Certificate error: certificate expired", partial},
-      {"not yet valid", link("PARCELO_HTTPS_FUTURE", "localhost", "/files/big.bin"), partial,
-       "Certificate error: certificate not yet valid", partial},
+      {"download", link("GOOD"), "-", "Done", big},
+      {"download by address", link("GOOD", "127.0.0.1"), "-", "Done", big},
+      {"resume", link("GOOD"), partial, "Done", resumed},
+      {"basic authentication", link("GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-", "Done", secret},
+      {"PUT", link("GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload, "\\upload\\tls\\up.bin"},
+      {"unknown authority", link("STRANGER"), partial, unknown, partial},
+      {"unknown authority, no file", link("STRANGER"), "-", unknown, "-"},
+      {"wrong host name", link("OTHER"), partial, wrong, partial},
+      {"wrong address", link("OTHER", "127.0.0.1"), partial, wrong, partial},
+      {"TLS 1.1 at most", link("LEGACY"), partial, "Secure connection failed: handshake failed", partial},
+      {"silent after the handshake", link("MUTE"), partial, "Failed", partial, nullptr, 1500},
+      {"expired", link("OLD"), partial, "Certificate error: certificate expired", partial},
+      {"not yet valid", link("FUTURE"), partial, "Certificate error: certificate not yet valid", partial},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
