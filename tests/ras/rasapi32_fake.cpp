@@ -78,29 +78,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-struct Link {
-  std::string name;
-  DWORD state;
-};
-
-std::vector<Link> Connections() {
-  std::vector<Link> links;
-  for (const std::string& part : Split(Read("Connections"), '|')) {
-    const std::size_t colon = part.rfind(':');
-    if (colon == std::string::npos) continue;
-    links.push_back({part.substr(0, colon), static_cast<DWORD>(std::strtoul(part.c_str() + colon + 1, nullptr, 10))});
-  }
-  return links;
-}
-
-void SetConnections(const std::vector<Link>& links) {
-  std::string text;
-  for (const Link& link : links) {
-    if (!text.empty()) text += "|";
-    text += link.name + ":" + std::to_string(link.state);
-  }
-  Write("Connections", text);
-}
+// The connections as "name:state" parts, in their order.
+std::vector<std::string> Connections() { return Split(Read("Connections"), '|'); }
+std::string NameOf(const std::string& connection) { return connection.substr(0, connection.rfind(':')); }
 
 bool SavedPassword(const std::string& entry, std::string* password) {
   for (const std::string& part : Split(Read("Saved"), '|')) {
@@ -144,7 +124,7 @@ DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL passwor
 DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWORD count) {
   if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
   Hold hold;
-  const std::vector<Link> links = Connections();
+  const std::vector<std::string> links = Connections();
   const DWORD needed = static_cast<DWORD>(links.size() * sizeof(Connection95));
   *count = static_cast<DWORD>(links.size());
   if (*bytes < needed) {
@@ -154,7 +134,7 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
   *bytes = needed;
   for (std::size_t i = 0; i < links.size(); ++i) {
     connections[i].handle = reinterpret_cast<HANDLE>(i + 1);  // its place in Connections
-    Copy(connections[i].entry_name, links[i].name);
+    Copy(connections[i].entry_name, NameOf(links[i]));
   }
   return 0;
 }
@@ -186,12 +166,14 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
     return error;
   }
   Hold hold;
-  std::vector<Link> links = Connections();
+  std::vector<std::string> links = Connections();
   std::size_t index = 0;
-  while (index < links.size() && links[index].name != entry) ++index;
-  if (index == links.size()) links.push_back({entry, kConnected});
-  links[index].state = kConnected;
-  SetConnections(links);
+  while (index < links.size() && NameOf(links[index]) != entry) ++index;
+  if (index == links.size()) links.push_back(entry);
+  links[index] = entry + ":" + std::to_string(kConnected);
+  std::string text;
+  for (const std::string& link : links) text += (text.empty() ? "" : "|") + link;
+  Write("Connections", text);
   *connection = reinterpret_cast<HANDLE>(index + 1);
   return 0;
 }
@@ -199,10 +181,10 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
 DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
   if (!status || status->size != sizeof(ConnectStatus95)) return kInvalidSize;
   Hold hold;
-  const std::vector<Link> links = Connections();
+  const std::vector<std::string> links = Connections();
   const std::size_t index = reinterpret_cast<std::size_t>(connection);
   if (index < 1 || index > links.size()) return ERROR_INVALID_HANDLE;
-  status->state = links[index - 1].state;
+  status->state = std::strtoul(links[index - 1].c_str() + links[index - 1].rfind(':') + 1, nullptr, 10);
   return 0;
 }
 

@@ -26,18 +26,8 @@ using Texts = std::vector<std::string>;
 constexpr char kUnset[] = "(unset)";
 enum PageIndex { kGeneral, kFirewall, kMisc, kDialup };
 
-// Every value a commit writes, so that each test starts and ends without them.
-const char* const kCommitted[] = {"ResumeOption", "Filetype", "DOWNLOAD", "FirewallAddressFTP", "FirewallPortFTP",
-                                  "FirewallAddressHTTP", "FirewallPortHTTP", "email", "Firewall", "WindowMode",
-                                  "OnTop", "PASSIVE", "ServerRetry", "CycleDownload", "CycleUpload",
-                                  "UseHTTPScript", "UseFTPScript", "DialUp"};
-
-void ForgetSettings() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (const char* name : kCommitted) RegDeleteValueA(key, name);
-  RegCloseKey(key);
-}
+// A commit writes every value: each test starts and ends without the key.
+void ForgetSettings() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)"); }
 
 std::string Stored(const char* name) { return settings::ReadText(name, kUnset); }
 

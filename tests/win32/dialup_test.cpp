@@ -18,15 +18,6 @@ using harness::FakeRas;
 
 namespace {
 
-class Beeps : public prompts::Sink {
- public:
-  int Message(const std::string&, const std::string&, unsigned style) override {
-    return prompts::DefaultAnswer(style);
-  }
-  void Beep(unsigned) override { ++count; }
-  std::atomic<int> count{0};
-};
-
 class Dialup : public testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +33,7 @@ class Dialup : public testing::Test {
   harness::TempProgramDir dir;
   FakeRas ras;
   harness::RegistryValues registry;
-  Beeps beeps;
+  harness::CountingSink beeps;
 };
 
 // Each row: the configured entry, the phone book's saved passwords and its
@@ -113,7 +104,7 @@ TEST_F(Dialup, AsksForAPasswordThatIsNotSaved) {
   settings::CheckDialup();
   ASSERT_EQ(watcher.seen().size(), 1u);
   EXPECT_EQ(watcher.seen()[0].caption, "Enter your Password for Dialup-Networking");
-  EXPECT_EQ(beeps.count.load(), 1);
+  EXPECT_EQ(beeps.beeps.load(), 1);
   const std::string dialled = "RasSetEntryDialParamsA Office typed secret\nRasDialA Office typed secret\n";
   EXPECT_EQ(ras.Calls(), dialled);
   // The next attempt finds the connection up.

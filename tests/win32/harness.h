@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/prompts.h"
 #include "platform/socket.h"
 
 #include "shell/shell.h"
@@ -125,6 +126,16 @@ void WriteFile(const std::string& path, const std::string& content);
 // Task file lines for the files f<i>.zip, one per number, each with its own
 // date, local file C:\Down\f<i>.zip and link ftp://h/pub/f<i>.zip.
 std::string TaskLines(std::initializer_list<int> files);
+
+// Counts boxes and beeps instead of showing them (a box would wait for a
+// user), answering each box with its default.
+struct CountingSink : prompts::Sink {
+  int Message(const std::string&, const std::string&, unsigned style) override {
+    return ++shown, prompts::DefaultAnswer(style);
+  }
+  void Beep(unsigned) override { ++beeps; }
+  std::atomic<int> shown{0}, beeps{0};
+};
 
 // Answers `count` connections on 127.0.0.1 through the socket seam: reads each
 // request header (or a TLS hello as it comes) and sends answer(request). An

@@ -30,36 +30,24 @@ BOOL CALLBACK FindTextWindow(HWND child, LPARAM found) {
   return TRUE;
 }
 
-// The text the viewer shows, or empty when no viewer is open. GetWindowText
-// does not ask another process's window, so WM_GETTEXT is sent.
-std::string ViewerText() {
-  HWND viewer = FindWindowA(kViewerClass, nullptr);
-  if (!viewer || !IsWindowVisible(viewer)) return std::string();
-  HWND text_window = nullptr;
-  EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
-  if (!text_window) return std::string();
-  char text[4096] = {};
-  DWORD_PTR result = 0;
-  SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      2000, &result);
-  return text;
-}
-
-// The text the viewer shows, waiting a bounded while for the viewer to start
-// and show a topic.
-std::string ShownText() {
-  std::string text;
-  for (int i = 0; i < 100 && text.empty(); ++i) {
-    Pump(50);
-    text = ViewerText();
-  }
-  return text;
-}
-
-// The topic's title: the first line the viewer shows.
+// The title of the topic the viewer shows (its text window's first line),
+// waiting a bounded while for the viewer to start; empty when none shows.
+// GetWindowText does not ask another process's window, so WM_GETTEXT is sent.
 std::string ViewerTopic() {
-  const std::string text = ShownText();
-  return text.substr(0, text.find_first_of("\r\n"));
+  for (int i = 0; i < 100; ++i) {
+    Pump(50);
+    HWND viewer = FindWindowA(kViewerClass, nullptr), text_window = nullptr;
+    if (!viewer || !IsWindowVisible(viewer)) continue;
+    EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
+    char text[4096] = {};
+    DWORD_PTR result = 0;
+    if (text_window) {
+      SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                          2000, &result);
+    }
+    if (*text) return std::string(text).substr(0, std::string(text).find_first_of("\r\n"));
+  }
+  return std::string();
 }
 
 // Ends the viewer (through WinHelp, as a program does) and waits a bounded
