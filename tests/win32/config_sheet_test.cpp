@@ -26,9 +26,6 @@ using Texts = std::vector<std::string>;
 constexpr char kUnset[] = "(unset)";
 enum PageIndex { kGeneral, kFirewall, kMisc, kDialup };
 
-// A commit writes every value: each test starts and ends without the key.
-void ForgetSettings() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)"); }
-
 std::string Stored(const char* name) { return settings::ReadText(name, kUnset); }
 
 HWND CurrentPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
@@ -56,9 +53,6 @@ void Pick(HWND page, int id, int index) {
 
 class ConfigSheet : public harness::WindowTest {
  protected:
-  ConfigSheet() { ForgetSettings(); }
-  ~ConfigSheet() override { ForgetSettings(); }
-
   // Config: runs act once on the sheet, which must end it (OK or Cancel);
   // answers each "Error" box with OK and accepts in the directory chooser.
   // Returns the texts of the Error boxes.
@@ -66,8 +60,6 @@ class ConfigSheet : public harness::WindowTest {
     const auto seen = OnDialog(IDM_CONFIG, [](HWND dialog) { return WindowText(dialog) == "Configuration"; }, act);
     return harness::TextsOf(seen, "Error");
   }
-
-  harness::RegistryValues registry;
 };
 
 // OK writes back what was stored, whichever pages were seen: no page takes a
@@ -98,7 +90,6 @@ TEST_F(ConfigSheet, OkAfterVisitingPagesKeepsTheStoredValues) {
     EXPECT_EQ(live.resume_option, 1);
     EXPECT_EQ(live.file_type, 2);
     EXPECT_EQ(live.on_top, 1);
-    ForgetSettings();
   }
 }
 

@@ -94,15 +94,8 @@ HWND WindowTest::LoadTask(const std::vector<std::pair<std::string, std::string>>
 }
 
 void WindowTest::Close() {
-  const bool destroyed = IsWindow(window) && DestroyWindow(window);
+  if (IsWindow(window)) DestroyWindow(window);
   window = nullptr;
-  // The window keeps its column widths as it goes; the prefix outlives the test.
-  HKEY key;
-  if (destroyed && !keep_columns_ &&
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-    RegDeleteValueA(key, "Columns");
-    RegCloseKey(key);
-  }
   // Drain the quit message posted by the destruction.
   MSG msg;
   for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_QUIT; ++i) {
@@ -139,12 +132,7 @@ constexpr char kSettingsKey[] = "SOFTWARE\\Parcelo(32)";
 DialogWatcher* g_watcher = nullptr;
 }  // namespace
 
-RegistryValues::~RegistryValues() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (const std::string& name : names_) RegDeleteValueA(key, name.c_str());
-  RegCloseKey(key);
-}
+void RegistryValues::Forget() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
 void RegistryValues::Set(const std::string& name, const std::string& value) {
   HKEY key;
@@ -154,7 +142,6 @@ void RegistryValues::Set(const std::string& name, const std::string& value) {
   }
   RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
   RegCloseKey(key);
-  names_.push_back(name);
 }
 
 DialogWatcher::DialogWatcher(Handler handler) : handler_(std::move(handler)) {

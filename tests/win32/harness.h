@@ -43,6 +43,17 @@ class TempProgramDir {
   std::string previous_;
 };
 
+// The settings key HKLM\SOFTWARE\Parcelo(32), removed whole while alive
+// begins and ends: a commit writes every value, a closing window its column
+// widths.
+class RegistryValues {
+ public:
+  RegistryValues() { Forget(); }
+  ~RegistryValues() { Forget(); }
+  static void Forget();
+  void Set(const std::string& name, const std::string& value);
+};
+
 struct SeenDialog;
 
 // A test in its own program directory. Open() creates the main window as the
@@ -65,19 +76,9 @@ class WindowTest : public testing::Test {
   // as the default task of the mode and loads it; returns the task list.
   HWND LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send = false);
 
+  RegistryValues registry;
   TempProgramDir dir;
   HWND window = nullptr;
-  bool keep_columns_ = false;  // Close() leaves the Columns value the window wrote
-};
-
-// Settings values under HKLM\SOFTWARE\Parcelo(32), deleted afterwards.
-class RegistryValues {
- public:
-  ~RegistryValues();
-  void Set(const std::string& name, const std::string& value);
-
- private:
-  std::vector<std::string> names_;
 };
 
 // Watches for dialogs (class #32770) activated on this thread while alive.

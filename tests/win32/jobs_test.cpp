@@ -33,7 +33,6 @@ using Jobs = harness::WindowTest;
 // row was selected before its transfer failed; a row without a cause shows
 // nothing. Once every transfer has ended, closing asks nothing.
 TEST_F(Jobs, TheStatusBarShowsTheCauseOfTheSelectedRow) {
-  harness::RegistryValues registry;
   registry.Set("CycleDownload", "0");
   Open();
   LoopbackServer missing(1, "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
@@ -111,7 +110,6 @@ TEST_F(Jobs, StopAndClosingWhileTransfersRunLeaveThePartialFiles) {
   // its own start-up of the socket library down.
   WSADATA wsa;
   WSAStartup(MAKEWORD(1, 1), &wsa);
-  harness::RegistryValues registry;
   registry.Set("CycleDownload", "0");
   const std::string head(1000, 'a');
   {

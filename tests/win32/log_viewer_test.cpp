@@ -184,8 +184,7 @@ TEST_F(LogViewer, ClearAllAndTheStrikeThatCannotRewriteTheLogWarnAndKeepTheRows)
 }
 
 TEST_F(LogViewer, TheDownloadLogKeepsItsCheckBoxAsRemoveLogAndTheUploadLogLeavesIt) {
-  harness::RegistryValues values;
-  values.Set("RemoveLog", "0");
+  registry.Set("RemoveLog", "0");
   Open();
   std::vector<bool> ticked;
   ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, true); });

@@ -16,7 +16,6 @@
 
 using harness::DialogWatcher;
 using harness::Pump;
-using harness::RegistryValues;
 using FullWindow = harness::WindowTest;
 using DropWindow = harness::WindowTest;
 using Closing = harness::WindowTest;
@@ -135,7 +134,6 @@ TEST_F(FullWindow, ACutCellShowsItsWholeTextAsATip) {
 // Widths come from the registry value Columns and go back to it when the
 // window goes; a field that is no width leaves its column at 120.
 TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
-  RegistryValues registry;
   registry.Set("Columns", "200,x,99999,,80");
   auto widths = [&] {
     std::vector<int> shown;
@@ -145,9 +143,7 @@ TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
   Open();
   EXPECT_EQ((std::vector<int>{200, 120, 120, 120, 80, 120, 120}), widths());
   SendMessageA(Kids().task_list, LVM_SETCOLUMNWIDTH, 1, 333);  // as a drag of the divider ends
-  keep_columns_ = true;
   Close();
-  keep_columns_ = false;
   EXPECT_EQ("200,333,120,120,80,120,120", settings::ReadText("Columns", ""));
   Open();
   EXPECT_EQ((std::vector<int>{200, 333, 120, 120, 80, 120, 120}), widths());
@@ -198,10 +194,9 @@ TEST_F(FullWindow, AboutBoxReportsTotalPhysicalMemory) {
 // WindowMode 1 starts the drop window, on top as set; a double-click opens
 // the full window, the command goes back, and the menu is loaded once.
 TEST_F(DropWindow, StartsAsAFixedSizeTargetAndSwitchesBothWaysWithOneMenu) {
-  RegistryValues values;
-  values.Set("WindowMode", "1");
+  registry.Set("WindowMode", "1");
   for (const char* on_top : {"0", "1"}) {
-    values.Set("OnTop", on_top);
+    registry.Set("OnTop", on_top);
     ASSERT_TRUE(Open());
     ExpectShape(window, shell::kDropWindow);
     EXPECT_FALSE(shell::Globals().main_menu);

@@ -27,11 +27,9 @@ std::map<std::string, std::string> StoredValues() {
   return values;
 }
 
-// Removes the whole settings key around a test.
 class RegistryStore : public testing::Test {
  protected:
-  RegistryStore() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-  ~RegistryStore() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+  harness::RegistryValues values;
 };
 
 }  // namespace
@@ -42,7 +40,6 @@ TEST_F(RegistryStore, DefaultsWithoutTheKeyAndNumbersReadLikeAtol) {
   settings::Load("C:\\Prog");
   EXPECT_EQ("C:\\Prog 1", settings::Live().download + " " + std::to_string(settings::Live().passive));
 
-  harness::RegistryValues values;
   values.Set("CycleDownload", "3x");
   values.Set("cycleupload", "abc");
   EXPECT_EQ(3, settings::ReadNumber("CycleDownload", 9));
