@@ -44,13 +44,6 @@ class Chooser : public testing::Test {
     CreateDirectoryA(dir.File("second dir\\inner").c_str(), nullptr);
     harness::WriteFile(dir.File("plain file.txt"), "x");
   }
-  ~Chooser() override {
-    SetCurrentDirectoryA(dir.path().c_str());
-    DeleteFileA(dir.File("plain file.txt").c_str());
-    RemoveDirectoryA(dir.File("second dir\\inner").c_str());
-    RemoveDirectoryA(dir.File("second dir").c_str());
-    RemoveDirectoryA(dir.File("A rather long directory name").c_str());
-  }
 
   // Opens the chooser and runs act on it once; act must end it.
   INT_PTR Choose(const std::function<void(HWND dialog)>& act, std::string* chosen) {

@@ -41,17 +41,29 @@ TempProgramDir::TempProgramDir() {
   SetCurrentDirectoryA(path_.c_str());
 }
 
-TempProgramDir::~TempProgramDir() {
-  SetCurrentDirectoryA(previous_.c_str());
+namespace {
+void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &data);
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(File(data.cFileName).c_str());
+      const std::string name = data.cFileName, child = path + "\\" + name;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileA(child.c_str());
+      }
     } while (FindNextFileA(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryA(path_.c_str());
+  RemoveDirectoryA(path.c_str());
+}
+}  // namespace
+
+TempProgramDir::~TempProgramDir() {
+  SetCurrentDirectoryA(previous_.c_str());
+  RemoveTree(path_);
 }
 
 std::string TestsFolder() {
@@ -91,6 +103,19 @@ HWND WindowTest::LoadTask(const std::vector<std::pair<std::string, std::string>>
   WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"), lines);
   shell::LoadDefaultTask();
   return List();
+}
+
+bool WindowTest::WaitForJobs() {
+  const std::vector<jobs::JobHandle> started = shell::Globals().jobs;
+  const auto ended = [&] {
+    for (const jobs::JobHandle& job : started) {
+      if (job->Running() > 0) return false;
+    }
+    return true;
+  };
+  for (int i = 0; i < 3000 && !ended(); ++i) Pump(20);
+  Pump(100);  // the workers' last row updates
+  return ended();
 }
 
 void WindowTest::Close() {

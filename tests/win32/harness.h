@@ -30,7 +30,7 @@ void Pump(int ms = 30);
 bool PumpUntil(const std::function<bool()>& done);
 
 // A temporary directory made current for the test (the program directory),
-// removed with its files afterwards.
+// removed with everything in it afterwards.
 class TempProgramDir {
  public:
   TempProgramDir();
@@ -75,6 +75,8 @@ class WindowTest : public testing::Test {
   // Writes a task line per entry (local file in the program directory, link)
   // as the default task of the mode and loads it; returns the task list.
   HWND LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send = false);
+  // Pumps until every job the window keeps has ended (at most about a minute).
+  bool WaitForJobs();
 
   RegistryValues registry;
   TempProgramDir dir;

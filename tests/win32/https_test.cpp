@@ -41,15 +41,7 @@ class Https : public harness::WindowTest {
   std::string Run(const std::string& local, const std::string& link, bool send = false) {
     LoadTask({{local, link}}, send);
     Command(send ? IDM_SEND : IDM_RECEIVE);
-    const std::vector<jobs::JobHandle> started = shell::Globals().jobs;
-    const auto running = [&] {
-      for (const jobs::JobHandle& job : started) {
-        if (job->Running() > 0) return true;
-      }
-      return false;
-    };
-    for (int i = 0; i < 3000 && running(); ++i) harness::Pump(20);
-    harness::Pump(100);  // the worker's last row update
+    WaitForJobs();
     return ListCell(Kids().task_list, 0, 2);
   }
 };

@@ -48,12 +48,7 @@ TEST_F(Jobs, TheStatusBarShowsTheCauseOfTheSelectedRow) {
   EXPECT_TRUE(PumpUntil([&] { return StatusText().empty(); })) << StatusText();
   Select(list, {0});
   EXPECT_TRUE(PumpUntil([&] { return StatusText() == "404 Not Found"; })) << StatusText();
-  PumpUntil([] {
-    for (const jobs::JobHandle& job : shell::Globals().jobs) {
-      if (job->Running() > 0) return false;
-    }
-    return true;
-  });
+  EXPECT_TRUE(WaitForJobs());
   harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDNO));
   SendMessageA(window, WM_CLOSE, 0, 0);
   harness::Pump();

@@ -193,7 +193,7 @@ TEST_F(FullWindow, AboutBoxReportsTotalPhysicalMemory) {
 
 // WindowMode 1 starts the drop window, on top as set; a double-click opens
 // the full window, the command goes back, and the menu is loaded once.
-TEST_F(DropWindow, StartsAsAFixedSizeTargetAndSwitchesBothWaysWithOneMenu) {
+TEST_F(DropWindow, StartsAsAFixedSizeTargetSwitchesBothWaysAndRemembersItsOwnMoves) {
   registry.Set("WindowMode", "1");
   for (const char* on_top : {"0", "1"}) {
     registry.Set("OnTop", on_top);
@@ -218,6 +218,16 @@ TEST_F(DropWindow, StartsAsAFixedSizeTargetAndSwitchesBothWaysWithOneMenu) {
             (std::vector<LONG>{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top}));
   HMENU loaded = GetMenu(window);
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
+  // Only the drop window's own moves are remembered, as the move notification
+  // gives them: the client area's origin.
+  const auto drop_at = [] { return std::vector<long>{shell::Globals().drop_x, shell::Globals().drop_y}; };
+  const auto move_to = [&](int x, int y) {
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    Pump();
+  };
+  const std::vector<long> before = drop_at();
+  move_to(250, 150);
+  EXPECT_EQ(before, drop_at());
   Command(IDM_DROPWINDOW);
   Pump();
   ExpectShape(window, shell::kDropWindow);
@@ -225,33 +235,18 @@ TEST_F(DropWindow, StartsAsAFixedSizeTargetAndSwitchesBothWaysWithOneMenu) {
   int items = GetMenuItemCount(GetSystemMenu(window, FALSE));
   Command(IDM_DROPWINDOW);
   EXPECT_EQ(items, GetMenuItemCount(GetSystemMenu(window, FALSE)));
+  move_to(300, 200);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  EXPECT_EQ((std::vector<long>{origin.x, origin.y}), drop_at());
   SendMessageA(window, WM_LBUTTONDBLCLK, 0, MAKELPARAM(20, 20));
   Pump();
   EXPECT_EQ(loaded, GetMenu(window));
-}
-
-TEST_F(DropWindow, RemembersOnlyItsOwnMoves) {
-  Open();
-  auto move_to = [&](int x, int y) {
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    Pump();
-  };
-  move_to(250, 150);
-  EXPECT_EQ(0, shell::Globals().drop_x);
-  EXPECT_EQ(0, shell::Globals().drop_y);
-
-  Command(IDM_DROPWINDOW);
-  move_to(300, 200);
-  // The move notification carries the client area's origin.
-  POINT origin = {0, 0};
-  ClientToScreen(window, &origin);
-  EXPECT_EQ(origin.x, shell::Globals().drop_x);
-  EXPECT_EQ(origin.y, shell::Globals().drop_y);
-
-  SendMessageA(window, WM_LBUTTONDBLCLK, 0, 0);
   move_to(20, 30);
-  EXPECT_EQ(origin.x, shell::Globals().drop_x);
-  EXPECT_EQ(origin.y, shell::Globals().drop_y);
+  EXPECT_EQ((std::vector<long>{origin.x, origin.y}), drop_at());
+  // A shutdown query destroys the window and agrees.
+  EXPECT_EQ(1, SendMessageA(window, WM_QUERYENDSESSION, 0, 0));
+  EXPECT_FALSE(IsWindow(window));
 }
 
 // An upload's mark asks as a download's does (the schedule tests'); declining
@@ -269,12 +264,6 @@ TEST_F(Closing, AsksWhileAnUploadIsScheduled) {
     EXPECT_TRUE(answer == IDYES || shell::Globals().thread_event_receive);
   }
   schedule::SetMark(app::kSendMode, false);
-}
-
-TEST_F(Closing, ShutdownQueryDestroysTheWindowAndAgrees) {
-  Open();
-  EXPECT_EQ(1, SendMessageA(window, WM_QUERYENDSESSION, 0, 0));
-  EXPECT_FALSE(IsWindow(window));
 }
 
 TEST(ProgramDirectory, IsTheCurrentDirectoryUnlessTheProgramIsRegistered) {

@@ -130,9 +130,6 @@ TEST(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
     EXPECT_FALSE(KeyExists(key)) << key;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
   }
-  DeleteFileA((main + "\\parcelo32.exe").c_str());
-  RemoveDirectoryA(down.c_str());
-  RemoveDirectoryA(main.c_str());
 }
 
 }  // namespace
