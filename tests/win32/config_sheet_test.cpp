@@ -41,16 +41,6 @@ void Press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button
 
 bool Enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
 
-Texts Items(HWND page, int id) { return harness::Items(GetDlgItem(page, id), CB_GETCOUNT, CB_GETLBTEXT); }
-
-int Selected(HWND page, int id) { return static_cast<int>(SendDlgItemMessageA(page, id, CB_GETCURSEL, 0, 0)); }
-
-// Picks an item as the user does: the list tells its page.
-void Pick(HWND page, int id, int index) {
-  SendDlgItemMessageA(page, id, CB_SETCURSEL, index, 0);
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
-}
-
 class ConfigSheet : public harness::WindowTest {
  protected:
   // Config: runs act once on the sheet, which must end it (OK or Cancel);
@@ -220,9 +210,13 @@ TEST_F(DialupPage, ListsThePhoneBookAndStoresTheChoice) {
     int selected = -1;
     Configure([&](HWND sheet) {
       HWND page = Show(sheet, kDialup);
-      items = Items(page, IDC_DIALUP_ENTRIES);
-      selected = Selected(page, IDC_DIALUP_ENTRIES);
-      if (o.pick >= 0) Pick(page, IDC_DIALUP_ENTRIES, o.pick);
+      HWND box = GetDlgItem(page, IDC_DIALUP_ENTRIES);
+      items = harness::Items(box, CB_GETCOUNT, CB_GETLBTEXT);
+      selected = static_cast<int>(SendMessageA(box, CB_GETCURSEL, 0, 0));
+      if (o.pick >= 0) {  // picked as the user does: the list tells its page
+        SendMessageA(box, CB_SETCURSEL, o.pick, 0);
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_DIALUP_ENTRIES, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+      }
       Press(sheet, o.pick >= 0 ? PSBTN_OK : PSBTN_CANCEL);
     });
     EXPECT_EQ(items, (Texts{"Don't use dial-up connection", "Office", "Home"}));

@@ -61,13 +61,8 @@ void CloseViewer(HWND owner, const std::string& file) {
 // F1 as the keyboard gives it: the system turns it into help for the window
 // with the focus, which passes it up to its dialog or main window.
 void PressF1() {
-  INPUT keys[2] = {};
-  for (INPUT& key : keys) {
-    key.type = INPUT_KEYBOARD;
-    key.ki.wVk = VK_F1;
-  }
-  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, keys, sizeof(INPUT));
+  keybd_event(VK_F1, 0, 0, 0);
+  keybd_event(VK_F1, 0, KEYEVENTF_KEYUP, 0);
 }
 
 class HelpViewer : public harness::WindowTest {

@@ -137,24 +137,36 @@ TEST_F(Jobs, StopAndClosingWhileTransfersRunLeaveThePartialFiles) {
   WSACleanup();
 }
 
-TEST_F(Jobs, SendInReceiveModeChangesModeAndRefusesTheEmptyUploadTask) {
+// A command of the other mode changes the mode and refuses its empty task
+// with a box of the user-interface thread, which the main window owns (and so
+// is disabled); Receive Later schedules nothing.
+TEST_F(Jobs, ACommandOfTheOtherModeChangesTheModeAndRefusesItsEmptyTask) {
+  const struct { int command, from, to; const char *text, *task; } cases[] = {
+      {IDM_SEND, app::kReceiveMode, app::kSendMode, jobs::kNothingToSend, "Default.snd"},
+      {IDM_RECEIVELATER, app::kSendMode, app::kReceiveMode, "No item in the listbox to schedule", "Default.rcv"}};
   Open();
-  // A box of the user-interface thread stays owned by the main window.
-  HWND owner = nullptr;
-  bool enabled = true;
-  harness::DialogWatcher watcher([&](HWND dialog) {
-    owner = GetWindow(dialog, GW_OWNER);
-    enabled = IsWindowEnabled(window);
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-  });
-  Command(IDM_SEND);
-  ASSERT_EQ(1u, watcher.seen().size());
-  EXPECT_EQ(jobs::kNothingToSend, watcher.seen()[0].text);
-  EXPECT_EQ(window, owner);
-  EXPECT_FALSE(enabled);
-  EXPECT_EQ(app::kSendMode, app::CurrentMode());
-  EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
-  EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.task);
+    shell::ChangeMode(c.from, false);
+    // The upload task it leaves holds an entry.
+    if (c.from == app::kSendMode) harness::WriteFile(dir.File("Default.snd"), harness::TaskLines({0}));
+    HWND owner = nullptr;
+    bool enabled = true;
+    harness::DialogWatcher watcher([&](HWND dialog) {
+      owner = GetWindow(dialog, GW_OWNER);
+      enabled = IsWindowEnabled(window);
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    Command(c.command);
+    EXPECT_EQ(harness::TextsOf(watcher.seen(), "Message"), std::vector<std::string>{c.text});
+    EXPECT_EQ(window, owner);
+    EXPECT_FALSE(enabled);
+    EXPECT_EQ(c.to, app::CurrentMode());
+    EXPECT_EQ(dir.File(c.task), app::CurrentTaskPath());
+    EXPECT_EQ(c.to == app::kSendMode ? 1 : 0, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
+  }
+  EXPECT_TRUE(schedule::Jobs().jobs().empty());
+  EXPECT_FALSE(schedule::AnyMarked());
 }
 
 // Forty entries are redirected at once while their workers write the list:

@@ -128,23 +128,34 @@ Shown Inspect(HWND dialog) {
 }  // namespace
 
 // Reading and clearing the log are the native log tests'; here the two
-// templates, and Clear All emptying list and log of the mode with the dialog
-// left open.
+// templates, Clear All emptying list and log of the mode with the dialog left
+// open, and the download log's check box kept as RemoveLog (the upload log
+// has none and leaves it).
 TEST_F(LogViewer, ShowsTheLogOfTheModeInItsOwnTemplateAndClearAllEmptiesIt) {
   WriteFile(LogFile(), LogLine(1, "C:\\Down\\a.zip"));
   WriteFile(dir.File("logs.txt"), LogLine(4, "C:\\Up\\d.txt"));
+  registry.Set("RemoveLog", "0");
   Open();
   Shown download, upload;
   int after = -1;
   bool open_after = false;
+  std::vector<bool> ticked;
   ShowLog([&](HWND dialog) {
     download = Inspect(dialog);
     Press(dialog, IDOK);
     after = Rows(dialog);
     open_after = IsWindowVisible(dialog);
+    ticked.push_back(Ticked(dialog));
+    Tick(dialog, true);
   });
+  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
   harness::ChooseMode(1);
   ShowLog([&](HWND dialog) { upload = Inspect(dialog); });
+  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
+  harness::ChooseMode(0);
+  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, false); });
+  EXPECT_EQ("0", settings::ReadText("RemoveLog", ""));
+  EXPECT_EQ((std::vector<bool>{false, true}), ticked);
   EXPECT_EQ("FTP/HTTP Download Log", download.caption);
   EXPECT_EQ("FTP Upload Log", upload.caption);
   EXPECT_EQ((std::vector<bool>{true, true, true}), download.controls);
@@ -181,22 +192,6 @@ TEST_F(LogViewer, ClearAllAndTheStrikeThatCannotRewriteTheLogWarnAndKeepTheRows)
   EXPECT_EQ(log, ReadFile(LogFile()));
   EXPECT_EQ("payload", HandlerOutput(dir.File("f1")));
   RemoveFolder(dir.File("f1"), {"ran.txt", "f1.pctest"});
-}
-
-TEST_F(LogViewer, TheDownloadLogKeepsItsCheckBoxAsRemoveLogAndTheUploadLogLeavesIt) {
-  registry.Set("RemoveLog", "0");
-  Open();
-  std::vector<bool> ticked;
-  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, true); });
-  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
-  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); });
-  app::SetCurrentMode(app::kSendMode);
-  ShowLog([](HWND) {});
-  EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
-  app::SetCurrentMode(app::kReceiveMode);
-  ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, false); });
-  EXPECT_EQ("0", settings::ReadText("RemoveLog", ""));
-  EXPECT_EQ((std::vector<bool>{false, true, true}), ticked);
 }
 
 // Only the first selected row runs (f2's would fail). With the box ticked the

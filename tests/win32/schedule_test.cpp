@@ -75,21 +75,6 @@ const char kExitQuestion[] = "Your file transfer is scheduled at a later time. D
 
 }  // namespace
 
-TEST_F(Later, ReceiveLaterInSendModeChangesModeAndRefusesTheEmptyTask) {
-  Open();
-  shell::ChangeMode(app::kSendMode, false);
-  harness::WriteFile(dir.File("Default.snd"), kEntry);
-  const auto seen = Run(IDM_RECEIVELATER, {Answer(IDOK)});
-  ASSERT_EQ(1u, seen.size());
-  EXPECT_EQ("Message", seen[0].caption);
-  EXPECT_EQ("No item in the listbox to schedule", seen[0].text);
-  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
-  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-  EXPECT_EQ(0, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
-  EXPECT_TRUE(schedule::Jobs().jobs().empty());
-  EXPECT_FALSE(schedule::AnyMarked());
-}
-
 // While the mark is set the exit question asks.
 TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   harness::WriteFile(dir.File("Default.rcv"), kEntry);
