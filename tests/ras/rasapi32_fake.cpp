@@ -14,6 +14,7 @@
 //                "RasSetEntryDialParamsA name password"
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,10 +55,6 @@ struct EntryName95 {
   DWORD size;
   CHAR entry_name[257];
 };
-static_assert(sizeof(Connection95) == 412, "RASCONN");
-static_assert(sizeof(ConnectStatus95) == 160, "RASCONNSTATUS");
-static_assert(sizeof(DialParams95) == 1052, "RASDIALPARAMS");
-static_assert(sizeof(EntryName95) == 264, "RASENTRYNAME");
 
 CRITICAL_SECTION g_lock;
 
@@ -81,49 +78,22 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-struct Link {
-  std::string name;
-  DWORD state;
-};
+// The connections as "name:state" parts, in their order.
+std::vector<std::string> Connections() { return Split(Read("Connections"), '|'); }
+std::string NameOf(const std::string& connection) { return connection.substr(0, connection.rfind(':')); }
 
-std::vector<Link> Connections() {
-  std::vector<Link> links;
-  for (const std::string& part : Split(Read("Connections"), '|')) {
-    const std::size_t colon = part.rfind(':');
-    if (colon == std::string::npos) continue;
-    links.push_back({part.substr(0, colon), static_cast<DWORD>(std::strtoul(part.c_str() + colon + 1, nullptr, 10))});
-  }
-  return links;
-}
-
-void SetConnections(const std::vector<Link>& links) {
-  std::string text;
-  for (const Link& link : links) {
-    if (!text.empty()) text += "|";
-    text += link.name + ":" + std::to_string(link.state);
-  }
-  Write("Connections", text);
-}
-
-std::string SavedPassword(const std::string& entry, bool* found) {
-  *found = false;
+bool SavedPassword(const std::string& entry, std::string* password) {
   for (const std::string& part : Split(Read("Saved"), '|')) {
-    const std::size_t equals = part.find('=');
-    if (equals != std::string::npos && part.substr(0, equals) == entry) {
-      *found = true;
-      return part.substr(equals + 1);
-    }
+    if (part.compare(0, entry.size() + 1, entry + "=") == 0) return *password = part.substr(entry.size() + 1), true;
   }
-  return std::string();
+  return false;
 }
 
 void Record(const std::string& line) { Write("Calls", Read("Calls") + line + "\n"); }
 
 bool InPhoneBook(const std::string& entry) {
-  for (const std::string& name : Split(Read("Entries"), '|')) {
-    if (name == entry) return true;
-  }
-  return false;
+  const std::vector<std::string> names = Split(Read("Entries"), '|');
+  return std::find(names.begin(), names.end(), entry) != names.end();
 }
 
 template <std::size_t N>
@@ -144,18 +114,17 @@ DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL passwor
   Hold hold;
   const std::string entry = params->entry_name;
   if (!InPhoneBook(entry)) return kNoSuchEntry;
-  bool found = false;
-  const std::string password = SavedPassword(entry, &found);
+  std::string password;
+  *password_saved = SavedPassword(entry, &password) ? TRUE : FALSE;
   Copy(params->user_name, "user");
   Copy(params->password, password);
-  *password_saved = found ? TRUE : FALSE;
   return 0;
 }
 
 DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWORD count) {
   if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
   Hold hold;
-  const std::vector<Link> links = Connections();
+  const std::vector<std::string> links = Connections();
   const DWORD needed = static_cast<DWORD>(links.size() * sizeof(Connection95));
   *count = static_cast<DWORD>(links.size());
   if (*bytes < needed) {
@@ -164,8 +133,8 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
   }
   *bytes = needed;
   for (std::size_t i = 0; i < links.size(); ++i) {
-    connections[i].handle = reinterpret_cast<HANDLE>(i + 1);
-    Copy(connections[i].entry_name, links[i].name);
+    connections[i].handle = reinterpret_cast<HANDLE>(i + 1);  // its place in Connections
+    Copy(connections[i].entry_name, NameOf(links[i]));
   }
   return 0;
 }
@@ -197,12 +166,14 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
     return error;
   }
   Hold hold;
-  std::vector<Link> links = Connections();
+  std::vector<std::string> links = Connections();
   std::size_t index = 0;
-  while (index < links.size() && links[index].name != entry) ++index;
-  if (index == links.size()) links.push_back({entry, kConnected});
-  links[index].state = kConnected;
-  SetConnections(links);
+  while (index < links.size() && NameOf(links[index]) != entry) ++index;
+  if (index == links.size()) links.push_back(entry);
+  links[index] = entry + ":" + std::to_string(kConnected);
+  std::string text;
+  for (const std::string& link : links) text += (text.empty() ? "" : "|") + link;
+  Write("Connections", text);
   *connection = reinterpret_cast<HANDLE>(index + 1);
   return 0;
 }
@@ -210,10 +181,10 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
 DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
   if (!status || status->size != sizeof(ConnectStatus95)) return kInvalidSize;
   Hold hold;
-  const std::vector<Link> links = Connections();
+  const std::vector<std::string> links = Connections();
   const std::size_t index = reinterpret_cast<std::size_t>(connection);
   if (index < 1 || index > links.size()) return ERROR_INVALID_HANDLE;
-  status->state = links[index - 1].state;
+  status->state = std::strtoul(links[index - 1].c_str() + links[index - 1].rfind(':') + 1, nullptr, 10);
   return 0;
 }
 
@@ -235,7 +206,7 @@ DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes
   }
   *bytes = needed;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;
+    if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;  // every record must be sized
     Copy(entries[i].entry_name, names[i]);
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -25,19 +26,6 @@ using Texts = std::vector<std::string>;
 constexpr char kUnset[] = "(unset)";
 enum PageIndex { kGeneral, kFirewall, kMisc, kDialup };
 
-// Every value a commit writes, so that each test starts and ends without them.
-const char* const kCommitted[] = {"ResumeOption", "Filetype", "DOWNLOAD", "FirewallAddressFTP", "FirewallPortFTP",
-                                  "FirewallAddressHTTP", "FirewallPortHTTP", "email", "Firewall", "WindowMode",
-                                  "OnTop", "PASSIVE", "ServerRetry", "CycleDownload", "CycleUpload",
-                                  "UseHTTPScript", "UseFTPScript", "DialUp"};
-
-void ForgetSettings() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (const char* name : kCommitted) RegDeleteValueA(key, name);
-  RegCloseKey(key);
-}
-
 std::string Stored(const char* name) { return settings::ReadText(name, kUnset); }
 
 HWND CurrentPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
@@ -53,21 +41,8 @@ void Press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button
 
 bool Enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
 
-Texts Items(HWND page, int id) { return harness::Items(GetDlgItem(page, id), CB_GETCOUNT, CB_GETLBTEXT); }
-
-int Selected(HWND page, int id) { return static_cast<int>(SendDlgItemMessageA(page, id, CB_GETCURSEL, 0, 0)); }
-
-// Picks an item as the user does: the list tells its page.
-void Pick(HWND page, int id, int index) {
-  SendDlgItemMessageA(page, id, CB_SETCURSEL, index, 0);
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
-}
-
 class ConfigSheet : public harness::WindowTest {
  protected:
-  ConfigSheet() { ForgetSettings(); }
-  ~ConfigSheet() override { ForgetSettings(); }
-
   // Config: runs act once on the sheet, which must end it (OK or Cancel);
   // answers each "Error" box with OK and accepts in the directory chooser.
   // Returns the texts of the Error boxes.
@@ -75,8 +50,6 @@ class ConfigSheet : public harness::WindowTest {
     const auto seen = OnDialog(IDM_CONFIG, [](HWND dialog) { return WindowText(dialog) == "Configuration"; }, act);
     return harness::TextsOf(seen, "Error");
   }
-
-  harness::RegistryValues registry;
 };
 
 // OK writes back what was stored, whichever pages were seen: no page takes a
@@ -107,38 +80,58 @@ TEST_F(ConfigSheet, OkAfterVisitingPagesKeepsTheStoredValues) {
     EXPECT_EQ(live.resume_option, 1);
     EXPECT_EQ(live.file_type, 2);
     EXPECT_EQ(live.on_top, 1);
-    ForgetSettings();
   }
 }
 
-TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnce) {
+// The box enables the four proxy edits at once; Cancel then leaves the store
+// and the live settings as they were.
+TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnceAndCancelKeepsEverything) {
   registry.Set("DOWNLOAD", dir.path());
   registry.Set("Firewall", "0");
+  registry.Set("email", "kept@example.org");
   Open();
-  const int edits[] = {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS,
-                       IDC_FIREWALL_FTP_PORT};
-  std::vector<bool> shown, ticked, unticked;
+  const settings::Record before = settings::Live();
+  std::vector<bool> enabled;
   Configure([&](HWND sheet) {
+    HWND general = CurrentPage(sheet);
+    Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
+    Click(general, IDC_GENERAL_OVERWRITE);
     HWND page = Show(sheet, kFirewall);
-    for (int id : edits) shown.push_back(Enabled(page, id));
-    Click(page, IDC_FIREWALL_ON);
-    for (int id : edits) ticked.push_back(Enabled(page, id));
-    Click(page, IDC_FIREWALL_ON);
-    for (int id : edits) unticked.push_back(Enabled(page, id));
+    Click(page, IDC_FIREWALL_PASSIVE);
+    for (int click = 0; click < 3; ++click) {
+      for (int id : {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS, IDC_FIREWALL_FTP_PORT}) {
+        enabled.push_back(Enabled(page, id));
+      }
+      Click(page, IDC_FIREWALL_ON);
+    }
     Press(sheet, PSBTN_CANCEL);
   });
-  EXPECT_EQ(shown, std::vector<bool>(4, false));
-  EXPECT_EQ(ticked, std::vector<bool>(4, true));
-  EXPECT_EQ(unticked, std::vector<bool>(4, false));
+  std::vector<bool> expected(12, false);
+  std::fill(expected.begin() + 4, expected.begin() + 8, true);
+  EXPECT_EQ(expected, enabled);
+  EXPECT_EQ(Stored("email"), "kept@example.org");
+  EXPECT_EQ(Stored("ResumeOption"), kUnset);
+  EXPECT_EQ(Stored("PASSIVE"), kUnset);
+  EXPECT_EQ(Stored("Firewall"), "0");
+  const settings::Record live = settings::Live();
+  EXPECT_EQ(live.email, "kept@example.org");
+  EXPECT_EQ(live.resume_option, before.resume_option);
+  EXPECT_EQ(live.passive, before.passive);
+  EXPECT_EQ(settings::EditCopy().email, "kept@example.org");
 }
 
 // Numbers are read unsigned as typed; what is no number, or below 1, is 0.
-// The Misc. page stores while the user types: its OK only commits.
-TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
-  registry.Set("DOWNLOAD", dir.path());
+// The Misc. page stores while the user types: its OK only commits. Browse
+// puts the chosen directory (the chooser accepts the current one) into the
+// download edit.
+TEST_F(ConfigSheet, TypedNumbersTextsAndTheBrowsedDirectoryReachTheStore) {
+  registry.Set("DOWNLOAD", dir.File("gone"));
   Open();
+  std::string shown;
   Texts errors = Configure([&](HWND sheet) {
     HWND general = CurrentPage(sheet);
+    Click(general, IDC_GENERAL_BROWSE);
+    shown = WindowText(GetDlgItem(general, IDC_GENERAL_DOWNLOAD));
     Type(general, IDC_GENERAL_EMAIL, "typed@example.org");
     Click(general, IDC_GENERAL_OVERWRITE);
     Click(general, IDC_GENERAL_BINARY);
@@ -154,11 +147,12 @@ TEST_F(ConfigSheet, TypedNumbersAndTextsReachTheStore) {
     Press(sheet, PSBTN_OK);
   });
   EXPECT_TRUE(errors.empty());
-  const std::pair<const char*, const char*> expected[] = {
+  EXPECT_EQ(shown, dirlist::AcceptedText(dir.path()));
+  const std::pair<const char*, std::string> expected[] = {
       {"email", "typed@example.org"}, {"ResumeOption", "1"},     {"Filetype", "1"},
       {"WindowMode", "1"},            {"Firewall", "1"},         {"FirewallAddressHTTP", "10.0.0.8"},
       {"FirewallPortHTTP", "0"},      {"FirewallPortFTP", "70000"}, {"CycleDownload", "5"},
-      {"CycleUpload", "0"},           {"PASSIVE", "1"}};
+      {"CycleUpload", "0"},           {"PASSIVE", "1"},          {"DOWNLOAD", dirlist::AcceptedText(dir.path())}};
   for (const auto& [name, value] : expected) EXPECT_EQ(Stored(name), value) << name;
   EXPECT_EQ(settings::Live().firewall_port_ftp, 70000);
 }
@@ -194,45 +188,6 @@ TEST_F(ConfigSheet, RefusedDownloadDirectoryKeepsTheSheetOpenInFront) {
   }
 }
 
-TEST_F(ConfigSheet, CancelLeavesTheStoreAndTheLiveSettings) {
-  registry.Set("DOWNLOAD", dir.path());
-  registry.Set("email", "kept@example.org");
-  Open();
-  const settings::Record before = settings::Live();
-  Configure([&](HWND sheet) {
-    HWND general = CurrentPage(sheet);
-    Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
-    Click(general, IDC_GENERAL_OVERWRITE);
-    HWND firewall = Show(sheet, kFirewall);
-    Click(firewall, IDC_FIREWALL_PASSIVE);
-    Press(sheet, PSBTN_CANCEL);
-  });
-  EXPECT_EQ(Stored("email"), "kept@example.org");
-  EXPECT_EQ(Stored("ResumeOption"), kUnset);
-  EXPECT_EQ(Stored("PASSIVE"), kUnset);
-  const settings::Record live = settings::Live();
-  EXPECT_EQ(live.email, "kept@example.org");
-  EXPECT_EQ(live.resume_option, before.resume_option);
-  EXPECT_EQ(live.passive, before.passive);
-  EXPECT_EQ(settings::EditCopy().email, "kept@example.org");
-}
-
-TEST_F(ConfigSheet, BrowseButtonPutsTheChosenDirectoryIntoTheDownloadEdit) {
-  registry.Set("DOWNLOAD", dir.File("gone"));
-  Open();
-  std::string shown;
-  Configure([&](HWND sheet) {
-    HWND general = CurrentPage(sheet);
-    Click(general, IDC_GENERAL_BROWSE);  // the chooser accepts the current directory
-    char text[1100] = {};
-    GetDlgItemTextA(general, IDC_GENERAL_DOWNLOAD, text, sizeof text);
-    shown = text;
-    Press(sheet, PSBTN_OK);
-  });
-  EXPECT_EQ(shown, dirlist::AcceptedText(dir.path()));
-  EXPECT_EQ(Stored("DOWNLOAD"), dirlist::AcceptedText(dir.path()));
-}
-
 class DialupPage : public ConfigSheet {
  protected:
   harness::FakeRas ras;
@@ -255,9 +210,13 @@ TEST_F(DialupPage, ListsThePhoneBookAndStoresTheChoice) {
     int selected = -1;
     Configure([&](HWND sheet) {
       HWND page = Show(sheet, kDialup);
-      items = Items(page, IDC_DIALUP_ENTRIES);
-      selected = Selected(page, IDC_DIALUP_ENTRIES);
-      if (o.pick >= 0) Pick(page, IDC_DIALUP_ENTRIES, o.pick);
+      HWND box = GetDlgItem(page, IDC_DIALUP_ENTRIES);
+      items = harness::Items(box, CB_GETCOUNT, CB_GETLBTEXT);
+      selected = static_cast<int>(SendMessageA(box, CB_GETCURSEL, 0, 0));
+      if (o.pick >= 0) {  // picked as the user does: the list tells its page
+        SendMessageA(box, CB_SETCURSEL, o.pick, 0);
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_DIALUP_ENTRIES, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+      }
       Press(sheet, o.pick >= 0 ? PSBTN_OK : PSBTN_CANCEL);
     });
     EXPECT_EQ(items, (Texts{"Don't use dial-up connection", "Office", "Home"}));

@@ -21,50 +21,34 @@ namespace {
 
 class Dispatch : public harness::WindowTest {
  protected:
-  HWND List() const { return Kids().task_list; }
-  int RowCount() const { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
+  int RowCount() const { return harness::RowCount(List()); }
   bool ButtonHidden(int id) const { return SendMessageA(Kids().toolbar, TB_ISBUTTONHIDDEN, id, 0) != 0; }
   bool AcceptsFiles() const { return GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
-  void ChooseInModeSelector(int index) const {
-    SendMessageA(Kids().mode_selector, CB_SETCURSEL, index, 0);
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MODESELECTOR, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(Kids().mode_selector));
+  // The mode, its task, its buttons, its rows and whether files may be dropped.
+  std::string Shows() const {
+    return std::string(app::CurrentMode() == app::kSendMode ? "send " : "receive ") +
+           app::CurrentTaskPath().substr(dir.path().size() + 1) + (ButtonHidden(IDM_SEND) ? " -send" : "") +
+           (ButtonHidden(IDM_RECEIVE) ? " -receive" : "") + " rows " + std::to_string(RowCount()) +
+           (AcceptsFiles() ? " files" : "");
   }
 };
 
 }  // namespace
 
-TEST_F(Dispatch, LoadsTheDefaultTaskAtStartAndDeleteRemovesExactlyTheSelectedRows) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
-  Open();
-  ASSERT_EQ(5, RowCount());
-  EXPECT_EQ("C:\\Down\\f3.zip", ListCell(List(), 3, 0));
-  EXPECT_EQ("ftp://h/pub/f3.zip", ListCell(List(), 3, 1));
-  EXPECT_EQ("Awaiting command", ListCell(List(), 3, 2));
-  EXPECT_EQ("03/14/26 09:03", ListCell(List(), 3, 6));
-  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-
-  for (int row : {0, 2, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
-  Command(IDM_DELETE);
-  ASSERT_EQ(2, RowCount());
-  EXPECT_EQ("C:\\Down\\f1.zip", ListCell(List(), 0, 0));
-  EXPECT_EQ("C:\\Down\\f4.zip", ListCell(List(), 1, 0));
-  EXPECT_EQ(TaskLines({1, 4}), ReadFile(dir.File("Default.rcv")));
-
-  // Nothing selected: nothing happens.
-  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
-  Command(IDM_DELETE);
-  EXPECT_EQ(2, RowCount());
-  EXPECT_EQ(TaskLines({1, 4}), ReadFile(dir.File("Default.rcv")));
-}
-
-TEST_F(Dispatch, SelectAllFocusesTheListAndDelAndCtrlADeleteAndSelectThroughTheMainLoop) {
+// The default task loads at the start; Select All selects and focuses the
+// list, Ctrl+A and Del do so through the main loop (deleting exactly the
+// selected rows); Del in a dialog's edit control or in the drop window,
+// which hides the list, deletes no row.
+TEST_F(Dispatch, LoadsTheDefaultTaskAndSelectAllCtrlAAndDelWorkThroughTheMainLoop) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   SetForegroundWindow(Open());
+  EXPECT_EQ("C:\\Down\\f3.zip|ftp://h/pub/f3.zip|Awaiting command|03/14/26 09:03",
+            ListCell(List(), 3, 0) + "|" + ListCell(List(), 3, 1) + "|" + ListCell(List(), 3, 2) + "|" +
+                ListCell(List(), 3, 6));
   Command(IDM_SELECTALL);
   EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
   EXPECT_EQ(List(), GetFocus());
-  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
+  harness::Select(List(), {});
 
   // A posted key carries no modifier state: hold Ctrl in this thread's
   // keyboard state, as the real key press would.
@@ -78,27 +62,14 @@ TEST_F(Dispatch, SelectAllFocusesTheListAndDelAndCtrlADeleteAndSelectThroughTheM
   SetKeyboardState(keys);
   EXPECT_EQ(5, SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0));
 
-  ListView_SetItemState(List(), -1, 0, LVIS_SELECTED);
-  for (int row : {1, 3}) ListView_SetItemState(List(), row, LVIS_SELECTED, LVIS_SELECTED);
+  harness::Select(List(), {1, 3});
   PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
   Pump();
   ASSERT_EQ(3, RowCount());
   EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
-
-  // The drop window hides the list: Del there deletes nothing.
-  Command(IDM_DROPWINDOW);
-  PostMessageA(window, WM_KEYDOWN, VK_DELETE, 1);
-  Pump();
-  EXPECT_EQ(3, RowCount());
-  EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
-}
-
-TEST_F(Dispatch, DelInAnEditControlOfADialogStaysWithTheControl) {
-  WriteFile(dir.File("Default.rcv"), TaskLines({0, 1}));
-  Open();
-  ListView_SetItemState(List(), 0, LVIS_SELECTED, LVIS_SELECTED);
-  HWND dialog = CreateDialogParamA(shell::Globals().instance, "NEWTASKNAME", window,
-                                   shell::GetTaskNameDlgFunc, 0);
+  // Del in an edit control of a dialog stays with the control.
+  harness::Select(List(), {0});
+  HWND dialog = CreateDialogParamA(shell::Globals().instance, "NEWTASKNAME", window, shell::GetTaskNameDlgFunc, 0);
   ASSERT_TRUE(dialog);
   HWND edit = GetDlgItem(dialog, IDC_TASKNAME);
   SetWindowTextA(edit, "Work");
@@ -106,59 +77,40 @@ TEST_F(Dispatch, DelInAnEditControlOfADialogStaysWithTheControl) {
   PostMessageA(edit, WM_KEYDOWN, VK_DELETE, 1);
   Pump();
   EXPECT_EQ("ork", harness::WindowText(edit));
-  EXPECT_EQ(2, RowCount());
-  EXPECT_EQ(TaskLines({0, 1}), ReadFile(dir.File("Default.rcv")));
   DestroyWindow(dialog);
+  Command(IDM_DROPWINDOW);
+  PostMessageA(window, WM_KEYDOWN, VK_DELETE, 1);
+  Pump();
+  EXPECT_EQ(3, RowCount());
+  EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
 }
 
-TEST_F(Dispatch, ModeSelectorSwitchesButtonsTaskAndDroppedFiles) {
+// The mode selector switches task, buttons and dropped files; Switch Mode
+// does so in the drop window only, and the full window shows its choice.
+TEST_F(Dispatch, ModeSelectorAndSwitchModeInTheDropWindowSwitchTaskButtonsAndDroppedFiles) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   WriteFile(dir.File("Default.snd"), TaskLines({7}));
   Open();
-  EXPECT_FALSE(AcceptsFiles());
-
-  ChooseInModeSelector(1);
-  EXPECT_EQ(app::kSendMode, app::CurrentMode());
-  EXPECT_FALSE(ButtonHidden(IDM_SEND));
-  EXPECT_TRUE(ButtonHidden(IDM_RECEIVE));
-  EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
-  EXPECT_EQ(1, RowCount());
+  const std::string receive = "receive Default.rcv -send rows 5", send = "send Default.snd -receive rows 1 files";
+  EXPECT_EQ(receive, Shows());
+  harness::ChooseMode(1);
+  EXPECT_EQ(send, Shows());
   EXPECT_EQ("C:\\Down\\f7.zip", ListCell(List(), 0, 0));
-  EXPECT_TRUE(AcceptsFiles());
-
-  ChooseInModeSelector(0);
-  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
-  EXPECT_TRUE(ButtonHidden(IDM_SEND));
-  EXPECT_FALSE(ButtonHidden(IDM_RECEIVE));
-  EXPECT_EQ(5, RowCount());
-  EXPECT_FALSE(AcceptsFiles());
-}
-
-TEST_F(Dispatch, SwitchModeTogglesOnlyInTheDropWindow) {
-  WriteFile(dir.File("Default.snd"), TaskLines({7}));
-  Open();
+  harness::ChooseMode(0);
+  EXPECT_EQ(receive, Shows());
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
-  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
+  EXPECT_EQ(receive, Shows());
 
   Command(IDM_DROPWINDOW);
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
-  EXPECT_EQ(app::kSendMode, app::CurrentMode());
-  EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
-  EXPECT_EQ(1, RowCount());
-  EXPECT_TRUE(AcceptsFiles());
-
-  // Back to the full window: the selector shows Send and the send task stays.
+  EXPECT_EQ(send, Shows());
   SendMessageA(window, WM_LBUTTONDBLCLK, 0, 0);
   Pump();
   EXPECT_EQ(1, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
-  EXPECT_EQ(dir.File("Default.snd"), app::CurrentTaskPath());
-  EXPECT_TRUE(ButtonHidden(IDM_RECEIVE));
-
+  EXPECT_EQ(send, Shows());
   Command(IDM_DROPWINDOW);
   SendMessageA(window, WM_SYSCOMMAND, IDM_SWITCHMODE, 0);
-  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
-  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-  EXPECT_EQ(0, RowCount());
+  EXPECT_EQ(receive, Shows());
 }
 
 TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing) {
@@ -174,38 +126,29 @@ TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing)
 
   // An empty name, or one of a device, is refused: the dialog stays until a
   // name is typed. A name whose file exists loads it.
-  int presses = 0;
-  const char* name = "Work";
-  bool busy = false;  // the dialog is activated again as each box closes
-  DialogWatcher watcher([&](HWND dialog) {
-    if (!GetDlgItem(dialog, IDC_TASKNAME)) return PostMessageA(dialog, WM_COMMAND, IDOK, 0), void();
-    if (busy) return;
-    busy = true;
-    for (const char* refused : {"", "nul", "COM1.x"}) {
-      SetDlgItemTextA(dialog, IDC_TASKNAME, refused);
-      SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-      EXPECT_TRUE(IsWindow(dialog)) << refused;
-    }
-    ++presses;
-    SetDlgItemTextA(dialog, IDC_TASKNAME, name);
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    busy = false;
-  });
-  Command(IDM_NEWTASK);
-  EXPECT_EQ(1, presses);
-  EXPECT_EQ(harness::TextsOf(watcher.seen(), "Error"),
-            (std::vector<std::string>{"A task cannot be named after a device: nul",
-                                      "A task cannot be named after a device: COM1.x"}));
-  EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
-  EXPECT_EQ(0, RowCount());
-  EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
-
   WriteFile(dir.File("Old.rcv"), TaskLines({1, 2}));
-  name = "Old";
-  Command(IDM_NEWTASK);
-  EXPECT_EQ(2, presses);
-  EXPECT_EQ("Parcelo(32) Task Old", harness::WindowText(window));
-  EXPECT_EQ(2, RowCount());
+  for (const std::string name : {"Work", "Old"}) {
+    const auto seen = OnDialog(IDM_NEWTASK, [](HWND dialog) { return GetDlgItem(dialog, IDC_TASKNAME) != nullptr; },
+                               [&](HWND dialog) {
+                                 for (const char* refused : {"", "nul", "COM1.x"}) {
+                                   SetDlgItemTextA(dialog, IDC_TASKNAME, refused);
+                                   SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+                                   EXPECT_TRUE(IsWindow(dialog)) << refused;
+                                 }
+                                 SetDlgItemTextA(dialog, IDC_TASKNAME, name.c_str());
+                                 PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                               });
+    EXPECT_EQ(harness::TextsOf(seen, "Error"), (std::vector<std::string>{"A task cannot be named after a device: nul",
+                                                                         "A task cannot be named after a device: COM1.x"}));
+    EXPECT_EQ("Parcelo(32) Task " + name, harness::WindowText(window));
+    EXPECT_EQ(name == "Work" ? 0 : 2, RowCount());
+    EXPECT_EQ(dir.File(name + ".rcv"), app::CurrentTaskPath());
+    if (name == "Old") break;
+    // Edit with the new task's empty list says so.
+    DialogWatcher watcher(DialogWatcher::Press(IDOK));
+    Command(IDM_EDIT);
+    EXPECT_EQ(harness::TextsOf(watcher.seen(), "Info"), std::vector<std::string>{"No item in listbox"});
+  }
 }
 
 TEST_F(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
@@ -225,13 +168,3 @@ TEST_F(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
   EXPECT_EQ(3, RowCount());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
 }
-
-TEST_F(Dispatch, EditWithAnEmptyListSaysSo) {
-  Open();
-  DialogWatcher watcher(DialogWatcher::Press(IDOK));
-  Command(IDM_EDIT);
-  ASSERT_EQ(1u, watcher.seen().size());
-  EXPECT_EQ("Info", watcher.seen()[0].caption);
-  EXPECT_EQ("No item in listbox", watcher.seen()[0].text);
-}
-

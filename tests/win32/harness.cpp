@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <winsock.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -22,6 +24,11 @@ void Pump(int ms) {
   } while (static_cast<int>(end - GetTickCount()) > 0);
 }
 
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) Pump(20);
+  return done();
+}
+
 TempProgramDir::TempProgramDir() {
   char base[MAX_PATH], name[MAX_PATH], current[MAX_PATH];
   GetTempPathA(sizeof base, base);
@@ -34,17 +41,29 @@ TempProgramDir::TempProgramDir() {
   SetCurrentDirectoryA(path_.c_str());
 }
 
-TempProgramDir::~TempProgramDir() {
-  SetCurrentDirectoryA(previous_.c_str());
+namespace {
+void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &data);
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(File(data.cFileName).c_str());
+      const std::string name = data.cFileName, child = path + "\\" + name;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileA(child.c_str());
+      }
     } while (FindNextFileA(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryA(path_.c_str());
+  RemoveDirectoryA(path.c_str());
+}
+}  // namespace
+
+TempProgramDir::~TempProgramDir() {
+  SetCurrentDirectoryA(previous_.c_str());
+  RemoveTree(path_);
 }
 
 std::string TestsFolder() {
@@ -76,16 +95,32 @@ HWND WindowTest::Open() {
   return window;
 }
 
-void WindowTest::Close() {
-  const bool destroyed = IsWindow(window) && DestroyWindow(window);
-  window = nullptr;
-  // The window keeps its column widths as it goes; the prefix outlives the test.
-  HKEY key;
-  if (destroyed && !keep_columns_ &&
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parcelo(32)", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-    RegDeleteValueA(key, "Columns");
-    RegCloseKey(key);
+HWND WindowTest::LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send) {
+  std::string lines;
+  for (const auto& [local, link] : entries) {
+    lines += "03/14/26 09:00\t" + dir.File(local) + "\tAwaiting_command\t" + link + "\r\n";
   }
+  WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"), lines);
+  shell::LoadDefaultTask();
+  return List();
+}
+
+bool WindowTest::WaitForJobs() {
+  const std::vector<jobs::JobHandle> started = shell::Globals().jobs;
+  const auto ended = [&] {
+    for (const jobs::JobHandle& job : started) {
+      if (job->Running() > 0) return false;
+    }
+    return true;
+  };
+  for (int i = 0; i < 3000 && !ended(); ++i) Pump(20);
+  Pump(100);  // the workers' last row updates
+  return ended();
+}
+
+void WindowTest::Close() {
+  if (IsWindow(window)) DestroyWindow(window);
+  window = nullptr;
   // Drain the quit message posted by the destruction.
   MSG msg;
   for (int i = 0; i < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_QUIT; ++i) {
@@ -122,12 +157,7 @@ constexpr char kSettingsKey[] = "SOFTWARE\\Parcelo(32)";
 DialogWatcher* g_watcher = nullptr;
 }  // namespace
 
-RegistryValues::~RegistryValues() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (const std::string& name : names_) RegDeleteValueA(key, name.c_str());
-  RegCloseKey(key);
-}
+void RegistryValues::Forget() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
 void RegistryValues::Set(const std::string& name, const std::string& value) {
   HKEY key;
@@ -137,7 +167,6 @@ void RegistryValues::Set(const std::string& name, const std::string& value) {
   }
   RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
   RegCloseKey(key);
-  names_.push_back(name);
 }
 
 DialogWatcher::DialogWatcher(Handler handler) : handler_(std::move(handler)) {
@@ -187,6 +216,28 @@ std::string ListCell(HWND list, int row, int column) {
   return buffer;
 }
 
+int RowCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+void Select(HWND list, std::initializer_list<int> rows) {
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  for (int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+std::string StatusText() {
+  char text[512] = {};
+  SendMessageA(shell::Globals().children.status_bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void ChooseMode(int index) {
+  HWND selector = shell::Globals().children.mode_selector;
+  SendMessageA(selector, CB_SETCURSEL, index, 0);
+  SendMessageA(GetParent(selector), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(selector), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(selector));
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -203,6 +254,45 @@ std::string TaskLines(std::initializer_list<int> files) {
             ".zip\tAwaiting_command\tftp://h/pub/f" + std::to_string(i) + ".zip\r\n";
   }
   return text;
+}
+
+LoopbackServer::LoopbackServer(int count, Answer answer) {
+  net::Ipv4 loopback = 0, bound = 0;
+  net::ParseDotted("127.0.0.1", &loopback);
+  listener_.Open();
+  listener_.Listen(0, 64, loopback);
+  listener_.LocalAddress(&bound, &port_);
+  thread_ = std::thread([this, count, answer] { Serve(count, answer); });
+}
+
+LoopbackServer::~LoopbackServer() {
+  Release();
+  thread_.join();
+}
+
+void LoopbackServer::Serve(int count, const Answer& answer) {
+  std::vector<std::unique_ptr<net::Socket>> held;
+  std::vector<std::string> rests;
+  for (int served = 0; served < count; ++served) {
+    auto connection = std::make_unique<net::Socket>();
+    if (listener_.Accept(10000, connection.get()) != 0) break;
+    std::string request;
+    char buffer[4096];
+    int error = 0;
+    for (long got = 1; got > 0 && request.find("\r\n\r\n") == std::string::npos && request.find('\x16') != 0;) {
+      got = connection->Receive(buffer, sizeof buffer, 10000, &error);
+      if (got > 0) request.append(buffer, static_cast<std::size_t>(got));
+    }
+    const std::string text = answer(request);
+    const std::size_t mark = text.find(kHoldMark);
+    connection->SendAll(text.data(), std::min(mark, text.size()), 10000);
+    ++accepted_;
+    if (mark == std::string::npos) continue;
+    rests.push_back(text.substr(mark + std::strlen(kHoldMark)));
+    held.push_back(std::move(connection));
+  }
+  for (int waited = 0; !held.empty() && !released_ && waited < 10000; waited += 10) Sleep(10);
+  for (std::size_t i = 0; i < held.size(); ++i) held[i]->SendAll(rests[i].data(), rests[i].size(), 10000);
 }
 
 }  // namespace harness

@@ -6,10 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include "platform/prompts.h"
+#include "platform/socket.h"
 
 #include "shell/shell.h"
 
@@ -18,9 +26,11 @@ namespace harness {
 // Pumps this thread's messages for about ms milliseconds, as the program's
 // main loop does (with the main window's keys).
 void Pump(int ms = 30);
+// Pumps messages until done() holds, at most about ten seconds.
+bool PumpUntil(const std::function<bool()>& done);
 
 // A temporary directory made current for the test (the program directory),
-// removed with its files afterwards.
+// removed with everything in it afterwards.
 class TempProgramDir {
  public:
   TempProgramDir();
@@ -31,6 +41,17 @@ class TempProgramDir {
  private:
   std::string path_;
   std::string previous_;
+};
+
+// The settings key HKLM\SOFTWARE\Parcelo(32), removed whole while alive
+// begins and ends: a commit writes every value, a closing window its column
+// widths.
+class RegistryValues {
+ public:
+  RegistryValues() { Forget(); }
+  ~RegistryValues() { Forget(); }
+  static void Forget();
+  void Set(const std::string& name, const std::string& value);
 };
 
 struct SeenDialog;
@@ -50,20 +71,16 @@ class WindowTest : public testing::Test {
   std::vector<SeenDialog> OnDialog(int command, const std::function<bool(HWND dialog)>& is_main,
                                    const std::function<void(HWND dialog)>& act);
   static const shell::Children& Kids() { return shell::Globals().children; }
+  static HWND List() { return Kids().task_list; }
+  // Writes a task line per entry (local file in the program directory, link)
+  // as the default task of the mode and loads it; returns the task list.
+  HWND LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send = false);
+  // Pumps until every job the window keeps has ended (at most about a minute).
+  bool WaitForJobs();
 
+  RegistryValues registry;
   TempProgramDir dir;
   HWND window = nullptr;
-  bool keep_columns_ = false;  // Close() leaves the Columns value the window wrote
-};
-
-// Settings values under HKLM\SOFTWARE\Parcelo(32), deleted afterwards.
-class RegistryValues {
- public:
-  ~RegistryValues();
-  void Set(const std::string& name, const std::string& value);
-
- private:
-  std::vector<std::string> names_;
 };
 
 // Watches for dialogs (class #32770) activated on this thread while alive.
@@ -96,6 +113,14 @@ std::string TestsFolder();
 std::vector<std::string> TextsOf(const std::vector<SeenDialog>& seen, const std::string& caption);
 std::string WindowText(HWND window);
 std::string ListCell(HWND list, int row, int column);
+int RowCount(HWND list);
+// Selects exactly these rows.
+void Select(HWND list, std::initializer_list<int> rows);
+// The main window's status bar text.
+std::string StatusText();
+// Picks the mode selector's item as the user does (0 receive, 1 send).
+void ChooseMode(int index);
+bool Exists(const std::string& path);
 // The items of a list box (LB_GETCOUNT, LB_GETTEXT) or combo box
 // (CB_GETCOUNT, CB_GETLBTEXT), in order.
 std::vector<std::string> Items(HWND box, UINT count_message, UINT text_message);
@@ -104,5 +129,45 @@ void WriteFile(const std::string& path, const std::string& content);
 // Task file lines for the files f<i>.zip, one per number, each with its own
 // date, local file C:\Down\f<i>.zip and link ftp://h/pub/f<i>.zip.
 std::string TaskLines(std::initializer_list<int> files);
+
+// Counts boxes and beeps instead of showing them (a box would wait for a
+// user), answering each box with its default.
+struct CountingSink : prompts::Sink {
+  int Message(const std::string&, const std::string&, unsigned style) override {
+    return ++shown, prompts::DefaultAnswer(style);
+  }
+  void Beep(unsigned) override { ++beeps; }
+  std::atomic<int> shown{0}, beeps{0};
+};
+
+// Answers `count` connections on 127.0.0.1 through the socket seam: reads each
+// request header (or a TLS hello as it comes) and sends answer(request). An
+// answer with kHoldMark sends the part before it as the connection comes and
+// the rest (then closes) only once every connection has come and Release()
+// was called; the others send the whole answer and close at once. Every wait
+// is bounded.
+constexpr char kHoldMark[] = "<hold>";
+class LoopbackServer {
+ public:
+  using Answer = std::function<std::string(const std::string& request)>;
+  LoopbackServer(int count, Answer answer);
+  // The same answer to every connection.
+  LoopbackServer(int count, const std::string& answer)
+      : LoopbackServer(count, [answer](const std::string&) { return answer; }) {}
+  ~LoopbackServer();
+  std::string Link(const std::string& path, const char* scheme = "http") const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  int accepted() const { return accepted_; }
+  void Release() { released_ = true; }
+
+ private:
+  void Serve(int count, const Answer& answer);
+  net::Socket listener_;
+  std::uint16_t port_ = 0;
+  std::atomic<int> accepted_{0};
+  std::atomic<bool> released_{false};
+  std::thread thread_;
+};
 
 }  // namespace harness

@@ -30,36 +30,24 @@ BOOL CALLBACK FindTextWindow(HWND child, LPARAM found) {
   return TRUE;
 }
 
-// The text the viewer shows, or empty when no viewer is open. GetWindowText
-// does not ask another process's window, so WM_GETTEXT is sent.
-std::string ViewerText() {
-  HWND viewer = FindWindowA(kViewerClass, nullptr);
-  if (!viewer || !IsWindowVisible(viewer)) return std::string();
-  HWND text_window = nullptr;
-  EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
-  if (!text_window) return std::string();
-  char text[4096] = {};
-  DWORD_PTR result = 0;
-  SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      2000, &result);
-  return text;
-}
-
-// The text the viewer shows, waiting a bounded while for the viewer to start
-// and show a topic.
-std::string ShownText() {
-  std::string text;
-  for (int i = 0; i < 100 && text.empty(); ++i) {
-    Pump(50);
-    text = ViewerText();
-  }
-  return text;
-}
-
-// The topic's title: the first line the viewer shows.
+// The title of the topic the viewer shows (its text window's first line),
+// waiting a bounded while for the viewer to start; empty when none shows.
+// GetWindowText does not ask another process's window, so WM_GETTEXT is sent.
 std::string ViewerTopic() {
-  const std::string text = ShownText();
-  return text.substr(0, text.find_first_of("\r\n"));
+  for (int i = 0; i < 100; ++i) {
+    Pump(50);
+    HWND viewer = FindWindowA(kViewerClass, nullptr), text_window = nullptr;
+    if (!viewer || !IsWindowVisible(viewer)) continue;
+    EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
+    char text[4096] = {};
+    DWORD_PTR result = 0;
+    if (text_window) {
+      SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                          2000, &result);
+    }
+    if (*text) return std::string(text).substr(0, std::string(text).find_first_of("\r\n"));
+  }
+  return std::string();
 }
 
 // Ends the viewer (through WinHelp, as a program does) and waits a bounded
@@ -73,13 +61,8 @@ void CloseViewer(HWND owner, const std::string& file) {
 // F1 as the keyboard gives it: the system turns it into help for the window
 // with the focus, which passes it up to its dialog or main window.
 void PressF1() {
-  INPUT keys[2] = {};
-  for (INPUT& key : keys) {
-    key.type = INPUT_KEYBOARD;
-    key.ki.wVk = VK_F1;
-  }
-  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, keys, sizeof(INPUT));
+  keybd_event(VK_F1, 0, 0, 0);
+  keybd_event(VK_F1, 0, KEYEVENTF_KEYUP, 0);
 }
 
 class HelpViewer : public harness::WindowTest {
@@ -94,22 +77,11 @@ class HelpViewer : public harness::WindowTest {
 
 }  // namespace
 
-TEST_F(HelpViewer, HelpCommandOpensTheContentsOfTheProgramDirectorysFile) {
-  EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
-  Command(IDM_HELPCONTENTS);
-  const std::string contents = ShownText();
-  EXPECT_EQ(0u, contents.find("Parcelo(32) Help")) << contents;
-}
-
-TEST_F(HelpViewer, DropWindowsHelpOpensItsTopic) {
-  SendMessageA(window, WM_COMMAND, IDM_DROPWINDOW, 0);
-  SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
-  EXPECT_EQ("The drop window", ViewerTopic());
-}
-
 // Each dialog opens its topic from its Help button and from F1 (pressed in
-// the control that has the focus); F1 in the main window opens the contents.
-TEST_F(HelpViewer, DialogsOpenTheirTopicsFromHelpAndF1) {
+// the control that has the focus); F1 in the main window and the Help command
+// open the contents. Which topic a context number opens is the native help
+// file tests'.
+TEST_F(HelpViewer, DialogsAndTheWindowOpenTheirTopicsFromHelpAndF1) {
   WriteFile(dir.File("Default.rcv"), "03/14/26 09:00\tC:\\Down\\a.zip\tAwaiting_command\tftp://h/a.zip\r\n");
   constexpr int kF1 = 0;
   const struct { int command; int help_button; const char* topic; } dialogs[] = {
@@ -141,4 +113,14 @@ TEST_F(HelpViewer, DialogsOpenTheirTopicsFromHelpAndF1) {
   ASSERT_EQ(Kids().task_list, GetFocus());
   PressF1();
   EXPECT_EQ("Parcelo(32) Help", ViewerTopic());
+  CloseViewer(window, dir.File("Parcelo32.HLP"));
+  // The Help command opens the program directory's file at its contents, the
+  // drop window's own help its topic.
+  EXPECT_EQ(dir.File("Parcelo32.HLP"), shell::Globals().help_file_path);
+  Command(IDM_HELPCONTENTS);
+  EXPECT_EQ("Parcelo(32) Help", ViewerTopic());
+  CloseViewer(window, dir.File("Parcelo32.HLP"));
+  Command(IDM_DROPWINDOW);
+  SendMessageA(window, WM_SYSCOMMAND, IDM_DROPHELP, 0);
+  EXPECT_EQ("The drop window", ViewerTopic());
 }

@@ -19,17 +19,13 @@
 #include <wincrypt.h>
 #include <winsock.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/jobs.h"
 #include "engine/timeouts.h"
 #include "harness.h"
-#include "platform/socket.h"
 #include "resources/parcelo32_ids.h"
 
 using harness::ListCell;
@@ -43,58 +39,11 @@ class Https : public harness::WindowTest {
   // main window and gives the status its row ends with (waiting at most
   // about a minute).
   std::string Run(const std::string& local, const std::string& link, bool send = false) {
-    harness::WriteFile(dir.File(send ? "Default.snd" : "Default.rcv"),
-                       "03/14/26 09:00\t" + local + "\tAwaiting_command\t" + link + "\r\n");
-    shell::LoadDefaultTask();
+    LoadTask({{local, link}}, send);
     Command(send ? IDM_SEND : IDM_RECEIVE);
-    const std::vector<jobs::JobHandle> started = shell::Globals().jobs;
-    const auto running = [&] {
-      for (const jobs::JobHandle& job : started) {
-        if (job->Running() > 0) return true;
-      }
-      return false;
-    };
-    for (int i = 0; i < 3000 && running(); ++i) harness::Pump(20);
-    harness::Pump(100);  // the worker's last row update
+    WaitForJobs();
     return ListCell(Kids().task_list, 0, 2);
   }
-};
-
-// Accepts one connection on loopback, reads what the client sends first, then
-// sends reply and closes; a held server sends nothing and keeps the
-// connection until it is destroyed. Every wait is bounded.
-class OneShotServer {
- public:
-  OneShotServer(const std::string& reply, bool hold) {
-    net::Ipv4 loopback = 0, bound = 0;
-    net::ParseDotted("127.0.0.1", &loopback);
-    listener_.Open();
-    listener_.Listen(0, 1, loopback);
-    listener_.LocalAddress(&bound, &port_);
-    thread_ = std::thread([this, reply, hold] {
-      net::Socket connection;
-      if (listener_.Accept(10000, &connection) != 0) return;
-      char buffer[4096];
-      int error = 0;
-      connection.Receive(buffer, sizeof buffer, 10000, &error);
-      if (hold) {
-        for (int waited = 0; !done_ && waited < 20000; waited += 10) Sleep(10);
-        return;
-      }
-      connection.SendAll(reply.data(), reply.size(), 10000);
-    });
-  }
-  ~OneShotServer() {
-    done_ = true;
-    thread_.join();
-  }
-  int port() const { return port_; }
-
- private:
-  net::Socket listener_;
-  std::uint16_t port_ = 0;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
 };
 
 // A peer that is no TLS server ends the attempt saying so, leaves the partial
@@ -103,24 +52,20 @@ class OneShotServer {
 TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
   struct Case {
     const char* label;
-    std::string reply;
-    bool hold;
-    std::string status;
+    std::string reply, status;
   };
   const Case cases[] = {
-      {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", false,
-       "Secure connection failed: not a TLS answer"},
-      {"closes at once", "", false, "Secure connection failed: connection closed"},
-      {"silent", "", true, "Secure connection failed: timed out"},
+      {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "Secure connection failed: not a TLS answer"},
+      {"closes at once", "", "Secure connection failed: connection closed"},
+      {"silent", harness::kHoldMark, "Secure connection failed: timed out"},
   };
   timeouts::Set(5000, 5000, 1500);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     Open();
-    OneShotServer server(c.reply, c.hold);
+    harness::LoopbackServer server(1, c.reply);
     harness::WriteFile(dir.File("part.bin"), "partial");
-    const std::string link = "https://127.0.0.1:" + std::to_string(server.port()) + "/part.bin";
-    EXPECT_EQ(c.status, Run(dir.File("part.bin"), link));
+    EXPECT_EQ(c.status, Run("part.bin", server.Link("/part.bin", "https")));
     EXPECT_EQ("partial", ReadFile(dir.File("part.bin")));
     EXPECT_EQ("", ReadFile(dir.File("logr.txt")));
     Close();
@@ -184,8 +129,9 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
   const std::string zeros(16, '\0');
   const std::string partial = zeros + big.substr(16, 1234567 - 16);
   const std::string resumed = zeros + big.substr(16);
-  const auto link = [](const char* port_name, const std::string& host, const std::string& path) {
-    return "https://" + host + ":" + Env(port_name) + path;
+  // The port named PARCELO_HTTPS_<port>, as host, for path.
+  const auto link = [](const char* port, const char* host = "localhost", const char* path = "/files/big.bin") {
+    return std::string("https://") + host + ":" + Env((std::string("PARCELO_HTTPS_") + port).c_str()) + path;
   };
 
   // An upload of many records, each byte telling its place.
@@ -201,30 +147,21 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     const char* sent_to = nullptr;  // for an upload, the server's copy under www
     int wait_ms = 0;  // when set, the reply and data time-outs
   };
+  const std::string unknown = "Certificate error: unknown authority", wrong = "Certificate error: wrong host name";
   const Case cases[] = {
-      {"download", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), "-", "Done", big},
-      {"download by address", link("PARCELO_HTTPS_GOOD", "127.0.0.1", "/files/big.bin"), "-", "Done", big},
-      {"resume", link("PARCELO_HTTPS_GOOD", "localhost", "/files/big.bin"), partial, "Done", resumed},
-      {"basic authentication", link("PARCELO_HTTPS_GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-",
-       "Done", secret},
-      {"PUT", link("PARCELO_HTTPS_GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload,
-       "\\upload\\tls\\up.bin"},
-      {"unknown authority", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), partial,
-       "Certificate error: unknown authority", partial},
-      {"unknown authority, no file", link("PARCELO_HTTPS_STRANGER", "localhost", "/files/big.bin"), "-",
-       "Certificate error: unknown authority", "-"},
-      {"wrong host name", link("PARCELO_HTTPS_OTHER", "localhost", "/files/big.bin"), partial,
-       "Certificate error: wrong host name", partial},
-      {"wrong address", link("PARCELO_HTTPS_OTHER", "127.0.0.1", "/files/big.bin"), partial,
-       "Certificate error: wrong host name", partial},
-      {"TLS 1.1 at most", link("PARCELO_HTTPS_LEGACY", "localhost", "/files/big.bin"), partial,
-       "Secure connection failed: handshake failed", partial},
-      {"silent after the handshake", link("PARCELO_HTTPS_MUTE", "localhost", "/files/big.bin"), partial, "Failed",
-       partial, nullptr, 1500},
-      {"expired", link("PARCELO_HTTPS_OLD", "localhost", "/files/big.bin"), partial,
-       "Certificate error: certificate expired", partial},
-      {"not yet valid", link("PARCELO_HTTPS_FUTURE", "localhost", "/files/big.bin"), partial,
-       "Certificate error: certificate not yet valid", partial},
+      {"download", link("GOOD"), "-", "Done", big},
+      {"download by address", link("GOOD", "127.0.0.1"), "-", "Done", big},
+      {"resume", link("GOOD"), partial, "Done", resumed},
+      {"basic authentication", link("GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-", "Done", secret},
+      {"PUT", link("GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload, "\\upload\\tls\\up.bin"},
+      {"unknown authority", link("STRANGER"), partial, unknown, partial},
+      {"unknown authority, no file", link("STRANGER"), "-", unknown, "-"},
+      {"wrong host name", link("OTHER"), partial, wrong, partial},
+      {"wrong address", link("OTHER", "127.0.0.1"), partial, wrong, partial},
+      {"TLS 1.1 at most", link("LEGACY"), partial, "Secure connection failed: handshake failed", partial},
+      {"silent after the handshake", link("MUTE"), partial, "Failed", partial, nullptr, 1500},
+      {"expired", link("OLD"), partial, "Certificate error: certificate expired", partial},
+      {"not yet valid", link("FUTURE"), partial, "Certificate error: certificate not yet valid", partial},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -232,7 +169,7 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     const std::string local = dir.File("got.bin");
     if (c.before != "-") harness::WriteFile(local, c.before);
     if (c.wait_ms) timeouts::Set(timeouts::kDefaultConnectMs, c.wait_ms, c.wait_ms);
-    EXPECT_EQ(c.status, Run(local, c.link, c.sent_to != nullptr));
+    EXPECT_EQ(c.status, Run("got.bin", c.link, c.sent_to != nullptr));
     timeouts::RestoreDefaults();
     if (c.after == "-") {
       EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local.c_str()));
@@ -287,7 +224,7 @@ TEST_F(HttpsServed, StreamHandsOutARecordInPiecesAndEndsWithCloseNotify) {
       answer.append(piece, static_cast<std::size_t>(got));
     }
     ASSERT_NE(std::string::npos, body) << answer.substr(0, 200);
-        EXPECT_TRUE(answer.substr(body + 4) == small) << answer.size() - body - 4 << " bytes of the body";
+    EXPECT_TRUE(answer.substr(body + 4) == small) << answer.size() - body - 4 << " bytes of the body";
     stream.Close();
   }
   net::Cleanup();

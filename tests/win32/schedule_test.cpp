@@ -75,21 +75,7 @@ const char kExitQuestion[] = "Your file transfer is scheduled at a later time. D
 
 }  // namespace
 
-TEST_F(Later, ReceiveLaterInSendModeChangesModeAndRefusesTheEmptyTask) {
-  Open();
-  shell::ChangeMode(app::kSendMode, false);
-  harness::WriteFile(dir.File("Default.snd"), kEntry);
-  const auto seen = Run(IDM_RECEIVELATER, {Answer(IDOK)});
-  ASSERT_EQ(1u, seen.size());
-  EXPECT_EQ("Message", seen[0].caption);
-  EXPECT_EQ("No item in the listbox to schedule", seen[0].text);
-  EXPECT_EQ(app::kReceiveMode, app::CurrentMode());
-  EXPECT_EQ(dir.File("Default.rcv"), app::CurrentTaskPath());
-  EXPECT_EQ(0, SendMessageA(Kids().mode_selector, CB_GETCURSEL, 0, 0));
-  EXPECT_TRUE(schedule::Jobs().jobs().empty());
-  EXPECT_FALSE(schedule::AnyMarked());
-}
-
+// While the mark is set the exit question asks.
 TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   harness::WriteFile(dir.File("Default.rcv"), kEntry);
   Open();
@@ -122,6 +108,9 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
       }});
   EXPECT_EQ("Enter time to schedule download|07:05|on|checked|30", reopened);
   EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
+  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
+  EXPECT_EQ(harness::TextsOf(asked, "Message"), std::vector<std::string>{kExitQuestion});
+  ASSERT_TRUE(IsWindow(window));
 
   // Send Later has its own title and mark.
   harness::WriteFile(dir.File("Default.snd"), kEntry);
@@ -133,28 +122,14 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_FALSE(schedule::Marked(app::kSendMode));
   ASSERT_EQ(1u, schedule::Jobs().jobs().size());
-}
 
-TEST_F(Later, TheExitQuestionAsksWhileAMarkIsSetNotAfterScheduleIsUnchecked) {
-  harness::WriteFile(dir.File("Default.rcv"), kEntry);
-  Open();
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        ClickSchedule(dialog);
-        Ok(dialog, "10:15", "");
-      }});
-  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
-  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
-  ASSERT_EQ(1u, asked.size());
-  EXPECT_EQ("Message", asked[0].caption);
-  EXPECT_EQ(kExitQuestion, asked[0].text);
-  ASSERT_TRUE(IsWindow(window));
-
-  // Unchecked, OK clears the mark but leaves the job to start at its time.
+  // Unchecked, OK clears the mark (the exit question asks no more) but leaves
+  // the job to start at its time.
   std::string time_edit;
   Run(IDM_RECEIVELATER, {[&](HWND dialog) {
         ClickSchedule(dialog);
         time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        Ok(dialog, "10:15", "");
       }});
   EXPECT_EQ("off", time_edit);
   EXPECT_FALSE(schedule::AnyMarked());

@@ -15,14 +15,13 @@
 #include "setup/sha256.h"
 
 using harness::DialogWatcher;
+using harness::Exists;
 using harness::SeenDialog;
 using harness::WindowText;
 
 namespace {
 
 constexpr char kPathCaption[] = "Specify directory";
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
   harness::TempProgramDir dir;
@@ -67,14 +66,8 @@ TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
   harness::TempProgramDir dir;
   std::string text;
   for (int i = 0; text.size() < 100000; ++i) text += "line " + std::to_string(i) + "\r\n";
-  struct Case {
-    const char* what;
-    bool source_exists;
-    std::string source;
-    setup::CopyResult result;
-    bool intact;  // size and digest those of text
-  };
-  const Case cases[] = {
+  // intact: the size and digest are those of text.
+  const struct { const char* what; bool source_exists; std::string source; setup::CopyResult result; bool intact; } cases[] = {
       {"plain file", true, text, setup::CopyResult::kDone, true},
       {"compressed file", true, Compressed(text), setup::CopyResult::kDone, true},
       {"compressed file cut short", true, Compressed(text).substr(0, 1000), setup::CopyResult::kDone, false},
@@ -83,7 +76,7 @@ TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
   };
   const std::string source = dir.File("source.bin");
   const std::string target = dir.File("installed.bin");
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     DeleteFileA(source.c_str());
     DeleteFileA(target.c_str());
     if (c.source_exists) harness::WriteFile(source, c.source);
@@ -137,9 +130,6 @@ TEST(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
     EXPECT_FALSE(KeyExists(key)) << key;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
   }
-  DeleteFileA((main + "\\parcelo32.exe").c_str());
-  RemoveDirectoryA(down.c_str());
-  RemoveDirectoryA(main.c_str());
 }
 
 }  // namespace

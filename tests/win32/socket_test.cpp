@@ -23,11 +23,11 @@ TEST(WinsockSeam, LoopbackStreamEndsCleanlyAndRefusalIs10061) {
   // Each end's peer is the other end (the FTP data connection goes to the
   // control connection's peer).
   net::Ipv4 peer = 0, local = 0;
-  std::uint16_t peer_port = 0, local_port = 0;
-  ASSERT_FALSE(client.PeerAddress(&peer, &peer_port) || client.LocalAddress(&local, &local_port));
+  std::uint16_t peer_port = 0, local_port = 0, server_peer_port = 0;
+  ASSERT_FALSE(client.PeerAddress(&peer, &peer_port) || client.LocalAddress(&local, &local_port) ||
+               server.PeerAddress(&peer, &server_peer_port));
   EXPECT_EQ(net::DottedText(peer) + ":" + std::to_string(peer_port), "127.0.0.1:" + std::to_string(port));
-  ASSERT_EQ(server.PeerAddress(&peer, &peer_port), 0);
-  EXPECT_EQ(peer_port, local_port);
+  EXPECT_EQ(server_peer_port, local_port);
   EXPECT_NE(listener.PeerAddress(&peer, &peer_port), 0);  // a listener has no peer
 
   std::string block(200000, '\0');
@@ -73,8 +73,7 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   file.Close();
   char buffer[16] = {};
   std::uint64_t size = 0;
-  ASSERT_TRUE(file.Open(path, fileio::File::kRead));
-  EXPECT_TRUE(file.Size(&size));
+  ASSERT_TRUE(file.Open(path, fileio::File::kRead) && file.Size(&size));
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
   EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));

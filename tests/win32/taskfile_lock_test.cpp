@@ -19,21 +19,10 @@ const char kTaskVariable[] = "PARCELO_LOCK_TEST_TASK";
 const char kReadyEvent[] = "ParceloLockTestReady";
 const char kGoEvent[] = "ParceloLockTestGo";
 
-// Counts the boxes instead of showing them: a box would wait for a user.
-class CountingSink : public prompts::Sink {
- public:
-  int Message(const std::string&, const std::string&, unsigned style) override {
-    ++shown;
-    return prompts::DefaultAnswer(style);
-  }
-  void Beep(unsigned) override {}
-  int shown = 0;
-};
-
 // Adds entries and rewrites line `writer` as add and a redirect would.
 // Returns the number of boxes shown.
 int WriteRounds(const std::string& path, int writer) {
-  CountingSink sink;
+  harness::CountingSink sink;
   prompts::SetSink(&sink);
   for (int i = 0; i < kRounds; ++i) {
     taskfile::AddLine(path, "a" + std::to_string(i) + "\r\n");
