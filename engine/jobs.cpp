@@ -106,9 +106,12 @@ bool PauseBeforeRetry(const session::Context& context, int failed) {
 // Up to cycles + 1 attempts, a growing pause between them; a followed
 // redirect counts as success and ends the worker, and so does a Stop as a
 // failure.
-int RunAttempts(session::Context& context, const session::AttemptParams& params, int cycles) {
+int RunAttempts(session::Context& context, const session::AttemptParams& entry, int cycles) {
+  session::AttemptParams params = entry;
   for (int attempt = 0;; ++attempt) {
     settings::CheckDialup();
+    // A name the server gave the local file in an earlier attempt is the entry's now.
+    if (!context.server_local_file.empty()) params.local_file = context.server_local_file;
     const int result = session::RunAttempt(context, params);
     // Out of descriptors, most likely: the row must not go on saying
     // "Awaiting command" or "Resolving address".

@@ -113,7 +113,16 @@ struct Context {
   // hence mutable: both record what the user was told, not transfer state.
   mutable std::string cause;
   mutable std::string last_status;
+
+  // The local file a server named (Content-Disposition) in an attempt of this
+  // worker: the entry names it from then on. Empty while none did.
+  std::string server_local_file;
 };
+
+// The file a download of the context writes: the one its server named, else local_file.
+inline const std::string& DownloadTarget(const Context& context, const std::string& local_file) {
+  return context.server_local_file.empty() ? local_file : context.server_local_file;
+}
 
 // What one attempt needs besides the context (the job's parameters).
 struct AttemptParams {

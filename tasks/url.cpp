@@ -355,6 +355,13 @@ std::string LocalNameOf(const std::string& path) {
   return WithoutForbiddenCharacters(name);
 }
 
+std::string LocalNameFromServer(const std::string& utf8) {
+  const std::string base = utf8.substr(utf8.find_last_of("/\\") + 1);
+  std::string name;
+  if (base.empty() || !fs::NameFromUtf8(base, &name)) return std::string();
+  return WithoutForbiddenCharacters(name);
+}
+
 std::string InDirectory(const std::string& directory, const std::string& name) {
   std::string path = directory;
   if (path.empty() || path.back() != fs::Separator()) path += fs::Separator();

@@ -87,6 +87,11 @@ void SkipLeadingBlanks(std::string* text);
 // forbids in a name (<>:"/\|?* and controls) written as '_'.
 std::string LocalNameOf(const std::string& path);
 
+// The local file name for a name a server gives (UTF-8): never a path (the
+// text after its last '/' or '\'), as the system holds it, what Windows
+// forbids written as '_'; "" when nothing usable is left.
+std::string LocalNameFromServer(const std::string& utf8);
+
 // directory + separator (unless it ends in one) + name.
 std::string InDirectory(const std::string& directory, const std::string& name);
 // InDirectory(directory, LocalNameOf(path)).
