@@ -13,6 +13,7 @@
 #include "settings/places.h"
 #include "engine/jobs.h"
 #include "engine/progress.h"
+#include "engine/proxy.h"
 #include "engine/translog.h"
 #include "platform/fs.h"
 #include "settings/settings.h"
@@ -188,6 +189,8 @@ int SetUpProgramDirectory() {
   app::SetProgramDirectory(directory);
   settings::SetStoreDirectory(directory);
   settings::Load(DefaultDownloadDirectory());
+  // Proxies named in the environment serve while the settings name none.
+  proxy::UseEnvironment(proxy::ReadEnvironment([](const char* name) -> const char* { return std::getenv(name); }));
   return kExitOk;
 }
 

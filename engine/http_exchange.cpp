@@ -8,6 +8,7 @@
 #include "engine/connection.h"
 #include "engine/local_file.h"
 #include "engine/http.h"
+#include "engine/proxy.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
 #include "tasks/url.h"
@@ -36,6 +37,15 @@ bool RequestTarget(const session::Context& context, const session::AttemptParams
   if (context.entry_url.empty()) return false;
   *target = http::ProxyTarget(context.entry_url, !params.password.empty());
   return true;
+}
+
+// Through a proxy that wants them, the request carries its credentials (the
+// last line, after Host).
+void AuthorizeAtProxy(session::Context& context, const session::AttemptParams& params, std::string* request) {
+  const std::string line = proxy::AuthorizationLine(params.proxy_user, params.proxy_password);
+  if (!context.via_proxy || line.empty()) return;
+  request->insert(request->size() - 2, line);
+  context.proxy_authorized = true;
 }
 
 // Sends the request; false after "Failed" (and what SendBlock showed).
@@ -68,6 +78,7 @@ int Download(session::Context& context, net::Socket& connection,
   }
   std::string request = DownloadRequestFor(context, target, params.user, params.password,
                                            params.local_file);
+  AuthorizeAtProxy(context, params, &request);
   if (!SendRequest(context, connection, request)) return session::kFailure;
   return session::ReceiveFile(context, connection, connection, params.local_file, true);
 }
@@ -85,6 +96,7 @@ int Upload(session::Context& context, net::Socket& connection,
   }
   std::string request = http::UploadRequest(target, context.host_name, params.user,
                                             params.password, context.total_size);
+  AuthorizeAtProxy(context, params, &request);
   if (!SendRequest(context, connection, request)) return session::kFailure;
   return session::SendFile(context, connection, connection, file, params.local_file, true);
 }
@@ -480,6 +492,10 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_leftover = leftover;
 
   if (verdict.result == http::kRedirected) return Redirect(context, verdict.location, local_file);
+  if (context.via_proxy && verdict.has_status && verdict.status == 407) {
+    session::Fail(context, "Failed", session::ProxyRefusal(context));
+    return context.mode == session::kSend ? http::kUploadRefused : http::kErrorStatus;
+  }
   if (context.mode == session::kSend) {
     return ConfirmsUpload(verdict) ? http::kUsable : RefuseUpload(context, received);
   }

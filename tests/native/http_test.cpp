@@ -497,10 +497,11 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
   ASSERT_TRUE(tunnel.ready());
   UseSetting("Firewall", "1");
   const std::string refused = "Proxy refused the tunnel";
-  const struct { std::string answer, status; } cases[] = {
+  const struct { std::string answer, status; const char *user = "", *cause = "*"; } cases[] = {
       {"HTTP/1.0 200 Connection established\r\n\r\n", "Secure connection failed*"},
-      {"HTTP/1.1 204 Fine\r\nVia: p\r\n\r\n", "Secure connection failed*"},
-      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused},
+      {"HTTP/1.1 204 Fine\r\nVia: p\r\n\r\n", "Secure connection failed*", "joe"},
+      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused, "", "Proxy needs a password"},
+      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused, "joe", "Proxy refused the password"},
       {"HTTP/1.0 302 Found\r\n\r\n", refused},
       {"XTTP/1.0 200 OK\r\n\r\n", refused},
       {"HTTP/1.0\r\n\r\n", refused},
@@ -516,9 +517,13 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
     params.host = "files.example";
     params.http_proxy_host = "127.0.0.1";
     params.http_proxy_port = proxy.port();
+    params.proxy_user = c.user;
+    params.proxy_password = "pw";
     EXPECT_LT(session::RunAttempt(context_, params), 0);
     EXPECT_TRUE(Matches({c.status}, {list_.Statuses(0).back()}));
-    EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n\r\n"});
+    EXPECT_TRUE(Glob(c.cause, context_.cause)) << context_.cause;
+    const std::string credentials = *c.user ? "Proxy-Authorization: Basic am9lOnB3\r\n" : "";
+    EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n" + credentials + "\r\n"});
   }
   EXPECT_FALSE(std::filesystem::exists(Path("t.bin")));
   session::AttemptParams params = Params(443, "/t.bin", "t.bin");
@@ -529,6 +534,36 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
   const std::string seen = tunnel.Seen();
   EXPECT_TRUE(Glob("CONNECT 127.0.0.1:443 HTTP/1.0\r\n*\r\n\r\nGET /t.bin HTTP/1.0\r\n*", seen)) << seen;
   EXPECT_EQ(ReadFile(Path("t.bin")), "ok");
+}
+
+// Through the proxy a request carries the proxy's credentials after Host, a
+// direct one never; a 407 fails saying whether a password was missing or refused.
+TEST_F(HttpTransfer, ProxyCredentialsTravelAfterHostAndA407SaysWhy) {
+  const std::string refusal = "HTTP/1.0 407 Proxy Authentication Required\r\n\r\n";
+  const struct { const char* firewall; const char* user; std::string answer; int result; const char* cause; } cases[] = {
+      {"1", "joe", Ok("ok") + "ok", 0, ""},
+      {"1", "", refusal, -1, "Proxy needs a password"},
+      {"1", "joe", refusal, -1, "Proxy refused the password"},
+      {"0", "joe", Ok("ok") + "ok", 0, ""}};
+  context_.entry_url = "http://files.example/f.zip";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.firewall) + c.user);
+    UseSetting("Firewall", c.firewall);
+    std::filesystem::remove(Path("f.zip"));
+    HttpPeer peer({{c.answer}});
+    session::AttemptParams params = Params(peer.port(), "/f.zip", "f.zip");
+    params.protocol = url::kHttp;
+    params.http_proxy_host = "127.0.0.1";
+    params.http_proxy_port = peer.port();
+    params.proxy_user = c.user;
+    params.proxy_password = "pw";
+    EXPECT_EQ(session::RunAttempt(context_, params), c.result);
+    EXPECT_EQ(context_.cause, c.cause);
+    const bool proxied = *c.firewall == '1';
+    const std::string credentials = proxied && *c.user ? "Proxy-Authorization: Basic am9lOnB3\r\n" : "";
+    EXPECT_EQ(peer.Requests(), Texts{"GET " + std::string(proxied ? "http://files.example" : "") +
+                                     "/f.zip HTTP/1.0\r\nAccept: */*\r\nHost: files.example\r\n" + credentials + "\r\n"});
+  }
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,
