@@ -10,8 +10,10 @@
 # the handshake, and CONNECT through squid. Each transfer is one attempt made
 # by the HTTP driver test of parcelo_tests; files and task lines are checked
 # after it has exited. Last, `parcelo receive` itself: redirects followed in
-# one command (or not, with --no-follow), a redirect loop, and a refused
-# certificate tried once.
+# one command (or not, with --no-follow), a redirect loop, a refused
+# certificate tried once, and a second squid that asks for a password: its
+# credentials from the proxy address, from HttpProxyUser/HttpProxyPassword
+# and from the environment's proxies (no_proxy going around it).
 #
 # Usage: http_servers.sh <native build directory>
 set -u
@@ -325,4 +327,10 @@ http_proxy="127.0.0.1:$sqa_port" no_proxy="example.org, 127.0.0.1" \
   cli "parcelo receive with no_proxy naming the server" 0 "$proxy_home" receive 0 &&
   same "no_proxy" "$www/files/big.bin" "$proxy_dir/big.bin"
 check "no_proxy went around the proxy" test "$(proxied_gets)" = "$before"
+rm -f "$proxy_dir/big.bin"
+cli "parcelo add an ftp link" 0 "$proxy_home" add "ftp://127.0.0.1:$vs_port/big.bin" &&
+  ftp_proxy="alice:s3cret@127.0.0.1:$sqa_port" cli "parcelo receive through ftp_proxy" 0 "$proxy_home" receive 2 &&
+  same "ftp_proxy" "$vs_root/big.bin" "$proxy_dir/big.bin" &&
+  contains "squid fetched the ftp link for alice" "GET ftp://127.0.0.1:$vs_port/big.bin alice" \
+    "$work/squid-auth/access.log"
 finish
