@@ -325,6 +325,17 @@ bool LeavesDirectoryOrNamesDevice(const std::string& name) {
   return name == "." || name == ".." || fs::IsDeviceName(name);
 }
 
+// Windows cannot create a name holding these, so both builds write '_' for
+// them and a task file names the same file on either. Done on UTF-8 or
+// ASCII text, before any conversion: in a double-byte code page a '\' or
+// '|' byte may be the second half of a character.
+std::string WithoutForbiddenCharacters(std::string name) {
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
+  }
+  return name;
+}
+
 // The segment with its escapes undone, when it has escapes and the result is
 // a name of this directory that the system can hold; false keeps the escapes.
 bool DecodedName(const std::string& segment, std::string* name) {
@@ -333,16 +344,7 @@ bool DecodedName(const std::string& segment, std::string* name) {
   if (decoded.find_first_of("/\\") != std::string::npos || LeavesDirectoryOrNamesDevice(decoded)) {
     return false;
   }
-  return fs::NameFromUtf8(decoded, name);
-}
-
-// Windows cannot create a name holding these, so both builds write '_' for
-// them and a task file names the same file on either.
-std::string WithoutForbiddenCharacters(std::string name) {
-  for (char& c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
-  }
-  return name;
+  return fs::NameFromUtf8(WithoutForbiddenCharacters(decoded), name);
 }
 
 }  // namespace
@@ -351,15 +353,13 @@ std::string LocalNameOf(const std::string& path) {
   const std::string segment = RawLastSegment(path);
   if (segment.empty()) return "index.html";
   std::string name;
-  if (!DecodedName(segment, &name)) name = segment;
-  return WithoutForbiddenCharacters(name);
+  return DecodedName(segment, &name) ? name : WithoutForbiddenCharacters(segment);
 }
 
 std::string LocalNameFromServer(const std::string& utf8) {
   const std::string base = utf8.substr(utf8.find_last_of("/\\") + 1);
   std::string name;
-  if (base.empty() || !fs::NameFromUtf8(base, &name)) return std::string();
-  return WithoutForbiddenCharacters(name);
+  return !base.empty() && fs::NameFromUtf8(WithoutForbiddenCharacters(base), &name) ? name : std::string();
 }
 
 std::string InDirectory(const std::string& directory, const std::string& name) {
