@@ -13,6 +13,7 @@
 #include "settings/places.h"
 #include "engine/jobs.h"
 #include "engine/progress.h"
+#include "engine/proxy.h"
 #include "engine/translog.h"
 #include "platform/fs.h"
 #include "settings/settings.h"
@@ -48,7 +49,7 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      kReadsTask, RunDelete},
-    {"receive", "[--no-follow] [--at HH:MM [--every N]] [ROW...]",
+    {"receive", "[--no-follow] [--no-server-names] [--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
      "until every transfer has ended. On a terminal a live line per\n"
@@ -58,6 +59,8 @@ const Command kCommands[] = {
      "An entry that ends in a redirect has its link rewritten and\n"
      "runs again at once, up to five times (then it fails with\n"
      "\"Too many redirects\"); --no-follow stops after the rewrite.\n"
+     "A redirect's link and a Content-Disposition name the local\n"
+     "file unless ServerNames is 0 or --no-server-names is given.\n"
      "With --at, wait in the foreground until the clock shows HH:MM\n"
      "(today, or tomorrow when that time has passed), saying when\n"
      "the start is, then run; with --every N, run again every N\n"
@@ -186,6 +189,8 @@ int SetUpProgramDirectory() {
   app::SetProgramDirectory(directory);
   settings::SetStoreDirectory(directory);
   settings::Load(DefaultDownloadDirectory());
+  // Proxies named in the environment serve while the settings name none.
+  proxy::UseEnvironment(proxy::ReadEnvironment([](const char* name) -> const char* { return std::getenv(name); }));
   return kExitOk;
 }
 

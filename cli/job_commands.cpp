@@ -12,6 +12,7 @@
 
 #include "cli/cli.h"
 #include "settings/places.h"
+#include "settings/settings.h"
 #include "engine/jobs.h"
 #include "engine/session.h"
 #include "engine/text_format.h"
@@ -386,18 +387,19 @@ int RunScheduled(const Invocation& invocation, int mode, const Timing& timing, b
   }
 }
 
-// Takes --no-follow out of the arguments; true when it was there.
-bool TakeNoFollow(std::vector<std::string>* arguments) {
-  const auto found = std::find(arguments->begin(), arguments->end(), "--no-follow");
+// Takes flag out of the arguments; true when it was there.
+bool TakeFlag(std::vector<std::string>* arguments, const char* flag) {
+  const auto found = std::find(arguments->begin(), arguments->end(), flag);
   if (found == arguments->end()) return false;
-  arguments->erase(std::remove(arguments->begin(), arguments->end(), "--no-follow"), arguments->end());
+  arguments->erase(std::remove(arguments->begin(), arguments->end(), flag), arguments->end());
   return true;
 }
 
 int RunJob(const Invocation& invocation, int mode) {
   Invocation rows = invocation;
   Timing timing;
-  const bool follow = !TakeNoFollow(&rows.arguments);
+  const bool follow = !TakeFlag(&rows.arguments, "--no-follow");
+  if (TakeFlag(&rows.arguments, "--no-server-names")) settings::SetLiveServerNames(0);
   if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
   if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
   return timing.scheduled ? RunScheduled(rows, mode, timing, follow) : RunPreparedJob(mode, follow);

@@ -45,6 +45,9 @@ const Setting kSettings[] = {
     {"OnTop", nullptr, &R::on_top, 0, true},
     {"UseHTTPScript", nullptr, &R::use_http_script, 0, true},
     {"UseFTPScript", nullptr, &R::use_ftp_script, 0, true},
+    {"ServerNames", nullptr, &R::server_names, 0, true},
+    {"HttpProxyUser", &R::http_proxy_user, nullptr, settings::kTextWidth, true},
+    {"HttpProxyPassword", &R::http_proxy_password, nullptr, settings::kTextWidth, true},
 };
 
 bool SameName(const std::string& a, const char* b) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/proxy.h"
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "platform/clock.h"
@@ -49,10 +50,12 @@ constexpr std::size_t kTunnelAnswerLimit = 8192;
 // reads its answer up to the blank line, byte by byte so that nothing of the
 // server's stream is taken. Returns kSuccess for a 2xx answer, else kFailure
 // after telling why.
-int OpenTunnel(const Context& context, net::Socket& connection, const AttemptParams& params) {
+int OpenTunnel(Context& context, net::Socket& connection, const AttemptParams& params) {
   const std::string authority = params.host + ":" + std::to_string(params.port);
+  const std::string credentials = proxy::AuthorizationLine(params.proxy_user, params.proxy_password);
+  context.proxy_authorized = !credentials.empty();
   const std::string request =
-      "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n\r\n";
+      "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n" + credentials + "\r\n";
   if (connection.SendAll(request.data(), request.size(), timeouts::DataMs()) != 0) {
     ShowStatus(context, "Failed");
     return kFailure;
@@ -75,6 +78,7 @@ int OpenTunnel(const Context& context, net::Socket& connection, const AttemptPar
   if (blank == std::string::npos || answer.compare(0, 5, "HTTP/") != 0 || blank + 1 >= answer.size() ||
       answer[blank + 1] != '2') {
     ShowStatus(context, "Proxy refused the tunnel");
+    if (answer.compare(blank + 1, 3, "407") == 0) SetCause(context, ProxyRefusal(context));
     return kFailure;
   }
   return kSuccess;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tasks/url.h"
+
 namespace http {
 namespace {
 
@@ -136,6 +138,49 @@ void ReadSizeFields(std::string_view fields, HeaderVerdict* verdict) {
       verdict->has_range = ParseContentRange(value, &verdict->range);
     }
   }
+}
+
+// The first Content-Disposition field's file name.
+void ReadFileName(std::string_view fields, HeaderVerdict* verdict) {
+  std::string_view line;
+  std::string_view value;
+  while (NextLine(&fields, &line)) {
+    if (!FieldValue(line, "Content-Disposition", &value)) continue;
+    verdict->file_name = DispositionFileName(value);
+    return;
+  }
+}
+
+// One parameter of a header value from *at (just past a ';') to the next ';'
+// outside quotes: its name in lower case and its value, unquoted.
+void TakeParameter(std::string_view text, std::size_t* at, std::string* name, std::string* value) {
+  const std::size_t equals = std::min(text.find('=', *at), text.find(';', *at));
+  name->clear();
+  for (char c : TrimBlanks(text.substr(*at, equals - *at))) name->push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  value->clear();
+  std::size_t i = equals == std::string_view::npos || text[equals] == ';' ? equals : equals + 1;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i < text.size() && text[i] == '"') {
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+      if (text[i] == '\\' && i + 1 < text.size()) ++i;
+      value->push_back(text[i]);
+    }
+  } else if (i < text.size()) {
+    const std::string_view bare = TrimBlanks(text.substr(i, text.find(';', i) - i));
+    value->assign(bare.data(), bare.size());
+  }
+  *at = i < text.size() ? text.find(';', i) : std::string_view::npos;
+}
+
+// The text of a filename* value in UTF-8 ("UTF-8'language'escaped"), or "".
+std::string ExtendedValue(const std::string& value) {
+  const std::size_t quote = value.find('\'');
+  const std::size_t second = quote == std::string::npos ? quote : value.find('\'', quote + 1);
+  if (second == std::string::npos || !SameNameIgnoringCase(std::string_view(value).substr(0, quote), "UTF-8")) {
+    return std::string();
+  }
+  std::string text = value.substr(second + 1);
+  return url::PercentDecode(&text) == 0 ? text : std::string();
 }
 
 // Reads the number at the start of *text and removes it.
@@ -296,6 +341,7 @@ HeaderVerdict JudgeHeader(std::string_view received) {
     JudgeRedirect(header, &verdict);
   } else if (status >= 200 && status <= 299) {
     ReadSizeFields(header, &verdict);
+    ReadFileName(header, &verdict);
     verdict.result = kUsable;
   } else if (status >= 400) {
     if (status == 416) ReadSizeFields(header, &verdict);
@@ -304,6 +350,20 @@ HeaderVerdict JudgeHeader(std::string_view received) {
     verdict.result = kUsable;
   }
   return verdict;
+}
+
+std::string DispositionFileName(std::string_view value) {
+  std::string plain;
+  std::string extended;
+  std::string name;
+  std::string text;
+  for (std::size_t at = value.find(';'); at != std::string_view::npos && at < value.size();) {
+    ++at;
+    TakeParameter(value, &at, &name, &text);
+    if (name == "filename") plain = text;
+    if (name == "filename*") extended = ExtendedValue(text);
+  }
+  return extended.empty() ? plain : extended;
 }
 
 std::string ResolveLocation(const std::string& base_url, const std::string& location) {

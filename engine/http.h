@@ -112,7 +112,13 @@ struct HeaderVerdict {
   std::uint64_t length = 0;
   bool has_range = false;      // 2xx or 416 with a usable Content-Range
   ContentRange range;
+  std::string file_name;       // 2xx: the name its Content-Disposition gives, "" when none
 };
+
+// The file name of a Content-Disposition value: filename*=UTF-8''<escaped>
+// decoded (it wins, as RFC 6266 says), else filename= (quoted or bare), as
+// the server wrote it; "" when neither is there or usable.
+std::string DispositionFileName(std::string_view value);
 
 // Judges the bytes received so far. The header ends at the first empty line,
 // "\r\n\r\n" or, from servers that end lines with LF alone, "\n\n". Result

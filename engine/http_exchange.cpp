@@ -8,6 +8,7 @@
 #include "engine/connection.h"
 #include "engine/local_file.h"
 #include "engine/http.h"
+#include "engine/proxy.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
 #include "tasks/url.h"
@@ -36,6 +37,15 @@ bool RequestTarget(const session::Context& context, const session::AttemptParams
   if (context.entry_url.empty()) return false;
   *target = http::ProxyTarget(context.entry_url, !params.password.empty());
   return true;
+}
+
+// Through a proxy that wants them, the request carries its credentials (the
+// last line, after Host).
+void AuthorizeAtProxy(session::Context& context, const session::AttemptParams& params, std::string* request) {
+  const std::string line = proxy::AuthorizationLine(params.proxy_user, params.proxy_password);
+  if (!context.via_proxy || line.empty()) return;
+  request->insert(request->size() - 2, line);
+  context.proxy_authorized = true;
 }
 
 // Sends the request; false after "Failed" (and what SendBlock showed).
@@ -68,6 +78,7 @@ int Download(session::Context& context, net::Socket& connection,
   }
   std::string request = DownloadRequestFor(context, target, params.user, params.password,
                                            params.local_file);
+  AuthorizeAtProxy(context, params, &request);
   if (!SendRequest(context, connection, request)) return session::kFailure;
   return session::ReceiveFile(context, connection, connection, params.local_file, true);
 }
@@ -85,6 +96,7 @@ int Upload(session::Context& context, net::Socket& connection,
   }
   std::string request = http::UploadRequest(target, context.host_name, params.user,
                                             params.password, context.total_size);
+  AuthorizeAtProxy(context, params, &request);
   if (!SendRequest(context, connection, request)) return session::kFailure;
   return session::SendFile(context, connection, connection, file, params.local_file, true);
 }
@@ -102,7 +114,7 @@ int JudgeHttpResponse(session::Context& context, net::Socket& connection,
     connection.Close();
     return session::kFailure;
   }
-  context.bytes_done = fs::FileSize(local_file);
+  context.bytes_done = fs::FileSize(session::DownloadTarget(context, local_file));
   return 1;
 }
 
@@ -336,6 +348,40 @@ std::string TakeRedirectName(const session::Context& context, const std::string&
   return local_file;
 }
 
+// Names the entry's local file as a Content-Disposition does, when
+// ServerNames allows and the name passes the rules of a redirect's name: the
+// task line and the row take it, and the body goes there. A name that cannot
+// be used keeps the link's, the cause saying why; the download goes on.
+int TakeServerName(session::Context& context, const std::string& server_name,
+                   const std::string& local_file) {
+  if (settings::Live().server_names == 0) return http::kUsable;
+  const std::string directory = fs::DirectoryOf(local_file);
+  const std::string name = url::LocalNameFromServer(server_name);
+  const std::string refusal = url::RefusedNameReason(directory, app::ProgramDirectory(), name);
+  if (name.empty() || !refusal.empty()) {
+    session::SetCause(context, "Kept local name: " + (name.empty() ? "unusable name from the server" : refusal));
+    return http::kUsable;
+  }
+  const std::string new_local = TakeRedirectName(context, url::InDirectory(directory, name), local_file);
+  if (new_local == local_file) return http::kUsable;
+  const taskfile::TaskLine fields = taskfile::SplitTaskLine(context.start_line);
+  const std::string date = fields.date + " " + fields.time;
+  const std::string line = date + "\t" + new_local + "\t" + fields.status_word + "\t" + fields.url;
+  if (line.size() > taskfile::kMaxWholeLineText) {
+    session::SetCause(context, "Kept local name: " + name + " too long for the task file");
+    return http::kUsable;
+  }
+  if (RewriteEntry(context, line + "\r\n", date, context.entry_url, new_local) != Rewrite::kDone) {
+    session::Fail(context, "Cannot write the task file", "Cannot write the task file");
+    return http::kRedirectRefused;
+  }
+  context.start_line = line;
+  context.entry_local_file = new_local;
+  context.server_local_file = new_local;
+  session::ShowStatus(context, "Receiving");
+  return http::kUsable;
+}
+
 }  // namespace
 
 std::string ScratchPath(const session::Context& context) {
@@ -446,6 +492,10 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_leftover = leftover;
 
   if (verdict.result == http::kRedirected) return Redirect(context, verdict.location, local_file);
+  if (context.via_proxy && verdict.has_status && verdict.status == 407) {
+    session::Fail(context, "Failed", session::ProxyRefusal(context));
+    return context.mode == session::kSend ? http::kUploadRefused : http::kErrorStatus;
+  }
   if (context.mode == session::kSend) {
     return ConfirmsUpload(verdict) ? http::kUsable : RefuseUpload(context, received);
   }
@@ -454,8 +504,14 @@ int JudgeResponse(session::Context& context, const std::string& received,
     return TakeUnsatisfiable(context, verdict);
   }
   if (verdict.result == http::kUsable) {
+    // Only a download that starts a file takes the server's name for it: a
+    // partial file stays where it is.
+    const bool starts_file = !context.resume && verdict.status == 200;
     const int taken = TakeSuccess(context, verdict);
     if (taken == http::kErrorStatus) session::SetCause(context, StatusText(received) + " to a ranged request");
+    if (taken == http::kUsable && starts_file && !verdict.file_name.empty()) {
+      return TakeServerName(context, verdict.file_name, local_file);
+    }
     return taken;
   }
   session::SetCause(context, StatusText(received));
@@ -477,7 +533,7 @@ int Redirect(session::Context& context, const std::string& location,
   }
 
   std::string new_local = local_file;
-  if (context.mode == session::kReceive) {
+  if (context.mode == session::kReceive && settings::Live().server_names != 0) {
     const std::string refusal =
         url::RefusedLocalNameReason(settings::Live().download, app::ProgramDirectory(), record.path);
     if (!refusal.empty()) return Refuse(context, refusal);

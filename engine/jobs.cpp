@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/proxy.h"
 #include "engine/running.h"
 #include "settings/places.h"
 #include "engine/session.h"
@@ -67,10 +68,8 @@ threads::Event& EndEvent(int mode) {
 struct JobSettings {
   bool firewall = false;
   int cycles = 0;
-  std::string http_proxy_host;
-  std::string ftp_proxy_host;
-  std::uint32_t http_proxy_port = 0;
-  std::uint32_t ftp_proxy_port = 0;
+  proxy::Server http_proxy;
+  proxy::Server ftp_proxy;
 };
 
 // The record the walker fills for one entry; the worker copies it before it
@@ -106,9 +105,12 @@ bool PauseBeforeRetry(const session::Context& context, int failed) {
 // Up to cycles + 1 attempts, a growing pause between them; a followed
 // redirect counts as success and ends the worker, and so does a Stop as a
 // failure.
-int RunAttempts(session::Context& context, const session::AttemptParams& params, int cycles) {
+int RunAttempts(session::Context& context, const session::AttemptParams& entry, int cycles) {
+  session::AttemptParams params = entry;
   for (int attempt = 0;; ++attempt) {
     settings::CheckDialup();
+    // A name the server gave the local file in an earlier attempt is the entry's now.
+    if (!context.server_local_file.empty()) params.local_file = context.server_local_file;
     const int result = session::RunAttempt(context, params);
     // Out of descriptors, most likely: the row must not go on saying
     // "Awaiting command" or "Resolving address".
@@ -240,7 +242,11 @@ void WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     const taskfile::TaskLine fields = taskfile::SplitTaskLine(line);
     url::Record record;
     std::string display;
-    if (url::Parse(fields.url, &record, &display, nullptr) != 0 || !DecodeUrl(record, settings.firewall)) {
+    const bool parsed = url::Parse(fields.url, &record, &display, nullptr) == 0;
+    const proxy::Server from_environment =
+        parsed && !settings.firewall ? proxy::ForLink(record.protocol, record.host) : proxy::Server();
+    const bool environment_proxy = !from_environment.host.empty();
+    if (!parsed || !DecodeUrl(record, settings.firewall || environment_proxy)) {
       ReportBadLink(job, row);
       continue;
     }
@@ -251,10 +257,18 @@ void WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     attempt.user = record.user;
     attempt.password = record.password;
     attempt.host = record.host;
-    attempt.http_proxy_host = settings.http_proxy_host;
-    attempt.ftp_proxy_host = settings.ftp_proxy_host;
-    attempt.http_proxy_port = settings.http_proxy_port;
-    attempt.ftp_proxy_port = settings.ftp_proxy_port;
+    // The proxy of the link's protocol: the settings', or while Firewall is 0
+    // the one the environment names for it.
+    const proxy::Server& http_proxy = environment_proxy ? from_environment : settings.http_proxy;
+    const proxy::Server& ftp_proxy = environment_proxy ? from_environment : settings.ftp_proxy;
+    attempt.http_proxy_host = http_proxy.host;
+    attempt.ftp_proxy_host = ftp_proxy.host;
+    attempt.http_proxy_port = http_proxy.port;
+    attempt.ftp_proxy_port = ftp_proxy.port;
+    const proxy::Server& used = record.protocol == url::kFtp ? ftp_proxy : http_proxy;
+    attempt.proxy_user = used.user;
+    attempt.proxy_password = used.password;
+    attempt.environment_proxy = environment_proxy;
     attempt.local_file = fields.local_file;
     attempt.remote_path = record.path;
     attempt.protocol = record.protocol;
@@ -298,10 +312,12 @@ JobHandle StartJob(int mode, const std::string& task_path) {
   JobSettings settings;
   settings.firewall = live.firewall == 1;
   settings.cycles = mode == session::kSend ? live.cycle_upload : live.cycle_download;
-  settings.http_proxy_host = live.firewall_address_http;
-  settings.ftp_proxy_host = live.firewall_address_ftp;
-  settings.http_proxy_port = static_cast<std::uint32_t>(live.firewall_port_http);
-  settings.ftp_proxy_port = static_cast<std::uint32_t>(live.firewall_port_ftp);
+  settings.http_proxy = proxy::FromAddress(live.firewall_address_http, static_cast<std::uint32_t>(live.firewall_port_http));
+  settings.ftp_proxy = proxy::FromAddress(live.firewall_address_ftp, static_cast<std::uint32_t>(live.firewall_port_ftp));
+  if (settings.http_proxy.user.empty()) {
+    settings.http_proxy.user = live.http_proxy_user;
+    settings.http_proxy.password = live.http_proxy_password;
+  }
   WalkTask(job, app::CurrentTaskPath(), row_count, selection, settings);
   return job;
 }

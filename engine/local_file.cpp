@@ -214,7 +214,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   }
 
   fileio::File file;
-  long waiting = PrepareLocalFile(context, file, local_file);
+  long waiting = PrepareLocalFile(context, file, DownloadTarget(context, local_file));
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);

@@ -37,7 +37,8 @@ int AttemptSteps(Context& context, const AttemptParams& params) {
   }
   // One reading of Firewall decides the server, the protocol spoken and the
   // form of the HTTP request target.
-  context.via_proxy = settings::Live().firewall == 1;
+  context.via_proxy = settings::Live().firewall == 1 || params.environment_proxy;
+  context.proxy_authorized = false;
   const bool secure = params.protocol == url::kHttps;
   bool via_http = params.protocol == url::kHttp || secure || context.via_proxy;
   net::Socket control;
@@ -82,6 +83,10 @@ void SetCause(const Context& context, const std::string& text) { context.cause =
 void Fail(const Context& context, const std::string& status, const std::string& cause) {
   ShowStatus(context, status);
   SetCause(context, cause);
+}
+
+std::string ProxyRefusal(const Context& context) {
+  return context.proxy_authorized ? "Proxy refused the password" : "Proxy needs a password";
 }
 
 void ShowStatusNumber(const Context& context, const char* format, long number) {

@@ -113,7 +113,18 @@ struct Context {
   // hence mutable: both record what the user was told, not transfer state.
   mutable std::string cause;
   mutable std::string last_status;
+
+  // The local file a server named (Content-Disposition) in an attempt of this
+  // worker: the entry names it from then on. Empty while none did.
+  std::string server_local_file;
+  // This attempt sent Proxy-Authorization: a 407 then refused the password.
+  bool proxy_authorized = false;
 };
+
+// The file a download of the context writes: the one its server named, else local_file.
+inline const std::string& DownloadTarget(const Context& context, const std::string& local_file) {
+  return context.server_local_file.empty() ? local_file : context.server_local_file;
+}
 
 // What one attempt needs besides the context (the job's parameters).
 struct AttemptParams {
@@ -124,6 +135,13 @@ struct AttemptParams {
   std::string ftp_proxy_host;   // FirewallAddressFTP
   std::uint32_t http_proxy_port = 0;
   std::uint32_t ftp_proxy_port = 0;
+  // Credentials for the proxy of the URL's protocol (from its address, else
+  // HttpProxyUser and HttpProxyPassword for the HTTP proxy); empty: none.
+  std::string proxy_user;
+  std::string proxy_password;
+  // While Firewall is 0: the environment names the proxy of this link, and
+  // the proxy hosts and ports above are the environment's.
+  bool environment_proxy = false;
   std::string local_file;
   std::string remote_path;  // from the '/' after the host, percent-decoded
   int protocol = 0;         // url::kFtp or url::kHttp
@@ -148,6 +166,9 @@ void ShowStatus(const Context& context, const std::string& text);
 void SetCause(const Context& context, const std::string& text);
 // ShowStatus, then the cause.
 void Fail(const Context& context, const std::string& status, const std::string& cause);
+// The cause of a proxy's 407: "Proxy needs a password" when the attempt sent
+// it none, else "Proxy refused the password".
+std::string ProxyRefusal(const Context& context);
 
 // ShowStatus with a printf format of one int argument ("status %d").
 void ShowStatusNumber(const Context& context, const char* format, long number);

@@ -41,6 +41,11 @@ std::string BaseName(const std::string& path);
 // still succeeds, and a read from COM1 may wait forever. con, prn, aux, nul,
 // com1-9, lpt1-9.
 bool IsDeviceName(const std::string& name);
+// A file name given in UTF-8 (a decoded link, a server's name for a file),
+// in the encoding this system's file names use: UTF-8 here, the ANSI code
+// page on Windows. False when the text is no valid UTF-8, or when the code
+// page cannot hold every character exactly (no look-alike stands in for one).
+bool NameFromUtf8(const std::string& utf8, std::string* name);
 // The first component of path (split at '\\' and '/') that names a device,
 // or an empty string when none does.
 std::string DeviceComponent(const std::string& path);

@@ -93,4 +93,36 @@ std::string CurrentDirectory() {
   return buffer;
 }
 
+namespace {
+
+// Length of the UTF-8 sequence at text[i], or 0 when it is malformed,
+// overlong, a surrogate or beyond U+10FFFF.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return 1;
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
+  std::uint32_t code = lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  const std::uint32_t lowest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool NameFromUtf8(const std::string& utf8, std::string* name) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t length = Utf8SequenceAt(utf8, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  *name = utf8;
+  return true;
+}
+
 }  // namespace fs

@@ -84,4 +84,28 @@ std::string CurrentDirectory() {
   return std::string(buffer, n);
 }
 
+bool NameFromUtf8(const std::string& utf8, std::string* name) {
+  if (utf8.empty()) {
+    name->clear();
+    return true;
+  }
+  const int length = static_cast<int>(utf8.size());
+  const int wide_length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (wide_length <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &wide[0], wide_length);
+  // Without WC_NO_BEST_FIT_CHARS a character the code page lacks may become a
+  // look-alike ("\u2215" a '/'), and the name another than the one checked.
+  BOOL lacking = FALSE;
+  const int ansi_length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
+                                              nullptr, 0, nullptr, &lacking);
+  if (ansi_length <= 0 || lacking) return false;
+  std::string ansi(static_cast<std::size_t>(ansi_length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, &ansi[0], ansi_length,
+                      nullptr, &lacking);
+  if (lacking) return false;
+  *name = ansi;
+  return true;
+}
+
 }  // namespace fs

@@ -62,6 +62,9 @@ void Load(const std::string& download_default) {
   record.on_top = ReadNumber("OnTop", 0);
   record.use_http_script = ReadNumber("UseHTTPScript", 0);
   record.use_ftp_script = ReadNumber("UseFTPScript", 0);
+  record.server_names = ReadNumber("ServerNames", 1);
+  record.http_proxy_user = ReadField("HttpProxyUser", "", kTextWidth);
+  record.http_proxy_password = ReadField("HttpProxyPassword", "", kTextWidth);
 
   Instances& shared = Shared();
   {
@@ -108,6 +111,9 @@ int Commit() {
   WriteNumber("UseHTTPScript", edit.use_http_script);
   WriteNumber("UseFTPScript", edit.use_ftp_script);
   WriteText("DialUp", edit.dial_up);
+  WriteNumber("ServerNames", edit.server_names);
+  WriteText("HttpProxyUser", edit.http_proxy_user);
+  WriteText("HttpProxyPassword", edit.http_proxy_password);
   return 0;
 }
 
@@ -121,6 +127,12 @@ void SetLivePassive(std::int32_t passive) {
   Instances& shared = Shared();
   std::lock_guard<std::mutex> hold(shared.live_lock);
   shared.live.passive = passive;
+}
+
+void SetLiveServerNames(std::int32_t server_names) {
+  Instances& shared = Shared();
+  std::lock_guard<std::mutex> hold(shared.live_lock);
+  shared.live.server_names = server_names;
 }
 
 Record& EditCopy() { return Shared().edit; }

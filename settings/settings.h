@@ -32,6 +32,13 @@ struct Record {
   std::int32_t use_ftp_script = 0;
   std::int32_t use_http_script = 0;
   std::string dial_up;  // DialUp
+  // ServerNames: 1 lets the server name a download's local file (a
+  // redirect's link, Content-Disposition), 0 keeps the name from the link.
+  std::int32_t server_names = 1;
+  // HttpProxyUser, HttpProxyPassword: Basic credentials for the HTTP proxy
+  // when its address carries none.
+  std::string http_proxy_user;
+  std::string http_proxy_password;
 };
 
 // The anonymous FTP password when no email is stored.
@@ -51,6 +58,8 @@ int Commit();
 Record Live();
 // Workers switch the run to active FTP after a refused PASV.
 void SetLivePassive(std::int32_t passive);
+// A run of the command-line program that keeps the names from links.
+void SetLiveServerNames(std::int32_t server_names);
 
 // The edit copy: user-interface thread only.
 Record& EditCopy();

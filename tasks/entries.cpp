@@ -105,8 +105,8 @@ int AddEntry(const std::string& display_url, const std::string& url_path,
     Refuse(refusal);
     return -1;
   }
-  const std::string local_file =
-      url::LocalNameForUrl(app::LocalDirectory(), local_name.empty() ? url_path : local_name);
+  const std::string local_file = local_name.empty() ? url::LocalNameForUrl(app::LocalDirectory(), url_path)
+                                                   : url::InDirectory(app::LocalDirectory(), local_name);
   const std::string url_field = WithoutLineEnd(stored_url);
   const std::string line_text =
       date + "\t" + local_file + "\t" + kAwaitingWord + "\t" + url_field;

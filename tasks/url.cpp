@@ -311,24 +311,72 @@ void SkipLeadingBlanks(std::string* text) {
 }
 
 namespace {
-std::string LastSegment(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+
+// The text after the last '/' of path; the query and the fragment belong to
+// the server's answer, not to the name.
+std::string RawLastSegment(const std::string& path) {
+  const std::string resource = path.substr(0, path.find_first_of("?#"));
+  const std::size_t slash = resource.rfind('/');
+  return slash == std::string::npos ? resource : resource.substr(slash + 1);
 }
+
+// Names that leave the directory, or that Windows opens as a device.
+bool LeavesDirectoryOrNamesDevice(const std::string& name) {
+  return name == "." || name == ".." || fs::IsDeviceName(name);
+}
+
+// Windows cannot create a name holding these, so both builds write '_' for
+// them and a task file names the same file on either. Done on UTF-8 or
+// ASCII text, before any conversion: in a double-byte code page a '\' or
+// '|' byte may be the second half of a character.
+std::string WithoutForbiddenCharacters(std::string name) {
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
+  }
+  return name;
+}
+
+// The segment with its escapes undone, when it has escapes and the result is
+// a name of this directory that the system can hold; false keeps the escapes.
+bool DecodedName(const std::string& segment, std::string* name) {
+  std::string decoded = segment;
+  if (segment.find('%') == std::string::npos || PercentDecode(&decoded) != 0) return false;
+  if (decoded.find_first_of("/\\") != std::string::npos || LeavesDirectoryOrNamesDevice(decoded)) {
+    return false;
+  }
+  return fs::NameFromUtf8(WithoutForbiddenCharacters(decoded), name);
+}
+
 }  // namespace
 
-std::string LocalNameForUrl(const std::string& directory, const std::string& path) {
-  std::string name = directory;
-  if (name.empty() || name.back() != fs::Separator()) name += fs::Separator();
-  return name + LastSegment(path);
+std::string LocalNameOf(const std::string& path) {
+  const std::string segment = RawLastSegment(path);
+  if (segment.empty()) return "index.html";
+  std::string name;
+  return DecodedName(segment, &name) ? name : WithoutForbiddenCharacters(segment);
 }
 
-std::string UnsafeLocalNameReason(const std::string& path) {
-  const std::string name = LastSegment(path);
-  const bool unsafe = name == "." || name == ".." ||
-                      name.find_first_of("\\:") != std::string::npos || fs::IsDeviceName(name);
-  return unsafe ? "Unsafe file name in link: " + name : std::string();
+std::string LocalNameFromServer(const std::string& utf8) {
+  const std::string base = utf8.substr(utf8.find_last_of("/\\") + 1);
+  std::string name;
+  return !base.empty() && fs::NameFromUtf8(WithoutForbiddenCharacters(base), &name) ? name : std::string();
 }
+
+std::string InDirectory(const std::string& directory, const std::string& name) {
+  std::string path = directory;
+  if (path.empty() || path.back() != fs::Separator()) path += fs::Separator();
+  return path + name;
+}
+
+std::string LocalNameForUrl(const std::string& directory, const std::string& path) {
+  return InDirectory(directory, LocalNameOf(path));
+}
+
+std::string UnsafeNameReason(const std::string& name) {
+  return LeavesDirectoryOrNamesDevice(name) ? "Unsafe file name in link: " + name : std::string();
+}
+
+std::string UnsafeLocalNameReason(const std::string& path) { return UnsafeNameReason(LocalNameOf(path)); }
 
 namespace {
 
@@ -382,15 +430,19 @@ bool IsOwnFileName(const std::string& name) {
 
 }  // namespace
 
-std::string RefusedLocalNameReason(const std::string& directory, const std::string& program_directory,
-                                   const std::string& path) {
-  const std::string unsafe = UnsafeLocalNameReason(path);
+std::string RefusedNameReason(const std::string& directory, const std::string& program_directory,
+                              const std::string& name) {
+  const std::string unsafe = UnsafeNameReason(name);
   if (!unsafe.empty()) return unsafe;
-  const std::string name = LastSegment(path);
   if (!IsOwnFileName(name) || !fs::SameDirectory(directory, program_directory)) {
     return std::string();
   }
   return "Reserved file name in link: " + name;
+}
+
+std::string RefusedLocalNameReason(const std::string& directory, const std::string& program_directory,
+                                   const std::string& path) {
+  return RefusedNameReason(directory, program_directory, LocalNameOf(path));
 }
 
 }  // namespace url

@@ -80,20 +80,32 @@ std::string FromTypedLink(const std::string& utf8);
 void TrimTrailingSpaces(std::string* text);
 void SkipLeadingBlanks(std::string* text);
 
-// directory + separator (unless it ends in one) + the text after the last '/'
-// of path (all of path when it has none).
+// The local file name a link's path gives: its last segment, the query and
+// fragment cut off ("index.html" when that is empty), escapes undone when the
+// result has no '/' or '\', is no "." or "..", names no device and the
+// system can hold it (fs::NameFromUtf8), and each character that Windows
+// forbids in a name (<>:"/\|?* and controls) written as '_'.
+std::string LocalNameOf(const std::string& path);
+
+// The local file name for a name a server gives (UTF-8): never a path (the
+// text after its last '/' or '\'), as the system holds it, what Windows
+// forbids written as '_'; "" when nothing usable is left.
+std::string LocalNameFromServer(const std::string& utf8);
+
+// directory + separator (unless it ends in one) + name.
+std::string InDirectory(const std::string& directory, const std::string& name);
+// InDirectory(directory, LocalNameOf(path)).
 std::string LocalNameForUrl(const std::string& directory, const std::string& path);
 
-// Checks the last segment of path (the name LocalNameForUrl takes) as a local
-// file name: refuses "..", "." and names holding a '\' or a ':' (which on
-// Windows would leave the directory), and the names of Windows devices
-// (con, prn, aux, nul, com1-9, lpt1-9, with any extension). An empty name (the path ends in '/') is
-// allowed: it names the directory itself. Returns an empty string when safe,
-// else "Unsafe file name in link: <name>".
+// Checks a local name as a name of the directory: refuses "." and "..", and
+// the names of Windows devices (con, prn, aux, nul, com1-9, lpt1-9, with any
+// extension). Returns an empty string when safe, else "Unsafe file name in
+// link: <name>". UnsafeLocalNameReason checks LocalNameOf(path).
+std::string UnsafeNameReason(const std::string& name);
 std::string UnsafeLocalNameReason(const std::string& path);
 
-// Checks the name LocalNameForUrl takes from path for a new file in
-// directory: first as UnsafeLocalNameReason does; then, when directory is the
+// Checks the name LocalNameOf takes from path for a new file in
+// directory: first as UnsafeNameReason does; then, when directory is the
 // program directory, refuses the program's own files there with "Reserved
 // file name in link: <name>": task files (*.rcv, *.snd), the logs, url.txt,
 // urltemp.txt, settings.ini, the help file, the programs, install.txt, the
@@ -103,5 +115,8 @@ std::string UnsafeLocalNameReason(const std::string& path);
 // Returns an empty string when the name may be used.
 std::string RefusedLocalNameReason(const std::string& directory, const std::string& program_directory,
                                    const std::string& path);
+// The same for a name already made (LocalNameOf, or a server's name).
+std::string RefusedNameReason(const std::string& directory, const std::string& program_directory,
+                              const std::string& name);
 
 }  // namespace url

@@ -68,6 +68,24 @@ TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
                        "PUT /in/a%2520b HTTP/1.0\r\n*\r\n\r\nnot a blank"}, requests));
 }
 
+// The local name leaves the query out; a Content-Disposition renames it
+// unless receive is told --no-server-names.
+TEST(CliTasks, ReceiveTakesTheServersNameForTheFileUnlessToldNot) {
+  ScratchDir home;
+  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+  WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + home.path() + "\n");
+  const std::string named = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=\"report.pdf\"\r\n\r\nbody";
+  peers::HttpPeer peer({{named}, {named}});
+  ASSERT_EQ(0, parcelo("add '" + peer.Link("/dl?id=5&x=y") + "'").exit_code);
+  const Outcome kept = parcelo("receive --no-server-names");
+  EXPECT_EQ(0, kept.exit_code) << kept.err;
+  EXPECT_EQ(ReadFile(home.Join("dl")), "body");
+  std::filesystem::remove(home.Join("dl"));
+  EXPECT_EQ(0, parcelo("receive").exit_code);
+  EXPECT_EQ(ReadFile(home.Join("report.pdf")), "body");
+  EXPECT_TRUE(Glob("0\t" + home.Join("report.pdf") + "\t*", parcelo("list").out));
+}
+
 TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   // fresh: a new program directory. broken: its task files and upload log
   // are directories, and loop.rcv a link to itself.

@@ -292,6 +292,13 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
   };
   const std::string scratch = http_exchange::ScratchPath(context_);
   UseRow(1);
+  const std::string original = ReadFile(task_);
+  UseSetting("ServerNames", "0");  // the new link, the old name
+  HttpPeer kept({{"HTTP/1.0 302 Found\r\nLocation: http://h2/other.zip\r\n\r\n"}});
+  EXPECT_EQ(Attempt(kept, "/x", "second.zip"), session::kRedirected);
+  EXPECT_TRUE(Glob("*\t" + Path("second.zip") + "\tAwaiting_command\thttp://h2/other.zip", taskfile::ReadEntryLine(task_, 1)));
+  UseSetting("ServerNames", "1");
+  WriteFile(task_, original);
   context_.start_line = taskfile::ReadEntryLine(task_, 1);  // a relative link's base
   EXPECT_NE(http_exchange::ScratchPath(context_), scratch);  // rows never share one
   for (const auto& c : cases) {
@@ -341,6 +348,40 @@ TEST_F(HttpTransfer, RedirectReplacesTheEntryOrIsRefused) {
   EXPECT_EQ(Attempt(deleted, "/x", "second.zip"), session::kFailure);
   EXPECT_EQ(ReadFile(task_), after_hidden);
   EXPECT_EQ(list_.RowCount(), 1);
+}
+
+// A 200 that names its file (Content-Disposition) renames the entry's local
+// file under a redirect's rules, and the body goes there; a name that cannot
+// be used keeps the link's, and so does ServerNames 0.
+TEST_F(HttpTransfer, ContentDispositionNamesTheLocalFileUnderARedirectsRules) {
+  WriteFile(Path("taken.zip"), "a file of the user");
+  const struct { const char *field, *server_names, *local, *cause; } cases[] = {
+      {"attachment; filename=\"report 1.pdf\"", "1", "report 1.pdf", ""},
+      {"attachment; filename=a.txt; filename*=UTF-8''r%C3%A9sum%C3%A9.pdf", "1", "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"attachment; filename=\"../../a\\\\b:c.txt\"", "1", "b_c.txt", ""},
+      {"inline;filename=taken.zip", "1", "second.zip", "Kept local name: taken.zip exists"},
+      {"attachment; filename=.profile", "1", "second.zip", "Kept local name: .profile is a hidden file name"},
+      {"attachment; filename=nul.txt", "1", "second.zip", "Kept local name: Unsafe file name in link: nul.txt"},
+      {"attachment; filename=\"report.pdf\"", "0", "second.zip", ""},
+      {"attachment", "1", "second.zip", ""}};
+  UseRow(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    const std::string line = "01/02/26 03:05\t" + Path("second.zip") + "\tAwaiting_command\thttp://files.example/x";
+    WriteFile(task_, "01/02/26 03:04\tfirst\tAwaiting_command\thttp://files.example/first.zip\r\n" + line + "\r\n");
+    context_.start_line = line;
+    context_.server_local_file.clear();
+    list_.SetCell(1, tasklist::kLocalFile, "second");
+    UseSetting("ServerNames", c.server_names);
+    HttpPeer peer({{"HTTP/1.0 200 OK\r\nContent-Disposition: " + std::string(c.field) + "\r\n\r\nbody"}});
+    EXPECT_EQ(Attempt(peer, "/x", "second.zip"), session::kSuccess);
+    EXPECT_EQ(ReadFile(Path(c.local)), "body");
+    EXPECT_EQ(taskfile::ReadEntryLine(task_, 1), "01/02/26 03:05\t" + Path(c.local) + "\tAwaiting_command\thttp://files.example/x");
+    EXPECT_EQ(list_.GetCell(1, tasklist::kLocalFile), std::string(c.local) == "second.zip" ? "second" : Path(c.local));
+    EXPECT_EQ(context_.cause, c.cause);
+    std::filesystem::remove(Path(c.local));
+  }
+  EXPECT_EQ(ReadFile(Path("taken.zip")), "a file of the user");
 }
 
 // A proxy port is stored as typed; one that names no TCP port fails the
@@ -456,10 +497,11 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
   ASSERT_TRUE(tunnel.ready());
   UseSetting("Firewall", "1");
   const std::string refused = "Proxy refused the tunnel";
-  const struct { std::string answer, status; } cases[] = {
+  const struct { std::string answer, status; const char *user = "", *cause = "*"; } cases[] = {
       {"HTTP/1.0 200 Connection established\r\n\r\n", "Secure connection failed*"},
-      {"HTTP/1.1 204 Fine\r\nVia: p\r\n\r\n", "Secure connection failed*"},
-      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused},
+      {"HTTP/1.1 204 Fine\r\nVia: p\r\n\r\n", "Secure connection failed*", "joe"},
+      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused, "", "Proxy needs a password"},
+      {"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", refused, "joe", "Proxy refused the password"},
       {"HTTP/1.0 302 Found\r\n\r\n", refused},
       {"XTTP/1.0 200 OK\r\n\r\n", refused},
       {"HTTP/1.0\r\n\r\n", refused},
@@ -475,9 +517,13 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
     params.host = "files.example";
     params.http_proxy_host = "127.0.0.1";
     params.http_proxy_port = proxy.port();
+    params.proxy_user = c.user;
+    params.proxy_password = "pw";
     EXPECT_LT(session::RunAttempt(context_, params), 0);
     EXPECT_TRUE(Matches({c.status}, {list_.Statuses(0).back()}));
-    EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n\r\n"});
+    EXPECT_TRUE(Glob(c.cause, context_.cause)) << context_.cause;
+    const std::string credentials = *c.user ? "Proxy-Authorization: Basic am9lOnB3\r\n" : "";
+    EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n" + credentials + "\r\n"});
   }
   EXPECT_FALSE(std::filesystem::exists(Path("t.bin")));
   session::AttemptParams params = Params(443, "/t.bin", "t.bin");
@@ -488,6 +534,36 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
   const std::string seen = tunnel.Seen();
   EXPECT_TRUE(Glob("CONNECT 127.0.0.1:443 HTTP/1.0\r\n*\r\n\r\nGET /t.bin HTTP/1.0\r\n*", seen)) << seen;
   EXPECT_EQ(ReadFile(Path("t.bin")), "ok");
+}
+
+// Through the proxy a request carries the proxy's credentials after Host, a
+// direct one never; a 407 fails saying whether a password was missing or refused.
+TEST_F(HttpTransfer, ProxyCredentialsTravelAfterHostAndA407SaysWhy) {
+  const std::string refusal = "HTTP/1.0 407 Proxy Authentication Required\r\n\r\n";
+  const struct { const char* firewall; const char* user; std::string answer; int result; const char* cause; } cases[] = {
+      {"1", "joe", Ok("ok") + "ok", 0, ""},
+      {"1", "", refusal, -1, "Proxy needs a password"},
+      {"1", "joe", refusal, -1, "Proxy refused the password"},
+      {"0", "joe", Ok("ok") + "ok", 0, ""}};
+  context_.entry_url = "http://files.example/f.zip";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.firewall) + c.user);
+    UseSetting("Firewall", c.firewall);
+    std::filesystem::remove(Path("f.zip"));
+    HttpPeer peer({{c.answer}});
+    session::AttemptParams params = Params(peer.port(), "/f.zip", "f.zip");
+    params.protocol = url::kHttp;
+    params.http_proxy_host = "127.0.0.1";
+    params.http_proxy_port = peer.port();
+    params.proxy_user = c.user;
+    params.proxy_password = "pw";
+    EXPECT_EQ(session::RunAttempt(context_, params), c.result);
+    EXPECT_EQ(context_.cause, c.cause);
+    const bool proxied = *c.firewall == '1';
+    const std::string credentials = proxied && *c.user ? "Proxy-Authorization: Basic am9lOnB3\r\n" : "";
+    EXPECT_EQ(peer.Requests(), Texts{"GET " + std::string(proxied ? "http://files.example" : "") +
+                                     "/f.zip HTTP/1.0\r\nAccept: */*\r\nHost: files.example\r\n" + credentials + "\r\n"});
+  }
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,

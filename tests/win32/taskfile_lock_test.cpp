@@ -1,6 +1,7 @@
 // Task files under the Windows file system: two processes writing one task
 // file lose no line (LockFileEx), and the program directory is recognised
-// however Windows lets a download directory spell it.
+// however Windows lets a download directory spell it, and a decoded name
+// from a link is stored in the ANSI code page only when that holds it.
 #include <windows.h>
 
 #include <algorithm>
@@ -96,6 +97,14 @@ TEST(OwnFileNames, RefusedInTheProgramDirectoryHoweverItIsSpelt) {
               url::RefusedLocalNameReason(download, program, "/x/DEFAULT.RCV")) << download;
   }
   EXPECT_EQ("", url::RefusedLocalNameReason(dir.File("None"), program, "/x/Default.rcv"));
+}
+
+TEST(LocalNames, DecodedIntoTheAnsiCodePageOnlyWhenItHoldsEveryCharacter) {
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  EXPECT_EQ("r\xE9sum\xE9.pdf", url::LocalNameOf("/r%C3%A9sum%C3%A9.pdf"));
+  EXPECT_EQ("%E6%97%A5.txt", url::LocalNameOf("/%E6%97%A5.txt"));
+  // U+2215 has a best fit of '/' in code page 1252.
+  EXPECT_EQ("a%E2%88%95b", url::LocalNameOf("/a%E2%88%95b"));
 }
 
 }  // namespace
