@@ -45,8 +45,13 @@ bool IsConnectionLoss(int error_number);
 // seven characters, a number out of 0-255, or no closing ')'.
 bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::uint16_t* port);
 
+// Port of an extended passive reply "... (|||port|)" (any printable delimiter
+// in place of '|'). Returns false unless the parenthesis holds three
+// delimiters, a port of 1 to 65535 in at most five digits, and a delimiter.
+bool ParseExtendedPassiveReply(const std::string& reply_text, std::uint16_t* port);
+
 // Connects a data socket. Returns kSuccess, kNoSocket, or kFailure after
 // showing "Failed connection".
-int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
+int OpenDataConnection(const Context& context, const net::Address& address, std::uint16_t port,
                        net::Socket* data);
 }  // namespace session

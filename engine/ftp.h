@@ -89,5 +89,7 @@ void TakeSizeFromReply(session::Context& context);
 // The PORT argument "h1,h2,h3,h4,p1,p2" for an address (network order) and a
 // port (host order).
 std::string PortArgument(net::Ipv4 address, std::uint16_t port);
+// The EPRT argument "|2|::1|port|" ("|1|" and a dotted address for IPv4).
+std::string ExtendedPortArgument(const net::Address& address, std::uint16_t port);
 
 }  // namespace ftp

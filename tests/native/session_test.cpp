@@ -46,7 +46,7 @@ TEST_F(SendBlockFailure, AResetIsALostConnectionAndABadSocketIsNot) {
   listener.fd = peers::ListenLoopback(&port);
   net::Socket connection;
   ASSERT_EQ(connection.Open(), 0);
-  ASSERT_EQ(connection.Connect(htonl(INADDR_LOOPBACK), port, 2000), 0);
+  ASSERT_EQ(connection.Connect(net::Address::FromIpv4(htonl(INADDR_LOOPBACK)), port, 2000), 0);
   peers::Fd server;
   server.fd = accept(listener.fd, nullptr, nullptr);
   ASSERT_GE(server.fd, 0);
@@ -89,7 +89,7 @@ TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
     int listener = peers::ListenLoopback(&port);
     net::Socket control;
     ASSERT_EQ(control.Open(), 0);
-    ASSERT_EQ(control.Connect(htonl(INADDR_LOOPBACK), port, 2000), 0);
+    ASSERT_EQ(control.Connect(net::Address::FromIpv4(htonl(INADDR_LOOPBACK)), port, 2000), 0);
     int server = accept(listener, nullptr, nullptr);
     close(listener);
     std::atomic<std::size_t> sent{0};

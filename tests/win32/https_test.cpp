@@ -66,8 +66,8 @@ class Https : public harness::WindowTest {
 class OneShotServer {
  public:
   OneShotServer(const std::string& reply, bool hold) {
-    net::Ipv4 loopback = 0, bound = 0;
-    net::ParseDotted("127.0.0.1", &loopback);
+    net::Address loopback, bound;
+    net::ParseNumeric("127.0.0.1", &loopback);
     listener_.Open();
     listener_.Listen(0, 1, loopback);
     listener_.LocalAddress(&bound, &port_);
@@ -262,8 +262,8 @@ TEST_F(HttpsServed, StreamHandsOutARecordInPiecesAndEndsWithCloseNotify) {
   ASSERT_FALSE(small.empty());
   ASSERT_TRUE(net::Startup());
   {
-    net::Ipv4 loopback = 0;
-    net::ParseDotted("127.0.0.1", &loopback);
+    net::Address loopback;
+    net::ParseNumeric("127.0.0.1", &loopback);
     net::Socket stream;
     ASSERT_FALSE(stream.Open() || stream.Connect(loopback, std::atoi(Env("PARCELO_HTTPS_PEER").c_str()), 5000));
     std::string reason;
