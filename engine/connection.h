@@ -16,9 +16,11 @@ namespace session {
 
 // Connects control to the server of the attempt: chooses it (the proxy of the
 // URL's protocol while context.via_proxy), resolves it ("Resolving address"
-// unless it is a dotted address), connects, and for HTTPS opens the tunnel
-// through the proxy and secures the stream (context.via_proxy is cleared
-// then: the request travels in the form the server itself takes). Returns
+// unless it is a dotted or a bracketed IPv6 address), connects to the first
+// of its addresses that answers (see net::Socket::ConnectFirst), and for
+// HTTPS opens the tunnel through the proxy and secures the stream
+// (context.via_proxy is cleared then: the request travels in the form the
+// server itself takes). Returns
 // kSuccess, kNoSocket when no socket could be made, or another negative
 // value after telling why.
 int OpenConnection(Context& context, const AttemptParams& params, net::Socket& control);
