@@ -67,7 +67,8 @@ TEST(NumericAddress, ParsesBothFamiliesAndShowsIpv6Shortest) {
 
 // A port on ::1 whose connects get no answer: its listener's queue is full,
 // so the SYNs that come are dropped. A listener on 127.0.0.1 at the same
-// port answers.
+// port answers. The port is taken on 127.0.0.1 first, where the tests' own
+// connections take ephemeral ports too.
 struct HalfBrokenHost {
   peers::Fd blackhole, answering;
   std::vector<peers::Fd> queued;
@@ -75,26 +76,25 @@ struct HalfBrokenHost {
   bool ready = false;
 
   HalfBrokenHost() {
-    blackhole.fd = peers::ListenLoopback(&port, true);
-    if (blackhole.fd < 0 || listen(blackhole.fd, 0) != 0) return;
-    sockaddr_in6 to{};
-    to.sin6_family = AF_INET6;
-    to.sin6_addr = in6addr_loopback;
-    to.sin6_port = htons(port);
-    for (int i = 0; i < 8 && !ready; ++i) {
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_addr = in6addr_loopback;
+    for (int tries = 0; tries < 5 && !ready; ++tries) {
+      answering.Reset(peers::ListenLoopback(&port));
+      blackhole.Reset(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      const int on = 1;
+      setsockopt(blackhole.fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      at.sin6_port = htons(port);
+      ready = bind(blackhole.fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(blackhole.fd, 0) == 0;
+    }
+    for (int i = 0; i < 8 && ready; ++i) {
       queued.emplace_back();
       queued.back().fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      connect(queued.back().fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      connect(queued.back().fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
       pollfd entry{queued.back().fd, POLLOUT, 0};
-      ready = poll(&entry, 1, 300) == 0;  // this one got no answer: the queue is full
+      if (poll(&entry, 1, 300) == 0) return;  // this one got no answer: the queue is full
     }
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons(port);
-    answering.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ready = ready && bind(answering.fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-            listen(answering.fd, 8) == 0;
+    ready = false;
   }
 };
 
@@ -102,7 +102,7 @@ TEST(ConnectRace, AnAddressThatDoesNotAnswerCostsAQuarterSecondAndTheTimeOutIsPe
   if (!peers::HaveIpv6Loopback()) GTEST_SKIP() << "::1 cannot be bound on this machine";
   HalfBrokenHost host;
   ASSERT_TRUE(host.ready) << "no loopback port that drops connects could be made";
-  net::Address v6, v4, refusing;
+  net::Address v6, v4;
   ASSERT_TRUE(net::ParseNumeric("::1", &v6) && net::ParseNumeric("127.0.0.1", &v4));
   const struct { std::vector<net::Address> addresses; int timeout_ms, result, least_ms, most_ms; } cases[] = {
       {{v6, v4}, 20000, 0, net::kNextAttemptDelayMs, 10000},  // IPv6 first; not a whole time-out
