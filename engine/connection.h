@@ -20,9 +20,8 @@ namespace session {
 // of its addresses that answers (see net::Socket::ConnectFirst), and for
 // HTTPS opens the tunnel through the proxy and secures the stream
 // (context.via_proxy is cleared then: the request travels in the form the
-// server itself takes). Returns
-// kSuccess, kNoSocket when no socket could be made, or another negative
-// value after telling why.
+// server itself takes). Returns kSuccess, kNoSocket when no socket could be
+// made, or another negative value after telling why.
 int OpenConnection(Context& context, const AttemptParams& params, net::Socket& control);
 
 // The words for a Windows Sockets error number ("Connection refused").

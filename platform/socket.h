@@ -1,8 +1,7 @@
 // Socket seam: blocking IPv4 and IPv6 TCP byte streams with time-outs. Win32
 // body: Windows Sockets 2 (ws2_32, for getaddrinfo and IPv6). POSIX body: BSD
-// sockets. Errors are reported
-// with the Windows Sockets numbers on both builds, so the status texts that
-// show them read the same everywhere.
+// sockets. Errors are reported with the Windows Sockets numbers on both
+// builds, so the status texts that show them read the same everywhere.
 //
 // Every wait is bounded by the time-out its caller passes; a socket stays in
 // blocking mode between calls. After StartTls the stream calls (SendAll,
@@ -56,7 +55,7 @@ enum TlsOutcome : int {
   kTlsCutShort = 20004,
 };
 
-// Starts and stops the socket library (WSAStartup for version 1.1 on Windows);
+// Starts and stops the socket library (WSAStartup for version 2.2 on Windows);
 // the shell calls them once per process. POSIX: nothing to do.
 bool Startup();
 void Cleanup();
@@ -186,7 +185,7 @@ class Socket {
   void EndTls();
   // The two halves of a connect that other attempts may run beside: starts
   // a non-blocking connect (opening a socket of the address's family unless
-  // one is open) and returns 0 when it connected at once, kInProgress while
+  // one of that family is open) and returns 0 when it connected at once, kInProgress while
   // it runs, or an error number.
   int StartConnect(const Address& address, std::uint16_t port);
   // Waits up to timeout_ms for one of the started attempts to end. Returns 1
