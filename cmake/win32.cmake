@@ -4,7 +4,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR
 set(CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS} -mthreads")
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0400 _WIN32_IE=0x0500 WINVER=0x0400)
 
-set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 wsock32 secur32 crypt32 kernel32 version)
+set(WIN32_LIBS comctl32 comdlg32 shell32 ole32 uuid advapi32 gdi32 user32 ws2_32 secur32 crypt32 kernel32 version)
 target_link_libraries(parcelo_core PUBLIC ${WIN32_LIBS})
 
 # The directory chooser DIRLIST: both programs link it and include

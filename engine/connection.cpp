@@ -1,6 +1,7 @@
 #include "engine/connection.h"
 
 #include <cstring>
+#include <vector>
 
 #include "engine/proxy.h"
 #include "engine/text_format.h"
@@ -31,12 +32,27 @@ void ChooseServer(const AttemptParams& params, bool firewall, std::string* host,
   }
 }
 
-// Resolves the server unless it is written as a dotted address. Returns
+// The host as the sockets and TLS take it: an IPv6 literal without the
+// brackets that set it apart from the port in a link.
+std::string BareHost(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+  return host;
+}
+
+// The addresses of the server: a numeric address as it is written (no
+// lookup, so a dotted address costs nothing more than before), else its
+// resolved IPv6 and IPv4 addresses after "Resolving address". Returns
 // kSuccess or kFailure after "Host not found".
-int FindServer(const Context& context, const std::string& host, net::Ipv4* address) {
-  if (host.size() <= kHostLimit && net::ParseDotted(host, address)) return kSuccess;
+int FindServer(const Context& context, const std::string& host, std::vector<net::Address>* addresses) {
+  net::Address numeric;
+  const std::string bare = BareHost(host);
+  if (bare.size() <= kHostLimit && net::ParseNumeric(bare, &numeric)) {
+    addresses->assign(1, numeric);
+    return kSuccess;
+  }
   ShowStatus(context, "Resolving address");
-  if (host.size() > kHostLimit || net::Resolve(host, address) != 0) {
+  // A bracketed host that is no IPv6 literal is never a name to look up.
+  if (bare.size() > kHostLimit || bare != host || net::ResolveAll(bare, addresses) != 0) {
     ShowStatus(context, "Host not found");
     return kFailure;
   }
@@ -89,7 +105,7 @@ int OpenTunnel(Context& context, net::Socket& connection, const AttemptParams& p
 int SecureConnection(const Context& context, net::Socket& connection, const AttemptParams& params) {
   ShowStatus(context, "Securing connection");
   std::string reason;
-  const int result = connection.StartTls(params.host, timeouts::DataMs(), &reason);
+  const int result = connection.StartTls(BareHost(params.host), timeouts::DataMs(), &reason);
   if (result == 0) return kSuccess;
   if (result == net::kTlsCertificate) {
     ShowStatus(context, "Certificate error: " + reason);
@@ -116,12 +132,12 @@ int OpenConnection(Context& context, const AttemptParams& params, net::Socket& c
   std::uint32_t port = 0;
   ChooseServer(params, context.via_proxy, &host, &port);
 
-  net::Ipv4 address = 0;
-  if (FindServer(context, host, &address) != kSuccess) return kFailure;
-  if (control.Open() != 0) return kNoSocket;
+  std::vector<net::Address> addresses;
+  if (FindServer(context, host, &addresses) != kSuccess) return kFailure;
+  if (control.Open(addresses[0].v6) != 0) return kNoSocket;
   const int refused = port == 0 || port > 65535
                           ? net::kAddressNotAvailable
-                          : control.Connect(address, static_cast<std::uint16_t>(port), timeouts::ConnectMs());
+                          : control.ConnectFirst(addresses, static_cast<std::uint16_t>(port), timeouts::ConnectMs());
   if (refused != 0) {
     Fail(context, "Failed to connect", SocketErrorText(refused));
     return kFailure;
@@ -249,9 +265,27 @@ bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::u
   return false;
 }
 
-int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
+bool ParseExtendedPassiveReply(const std::string& reply_text, std::uint16_t* port) {
+  const std::size_t open = reply_text.find('(');
+  if (open == std::string::npos || reply_text.size() < open + 4) return false;
+  const char delimiter = reply_text[open + 1];
+  if (delimiter < 33 || delimiter > 126 || reply_text[open + 2] != delimiter || reply_text[open + 3] != delimiter) {
+    return false;
+  }
+  std::size_t i = open + 4;
+  std::uint32_t number = 0;
+  for (int digits = 0; i < reply_text.size() && reply_text[i] >= '0' && reply_text[i] <= '9'; ++i, ++digits) {
+    if (digits == 5) return false;
+    number = number * 10 + static_cast<std::uint32_t>(reply_text[i] - '0');
+  }
+  if (number == 0 || number > 65535 || reply_text.compare(i, 2, std::string{delimiter, ')'}) != 0) return false;
+  *port = static_cast<std::uint16_t>(number);
+  return true;
+}
+
+int OpenDataConnection(const Context& context, const net::Address& address, std::uint16_t port,
                        net::Socket* data) {
-  if (data->Open() != 0) return kNoSocket;
+  if (data->Open(address.v6) != 0) return kNoSocket;
   if (data->Connect(address, port, timeouts::ConnectMs()) != 0) {
     data->Close();
     ShowStatus(context, "Failed connection");

@@ -16,11 +16,12 @@ namespace session {
 
 // Connects control to the server of the attempt: chooses it (the proxy of the
 // URL's protocol while context.via_proxy), resolves it ("Resolving address"
-// unless it is a dotted address), connects, and for HTTPS opens the tunnel
-// through the proxy and secures the stream (context.via_proxy is cleared
-// then: the request travels in the form the server itself takes). Returns
-// kSuccess, kNoSocket when no socket could be made, or another negative
-// value after telling why.
+// unless it is a dotted or a bracketed IPv6 address), connects to the first
+// of its addresses that answers (see net::Socket::ConnectFirst), and for
+// HTTPS opens the tunnel through the proxy and secures the stream
+// (context.via_proxy is cleared then: the request travels in the form the
+// server itself takes). Returns kSuccess, kNoSocket when no socket could be
+// made, or another negative value after telling why.
 int OpenConnection(Context& context, const AttemptParams& params, net::Socket& control);
 
 // The words for a Windows Sockets error number ("Connection refused").
@@ -45,8 +46,13 @@ bool IsConnectionLoss(int error_number);
 // seven characters, a number out of 0-255, or no closing ')'.
 bool ParsePassiveReply(const std::string& reply_text, net::Ipv4* address, std::uint16_t* port);
 
+// Port of an extended passive reply "... (|||port|)" (any printable delimiter
+// in place of '|'). Returns false unless the parenthesis holds three
+// delimiters, a port of 1 to 65535 in at most five digits, and a delimiter.
+bool ParseExtendedPassiveReply(const std::string& reply_text, std::uint16_t* port);
+
 // Connects a data socket. Returns kSuccess, kNoSocket, or kFailure after
 // showing "Failed connection".
-int OpenDataConnection(const Context& context, net::Ipv4 address, std::uint16_t port,
+int OpenDataConnection(const Context& context, const net::Address& address, std::uint16_t port,
                        net::Socket* data);
 }  // namespace session

@@ -112,14 +112,19 @@ struct DataChannel {
 };
 
 int PreparePassive(Context& context, net::Socket& control, DataChannel& channel) {
-  int code = Exchange(context, control, "PASV\r\n");
+  // PASV can name IPv4 addresses only; over IPv6 EPSV names the port alone.
+  net::Address address;
+  std::uint16_t control_port = 0;
+  const bool have_peer = control.PeerAddress(&address, &control_port) == 0;
+  const bool extended = have_peer && address.v6;
+  int code = Exchange(context, control, extended ? "EPSV\r\n" : "PASV\r\n");
   if (code == kConnectionLost) {
     ShowStatus(context, "Lost connection");
     return kConnectionLost;
   }
   if (code >= 400) {
     // The server cannot do passive mode: this and every later transfer of the
-    // run use PORT; the stored setting is left as it is.
+    // run use PORT (EPRT); the stored setting is left as it is.
     settings::SetLivePassive(0);
     channel.passive = false;
     return kSuccess;
@@ -129,12 +134,11 @@ int PreparePassive(Context& context, net::Socket& control, DataChannel& channel)
   // send the transfer wherever the server says, and servers behind NAT name
   // an inner address that cannot be reached.
   net::Ipv4 named = 0;
-  net::Ipv4 address = 0;
   std::uint16_t port = 0;
-  std::uint16_t control_port = 0;
+  const bool parsed = extended ? session::ParseExtendedPassiveReply(context.reply_text, &port)
+                               : session::ParsePassiveReply(context.reply_text, &named, &port);
   int opened = kFailure;
-  if (code >= 0 && session::ParsePassiveReply(context.reply_text, &named, &port) &&
-      control.PeerAddress(&address, &control_port) == 0) {
+  if (code >= 0 && parsed && have_peer) {
     opened = session::OpenDataConnection(context, address, port, &channel.data);
   }
   if (opened == kSuccess) return kSuccess;
@@ -144,21 +148,23 @@ int PreparePassive(Context& context, net::Socket& control, DataChannel& channel)
 
 // Listens on a free port of the control connection's local address (the one
 // the server reaches us at, and the only one a data connection may come to)
-// and tells the server where with PORT.
+// and tells the server where with PORT (EPRT over IPv6, which PORT cannot name).
 int PrepareActive(Context& context, net::Socket& control, DataChannel& channel) {
   ShowStatus(context, "create listen socket");
   bool ready = false;
-  if (channel.listener.Open() != 0) {
+  net::Address local;
+  std::uint16_t control_port = 0;
+  const bool have_local = control.LocalAddress(&local, &control_port) == 0;
+  if (channel.listener.Open(local.v6) != 0) {
     ShowStatus(context, "Failed to create listen socket");
   } else {
-    net::Ipv4 any = 0;
-    net::Ipv4 local = 0;
+    net::Address any;
     std::uint16_t port = 0;
-    std::uint16_t control_port = 0;
-    if (control.LocalAddress(&local, &control_port) == 0 && channel.listener.Listen(0, 1, local) == 0 &&
-        channel.listener.LocalAddress(&any, &port) == 0) {
+    if (have_local && channel.listener.Listen(0, 1, local) == 0 && channel.listener.LocalAddress(&any, &port) == 0) {
       ShowStatus(context, "requesting connection");
-      int code = Exchange(context, control, "PORT " + PortArgument(local, port) + "\r\n");
+      const std::string line = local.v6 ? "EPRT " + ExtendedPortArgument(local, port)
+                                        : "PORT " + PortArgument(local.ToIpv4(), port);
+      int code = Exchange(context, control, line + "\r\n");
       ShowStatusNumber(context, "connection status %d", code);
       // Every reply is taken: a server that refuses PORT refuses the transfer
       // command next, with a code the user gets to see.
@@ -396,6 +402,10 @@ std::string PortArgument(net::Ipv4 address, std::uint16_t port) {
   std::snprintf(text, sizeof text, "%u,%u,%u,%u,%u,%u", bytes[0], bytes[1], bytes[2], bytes[3],
                 static_cast<unsigned>(port >> 8), static_cast<unsigned>(port & 0xFF));
   return text;
+}
+
+std::string ExtendedPortArgument(const net::Address& address, std::uint16_t port) {
+  return std::string(address.v6 ? "|2|" : "|1|") + net::AddressText(address) + "|" + std::to_string(port) + "|";
 }
 
 }  // namespace ftp

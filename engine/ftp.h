@@ -1,7 +1,7 @@
 // FTP client of one transfer attempt: login, transfer type, the data
-// connection (passive, or active after a refused PASV), REST, RETR/STOR, and
-// the final transfer reply. The body is moved by the pumps of the connection
-// layer.
+// connection (passive, or active after a refused PASV; EPSV and EPRT over
+// IPv6), REST, RETR/STOR, and the final transfer reply. The body is moved by
+// the pumps of the connection layer.
 //
 // Two layers: the wire (send one command line, read one complete reply) and
 // the protocol steps above it, one short function per step.
@@ -60,9 +60,9 @@ void SetTransferType(session::Context& context, net::Socket& control);
 // The common core of both directions: for an upload the local file opened
 // first (kFailure after "File open error", nothing sent, when it cannot be),
 // type, data connection (passive: to the control connection's peer, at the
-// port of the 227 reply), REST (Auto Resume downloads of a non-empty partial
-// file only), the transfer command, and the pump. Returns the pump's result,
-// kFailure or kConnectionLost.
+// port of the 227 reply, or of the 229 reply over IPv6), REST (Auto Resume
+// downloads of a non-empty partial file only), the transfer command, and the
+// pump. Returns the pump's result, kFailure or kConnectionLost.
 int DataTransfer(session::Context& context, net::Socket& control, const std::string& command_line,
                  Direction direction, const std::string& local_file);
 
@@ -89,5 +89,7 @@ void TakeSizeFromReply(session::Context& context);
 // The PORT argument "h1,h2,h3,h4,p1,p2" for an address (network order) and a
 // port (host order).
 std::string PortArgument(net::Ipv4 address, std::uint16_t port);
+// The EPRT argument "|2|::1|port|" ("|1|" and a dotted address for IPv4).
+std::string ExtendedPortArgument(const net::Address& address, std::uint16_t port);
 
 }  // namespace ftp

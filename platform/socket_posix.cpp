@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -74,13 +75,45 @@ bool SetNonBlocking(int fd, bool on) {
   return fcntl(fd, F_SETFL, flags) == 0;
 }
 
-sockaddr_in MakeAddress(Ipv4 address, std::uint16_t port) {
-  sockaddr_in sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = address;
-  sa.sin_port = htons(port);
+// A socket address of either family, with its length.
+struct SocketAddress {
+  sockaddr_storage storage;
+  socklen_t size;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress MakeAddress(const Address& address, std::uint16_t port) {
+  SocketAddress sa;
+  std::memset(&sa.storage, 0, sizeof sa.storage);
+  if (address.v6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa.storage);
+    in6->sin6_family = AF_INET6;
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    in6->sin6_port = htons(port);
+    sa.size = sizeof *in6;
+  } else {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&sa.storage);
+    in4->sin_family = AF_INET;
+    in4->sin_addr.s_addr = address.ToIpv4();
+    in4->sin_port = htons(port);
+    sa.size = sizeof *in4;
+  }
   return sa;
+}
+
+// The address and port (host order) of a socket address of either family.
+void TakeAddress(const sockaddr_storage& storage, Address* address, std::uint16_t* port) {
+  *address = Address();
+  if (storage.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
+    address->v6 = true;
+    std::memcpy(address->bytes, &in6->sin6_addr, 16);
+    *port = ntohs(in6->sin6_port);
+  } else {
+    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&storage);
+    *address = Address::FromIpv4(in4->sin_addr.s_addr);
+    *port = ntohs(in4->sin_port);
+  }
 }
 
 }  // namespace
@@ -95,18 +128,28 @@ bool ParseDotted(const std::string& host, Ipv4* address) {
   return true;
 }
 
-int Resolve(const std::string& host, Ipv4* address) {
+int ResolveAll(const std::string& host, std::vector<Address>* addresses) {
   addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
     return kHostNotFound;
   }
-  *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  std::vector<Address> listed;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    sockaddr_storage storage;
+    std::memset(&storage, 0, sizeof storage);
+    std::memcpy(&storage, a->ai_addr, a->ai_addrlen < sizeof storage ? a->ai_addrlen : sizeof storage);
+    std::uint16_t unused_port = 0;
+    listed.emplace_back();
+    TakeAddress(storage, &listed.back(), &unused_port);
+  }
   freeaddrinfo(found);
-  return 0;
+  *addresses = ConnectionOrder(listed);
+  return addresses->empty() ? kHostNotFound : 0;
 }
 
 std::string DottedText(Ipv4 address) {
@@ -119,7 +162,7 @@ std::string DottedText(Ipv4 address) {
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), tls_(other.tls_) {
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), v6_(other.v6_), tls_(other.tls_) {
   other.handle_ = kNoHandle;
   other.tls_ = nullptr;
 }
@@ -128,6 +171,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    v6_ = other.v6_;
     tls_ = other.tls_;
     other.handle_ = kNoHandle;
     other.tls_ = nullptr;
@@ -135,42 +179,49 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   return *this;
 }
 
-int Socket::Open() {
+int Socket::Open(bool v6) {
   Close();
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return LastError();
   handle_ = fd;
+  v6_ = v6;
   return 0;
 }
 
 bool Socket::IsOpen() const { return handle_ != kNoHandle; }
 long Socket::Number() const { return static_cast<long>(handle_); }
 
-int Socket::Connect(Ipv4 address, std::uint16_t port, int timeout_ms) {
-  if (!IsOpen()) return kBadSocket;
-  int fd = static_cast<int>(handle_);
-  sockaddr_in sa = MakeAddress(address, port);
-  if (!SetNonBlocking(fd, true)) return LastError();
-  int result = 0;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    if (errno != EINPROGRESS) {
-      result = LastError();
-    } else {
-      int ready = WaitFor(fd, POLLOUT, timeout_ms);
-      if (ready == 0) {
-        result = kTimedOut;
-      } else if (ready < 0) {
-        result = -ready;
-      } else {
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-        result = FromErrno(error);
-      }
-    }
+int Socket::StartConnect(const Address& address, std::uint16_t port) {
+  if (!IsOpen() || v6_ != address.v6) {
+    const int opened = Open(address.v6);
+    if (opened != 0) return opened;
   }
-  if (!SetNonBlocking(fd, false) && result == 0) result = LastError();
-  return result;
+  int fd = static_cast<int>(handle_);
+  SocketAddress sa = MakeAddress(address, port);
+  if (!SetNonBlocking(fd, true)) return LastError();
+  if (connect(fd, sa.get(), sa.size) != 0) return errno == EINPROGRESS ? kInProgress : LastError();
+  return SetNonBlocking(fd, false) ? 0 : LastError();
+}
+
+int Socket::WaitForConnect(Socket* const* attempts, std::size_t count, int timeout_ms, std::size_t* which,
+                           int* result) {
+  std::vector<pollfd> entries(count);
+  for (std::size_t i = 0; i < count; ++i) entries[i] = {static_cast<int>(attempts[i]->handle_), POLLOUT, 0};
+  const std::uint32_t start = clock_seam::TickCount();
+  int n = 0;
+  while ((n = poll(entries.data(), entries.size(), clock_seam::MillisecondsLeft(start, timeout_ms))) < 0) {
+    if (errno != EINTR) return -LastError();
+  }
+  if (n == 0) return 0;
+  std::size_t i = 0;
+  while (entries[i].revents == 0) ++i;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(entries[i].fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  *which = i;
+  *result = FromErrno(error);
+  if (*result == 0 && !SetNonBlocking(entries[i].fd, false)) *result = LastError();
+  return 1;
 }
 
 int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
@@ -231,35 +282,33 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
   }
 }
 
-int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
+int Socket::LocalAddress(Address* address, std::uint16_t* port) const {
   if (!IsOpen()) return kBadSocket;
-  sockaddr_in sa;
+  sockaddr_storage sa;
   socklen_t size = sizeof sa;
   if (getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
     return LastError();
   }
-  *address = sa.sin_addr.s_addr;
-  *port = ntohs(sa.sin_port);
+  TakeAddress(sa, address, port);
   return 0;
 }
 
-int Socket::PeerAddress(Ipv4* address, std::uint16_t* port) const {
+int Socket::PeerAddress(Address* address, std::uint16_t* port) const {
   if (!IsOpen()) return kBadSocket;
-  sockaddr_in sa;
+  sockaddr_storage sa;
   socklen_t size = sizeof sa;
   if (getpeername(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
     return LastError();
   }
-  *address = sa.sin_addr.s_addr;
-  *port = ntohs(sa.sin_port);
+  TakeAddress(sa, address, port);
   return 0;
 }
 
-int Socket::Listen(std::uint16_t port, int backlog, Ipv4 address) {
+int Socket::Listen(std::uint16_t port, int backlog, const Address& address) {
   if (!IsOpen()) return kBadSocket;
   int fd = static_cast<int>(handle_);
-  sockaddr_in sa = MakeAddress(address, port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return LastError();
+  SocketAddress sa = MakeAddress(address, port);
+  if (bind(fd, sa.get(), sa.size) != 0) return LastError();
   if (listen(fd, backlog) != 0) return LastError();
   return 0;
 }
@@ -275,7 +324,7 @@ int Socket::Accept(int timeout_ms, Socket* accepted) {
     int peer = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (peer >= 0) {
       SetNonBlocking(peer, false);
-      *accepted = Socket(peer);
+      *accepted = Socket(peer, v6_);
       return 0;
     }
     // The connection may have gone again between poll and accept.

@@ -1,6 +1,8 @@
-#include <winsock.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -13,32 +15,20 @@ int LastError() { return WSAGetLastError(); }
 
 SOCKET AsSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
-enum WaitKind { kWaitRead, kWaitWrite, kWaitConnect };
+enum WaitKind { kWaitRead, kWaitWrite };
 
 // select on one socket. Returns 1 when ready, 0 at the time-out, minus an
-// error number otherwise. A failed non-blocking connect is reported through
-// the exception set and gives minus its error.
+// error number otherwise.
 int WaitFor(SOCKET s, WaitKind kind, int timeout_ms) {
   fd_set ready;
-  fd_set failed;
   FD_ZERO(&ready);
-  FD_ZERO(&failed);
   FD_SET(s, &ready);
-  FD_SET(s, &failed);
   timeval limit;
   limit.tv_sec = timeout_ms / 1000;
   limit.tv_usec = (timeout_ms % 1000) * 1000;
-  int n = select(0, kind == kWaitRead ? &ready : nullptr, kind == kWaitRead ? nullptr : &ready,
-                 kind == kWaitConnect ? &failed : nullptr, &limit);
+  int n = select(0, kind == kWaitRead ? &ready : nullptr, kind == kWaitRead ? nullptr : &ready, nullptr, &limit);
   if (n == SOCKET_ERROR) return -LastError();
-  if (n == 0) return 0;
-  if (kind == kWaitConnect && FD_ISSET(s, &failed)) {
-    int error = 0;
-    int size = sizeof error;
-    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-    return -(error != 0 ? error : WSAECONNREFUSED);
-  }
-  return 1;
+  return n == 0 ? 0 : 1;
 }
 
 bool SetNonBlocking(SOCKET s, bool on) {
@@ -46,20 +36,52 @@ bool SetNonBlocking(SOCKET s, bool on) {
   return ioctlsocket(s, FIONBIO, &value) == 0;
 }
 
-sockaddr_in MakeAddress(Ipv4 address, std::uint16_t port) {
-  sockaddr_in sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = address;
-  sa.sin_port = htons(port);
+// A socket address of either family, with its length.
+struct SocketAddress {
+  sockaddr_storage storage;
+  int size;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress MakeAddress(const Address& address, std::uint16_t port) {
+  SocketAddress sa;
+  std::memset(&sa.storage, 0, sizeof sa.storage);
+  if (address.v6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa.storage);
+    in6->sin6_family = AF_INET6;
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    in6->sin6_port = htons(port);
+    sa.size = sizeof *in6;
+  } else {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&sa.storage);
+    in4->sin_family = AF_INET;
+    in4->sin_addr.s_addr = address.ToIpv4();
+    in4->sin_port = htons(port);
+    sa.size = sizeof *in4;
+  }
   return sa;
+}
+
+// The address and port (host order) of a socket address of either family.
+void TakeAddress(const sockaddr_storage& storage, Address* address, std::uint16_t* port) {
+  *address = Address();
+  if (storage.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
+    address->v6 = true;
+    std::memcpy(address->bytes, &in6->sin6_addr, 16);
+    *port = ntohs(in6->sin6_port);
+  } else {
+    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&storage);
+    *address = Address::FromIpv4(in4->sin_addr.s_addr);
+    *port = ntohs(in4->sin_port);
+  }
 }
 
 }  // namespace
 
 bool Startup() {
   WSADATA data;
-  return WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
 void Cleanup() { WSACleanup(); }
@@ -73,17 +95,28 @@ bool ParseDotted(const std::string& host, Ipv4* address) {
   return true;
 }
 
-int Resolve(const std::string& host, Ipv4* address) {
+int ResolveAll(const std::string& host, std::vector<Address>* addresses) {
   if (host.empty()) return kHostNotFound;
-  // The result lives in storage of the calling thread, so workers may
-  // resolve at the same time.
-  hostent* found = gethostbyname(host.c_str());
-  if (!found || found->h_addrtype != AF_INET || !found->h_addr_list || !found->h_addr_list[0]) {
-    int error = LastError();
-    return error != 0 ? error : kHostNotFound;
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int error = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (error != 0 || !found) return error != 0 ? error : kHostNotFound;
+  std::vector<Address> listed;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    sockaddr_storage storage;
+    std::memset(&storage, 0, sizeof storage);
+    std::memcpy(&storage, a->ai_addr, a->ai_addrlen < sizeof storage ? a->ai_addrlen : sizeof storage);
+    std::uint16_t unused_port = 0;
+    listed.emplace_back();
+    TakeAddress(storage, &listed.back(), &unused_port);
   }
-  std::memcpy(address, found->h_addr_list[0], sizeof *address);
-  return 0;
+  freeaddrinfo(found);
+  *addresses = ConnectionOrder(listed);
+  return addresses->empty() ? kHostNotFound : 0;
 }
 
 std::string DottedText(Ipv4 address) {
@@ -95,7 +128,7 @@ std::string DottedText(Ipv4 address) {
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), tls_(other.tls_) {
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), v6_(other.v6_), tls_(other.tls_) {
   other.handle_ = kNoHandle;
   other.tls_ = nullptr;
 }
@@ -104,6 +137,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    v6_ = other.v6_;
     tls_ = other.tls_;
     other.handle_ = kNoHandle;
     other.tls_ = nullptr;
@@ -111,34 +145,68 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   return *this;
 }
 
-int Socket::Open() {
+int Socket::Open(bool v6) {
   Close();
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return LastError();
   handle_ = static_cast<Handle>(s);
+  v6_ = v6;
   return 0;
 }
 
 bool Socket::IsOpen() const { return handle_ != kNoHandle; }
 long Socket::Number() const { return static_cast<long>(handle_); }
 
-int Socket::Connect(Ipv4 address, std::uint16_t port, int timeout_ms) {
-  if (!IsOpen()) return kBadSocket;
+int Socket::StartConnect(const Address& address, std::uint16_t port) {
+  if (!IsOpen() || v6_ != address.v6) {
+    const int opened = Open(address.v6);
+    if (opened != 0) return opened;
+  }
   SOCKET s = AsSocket(handle_);
-  sockaddr_in sa = MakeAddress(address, port);
+  SocketAddress sa = MakeAddress(address, port);
   if (!SetNonBlocking(s, true)) return LastError();
-  int result = 0;
-  if (connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) {
-    int error = LastError();
-    if (error != WSAEWOULDBLOCK) {
-      result = error;
-    } else {
-      int ready = WaitFor(s, kWaitConnect, timeout_ms);
-      result = ready == 0 ? kTimedOut : ready < 0 ? -ready : 0;
+  if (connect(s, sa.get(), sa.size) == SOCKET_ERROR) {
+    const int error = LastError();
+    return error == WSAEWOULDBLOCK ? kInProgress : error;
+  }
+  return SetNonBlocking(s, false) ? 0 : LastError();
+}
+
+// A connect that succeeds makes its socket writable; one that fails puts it
+// in the exception set.
+int Socket::WaitForConnect(Socket* const* attempts, std::size_t count, int timeout_ms, std::size_t* which,
+                           int* result) {
+  fd_set connected;
+  fd_set failed;
+  FD_ZERO(&connected);
+  FD_ZERO(&failed);
+  for (std::size_t i = 0; i < count; ++i) {
+    FD_SET(AsSocket(attempts[i]->handle_), &connected);
+    FD_SET(AsSocket(attempts[i]->handle_), &failed);
+  }
+  timeval limit;
+  limit.tv_sec = timeout_ms / 1000;
+  limit.tv_usec = (timeout_ms % 1000) * 1000;
+  const int n = select(0, nullptr, &connected, &failed, &limit);
+  if (n == SOCKET_ERROR) return -LastError();
+  if (n == 0) return 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    SOCKET s = AsSocket(attempts[i]->handle_);
+    if (FD_ISSET(s, &failed)) {
+      int error = 0;
+      int size = sizeof error;
+      getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+      *which = i;
+      *result = error != 0 ? error : WSAECONNREFUSED;
+      return 1;
+    }
+    if (FD_ISSET(s, &connected)) {
+      *which = i;
+      *result = SetNonBlocking(s, false) ? 0 : LastError();
+      return 1;
     }
   }
-  if (!SetNonBlocking(s, false) && result == 0) result = LastError();
-  return result;
+  return 0;
 }
 
 int Socket::SendAll(const void* data, std::size_t length, int timeout_ms) {
@@ -207,35 +275,33 @@ long Socket::Receive(void* buffer, std::size_t capacity, int timeout_ms, int* er
   }
 }
 
-int Socket::LocalAddress(Ipv4* address, std::uint16_t* port) const {
+int Socket::LocalAddress(Address* address, std::uint16_t* port) const {
   if (!IsOpen()) return kBadSocket;
-  sockaddr_in sa;
+  sockaddr_storage sa;
   int size = sizeof sa;
   if (getsockname(AsSocket(handle_), reinterpret_cast<sockaddr*>(&sa), &size) == SOCKET_ERROR) {
     return LastError();
   }
-  *address = sa.sin_addr.s_addr;
-  *port = ntohs(sa.sin_port);
+  TakeAddress(sa, address, port);
   return 0;
 }
 
-int Socket::PeerAddress(Ipv4* address, std::uint16_t* port) const {
+int Socket::PeerAddress(Address* address, std::uint16_t* port) const {
   if (!IsOpen()) return kBadSocket;
-  sockaddr_in sa;
+  sockaddr_storage sa;
   int size = sizeof sa;
   if (getpeername(AsSocket(handle_), reinterpret_cast<sockaddr*>(&sa), &size) == SOCKET_ERROR) {
     return LastError();
   }
-  *address = sa.sin_addr.s_addr;
-  *port = ntohs(sa.sin_port);
+  TakeAddress(sa, address, port);
   return 0;
 }
 
-int Socket::Listen(std::uint16_t port, int backlog, Ipv4 address) {
+int Socket::Listen(std::uint16_t port, int backlog, const Address& address) {
   if (!IsOpen()) return kBadSocket;
   SOCKET s = AsSocket(handle_);
-  sockaddr_in sa = MakeAddress(address, port);
-  if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) return LastError();
+  SocketAddress sa = MakeAddress(address, port);
+  if (bind(s, sa.get(), sa.size) == SOCKET_ERROR) return LastError();
   if (listen(s, backlog) == SOCKET_ERROR) return LastError();
   return 0;
 }
@@ -249,7 +315,7 @@ int Socket::Accept(int timeout_ms, Socket* accepted) {
   SOCKET peer = accept(s, nullptr, nullptr);
   if (peer == INVALID_SOCKET) return LastError();
   SetNonBlocking(peer, false);
-  *accepted = Socket(static_cast<Handle>(peer));
+  *accepted = Socket(static_cast<Handle>(peer), v6_);
   return 0;
 }
 

@@ -170,9 +170,9 @@ int Start(std::intptr_t handle, const std::string& host, int timeout_ms, TlsSess
   }
   BIO_set_fd(bio, fd, BIO_NOCLOSE);
   SSL_set_bio(session->ssl, bio, bio);
-  Ipv4 dotted = 0;
+  Address numeric;
   bool named = false;
-  if (ParseDotted(host, &dotted)) {
+  if (ParseNumeric(host, &numeric)) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl), host.c_str()) == 1;
   } else {
     named = SSL_set_tlsext_host_name(session->ssl, host.c_str()) == 1 &&

@@ -298,7 +298,7 @@ std::string CertificateReason(DWORD error, PCCERT_CONTEXT certificate) {
 }
 
 // True when the certificate names address among its alternative names.
-bool NamesAddress(PCCERT_CONTEXT certificate, Ipv4 address) {
+bool NamesAddress(PCCERT_CONTEXT certificate, const Address& address) {
   const CERT_INFO* info = certificate->pCertInfo;
   PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
   if (!extension) return false;
@@ -311,8 +311,9 @@ bool NamesAddress(PCCERT_CONTEXT certificate, Ipv4 address) {
   bool found = false;
   for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
     const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == sizeof address &&
-            std::memcmp(entry.IPAddress.pbData, &address, sizeof address) == 0;
+    const DWORD length = address.v6 ? 16 : 4;
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == length &&
+            std::memcmp(entry.IPAddress.pbData, address.bytes, length) == 0;
   }
   LocalFree(names);
   return found;
@@ -345,8 +346,8 @@ int VerifyServer(TlsSession* session, const std::string& host, std::string* reas
     // Not every chain policy matches a dotted address with the addresses a
     // certificate names, so the policy checks the chain alone for one and
     // the address is matched here.
-    Ipv4 address = 0;
-    const bool dotted = ParseDotted(host, &address);
+    Address address;
+    const bool dotted = ParseNumeric(host, &address);
     std::wstring name = Wide(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
     std::memset(&ssl, 0, sizeof ssl);

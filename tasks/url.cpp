@@ -7,6 +7,7 @@
 #include "platform/atol.h"
 #include "platform/fs.h"
 #include "platform/prompts.h"
+#include "platform/socket.h"
 
 namespace url {
 namespace {
@@ -54,7 +55,20 @@ bool TakeAuthority(std::string authority, Record* record) {
   record->user.clear();
   record->password.clear();
   SplitUserInfo(&authority, &record->user, &record->password);
+  // An IPv6 literal keeps its brackets as the host: they set its colons
+  // apart from the port's, in the link as in the Host header.
   std::size_t colon = authority.find(':');
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    net::Address literal;
+    if (close == std::string::npos || !net::ParseNumeric(authority.substr(1, close - 1), &literal) ||
+        !literal.v6) {
+      return false;
+    }
+    colon = close + 1;
+    if (colon < authority.size() && authority[colon] != ':') return false;
+    if (colon == authority.size()) colon = std::string::npos;
+  }
   if (colon != std::string::npos) {
     record->port_text = authority.substr(colon + 1);
     record->port = static_cast<std::uint32_t>(numbers::ReadLikeAtol(record->port_text));

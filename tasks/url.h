@@ -1,6 +1,7 @@
 // URL model, shared by the task files and the protocols:
 // scheme://[user[:password]@]host[:port]/path for the schemes ftp, http and
-// https.
+// https; host is a name, a dotted IPv4 address or an IPv6 literal in
+// brackets ("[::1]", kept with its brackets).
 // A parse yields a URL record, the display form (password masked with one '*'
 // per character) and the stored form (password in clear, ending CR LF).
 #pragma once
@@ -38,7 +39,8 @@ struct Record {
 // stored (the stored form, with CR LF) on success; returns -1 otherwise, leaving
 // display and stored untouched and record reset to Record() (so a failed parse
 // leaves an empty path). Fails for an unknown scheme, a missing ':' after the
-// scheme, no '/' after the host, an empty path, any field, the text or either
+// scheme, no '/' after the host, an empty path, a bracketed host that is no
+// IPv6 address or is followed by anything but ':' and the port, any field, the text or either
 // composed form that does not fit its width, an explicit port that is not
 // digits naming 1 to 65535, and a URL whose stored form would parse as another record (a port
 // text that reads as 0, a password or an '@' without a user): what is kept in

@@ -115,6 +115,12 @@ std::vector<Row> Rows() {
       {"500 to PASV: PORT, for the next transfer too", {{"ResumeOption", "1"}}, kNone,
        Join(Login({{"TYPE I", "200 Ok"}, {"PASV", "500 No"}, kPort, Retr("first")}),
             Login({{"TYPE I", "200 Ok"}, kPort, Retr("second")})), 0, Join(kActive, kActive), "second", 2},
+      // Over IPv6, which PASV and PORT cannot name: EPSV, and EPRT once it is refused.
+      {"IPv6: EPSV", {}, kNone, Login({{"TYPE I", "200 Ok"}, {"EPSV", "229 Extended Passive Mode ({epsv})"},
+       Retr("six")}), 0, Read({"Done"}), "six", 1, session::kReceive, "", "", "/pub/file.zip", "[::1]"},
+      {"IPv6: 500 to EPSV: EPRT", {{"ResumeOption", "1"}}, kNone, Login({{"TYPE I", "200 Ok"}, {"EPSV", "500 No"},
+       {"EPRT |2|::1|*|", "200 Ok"}, Retr("six")}), 0, kActive, "six", 1, session::kReceive, "", "",
+       "/pub/file.zip", "[::1]"},
       {"active, the server never connects", {{"Passive", "0"}}, kNone,
        Login({{"TYPE I", "200 Ok"}, kPort, {"RETR pub/file.zip", "150 Ok"}, kTypeA}), kFailure,
        Seen({"create listen socket", "requesting connection", "connection status 200",
@@ -185,7 +191,9 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   timeouts::Set(500, 500, 500);
   context_.mode = row.mode;
   UseRow(1);
-  peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script);
+  const bool v6 = row.host == "[::1]";
+  if (v6 && !peers::HaveIpv6Loopback()) GTEST_SKIP() << "::1 cannot be bound on this machine";
+  peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script, v6);
   session::AttemptParams params = Params(peer.port(), row.remote, "file.zip");
   params.host = row.host;
   params.user = row.user;

@@ -149,6 +149,20 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
 }
 
+// Links to IPv6 literals: the Host header keeps the brackets, FTP asks for EPSV.
+TEST_F(Jobs, LinksToIpv6LiteralsAreFetchedOverIpv6) {
+  if (!peers::HaveIpv6Loopback()) GTEST_SKIP() << "::1 cannot be bound on this machine";
+  peers::HttpPeer http({{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nweb6"}}, true);
+  peers::FtpPeer ftp("220 Hi", {{"USER anonymous", "331 Ok"}, {"PASS someone@example.org", "230 Ok"}, {"TYPE I", "200 Ok"},
+                                {"EPSV", "229 Extended Passive Mode ({epsv})"},
+                                {"RETR f", "150 Ok", peers::Send("ftp6"), "226 Ok"}}, true);
+  UseTask("Default.rcv", {http.Link("/f"), "ftp://[::1]:" + std::to_string(ftp.port()) + "/f"});
+  EXPECT_EQ((std::vector<int>{0, 0}), Results(Run(), 2));
+  EXPECT_EQ(Texts{"GET /f HTTP/1.0\r\nAccept: */*\r\nHost: [::1]\r\n\r\n"}, http.Requests());
+  EXPECT_EQ("web6", ReadFile(Path("a0")));
+  EXPECT_EQ("ftp6", ReadFile(Path("a1")));
+}
+
 // A server that fails at once is tried again only after a pause that grows
 // with each failure, and a Stop during a pause ends the row at once.
 TEST_F(Jobs, AttemptsPauseLongerAfterEachFailureAndAStopEndsThePause) {

@@ -45,6 +45,11 @@ TEST(UrlParse, SplitsAcceptedUrlsAndComposesTheirForms) {
       {"https://u:pw@h:8443/d/", "HTTPS|https|u|pw|h|8443|8443|/d/", "https://u:**@h:8443/d/",
        "https://u:pw@h:8443/d/"},
       {"hTTpS://h:443/x?y", "HTTPS|https|||h|443|443|/x?y", "https://h:443/x?y"},
+      // An IPv6 literal keeps its brackets.
+      {"http://[::1]:8080/x", "HTTP|http|||[::1]|8080|8080|/x", "http://[::1]:8080/x"},
+      {"https://[2001:DB8::1]/x", "HTTPS|https|||[2001:DB8::1]|443||/x", "https://[2001:DB8::1]/x"},
+      {"ftp://u:p@[::ffff:10.0.0.1]:2121/x", "FTP|ftp|u|p|[::ffff:10.0.0.1]|2121|2121|/x",
+       "ftp://u:*@[::ffff:10.0.0.1]:2121/x", "ftp://u:p@[::ffff:10.0.0.1]:2121/x"},
   };
   for (const auto& c : cases) {
     url::Record record;
@@ -73,7 +78,11 @@ TEST(UrlParse, RefusesMalformedAndOverlongUrlsLeavingOutputsAlone) {
       // A port that no connection can use.
       "http://h:65536/x", "http://h:-80/x", "ftp://h:99999999999/x",
       // Only digits: two links run together, a sign or a blank.
-      "http://h:1808http://h:18081/x", "http://h:80x/x", "http://h:+80/x", "http://h: 80/x"};
+      "http://h:1808http://h:18081/x", "http://h:80x/x", "http://h:+80/x", "http://h: 80/x",
+      // Brackets hold an IPv6 address and nothing else, and only ":port" follows them.
+      "http://::1/x", "http://[::1/x", "http://[]/x", "http://[127.0.0.1]/x", "http://[h]/x", "http://[::1]x/x",
+      "http://[::1]:/x", "http://[1:2:3:4:5:6:7:8:9]/x", "http://[1::2::3]/x", "http://[1:2:3:4:5:6:7]/x",
+      "http://[fe80::1%25eth0]/x", "http://[:1::]/x", "http://[12345::]/x", "http://[::1.2.3]/x"};
   EXPECT_EQ(0, url::Parse(Filled("http://h/#", 1012, 'p'), nullptr, nullptr, nullptr));
   // Each field is refused one byte past 79, never cut (the port text with
   // leading zeros, so that it names a port).

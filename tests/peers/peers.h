@@ -1,4 +1,4 @@
-// Scripted servers on 127.0.0.1 for transcript and job tests. Every wait is
+// Scripted servers on 127.0.0.1 (or ::1) for transcript and job tests. Every wait is
 // bounded; each destructor stops its thread and closes every socket.
 //
 // FtpPeer: on each control connection it sends the greeting, then answers
@@ -6,8 +6,9 @@
 // was, and records the line; the test compares the record with the steps'
 // expected lines. A step may then open the data connection (passive: "{pasv}"
 // in the reply becomes a fresh listener's address, "{pasv-port}" its port
-// alone; the listener is on 127.0.0.1 only; active: the peer connects to
-// the last PORT argument), send or receive on it, and send a final reply.
+// alone, "{epsv}" the "|||port|" of an EPSV reply; the listener is on the
+// control connection's loopback address; active: the peer connects to the
+// last PORT or EPRT argument), send or receive on it, and send a final reply.
 //
 // HttpPeer: each connection it accepts gets the next answer of the script: the
 // peer records the request up to the end of its header plus the body its
@@ -38,20 +39,31 @@ namespace peers {
 using Hold = std::lock_guard<std::mutex>;
 constexpr int kWaitLimitMs = 10000;  // bound of every single wait
 
-// A listening socket on 127.0.0.1 and a free port, stored in *port; -1 on failure.
-inline int ListenLoopback(std::uint16_t* port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A listening socket on 127.0.0.1 (or ::1) and a free port, stored in *port; -1 on failure.
+inline int ListenLoopback(std::uint16_t* port, bool v6 = false) {
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{};
+  sockaddr_in6 sa6{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof sa;
-  auto* address = reinterpret_cast<sockaddr*>(&sa);
+  sa6.sin6_family = AF_INET6;
+  sa6.sin6_addr = in6addr_loopback;
+  socklen_t size = v6 ? sizeof sa6 : sizeof sa;
+  auto* address = v6 ? reinterpret_cast<sockaddr*>(&sa6) : reinterpret_cast<sockaddr*>(&sa);
   if (bind(fd, address, size) == 0 && listen(fd, 8) == 0 && getsockname(fd, address, &size) == 0) {
-    *port = ntohs(sa.sin_port);
+    *port = ntohs(v6 ? sa6.sin6_port : sa.sin_port);
     return fd;
   }
   if (fd >= 0) close(fd);
   return -1;
+}
+
+// True when a socket can listen on ::1; tests over IPv6 skip without it.
+inline bool HaveIpv6Loopback() {
+  std::uint16_t port = 0;
+  const int fd = ListenLoopback(&port, true);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }
 
 inline bool Readable(int fd, int ms = kWaitLimitMs) {
@@ -102,9 +114,9 @@ inline DataPlan Receive() { return {DataPlan::kReceive, ""}; }
 
 class FtpPeer {
  public:
-  FtpPeer(std::string greeting, std::vector<Step> script)
-      : greeting_(std::move(greeting)), script_(std::move(script)) {
-    listener_.fd = ListenLoopback(&port_);
+  FtpPeer(std::string greeting, std::vector<Step> script, bool v6 = false)
+      : greeting_(std::move(greeting)), script_(std::move(script)), v6_(v6) {
+    listener_.fd = ListenLoopback(&port_, v6);
     thread_ = std::thread([this] {
       for (Fd control; listener_.fd >= 0 && Wait(listener_.fd); control.Reset()) {
         if ((control.fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
@@ -145,6 +157,8 @@ class FtpPeer {
     Fd data_listener;
     sockaddr_in active{};  // the last PORT argument
     active.sin_family = AF_INET;
+    sockaddr_in6 active6{};  // the last EPRT argument
+    active6.sin6_family = AF_INET6;
     // Its bytes as written are the address and the port in network order.
     auto* address = reinterpret_cast<unsigned char*>(&active.sin_addr.s_addr);
     auto* port = reinterpret_cast<unsigned char*>(&active.sin_port);
@@ -156,6 +170,12 @@ class FtpPeer {
       { Hold hold(lock_); commands_.push_back(line); }
       std::sscanf(line.c_str(), "PORT %hhu,%hhu,%hhu,%hhu,%hhu,%hhu", &address[0], &address[1],
                   &address[2], &address[3], &port[0], &port[1]);
+      char eprt_address[64] = "";
+      unsigned eprt_port = 0;
+      if (std::sscanf(line.c_str(), "EPRT |2|%63[^|]|%u|", eprt_address, &eprt_port) == 2 &&
+          inet_pton(AF_INET6, eprt_address, &active6.sin6_addr) == 1) {
+        active6.sin6_port = htons(static_cast<std::uint16_t>(eprt_port));
+      }
       if (next_step_ == script_.size()) {
         SendText(control, "502 Not in the script\r\n");
         continue;
@@ -167,10 +187,15 @@ class FtpPeer {
       std::size_t mark = reply.find("{pasv");
       if (mark != std::string::npos) {
         std::uint16_t data_port = 0;
-        data_listener.Reset(ListenLoopback(&data_port));
+        data_listener.Reset(ListenLoopback(&data_port, v6_));
         const std::string numbers = std::to_string(data_port >> 8) + "," + std::to_string(data_port & 0xFF);
         const bool port_only = reply.compare(mark, 11, "{pasv-port}") == 0;
         reply.replace(mark, port_only ? 11 : 6, port_only ? numbers : "127,0,0,1," + numbers);
+      }
+      if ((mark = reply.find("{epsv}")) != std::string::npos) {
+        std::uint16_t data_port = 0;
+        data_listener.Reset(ListenLoopback(&data_port, v6_));
+        reply.replace(mark, 6, "|||" + std::to_string(data_port) + "|");
       }
       SendText(control, reply + "\r\n");
       if (step.data.kind == DataPlan::kNone) continue;
@@ -180,6 +205,9 @@ class FtpPeer {
       } else if (data_listener.fd < 0 && active.sin_port != 0) {
         data.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (connect(data.fd, reinterpret_cast<sockaddr*>(&active), sizeof active) != 0) data.Reset();
+      } else if (data_listener.fd < 0 && active6.sin6_port != 0) {
+        data.fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(data.fd, reinterpret_cast<sockaddr*>(&active6), sizeof active6) != 0) data.Reset();
       }
       data_listener.Reset();
       if (data.fd >= 0) Play(step.data, data.fd);
@@ -209,6 +237,7 @@ class FtpPeer {
 
   const std::string greeting_;
   const std::vector<Step> script_;
+  const bool v6_;
   std::size_t next_step_ = 0;  // peer thread only
   std::uint16_t port_ = 0;
   Fd listener_;
@@ -223,20 +252,20 @@ class FtpPeer {
 
 using HttpAnswer = std::vector<std::string>;  // its pieces; none: close without a byte
 
-inline std::string Link(std::uint16_t port, const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(port) + path;
+inline std::string Link(std::uint16_t port, const std::string& path, bool v6 = false) {
+  return (v6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port) + path;
 }
 
 class HttpPeer {
  public:
-  explicit HttpPeer(std::vector<HttpAnswer> script) : script_(std::move(script)) {
-    listener_.fd = ListenLoopback(&port_);
+  explicit HttpPeer(std::vector<HttpAnswer> script, bool v6 = false) : script_(std::move(script)), v6_(v6) {
+    listener_.fd = ListenLoopback(&port_, v6);
     thread_ = std::thread([this] { Run(); });
   }
   ~HttpPeer() { shutdown(listener_.fd, SHUT_RDWR); thread_.join(); }  // the shutdown wakes the wait to accept
 
   std::uint16_t port() const { return port_; }
-  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path, v6_); }
   // The recorded requests, one per connection.
   std::vector<std::string> Requests() { Hold hold(lock_); return requests_; }
 
@@ -268,6 +297,7 @@ class HttpPeer {
   }
 
   const std::vector<HttpAnswer> script_;
+  const bool v6_;
   Fd listener_;
   std::uint16_t port_ = 0;
   std::mutex lock_;  // guards requests_

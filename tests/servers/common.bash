@@ -1,6 +1,6 @@
 # Shared by the real-server scripts: a work directory removed at exit, the
 # servers started (their PIDs in pids) stopped at exit, free loopback ports,
-# waiting until a port listens, nginx, vsftpd and the test certificates, and
+# whether ::1 can be used, waiting until a port listens, nginx, vsftpd and the test certificates, and
 # the checks that count failures. Source it after setting work_prefix.
 python=/usr/bin/python3
 
@@ -33,16 +33,31 @@ free_port() {
   "$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
 
+# ipv6: yes when a socket can listen on ::1. The servers then listen on ::1
+# as well, at the same ports; without it the IPv6 checks are skipped, said once.
+if "$python" -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2>/dev/null; then
+  ipv6=yes
+else
+  ipv6=no
+  echo "skip: the IPv6 checks (::1 cannot be bound on this machine)"
+fi
+
+# wait_listening PORT [ADDRESS]: waits until ADDRESS (default 127.0.0.1) listens at PORT.
 wait_listening() {
-  local port=$1 i
+  local port=$1 address=${2:-127.0.0.1} i
   for i in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    if (exec 3<>"/dev/tcp/$address/$port") 2>/dev/null; then
       return 0
     fi
     sleep 0.1
   done
-  echo "nothing listens on 127.0.0.1:$port"
+  echo "nothing listens on $address:$port"
   return 1
+}
+
+# listen_v6 PORT [ssl]: nginx's listen line for ::1 at PORT, when ::1 is used.
+listen_v6() {
+  [ "$ipv6" = yes ] && echo "    listen [::1]:$1${2:+ $2};"
 }
 
 # check LABEL COMMAND...: "ok" when the command succeeds, else a counted FAIL.
@@ -94,16 +109,31 @@ finish() {
 
 # start_vsftpd UPLOADS: an anonymous vsftpd on a free loopback port serving
 # $work/vsftpd/root (which the caller fills), with uploads allowed when UPLOADS
-# is YES. Sets vs_root and vs_port.
+# is YES; a second one on ::1 at the same port when ::1 is used (a vsftpd
+# listens on one address). Sets vs_root and vs_port.
 start_vsftpd() {
   local uploads=$1
   vs_root="$work/vsftpd/root"
   mkdir -p "$vs_root" "$work/vsftpd/empty"
   vs_port=$(free_port)
-  cat > "$work/vsftpd/vsftpd.conf" <<EOF
-listen=YES
+  vsftpd_conf "$uploads" "listen=YES
 listen_ipv6=NO
-listen_address=127.0.0.1
+listen_address=127.0.0.1" > "$work/vsftpd/vsftpd.conf"
+  vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
+  pids+=($!)
+  [ "$ipv6" = yes ] || return 0
+  vsftpd_conf "$uploads" "listen=NO
+listen_ipv6=YES
+listen_address6=::1" > "$work/vsftpd/vsftpd6.conf"
+  vsftpd "$work/vsftpd/vsftpd6.conf" > "$work/vsftpd/out6" 2>&1 &
+  pids+=($!)
+}
+
+# vsftpd_conf UPLOADS LISTEN_LINES: the configuration start_vsftpd writes.
+vsftpd_conf() {
+  local uploads=$1
+  cat <<EOF
+$2
 listen_port=$vs_port
 background=NO
 run_as_launching_user=YES
@@ -125,13 +155,11 @@ syslog_enable=NO
 xferlog_enable=NO
 vsftpd_log_file=$work/vsftpd/log
 EOF
-  vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
-  pids+=($!)
 }
 
 # make_test_certificates DIR: a test authority (ca.pem) and, each with its key
-# (NAME.key), the servers' certificates NAME.pem: good (localhost and
-# 127.0.0.1, from the authority), other (another host name), old (expired in
+# (NAME.key), the servers' certificates NAME.pem: good (localhost,
+# 127.0.0.1 and ::1, from the authority), other (another host name), old (expired in
 # 2020), future (valid from 2099) and stranger (localhost, self-signed: an
 # unknown authority).
 make_test_certificates() {
@@ -143,7 +171,7 @@ make_test_certificates() {
     for leaf in good other old future; do
       openssl req -newkey rsa:2048 -nodes -keyout $leaf.key -out $leaf.csr -subj "/CN=$leaf" || exit 1
     done &&
-    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' > good.ext &&
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1\n' > good.ext &&
     printf 'subjectAltName=DNS:other.invalid\n' > other.ext &&
     openssl x509 -req -in good.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
       -extfile good.ext -out good.pem &&
@@ -178,6 +206,7 @@ ssl_server() {
   cat <<BLOCK
   server {
     listen 127.0.0.1:$1 ssl;
+$(listen_v6 "$1" ssl)
     error_log $work/nginx/tls-error-$2.log info;
     ssl_certificate $tls/$2.pem;
     ssl_certificate_key $tls/$2.key;

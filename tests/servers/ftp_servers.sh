@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Real FTP servers on loopback: vsftpd and pyftpdlib, each in passive and in
-# active mode, with a download, the resume of a partial download (REST), an
+# Real FTP servers on loopback: vsftpd and pyftpdlib, on 127.0.0.1 and on ::1
+# (EPSV and EPRT there), each in passive and in active mode, with a download, the resume of a partial download (REST), an
 # upload (STOR), and an upload of a local file that cannot be opened. Each
 # transfer is one attempt made by the FTP driver test of parcelo_tests; the
 # files are compared with cmp after it has exited.
@@ -24,7 +24,7 @@ mkdir -p "$vs_root/incoming"
 py_root="$work/pyftpdlib/root"
 mkdir -p "$py_root/incoming"
 py_port=$(free_port)
-"$python" - "$py_root" "$py_port" > "$work/pyftpdlib/out" 2>&1 <<'EOF' &
+"$python" - "$py_root" "$py_port" "$ipv6" > "$work/pyftpdlib/out" 2>&1 <<'EOF' &
 import logging, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -34,25 +34,36 @@ root, port = sys.argv[1], int(sys.argv[2])
 authorizer = DummyAuthorizer()
 authorizer.add_user("alice", "s3cret", root, perm="elradfmw")
 FTPHandler.authorizer = authorizer
-FTPServer(("127.0.0.1", port), FTPHandler).serve_forever()
+# Both servers run on the one loop that serve_forever turns.
+server = FTPServer(("127.0.0.1", port), FTPHandler)
+if sys.argv[3] == "yes":
+    FTPServer(("::1", port), FTPHandler)
+server.serve_forever()
 EOF
 pids+=($!)
 
 wait_listening "$vs_port" || exit 1
 wait_listening "$py_port" || exit 1
+hosts=127.0.0.1
+if [ "$ipv6" = yes ]; then
+  hosts="127.0.0.1 [::1]"
+  wait_listening "$vs_port" ::1 || { cat "$work/vsftpd/out6"; exit 1; }
+  wait_listening "$py_port" ::1 || exit 1
+fi
 
 head -c 3000000 /dev/urandom > "$vs_root/big.bin"
 cp "$vs_root/big.bin" "$py_root/big.bin"
 head -c 2100000 /dev/urandom > "$work/upload.bin"
 
 # drive <label> <server port> <user> <password> <mode> <passive> <resume> <remote> <local>
-#   [<last status, default Done>]
+#   [<last status, default Done>]; the server is at $host.
 drive() {
-  driver "$1" 'FtpDriver.*' PARCELO_DRIVE_HOST=127.0.0.1 PARCELO_DRIVE_PORT="$2" PARCELO_DRIVE_USER="$3" \
+  driver "$1" 'FtpDriver.*' PARCELO_DRIVE_HOST="$host" PARCELO_DRIVE_PORT="$2" PARCELO_DRIVE_USER="$3" \
     PARCELO_DRIVE_PASSWORD="$4" PARCELO_DRIVE_MODE="$5" PARCELO_DRIVE_PASSIVE="$6" PARCELO_DRIVE_RESUME="$7" \
     PARCELO_DRIVE_REMOTE="$8" PARCELO_DRIVE_LOCAL="$9" PARCELO_DRIVE_EXPECT="${10:-Done}"
 }
 
+for host in $hosts; do
 for server in vsftpd pyftpdlib; do
   if [ "$server" = vsftpd ]; then
     port=$vs_port; user=""; password=""; root=$vs_root
@@ -60,8 +71,8 @@ for server in vsftpd pyftpdlib; do
     port=$py_port; user=alice; password=s3cret; root=$py_root
   fi
   for passive in 1 0; do
-    name="$server $([ "$passive" = 1 ] && echo passive || echo active)"
-    dir="$work/local-$server-$passive"
+    name="$server $host $([ "$passive" = 1 ] && echo passive || echo active)"
+    dir="$work/local-$server-$host-$passive"
     mkdir -p "$dir"
 
     # on <label> <mode> <resume> <remote> <local> <expected file> <file to compare> [<last status>]
@@ -75,12 +86,13 @@ for server in vsftpd pyftpdlib; do
     { head -c 16 /dev/zero; head -c 1234567 "$root/big.bin" | tail -c +17; } > "$dir/partial.bin"
     { head -c 16 /dev/zero; tail -c +17 "$root/big.bin"; } > "$dir/expected.bin"
     on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
-    up="incoming/up-$passive.bin"
+    up="incoming/up-$passive-${host//[^0-9]/}.bin"
     on upload send 0 "/$up" "$work/upload.bin" "$work/upload.bin" "$root/$up"
     # A local file that cannot be opened sends no STOR: the server's copy stays.
     on "upload of a missing file keeps the server's copy" send 0 "/$up" "$work/missing.bin" "$work/upload.bin" \
       "$root/$up" "File open error"
   done
+done
 done
 
 finish

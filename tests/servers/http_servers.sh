@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Real HTTP peers on loopback: nginx (a plain file, a range answered with 206,
+# Real HTTP peers on loopback: nginx (on 127.0.0.1, and on ::1 for a download
+# and an https download by address where ::1 can be used; a plain file, a range answered with 206,
 # a range after the end answered with 416, a 404 to a range, a 302, Basic
 # authentication, PUT through its DAV module, no PUT for a missing file) and
 # squid as the proxy, for an http:// link of that nginx and an ftp:// link of
@@ -40,6 +41,7 @@ tls_server() {  # <port> <certificate name>
 start_nginx "  access_log $work/nginx/access.log;
   server {
     listen 127.0.0.1:$ng_port;
+$(listen_v6 "$ng_port")
     root $www;
     location = /moved.bin { return 302 http://127.0.0.1:$ng_port/files/big.bin; }
     location = /secure.bin { return 301 https://localhost:$tls_port/files/big.bin; }
@@ -180,6 +182,13 @@ drive "nginx PUT of a missing file" -1 "$origin/upload/new/dir/up.bin" "$work/mi
     "$www/upload/new/dir/up.bin" &&
   contains "nginx PUT of a missing file shows File open error" "status: File open error" \
     "$work/last.log"
+
+if [ "$ipv6" = yes ]; then
+  fetch "nginx download over IPv6" "http://[::1]:$ng_port/files/big.bin" "$local_dir/big6.bin" "$www/files/big.bin"
+  contains "nginx saw the IPv6 client" '::1 - - ' "$work/nginx/access.log"
+  fetch "https download by IPv6 address" "https://[::1]:$tls_port/files/big.bin" "$local_dir/tls-ip6.bin" \
+    "$www/files/big.bin"
+fi
 
 fetch "squid http" "$origin/files/big.bin" "$local_dir/proxied.bin" "$www/files/big.bin" "127.0.0.1:$sq_port"
 contains "squid was asked for the whole link" "GET $origin/files/big.bin" "$work/squid/access.log"

@@ -257,8 +257,8 @@ std::string TaskLines(std::initializer_list<int> files) {
 }
 
 LoopbackServer::LoopbackServer(int count, Answer answer) {
-  net::Ipv4 loopback = 0, bound = 0;
-  net::ParseDotted("127.0.0.1", &loopback);
+  net::Address loopback, bound;
+  net::ParseNumeric("127.0.0.1", &loopback);
   listener_.Open();
   listener_.Listen(0, 64, loopback);
   listener_.LocalAddress(&bound, &port_);

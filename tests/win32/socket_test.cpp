@@ -4,49 +4,80 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/socket.h"
 
 namespace {
 
+// On IPv4 and on IPv6 loopback alike.
 TEST(WinsockSeam, LoopbackStreamEndsCleanlyAndRefusalIs10061) {
   ASSERT_TRUE(net::Startup());
-  net::Ipv4 loopback = 0, any = 0;
-  std::uint16_t port = 0;
-  ASSERT_TRUE(net::ParseDotted("127.0.0.1", &loopback));
-  net::Socket listener, client, server;
-  // Each call returns 0 or an error number.
-  ASSERT_FALSE(listener.Open() || listener.Listen(0, 1) || listener.LocalAddress(&any, &port));
-  ASSERT_FALSE(client.Open() || client.Connect(loopback, port, 5000) ||
-               listener.Accept(5000, &server));
-  // Each end's peer is the other end (the FTP data connection goes to the
-  // control connection's peer).
-  net::Ipv4 peer = 0, local = 0;
-  std::uint16_t peer_port = 0, local_port = 0, server_peer_port = 0;
-  ASSERT_FALSE(client.PeerAddress(&peer, &peer_port) || client.LocalAddress(&local, &local_port) ||
-               server.PeerAddress(&peer, &server_peer_port));
-  EXPECT_EQ(net::DottedText(peer) + ":" + std::to_string(peer_port), "127.0.0.1:" + std::to_string(port));
-  EXPECT_EQ(server_peer_port, local_port);
-  EXPECT_NE(listener.PeerAddress(&peer, &peer_port), 0);  // a listener has no peer
+  for (const char* text : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(text);
+    net::Address loopback, any;
+    std::uint16_t port = 0;
+    ASSERT_TRUE(net::ParseNumeric(text, &loopback));
+    net::Socket listener, client, server;
+    // Each call returns 0 or an error number.
+    ASSERT_FALSE(listener.Open(loopback.v6) || listener.Listen(0, 1, loopback) ||
+                 listener.LocalAddress(&any, &port));
+    ASSERT_FALSE(client.Open() || client.Connect(loopback, port, 5000) || listener.Accept(5000, &server));
+    // Each end's peer is the other end (the FTP data connection goes to the
+    // control connection's peer).
+    net::Address peer, local;
+    std::uint16_t peer_port = 0, local_port = 0;
+    ASSERT_FALSE(client.PeerAddress(&peer, &peer_port) || client.LocalAddress(&local, &local_port));
+    EXPECT_EQ(net::AddressText(peer) + ":" + std::to_string(peer_port), text + (":" + std::to_string(port)));
+    ASSERT_EQ(server.PeerAddress(&peer, &peer_port), 0);
+    EXPECT_EQ(peer_port, local_port);
+    EXPECT_NE(listener.PeerAddress(&peer, &peer_port), 0);  // a listener has no peer
 
-  std::string block(200000, '\0');
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
-  ASSERT_EQ(client.SendAll(block.data(), block.size(), 5000), 0);
-  client.Close();
-  std::string got;
-  char buffer[65536];
-  int error = 0;
-  long n = 0;
-  for (int i = 0; i < 1000 && (n = server.Receive(buffer, sizeof buffer, 5000, &error)) > 0; ++i) {
-    got.append(buffer, static_cast<std::size_t>(n));
+    std::string block(200000, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+    ASSERT_EQ(client.SendAll(block.data(), block.size(), 5000), 0);
+    client.Close();
+    std::string got;
+    char buffer[65536];
+    int error = 0;
+    long n = 0;
+    for (int i = 0; i < 1000 && (n = server.Receive(buffer, sizeof buffer, 5000, &error)) > 0; ++i) {
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(n, 0) << error;  // the end of the stream, not an error
+    EXPECT_TRUE(got == block) << got.size() << " bytes";
+
+    listener.Close();  // nobody listens on the port now
+    ASSERT_EQ(client.Open(), 0);
+    EXPECT_EQ(client.Connect(loopback, port, 5000), 10061);
   }
-  EXPECT_EQ(n, 0) << error;  // the end of the stream, not an error
-  EXPECT_TRUE(got == block) << got.size() << " bytes";
+  // A name resolves through getaddrinfo (ws2_32).
+  std::vector<net::Address> found;
+  ASSERT_EQ(net::ResolveAll("localhost", &found), 0);
+  EXPECT_FALSE(found.empty());
+  net::Cleanup();
+}
 
-  listener.Close();  // nobody listens on the port now
-  ASSERT_EQ(client.Open(), 0);
-  EXPECT_EQ(client.Connect(loopback, port, 5000), 10061);
+// The first address does not answer (the queue of its listener on ::1 is
+// full, so its connects are dropped): the next one, 127.0.0.1 at the same
+// port, gets its attempt after a quarter second and connects, long before
+// the first attempt's time-out.
+TEST(WinsockSeam, AnAddressThatDoesNotAnswerGivesWayToTheNext) {
+  ASSERT_TRUE(net::Startup());
+  net::Address v6, v4, bound, peer;
+  ASSERT_TRUE(net::ParseNumeric("::1", &v6) && net::ParseNumeric("127.0.0.1", &v4));
+  net::Socket blackhole, queued, dropped, answering, client;
+  std::uint16_t port = 0, peer_port = 0;
+  ASSERT_FALSE(blackhole.Open(true) || blackhole.Listen(0, 0, v6) || blackhole.LocalAddress(&bound, &port));
+  ASSERT_EQ(queued.Connect(v6, port, 5000), 0);
+  ASSERT_EQ(dropped.Connect(v6, port, 300), net::kTimedOut) << "a full queue does not drop connects here";
+  ASSERT_FALSE(answering.Open() || answering.Listen(port, 8, v4));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(client.ConnectFirst({v6, v4}, port, 20000), 0);
+  EXPECT_LT(GetTickCount() - start, 10000u);
+  ASSERT_EQ(client.PeerAddress(&peer, &peer_port), 0);
+  EXPECT_EQ(net::AddressText(peer), "127.0.0.1");
   net::Cleanup();
 }
 
@@ -73,7 +104,8 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   file.Close();
   char buffer[16] = {};
   std::uint64_t size = 0;
-  ASSERT_TRUE(file.Open(path, fileio::File::kRead) && file.Size(&size));
+  ASSERT_TRUE(file.Open(path, fileio::File::kRead));
+  EXPECT_TRUE(file.Size(&size));
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
   EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));
