@@ -46,46 +46,6 @@ class Https : public harness::WindowTest {
   }
 };
 
-<<<<<<< HEAD
-=======
-// Accepts one connection on loopback, reads what the client sends first, then
-// sends reply and closes; a held server sends nothing and keeps the
-// connection until it is destroyed. Every wait is bounded.
-class OneShotServer {
- public:
-  OneShotServer(const std::string& reply, bool hold) {
-    net::Address loopback, bound;
-    net::ParseNumeric("127.0.0.1", &loopback);
-    listener_.Open();
-    listener_.Listen(0, 1, loopback);
-    listener_.LocalAddress(&bound, &port_);
-    thread_ = std::thread([this, reply, hold] {
-      net::Socket connection;
-      if (listener_.Accept(10000, &connection) != 0) return;
-      char buffer[4096];
-      int error = 0;
-      connection.Receive(buffer, sizeof buffer, 10000, &error);
-      if (hold) {
-        for (int waited = 0; !done_ && waited < 20000; waited += 10) Sleep(10);
-        return;
-      }
-      connection.SendAll(reply.data(), reply.size(), 10000);
-    });
-  }
-  ~OneShotServer() {
-    done_ = true;
-    thread_.join();
-  }
-  int port() const { return port_; }
-
- private:
-  net::Socket listener_;
-  std::uint16_t port_ = 0;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
-
->>>>>>> ipv6
 // A peer that is no TLS server ends the attempt saying so, leaves the partial
 // file as it was and logs nothing; one that says nothing holds it no longer
 // than the data time-out.
