@@ -184,6 +184,7 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
   if (row.before != kNone) WriteFile(Path("file.zip"), row.before);
   timeouts::Set(500, 500, 500);
   context_.mode = row.mode;
+  context_.body_end = 1;  // as an HTTP answer left it: an FTP transfer runs to the data connection's end
   UseRow(1);
   peers::FtpPeer peer("220-Welcome\r\n220 Ready", row.script);
   session::AttemptParams params = Params(peer.port(), row.remote, "file.zip");
