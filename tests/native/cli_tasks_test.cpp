@@ -10,11 +10,14 @@ namespace {
 
 using namespace fixtures;
 
-
-TEST(CliTasks, AddListAndDeleteEntries) {
-  // DOWNLOAD comes from settings.ini in the program directory.
+// parcelo run on a scratch program directory.
+struct CliTasks : ::testing::Test {
+  Outcome parcelo(const std::string& arguments) { return Parcelo(home.path(), arguments); }
   ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+};
+
+TEST_F(CliTasks, AddListAndDeleteEntries) {
+  // DOWNLOAD comes from settings.ini in the program directory.
   const std::string down = home.Join("down");
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + down + "\n");
   // Links whose stored form would read back as other links are bad too.
@@ -47,9 +50,7 @@ TEST(CliTasks, AddListAndDeleteEntries) {
 
 // Upload links carry the file names percent-encoded, since the walk decodes
 // them: a '%' in a name neither stops the walk nor names another file.
-TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
-  ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+TEST_F(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
   const std::string fifty = home.Join("50%off.bin"), twenty = home.Join("a%20b");
   WriteFile(fifty, "half price");
   WriteFile(twenty, "not a blank");
@@ -68,7 +69,7 @@ TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
                        "PUT /in/a%2520b HTTP/1.0\r\n*\r\n\r\nnot a blank"}, requests));
 }
 
-TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
+TEST_F(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   // fresh: a new program directory. broken: its task files and upload log
   // are directories, and loop.rcv a link to itself.
   ScratchDir fresh, broken, file;
@@ -122,7 +123,7 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   }
 }
 
-TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
+TEST_F(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
   // Each case runs in its own user's home holding Mine, Fetched and Old, and
   // the given pieces: a Downloads directory, user-dirs.dirs ({user}: the
   // home's path), $XDG_DOWNLOAD_DIR; expected is under the user's home ("." the current directory).
@@ -169,7 +170,7 @@ TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
 // Task files and settings hold passwords: parcelo makes them, and the
 // directories it makes for them, its user's only; a rewrite keeps the mode a
 // file has.
-TEST(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
+TEST_F(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
   ScratchDir scratch;
   const std::string home = scratch.Join("made/parcelo"), task = home + "/Default.rcv";
   const auto parcelo = [&](const std::string& arguments) {
@@ -192,9 +193,7 @@ TEST(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
 
 // The listing names every setting of the record, DialUp among them (empty by
 // default: Linux has no dial-up); a set entry name is committed and listed.
-TEST(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
-  ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+TEST_F(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + home.path() + "\n");
   const std::string listed = parcelo("config").out;
   EXPECT_NE(listed.find("\nDialUp=\n"), std::string::npos) << listed;
