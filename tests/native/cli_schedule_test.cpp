@@ -75,15 +75,12 @@ TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Outcome outcome = Parcelo(home.path(), c.arguments, "timeout 10");  // an accepted time would wait
-    EXPECT_EQ(2, outcome.exit_code);
-    EXPECT_EQ(c.error, outcome.err);
-    EXPECT_EQ("", outcome.out);
+    // An accepted time would wait.
+    EXPECT_EQ((Outcome{2, "", c.error}), Parcelo(home.path(), c.arguments, "timeout 10"));
   }
   WriteFile(home.Join("Default.rcv"), "");
-  const Outcome empty = Parcelo(home.path(), "receive --at 10:15");
-  EXPECT_EQ(2, empty.exit_code);
-  EXPECT_EQ("parcelo: " + home.Join("Default.rcv") + " has no entry to schedule\n", empty.err);
+  EXPECT_EQ((Outcome{2, "", "parcelo: " + home.Join("Default.rcv") + " has no entry to schedule\n"}),
+            Parcelo(home.path(), "receive --at 10:15"));
 }
 
 TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {

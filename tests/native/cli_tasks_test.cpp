@@ -21,12 +21,10 @@ TEST_F(CliTasks, AddListAndDeleteEntries) {
   const std::string down = home.Join("down");
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + down + "\n");
   // Links whose stored form would read back as other links are bad too.
-  const Outcome added = parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
-                                "http://:pw@a@h/f ftp://joe:secret@h/b.gz");
-  EXPECT_EQ(2, added.exit_code);
-  EXPECT_EQ("Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
-            "Bad link: http://:pw@a@h/f\n", added.err);
-  EXPECT_EQ("", added.out);
+  EXPECT_EQ((Outcome{2, "", "Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
+                            "Bad link: http://:pw@a@h/f\n"}),
+            parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
+                    "http://:pw@a@h/f ftp://joe:secret@h/b.gz"));
   const std::string content = ReadFile(home.Join("Default.rcv"));
   const std::string first = content.substr(0, 14), second = content.substr(content.find('\n') + 1, 14);
   EXPECT_EQ(first + "\t" + down + "/a.zip\tAwaiting_command\thttp://h/dir/a.zip\r\n" + second + "\t" + down +
@@ -36,16 +34,13 @@ TEST_F(CliTasks, AddListAndDeleteEntries) {
             parcelo("list").out);
 
   // A bad row number deletes nothing; a row given twice is deleted once.
-  const Outcome refused = parcelo("delete 0 2");
-  EXPECT_EQ(2, refused.exit_code);
-  EXPECT_EQ("Bad row number: 2\n", refused.err);
+  EXPECT_EQ((Outcome{2, "", "Bad row number: 2\n"}), parcelo("delete 0 2"));
   EXPECT_EQ(0, parcelo("delete 0 0").exit_code);
   EXPECT_EQ("0\t" + second_row, parcelo("list").out);
 
   // Another entry of a local file is added, with a warning: the two cannot run at once.
-  const Outcome shared = parcelo("add http://mirror/b.gz");
-  EXPECT_EQ(0, shared.exit_code);
-  EXPECT_EQ("parcelo: warning: row 0 already downloads into " + down + "/b.gz\n", shared.err);
+  EXPECT_EQ((Outcome{0, "", "parcelo: warning: row 0 already downloads into " + down + "/b.gz\n"}),
+            parcelo("add http://mirror/b.gz"));
 }
 
 // Upload links carry the file names percent-encoded, since the walk decodes
@@ -102,10 +97,7 @@ TEST_F(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Outcome outcome = Parcelo(c.home.path(), c.arguments, c.before);
-    EXPECT_EQ(c.exit_code, outcome.exit_code);
-    EXPECT_EQ("", outcome.out);
-    EXPECT_EQ(c.err, outcome.err);
+    EXPECT_EQ((Outcome{c.exit_code, "", c.err}), Parcelo(c.home.path(), c.arguments, c.before));
   }
   EXPECT_FALSE(std::filesystem::exists(fresh.Join("Default.rcv")));
   EXPECT_FALSE(std::filesystem::exists(missing));

@@ -315,10 +315,8 @@ TEST_F(Jobs, ASecondDownloadIntoAHeldLocalFileFailsAtOnceAndLeavesIt) {
   Run();
   EXPECT_EQ(jobs::CauseOfRow(list_.IdOf(1)), session::kFileInUse);
   // Another parcelo on the same task, its second row: the same.
-  const Outcome other = Parcelo(env_.dir.path(), "receive 1");
-  EXPECT_EQ(1, other.exit_code);
-  EXPECT_EQ("1\tFile in use by another transfer\t\t\t\n", other.out);
-  EXPECT_EQ("row 1: File in use by another transfer\n", other.err);
+  EXPECT_EQ((Outcome{1, "1\tFile in use by another transfer\t\t\t\n", "row 1: File in use by another transfer\n"}),
+            Parcelo(env_.dir.path(), "receive 1"));
   EXPECT_TRUE(peer.Requests().empty());
   held.peer.Release();
   ASSERT_TRUE(first->WaitUntilEnded(15000));
@@ -431,13 +429,10 @@ TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAnd
   std::filesystem::remove(Path("logr.txt"));
   std::filesystem::create_directory(Path("logr.txt"));
   UseTask("Default.rcv", {three[0]});
-  const Outcome unlogged = Parcelo(env_.dir.path(), "receive");
-  EXPECT_EQ(1, unlogged.exit_code);
-  EXPECT_EQ(done, unlogged.out);
+  EXPECT_EQ((Outcome{1, done, "Error: Cannot write the log file " + Path("logr.txt") + ": " + Path("a0") +
+                                  " was transferred but is not logged\n"}),
+            Parcelo(env_.dir.path(), "receive"));
   EXPECT_EQ("fours", ReadFile(Path("a0")));
-  EXPECT_EQ("Error: Cannot write the log file " + Path("logr.txt") + ": " + Path("a0") +
-                " was transferred but is not logged\n",
-            unlogged.err);
 }
 
 // An upload answered by a redirect takes the new link, and send follows it
