@@ -25,7 +25,7 @@ endforeach()
 
 if(WIN32)
   # Opens the viewer at a context number for scripts/screenshot.
-  add_executable(open_help tests/tools/open_help.cpp)
+  add_executable(open_help scripts/tools/open_help.cpp)
   target_link_libraries(open_help PRIVATE user32)
 endif()
 

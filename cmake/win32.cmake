@@ -81,6 +81,6 @@ target_link_libraries(bench_lists PRIVATE parcelo32_shell)
 
 # Posts a menu command to a running parcelo32.exe: scripts/screenshot opens
 # its dialogs with it.
-add_executable(send_command tests/tools/send_command.cpp)
+add_executable(send_command scripts/tools/send_command.cpp)
 target_link_libraries(send_command PRIVATE user32 comctl32)
 include(cmake/setup_tests.cmake)

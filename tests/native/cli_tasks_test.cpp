@@ -1,7 +1,13 @@
 // Runs the built parcelo binary on a scratch program directory and checks its
-// output, exit codes and task file.
+// output, exit codes and task file; and receive --at and --every, waiting for
+// a clock that the test sets through PARCELO_CLOCK (a start time of day and a
+// speed), ended by Ctrl-C between runs.
 
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include "native/fixtures.h"
 #include "peers/peers.h"
@@ -10,20 +16,26 @@ namespace {
 
 using namespace fixtures;
 
-
-TEST(CliTasks, AddListAndDeleteEntries) {
-  // DOWNLOAD comes from settings.ini in the program directory.
+// parcelo run on a scratch program directory.
+struct CliTasks : ::testing::Test {
+  Outcome parcelo(const std::string& arguments) { return Parcelo(home.path(), arguments); }
+  void UseTask(const Texts& links) { WriteFile(home.Join("Default.rcv"), TaskLines(links, home.path())); }
+  static std::string Ok(const std::string& body) {
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  }
   ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+};
+using CliSchedule = CliTasks;
+
+TEST_F(CliTasks, AddListAndDeleteEntries) {
+  // DOWNLOAD comes from settings.ini in the program directory.
   const std::string down = home.Join("down");
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + down + "\n");
   // Links whose stored form would read back as other links are bad too.
-  const Outcome added = parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
-                                "http://:pw@a@h/f ftp://joe:secret@h/b.gz");
-  EXPECT_EQ(2, added.exit_code);
-  EXPECT_EQ("Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
-            "Bad link: http://:pw@a@h/f\n", added.err);
-  EXPECT_EQ("", added.out);
+  EXPECT_EQ((Outcome{2, "", "Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
+                            "Bad link: http://:pw@a@h/f\n"}),
+            parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
+                    "http://:pw@a@h/f ftp://joe:secret@h/b.gz"));
   const std::string content = ReadFile(home.Join("Default.rcv"));
   const std::string first = content.substr(0, 14), second = content.substr(content.find('\n') + 1, 14);
   EXPECT_EQ(first + "\t" + down + "/a.zip\tAwaiting_command\thttp://h/dir/a.zip\r\n" + second + "\t" + down +
@@ -33,23 +45,18 @@ TEST(CliTasks, AddListAndDeleteEntries) {
             parcelo("list").out);
 
   // A bad row number deletes nothing; a row given twice is deleted once.
-  const Outcome refused = parcelo("delete 0 2");
-  EXPECT_EQ(2, refused.exit_code);
-  EXPECT_EQ("Bad row number: 2\n", refused.err);
+  EXPECT_EQ((Outcome{2, "", "Bad row number: 2\n"}), parcelo("delete 0 2"));
   EXPECT_EQ(0, parcelo("delete 0 0").exit_code);
   EXPECT_EQ("0\t" + second_row, parcelo("list").out);
 
   // Another entry of a local file is added, with a warning: the two cannot run at once.
-  const Outcome shared = parcelo("add http://mirror/b.gz");
-  EXPECT_EQ(0, shared.exit_code);
-  EXPECT_EQ("parcelo: warning: row 0 already downloads into " + down + "/b.gz\n", shared.err);
+  EXPECT_EQ((Outcome{0, "", "parcelo: warning: row 0 already downloads into " + down + "/b.gz\n"}),
+            parcelo("add http://mirror/b.gz"));
 }
 
 // Upload links carry the file names percent-encoded, since the walk decodes
 // them: a '%' in a name neither stops the walk nor names another file.
-TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
-  ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+TEST_F(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
   const std::string fifty = home.Join("50%off.bin"), twenty = home.Join("a%20b");
   WriteFile(fifty, "half price");
   WriteFile(twenty, "not a blank");
@@ -70,9 +77,7 @@ TEST(CliTasks, AddSendEncodesTheNamesThatTheWalkDecodes) {
 
 // The local name leaves the query out; a Content-Disposition renames it
 // unless receive is told --no-server-names.
-TEST(CliTasks, ReceiveTakesTheServersNameForTheFileUnlessToldNot) {
-  ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+TEST_F(CliTasks, ReceiveTakesTheServersNameForTheFileUnlessToldNot) {
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + home.path() + "\n");
   const std::string named = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=\"report.pdf\"\r\n\r\nbody";
   peers::HttpPeer peer({{named}, {named}});
@@ -86,7 +91,7 @@ TEST(CliTasks, ReceiveTakesTheServersNameForTheFileUnlessToldNot) {
   EXPECT_TRUE(Glob("0\t" + home.Join("report.pdf") + "\t*", parcelo("list").out));
 }
 
-TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
+TEST_F(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   // fresh: a new program directory. broken: its task files and upload log
   // are directories, and loop.rcv a link to itself.
   ScratchDir fresh, broken, file;
@@ -119,10 +124,7 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Outcome outcome = Parcelo(c.home.path(), c.arguments, c.before);
-    EXPECT_EQ(c.exit_code, outcome.exit_code);
-    EXPECT_EQ("", outcome.out);
-    EXPECT_EQ(c.err, outcome.err);
+    EXPECT_EQ((Outcome{c.exit_code, "", c.err}), Parcelo(c.home.path(), c.arguments, c.before));
   }
   EXPECT_FALSE(std::filesystem::exists(fresh.Join("Default.rcv")));
   EXPECT_FALSE(std::filesystem::exists(missing));
@@ -140,7 +142,7 @@ TEST(CliTasks, ATaskFileOrProgramDirectoryThatCannotBeReadIsToldWithExit2) {
   }
 }
 
-TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
+TEST_F(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
   // Each case runs in its own user's home holding Mine, Fetched and Old, and
   // the given pieces: a Downloads directory, user-dirs.dirs ({user}: the
   // home's path), $XDG_DOWNLOAD_DIR; expected is under the user's home ("." the current directory).
@@ -187,7 +189,7 @@ TEST(CliTasks, DownloadsGoToTheUsersDownloadDirectoryUntilDownloadIsSet) {
 // Task files and settings hold passwords: parcelo makes them, and the
 // directories it makes for them, its user's only; a rewrite keeps the mode a
 // file has.
-TEST(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
+TEST_F(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
   ScratchDir scratch;
   const std::string home = scratch.Join("made/parcelo"), task = home + "/Default.rcv";
   const auto parcelo = [&](const std::string& arguments) {
@@ -210,15 +212,119 @@ TEST(CliTasks, FilesThatHoldPasswordsAreTheirOwnersOnly) {
 
 // The listing names every setting of the record, DialUp among them (empty by
 // default: Linux has no dial-up); a set entry name is committed and listed.
-TEST(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
-  ScratchDir home;
-  const auto parcelo = [&](const std::string& arguments) { return Parcelo(home.path(), arguments); };
+TEST_F(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + home.path() + "\n");
   const std::string listed = parcelo("config").out;
   EXPECT_NE(listed.find("\nDialUp=\n"), std::string::npos) << listed;
   EXPECT_EQ(0, parcelo("config DialUp Office").exit_code);
   EXPECT_EQ("Office\n", parcelo("config dialup").out);
   EXPECT_NE(parcelo("config").out.find("\nDialUp=Office\n"), std::string::npos);
+}
+
+// parcelo run on a thread of its own with PARCELO_HOME=home and the clock,
+// while the test watches its stderr and may send it a signal.
+class Background {
+ public:
+  Background(const std::string& home, const std::string& clock, const std::string& arguments) : home_(home) {
+    // The shell records its number, which parcelo keeps as it replaces it.
+    const std::string before = "PARCELO_CLOCK=" + clock + " sh -c 'echo $$ >\"$PARCELO_HOME/pid\"; exec \"$0\" \"$@\"'";
+    run_ = std::thread([this, before, arguments] {
+      outcome_ = Parcelo(home_, arguments, before);
+      ended_ = true;
+    });
+  }
+  ~Background() { Stop(SIGKILL); }
+  // Waits (bounded) until stderr holds the text.
+  bool WaitFor(const std::string& text) const {
+    return Eventually([&] { return ReadFile(home_ + "/err").find(text) != std::string::npos; });
+  }
+  // Sends the signal (none: 0), waits for the end, killing parcelo if it
+  // does not come, and returns the exit status.
+  int Stop(int signal) {
+    if (!run_.joinable()) return outcome_.exit_code;
+    const auto send = [&](int number) {
+      if (Eventually([&] { return !ReadFile(home_ + "/pid").empty(); })) kill(std::stoi(ReadFile(home_ + "/pid")), number);
+    };
+    if (signal != 0) send(signal);
+    if (!Eventually([&] { return ended_.load(); })) send(SIGKILL);
+    run_.join();
+    return outcome_.exit_code;
+  }
+
+ private:
+  std::string home_;
+  Outcome outcome_{-1, "", ""};
+  std::atomic<bool> ended_{false};
+  std::thread run_;
+};
+
+TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
+  UseTask({"http://127.0.0.1:9/f"});
+  const struct { const char* arguments; const char* error; } cases[] = {
+      {"receive --at 24:00", "parcelo: bad time for --at: '24:00' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 12.30", "parcelo: bad time for --at: '12.30' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 12:30xyz", "parcelo: bad time for --at: '12:30xyz' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 12:30:45", "parcelo: bad time for --at: '12:30:45' (HH:MM, from 00:00 to 23:59)\n"},
+      {"receive --at 10:15 --every -5", "parcelo: bad repeat for --every: '-5' (minutes, 0 or more)\n"},
+      {"receive --at 10:15 --every x", "parcelo: bad repeat for --every: 'x' (minutes, 0 or more)\n"},
+      {"receive --every 5", "parcelo: --every needs --at\n"},
+      {"send --at", "parcelo: --at needs a value\n"},
+      {"receive --at 10:15 7", "Bad row number: 7\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    // An accepted time would wait.
+    EXPECT_EQ((Outcome{2, "", c.error}), Parcelo(home.path(), c.arguments, "timeout 10"));
+  }
+  WriteFile(home.Join("Default.rcv"), "");
+  EXPECT_EQ((Outcome{2, "", "parcelo: " + home.Join("Default.rcv") + " has no entry to schedule\n"}),
+            Parcelo(home.path(), "receive --at 10:15"));
+}
+
+TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {
+  peers::HttpPeer peer({{Ok("hello")}});
+  UseTask({peer.Link("/a")});
+  // Two seconds before the time, at twenty times the speed.
+  EXPECT_EQ(0, Parcelo(home.path(), "receive --at 10:15", "PARCELO_CLOCK=10:14:58*20").exit_code);
+  EXPECT_EQ("0\tDone\tTotalbyte 5 / 5\t\t0\n", ReadFile(home.Join("out")));
+  const std::string err = ReadFile(home.Join("err"));
+  EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+  EXPECT_NE(std::string::npos, err.find("parcelo: next start at ")) << err;
+  EXPECT_NE(std::string::npos, err.find(" 10:15\n")) << err;
+  EXPECT_EQ("hello", ReadFile(home.Join("a0")));
+}
+
+// The chosen row is gone by the time of the start: nothing runs, rather
+// than every row.
+TEST_F(CliSchedule, AStartWhoseChosenRowNoLongerExistsRunsNothing) {
+  peers::HttpPeer peer({{Ok("hello")}});
+  UseTask({peer.Link("/a"), peer.Link("/b")});
+  Background run(home.path(), "10:14:50*20", "receive --at 10:15 1");
+  ASSERT_TRUE(run.WaitFor("next start"));
+  UseTask({peer.Link("/a")});
+  ASSERT_TRUE(run.WaitFor("runs nothing"));
+  EXPECT_EQ(2, run.Stop(0));
+  EXPECT_TRUE(peer.Requests().empty());
+  EXPECT_EQ("", ReadFile(home.Join("out")));
+  EXPECT_NE(std::string::npos, ReadFile(home.Join("err")).find("Bad row number: 1\n"));
+}
+
+TEST_F(CliSchedule, EveryRunsAgainAtEachStartUntilCtrlC) {
+  peers::HttpPeer peer({{Ok("first")}, {Ok("again")}});
+  UseTask({peer.Link("/a")});
+  // A minute of the clock passes in three seconds: time enough to stop it
+  // before the third start.
+  Background run(home.path(), "10:14:59*20", "receive --at 10:15 --every 1");
+  ASSERT_TRUE(run.WaitFor(" 10:17\n"));
+  EXPECT_EQ(130, run.Stop(SIGINT));
+  EXPECT_EQ(2u, peer.Requests().size());
+  const std::string done = "0\tDone\tTotalbyte 5 / 5\t\t0\n";
+  EXPECT_EQ(done + done, ReadFile(home.Join("out")));
+  EXPECT_EQ("again", ReadFile(home.Join("a0")));
+  const std::string err = ReadFile(home.Join("err"));
+  for (const char* start : {" 10:15\n", " 10:16\n", " 10:17\n", " 10:17 is cancelled\n"}) {
+    EXPECT_NE(std::string::npos, err.find(start)) << start << " in " << err;
+  }
 }
 
 }  // namespace

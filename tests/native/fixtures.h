@@ -146,7 +146,14 @@ inline std::string TaskLines(const Texts& links, const std::string& directory) {
   return lines;
 }
 
-struct Outcome { int exit_code; std::string out, err; };
+struct Outcome {
+  int exit_code;
+  std::string out, err;
+  bool operator==(const Outcome& o) const { return exit_code == o.exit_code && out == o.out && err == o.err; }
+};
+inline void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << "exit " << o.exit_code << ", out [" << o.out << "], err [" << o.err << "]";
+}
 
 // Runs the built parcelo, next to this test binary, with PARCELO_HOME=home;
 // its output goes through files in home. The arguments need no shell quoting.

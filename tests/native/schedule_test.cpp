@@ -38,11 +38,12 @@ class Schedule : public ::testing::Test {
                        path + (receive ? " r" : " s"));
     });
   }
-  // A tick of every timer once a minute, at second 30, from..to inclusive.
+  // A tick of every timer once a minute, at second 30, for minutes from
+  // from_hour:from_minute of March 14 on (into the next day past midnight).
   void TickEveryMinute(const std::vector<int>& timers, int from_hour, int from_minute, int minutes) {
     for (int i = 0; i < minutes; ++i) {
       const int total = from_hour * 60 + from_minute + i;
-      At(total / 60, total % 60);
+      At(2026, 3, 14 + total / 1440, total / 60 % 24, total % 60, 30);
       for (int timer : timers) Tick(timer);
     }
   }
@@ -86,12 +87,7 @@ TEST_F(Schedule, ARepeatingJobStartsEveryNMinutesAndWrapsPastMidnight) {
   // 23:30 every 50 minutes: 00:20 and 01:10 of the next day.
   starts.clear();
   At(23, 0);
-  const int late = scheduler.Schedule("/p/late.rcv", 23, 30, 50);
-  for (int minute = 0; minute < 140; ++minute) {
-    const int total = 23 * 60 + minute;
-    At(2026, 3, 14 + total / 1440, total / 60 % 24, total % 60, 30);
-    Tick(late);
-  }
+  TickEveryMinute({scheduler.Schedule("/p/late.rcv", 23, 30, 50)}, 23, 0, 140);
   EXPECT_EQ((Texts{"14 23:30 /p/late.rcv r", "15 00:20 /p/late.rcv r", "15 01:10 /p/late.rcv r"}), starts);
   EXPECT_EQ("02:00", NextStart("/p/late.rcv"));
 }
@@ -216,11 +212,11 @@ TEST(ScheduleTexts, TimesAndRepeatsAreReadAsTheDialogTakesThem) {
 TEST(ScheduleTexts, MinuteNumbersCrossMonthsYearsAndLeapDays) {
   const clock_seam::LocalTime days[] = {
       {2024, 2, 29, 23, 59, 0}, {2024, 3, 1, 0, 0, 0}, {2026, 12, 31, 23, 59, 0}, {2027, 1, 1, 0, 0, 0},
+      {2100, 2, 28, 23, 59, 0}, {2100, 3, 1, 0, 0, 0},  // no leap day in 2100
       {1970, 1, 1, 0, 0, 0},
   };
-  EXPECT_EQ(1, schedule::MinuteNumber(days[1]) - schedule::MinuteNumber(days[0]));
-  EXPECT_EQ(1, schedule::MinuteNumber(days[3]) - schedule::MinuteNumber(days[2]));
-  EXPECT_EQ(0, schedule::MinuteNumber(days[4]));
+  for (int i : {0, 2, 4}) EXPECT_EQ(1, schedule::MinuteNumber(days[i + 1]) - schedule::MinuteNumber(days[i])) << i;
+  EXPECT_EQ(0, schedule::MinuteNumber(days[6]));
   for (const auto& d : days) {
     const clock_seam::LocalTime back = schedule::FromMinuteNumber(schedule::MinuteNumber(d));
     EXPECT_EQ((std::vector<int>{d.year, d.month, d.day, d.hour, d.minute}),

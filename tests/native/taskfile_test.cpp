@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <future>
 #include <thread>
 
 #include "native/fixtures.h"
+#include "platform/filelock.h"
 
 namespace {
 
@@ -160,13 +162,44 @@ TEST_F(TaskFileLines, ReplaceAndDeleteRewriteTheFileWhole) {
   }
 }
 
+// While its box is up a rewrite holds no lock; another writer that takes the
+// lock meanwhile and creates the file goes first, and the rewrite then works
+// on what it wrote.
+struct WriterDuringTheBox : RecordingSink {
+  explicit WriterDuringTheBox(std::string task) : path(std::move(task)) {}
+  ~WriterDuringTheBox() override { if (writer.joinable()) writer.join(); }
+  int Message(const std::string& text, const std::string& caption, unsigned style) override {
+    std::promise<void> locked;
+    writer = std::thread([this, &locked] {
+      filelock::Hold hold(taskfile::LockPath(path), filelock::Hold::kExclusive);
+      locked.set_value();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      WriteFile(path, "a\r\n");
+    });
+    locked.get_future().wait();
+    return RecordingSink::Message(text, caption, style);
+  }
+  const std::string path;
+  std::thread writer;
+};
+
 TEST_F(TaskFileLines, ReplaceAndDeleteCreateAMissingFileAndKeepTheOldOneOnAFullDisk) {
-  EXPECT_EQ(0, taskfile::ReplaceEntryLine(path, 3, "NEW\r\n"));
-  EXPECT_EQ(env.sink.Shown(), Texts{Box("error", "File open error", prompts::kTaskModal)});
+  // A negative index names no line: nothing is made or written.
+  EXPECT_EQ(-1, taskfile::DeleteEntryLine(path, -1));
+  EXPECT_EQ(-1, taskfile::ReplaceEntryLine(path, -1, "NEW\r\n"));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  {
+    WriterDuringTheBox sink(path);
+    prompts::SetSink(&sink);
+    EXPECT_EQ(0, taskfile::ReplaceEntryLine(path, 3, "NEW\r\n"));
+    prompts::SetSink(&env.sink);
+    EXPECT_EQ(sink.Shown(), Texts{Box("error", "File open error", prompts::kTaskModal)});
+  }
+  EXPECT_EQ("a\r\nNEW\r\n", ReadFile(path));
   EXPECT_EQ(0, taskfile::DeleteEntryLine(env.dir.Join("d.rcv"), 0));
   EXPECT_TRUE(std::filesystem::remove(env.dir.Join("d.rcv")));  // it was created
   std::filesystem::remove(taskfile::LockPath(env.dir.Join("d.rcv")));
-  const std::string before = "NEW\r\n" + Bytes(150) + "\r\n";
+  const std::string before = "a\r\nNEW\r\n" + Bytes(150) + "\r\n";
   EXPECT_EQ(0, taskfile::AppendToFile(path, Bytes(150) + "\r\n"));
   {
     FullDisk full(200);  // room for part of each change

@@ -32,6 +32,8 @@ trap stop_servers EXIT
 free_port() {
   "$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
+# free_ports NAME...: a free loopback port in each variable.
+free_ports() { local name; for name in "$@"; do printf -v "$name" %s "$(free_port)"; done; }
 
 # ipv6: yes when a socket can listen on ::1. The servers then listen on ::1
 # as well, at the same ports; without it the IPv6 checks are skipped, said once.
@@ -85,6 +87,14 @@ contains() {
     sleep 0.2
   done
   check "$1" grep -qF -- "$2" "$3" || { echo "    no [$2] in $3:"; sed 's/^/    /' "$3"; }
+}
+
+# partial_copy SOURCE BYTES PARTIAL EXPECTED: the first BYTES of SOURCE as a
+# partial download whose first 16 bytes are zeros instead, and the whole file
+# a resume of it must give: a transfer that started over would lose the zeros.
+partial_copy() {
+  { head -c 16 /dev/zero; head -c "$2" "$1" | tail -c +17; } > "$3"
+  { head -c 16 /dev/zero; tail -c +17 "$1"; } > "$4"
 }
 
 # driver LABEL FILTER VARIABLE=VALUE...: one attempt made by the driver test

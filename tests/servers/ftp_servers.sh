@@ -81,10 +81,7 @@ for server in vsftpd pyftpdlib; do
         same "$name $1" "$6" "$7"
     }
     on download receive 1 /big.bin "$dir/big.bin" "$root/big.bin" "$dir/big.bin"
-    # The partial file starts with 16 zero bytes instead of the server's: a
-    # resumed transfer keeps them, one that started over would not.
-    { head -c 16 /dev/zero; head -c 1234567 "$root/big.bin" | tail -c +17; } > "$dir/partial.bin"
-    { head -c 16 /dev/zero; tail -c +17 "$root/big.bin"; } > "$dir/expected.bin"
+    partial_copy "$root/big.bin" 1234567 "$dir/partial.bin" "$dir/expected.bin"
     on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
     up="incoming/up-$passive-${host//[^0-9]/}.bin"
     on upload send 0 "/$up" "$work/upload.bin" "$work/upload.bin" "$root/$up"

@@ -29,11 +29,7 @@ need nginx squid vsftpd openssl
 chmod 755 "$work"
 
 prepare_www || exit 1
-ng_port=$(free_port)
-tls_port=$(free_port)
-other_port=$(free_port)
-old_port=$(free_port)
-stranger_port=$(free_port)
+free_ports ng_port tls_port other_port old_port stranger_port sq_port mute_port
 tls_server() {  # <port> <certificate name>
   ssl_server "$1" "$2" "    access_log $work/nginx/tls-access.log;
     location = /loop.bin { return 302 http://127.0.0.1:$ng_port/loop.bin; }"
@@ -59,7 +55,6 @@ start_vsftpd NO
 # --- squid: the proxy, nothing cached, logs in $work ---
 mkdir -p "$work/squid"
 chown proxy:proxy "$work/squid" 2>/dev/null
-sq_port=$(free_port)
 cat > "$work/squid/squid.conf" <<EOF
 http_port 127.0.0.1:$sq_port
 http_access allow all
@@ -93,7 +88,6 @@ squid -N -f "$work/squid-auth/squid.conf" > "$work/squid-auth/out" 2>&1 &
 pids+=($!)
 
 # --- a server that takes connections and never answers the handshake ---
-mute_port=$(free_port)
 "$python" -c '
 import socket, sys, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -132,12 +126,10 @@ drive() {
 fetch() { drive "$1" 0 "$2" "$3" 0 "${5:-}" && same "$1" "$4" "$3"; }
 # put <label> <url> <the server's copy>: an upload of upload.bin.
 put() { drive "$1" 0 "$2" "$work/upload.bin" 1 && same "$1" "$work/upload.bin" "$3"; }
-# resume <label> <url> <bytes there> <access log>: the partial file starts with
-# 16 zero bytes instead of the server's: a resumed transfer keeps them, one
-# that started over would not; the server answered the range with 206.
-{ head -c 16 /dev/zero; tail -c +17 "$www/files/big.bin"; } > "$work/expected.bin"
+# resume <label> <url> <bytes there> <access log>: a resume of a partial_copy,
+# the range answered with 206.
 resume() {
-  { head -c 16 /dev/zero; head -c "$3" "$www/files/big.bin" | tail -c +17; } > "$local_dir/partial.bin"
+  partial_copy "$www/files/big.bin" "$3" "$local_dir/partial.bin" "$work/expected.bin"
   drive "$1" 0 "$2" "$local_dir/partial.bin" && same "$1 from $3" "$work/expected.bin" "$local_dir/partial.bin"
   contains "$1 answered with 206" '"GET /files/big.bin HTTP/1.0" 206 ' "$4"
 }
@@ -284,14 +276,13 @@ cli "parcelo config CycleDownload 0" 0 "$follow_home" config CycleDownload 0
 
 # http -> https -> http ... : six requests, then the row fails and says why.
 rm -f "$follow_home/Default.rcv"
-loop_requests_before=$(grep -c 'GET /loop.bin' "$work/nginx/access.log" "$work/nginx/tls-access.log" |
-  awk -F: '{n += $2} END {print n}')
+loop_requests() { cat "$work/nginx/access.log" "$work/nginx/tls-access.log" | grep -c 'GET /loop.bin'; }
+loop_requests_before=$(loop_requests)
 cli "parcelo add a redirect loop" 0 "$follow_home" add "$origin/loop.bin" &&
   cli "parcelo receive ends a redirect loop" 1 "$follow_home" receive &&
   contains "the loop row says so" "$(printf '0\tToo many redirects')" "$work/cli.out"
 sleep 0.5
-loop_requests=$(( $(grep -c 'GET /loop.bin' "$work/nginx/access.log" "$work/nginx/tls-access.log" |
-  awk -F: '{n += $2} END {print n}') - loop_requests_before ))
+loop_requests=$(( $(loop_requests) - loop_requests_before ))
 check "the loop was asked six times ($loop_requests)" test "$loop_requests" = 6
 # --- proxies that ask for a password, from the settings and the environment ---
 proxy_home="$work/proxy-home"

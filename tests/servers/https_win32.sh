@@ -21,12 +21,7 @@ work_prefix=parcelo-https-win32
 need nginx openssl wine
 
 prepare_www || exit 1
-good_port=$(free_port)
-other_port=$(free_port)
-old_port=$(free_port)
-stranger_port=$(free_port)
-future_port=$(free_port)
-legacy_port=$(free_port)
+free_ports good_port other_port old_port stranger_port future_port legacy_port peer_port mute_port
 tls_server() {  # <port> <certificate name> [protocols]
   ssl_server "$1" "$2" "    ssl_protocols ${3:-TLSv1.2 TLSv1.3};
     ssl_ciphers DEFAULT:@SECLEVEL=0;"
@@ -92,8 +87,6 @@ for attempt in range(8):  # probes of the port connect without a handshake
     break
 PEER
 )
-peer_port=$(free_port)
-mute_port=$(free_port)
 for mode in answer mute; do
   port=$peer_port
   [ "$mode" = mute ] && port=$mute_port
