@@ -307,8 +307,8 @@ int TakeSuccess(session::Context& context, const http::HeaderVerdict& verdict) {
     if (!success || verdict.status != 200) return http::kErrorStatus;
     context.resume = false;
   }
-  if (!success) return http::kUsable;
-  // A 206 that nobody asked for is taken as the whole file.
+  // A 206 that nobody asked for is taken as the whole file; an answer without
+  // a status declares no length (nor does an earlier attempt's answer).
   context.total_size = verdict.has_length ? verdict.length : 0;
   if (verdict.has_length) context.body_end = verdict.length;
   return http::kUsable;
