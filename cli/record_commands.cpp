@@ -45,6 +45,9 @@ const Setting kSettings[] = {
     {"OnTop", nullptr, &R::on_top, 0, true},
     {"UseHTTPScript", nullptr, &R::use_http_script, 0, true},
     {"UseFTPScript", nullptr, &R::use_ftp_script, 0, true},
+    {"MaxPerServer", nullptr, &R::max_per_server, 0, true},
+    {"SpeedLimit", nullptr, &R::speed_limit, 0, true},
+    {"Split", nullptr, &R::split, 0, true},
 };
 
 bool SameName(const std::string& a, const char* b) {

@@ -62,6 +62,9 @@ void Load(const std::string& download_default) {
   record.on_top = ReadNumber("OnTop", 0);
   record.use_http_script = ReadNumber("UseHTTPScript", 0);
   record.use_ftp_script = ReadNumber("UseFTPScript", 0);
+  record.max_per_server = ReadNumber("MaxPerServer", 8);
+  record.speed_limit = ReadNumber("SpeedLimit", 0);
+  record.split = ReadNumber("Split", 4);
 
   Instances& shared = Shared();
   {
@@ -108,6 +111,9 @@ int Commit() {
   WriteNumber("UseHTTPScript", edit.use_http_script);
   WriteNumber("UseFTPScript", edit.use_ftp_script);
   WriteText("DialUp", edit.dial_up);
+  WriteNumber("MaxPerServer", edit.max_per_server);
+  WriteNumber("SpeedLimit", edit.speed_limit);
+  WriteNumber("Split", edit.split);
   return 0;
 }
 

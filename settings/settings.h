@@ -32,6 +32,13 @@ struct Record {
   std::int32_t use_ftp_script = 0;
   std::int32_t use_http_script = 0;
   std::string dial_up;  // DialUp
+  // Connections at once to one host and port, pieces of a split download
+  // included; 0 = no cap.
+  std::int32_t max_per_server = 8;  // MaxPerServer
+  // KiB per second for all transfers together, downloads and uploads; 0 = none.
+  std::int32_t speed_limit = 0;  // SpeedLimit
+  // Connections one large download is split over (1 = one).
+  std::int32_t split = 4;  // Split
 };
 
 // The anonymous FTP password when no email is stored.
