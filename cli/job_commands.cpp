@@ -13,6 +13,7 @@
 #include "cli/cli.h"
 #include "settings/places.h"
 #include "engine/jobs.h"
+#include "engine/rate_limit.h"
 #include "engine/session.h"
 #include "engine/text_format.h"
 #include "tasks/url.h"
@@ -394,10 +395,50 @@ bool TakeNoFollow(std::vector<std::string>* arguments) {
   return true;
 }
 
+// Takes --max-per-server N and --limit-rate RATE out of the arguments and
+// makes them stand for the settings in this run; false after saying why.
+bool ReadLimits(std::vector<std::string>* arguments) {
+  int max_per_server = -1;
+  std::int64_t rate = -1;
+  for (std::size_t i = 0; i < arguments->size();) {
+    const std::string option = (*arguments)[i];
+    if (option != "--max-per-server" && option != "--limit-rate") {
+      ++i;
+      continue;
+    }
+    if (i + 1 == arguments->size()) {
+      std::fprintf(stderr, "parcelo: %s needs a value\n", option.c_str());
+      return false;
+    }
+    const std::string value = (*arguments)[i + 1];
+    arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
+    std::uint64_t number = 0;
+    if (option == "--limit-rate") {
+      if (!rate_limit::ParseRate(value, &number)) {
+        std::fprintf(stderr, "parcelo: bad rate for --limit-rate: '%s' (bytes per second, or with K, M or G)\n",
+                     value.c_str());
+        return false;
+      }
+      rate = static_cast<std::int64_t>(number);
+    } else {
+      const bool digits = !value.empty() && value.size() <= 4 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits) {
+        std::fprintf(stderr, "parcelo: bad count for --max-per-server: '%s' (0 for no cap)\n", value.c_str());
+        return false;
+      }
+      max_per_server = numbers::ReadLikeAtol(value);
+    }
+  }
+  jobs::OverrideLimits(max_per_server, rate);
+  return true;
+}
+
 int RunJob(const Invocation& invocation, int mode) {
   Invocation rows = invocation;
   Timing timing;
   const bool follow = !TakeNoFollow(&rows.arguments);
+  if (!ReadLimits(&rows.arguments)) return kExitRefused;
   if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
   if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
   return timing.scheduled ? RunScheduled(rows, mode, timing, follow) : RunPreparedJob(mode, follow);

@@ -1,6 +1,7 @@
 #include "engine/rate_limit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -83,5 +84,23 @@ void SetBytesPerSecond(std::uint64_t bytes_per_second) {
 }
 
 std::uint64_t BytesPerSecond() { return detail::g_bytes_per_second.load(std::memory_order_relaxed); }
+
+bool ParseRate(const std::string& text, std::uint64_t* bytes_per_second) {
+  // At most 2^40 bytes per second, so that no product below can overflow.
+  constexpr std::uint64_t kMost = 1ull << 40;
+  std::size_t digits = text.find_first_not_of("0123456789");
+  if (digits == std::string::npos) digits = text.size();
+  if (digits == 0 || digits > 13 || text.size() > digits + 1) return false;
+  std::uint64_t number = std::stoull(text.substr(0, digits));
+  if (text.size() > digits) {
+    const std::string units = "KMG";
+    const std::size_t unit = units.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text[digits]))));
+    if (unit == std::string::npos) return false;
+    for (std::size_t i = 0; i <= unit && number <= kMost; ++i) number *= 1024;
+  }
+  if (number > kMost) return false;
+  *bytes_per_second = number;
+  return true;
+}
 
 }  // namespace rate_limit

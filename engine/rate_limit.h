@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "engine/session.h"
 
@@ -48,6 +49,12 @@ class Bucket {
 // The program's limit, in bytes per second; 0 = none.
 void SetBytesPerSecond(std::uint64_t bytes_per_second);
 std::uint64_t BytesPerSecond();
+
+// A rate as parcelo's --limit-rate takes it, as curl reads its own: bytes
+// per second as digits, or with a suffix K, M or G (either case) for KiB,
+// MiB or GiB per second; 0 is no limit. False for anything else or above
+// 1 TiB per second.
+bool ParseRate(const std::string& text, std::uint64_t* bytes_per_second);
 
 namespace detail {
 extern std::atomic<std::uint64_t> g_bytes_per_second;
