@@ -178,7 +178,12 @@ void Worker(void* argument) {
     out_of_memory = true;
   }
   if (out_of_memory) ShowOutOfMemory(entry.row_id);
-  server_slots::Give(entry.server);
+  try {
+    server_slots::Give(entry.server);
+  } catch (...) {
+    // The next entry's start ran out of memory telling its failure; this
+    // entry still ends.
+  }
   EndEntry(entry, result);
 }
 

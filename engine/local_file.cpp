@@ -220,6 +220,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   fileio::File file;
   long waiting = PrepareLocalFile(context, file, local_file);
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
+  rate_limit::Charge(LeftoverInBody(context, context.resume_start));
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
   if (end == kAbandoned) return kFailure;

@@ -45,6 +45,8 @@ std::size_t AcquireLimited(std::size_t wanted, const session::Context& context) 
 
 void RefundLimited(std::size_t unused) { Shared().Refund(unused); }
 
+void ChargeLimited(std::size_t moved) { Shared().Charge(moved); }
+
 }  // namespace detail
 
 void Bucket::SetRate(std::uint64_t bytes_per_second) {
@@ -76,6 +78,12 @@ void Bucket::Refund(std::size_t unused) {
   if (rate_ == 0) return;
   const std::uint64_t cost = CostNs(unused);
   paid_until_ns_ = paid_until_ns_ > cost ? paid_until_ns_ - cost : 0;
+}
+
+void Bucket::Charge(std::size_t moved) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (rate_ == 0) return;
+  paid_until_ns_ = std::max(paid_until_ns_, clock_()) + CostNs(moved);
 }
 
 void SetBytesPerSecond(std::uint64_t bytes_per_second) {

@@ -35,6 +35,8 @@ class Bucket {
   Grant Reserve(std::size_t wanted);
   // Pays back bytes of a grant that did not move.
   void Refund(std::size_t unused);
+  // Books bytes that moved without a grant: the next grants wait for them.
+  void Charge(std::size_t moved);
 
  private:
   std::uint64_t CostNs(std::size_t bytes) const;
@@ -60,6 +62,7 @@ namespace detail {
 extern std::atomic<std::uint64_t> g_bytes_per_second;
 std::size_t AcquireLimited(std::size_t wanted, const session::Context& context);
 void RefundLimited(std::size_t unused);
+void ChargeLimited(std::size_t moved);
 }  // namespace detail
 
 // How many of wanted bytes the pump may move now, after waiting its turn;
@@ -73,6 +76,13 @@ inline std::size_t Acquire(std::size_t wanted, const session::Context& context) 
 inline void Refund(std::size_t unused) {
   if (unused != 0 && detail::g_bytes_per_second.load(std::memory_order_relaxed) != 0) {
     detail::RefundLimited(unused);
+  }
+}
+
+// Books bytes that came unasked (body bytes read with an HTTP header).
+inline void Charge(std::size_t moved) {
+  if (moved != 0 && detail::g_bytes_per_second.load(std::memory_order_relaxed) != 0) {
+    detail::ChargeLimited(moved);
   }
 }
 

@@ -64,24 +64,26 @@ TEST(ServerSlots, WaitingEntriesStartInQueueOrderAsSlotsFreeAndNoneJumpsTheQueue
 std::uint64_t g_now_ns = 0;
 std::uint64_t TestClock() { return g_now_ns; }
 
-TEST(SpeedLimit, GrantsComeInBurstsOfATenthOfASecondAndRefundsGoToOthers) {
+TEST(SpeedLimit, GrantsComeInBurstsOfATenthOfASecondAndBookedBytesMoveTheNext) {
   g_now_ns = 5'000'000'000;
   rate_limit::Bucket bucket(&TestClock);
   EXPECT_EQ(65536u, bucket.Reserve(65536).bytes);  // no limit: everything at once
   bucket.SetRate(10000);
-  // {clock step ms, wanted, refunded before it} -> {granted, wait ms}
-  const struct { std::uint64_t step_ms; std::size_t wanted, refund, granted, wait_ms; } steps[] = {
-      {0, 65536, 0, 1000, 0},    // one burst at once
-      {0, 65536, 0, 1000, 100},  // the next waits for its tenth
-      {0, 300, 0, 300, 130},
-      {50, 300, 0, 300, 110},
-      {0, 300, 600, 300, 80},    // two grants unused: the next comes sooner
-      {10000, 1000, 0, 1000, 0}, // idle for long: one burst, no more
-      {0, 1000, 0, 1000, 100},
+  // {clock step ms, booked before it (< 0: refunded, > 0: charged), wanted} -> {granted, wait ms}
+  const struct { std::uint64_t step_ms; long booked; std::size_t wanted, granted, wait_ms; } steps[] = {
+      {0, 0, 65536, 1000, 0},     // one burst at once
+      {0, 0, 65536, 1000, 100},   // the next waits for its tenth
+      {0, 0, 300, 300, 130},
+      {50, 0, 300, 300, 110},
+      {0, -600, 300, 300, 80},    // two grants unused: the next comes sooner
+      {0, 500, 300, 300, 160},    // bytes that came unasked: later
+      {10000, 0, 1000, 1000, 0},  // idle for long: one burst, no more
+      {0, 0, 1000, 1000, 100},
   };
   for (const auto& s : steps) {
     g_now_ns += s.step_ms * 1'000'000;
-    if (s.refund) bucket.Refund(s.refund);
+    if (s.booked < 0) bucket.Refund(static_cast<std::size_t>(-s.booked));
+    if (s.booked > 0) bucket.Charge(static_cast<std::size_t>(s.booked));
     const rate_limit::Bucket::Grant grant = bucket.Reserve(s.wanted);
     EXPECT_EQ(s.granted, grant.bytes) << s.step_ms << " " << s.wanted;
     EXPECT_EQ(s.wait_ms, grant.wait_ns / 1'000'000) << s.step_ms << " " << s.wanted;
