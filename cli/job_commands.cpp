@@ -68,18 +68,19 @@ class LiveLines {
     const int room = std::max(0, size.ws_row - 2);
     std::string out;
     if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "A";
-    int lines = 0, running = 0, failed = 0;
+    int lines = 0, unended = 0, queued = 0, failed = 0;
     for (int row : rows_) {
       int result = 0;
       if (job_.ResultOf(row, &result)) {
         failed += result < 0 ? 1 : 0;
         continue;
       }
-      if (running++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
+      queued += tasklist::Current().GetCell(row, tasklist::kStatus) == jobs::kQueued ? 1 : 0;
+      if (unended++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
     }
-    const int ended = static_cast<int>(rows_.size()) - running;
-    AddLine(text::Format("%d of %d running, %d done, %d failed", running, static_cast<int>(rows_.size()),
-                         ended - failed, failed),
+    const int ended = static_cast<int>(rows_.size()) - unended;
+    AddLine(text::Format("%d of %d running, %d queued, %d done, %d failed", unended - queued,
+                         static_cast<int>(rows_.size()), queued, ended - failed, failed),
             width, &out, &lines);
     // Lines left from a longer drawing go.
     if (lines < drawn_) out += "\x1b[J";

@@ -610,8 +610,9 @@ TEST_F(Jobs, ParceloSendFollowsAnUploadsRedirect) {
   EXPECT_TRUE(Glob("PUT /dav/up.bin HTTP/1.0\r\n*payload", requests[1])) << requests[1];
 }
 
-// On a terminal of six rows the live lines of ten running transfers take
-// five at most: the running rows that fit and a total line.
+// On a terminal of six rows the live lines of ten transfers take five at
+// most: the unended rows that fit and a total line; one connection at a time
+// leaves the others "Queued", in their lines and the total.
 TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   constexpr int kEntries = 10;
   peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "o", "k"}));
@@ -623,7 +624,7 @@ TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   int terminal = -1;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
   if (child == 0) {
-    execle(binary.c_str(), binary.c_str(), "receive", nullptr, environment);
+    execle(binary.c_str(), binary.c_str(), "receive", "--max-per-server", "1", nullptr, environment);
     _exit(127);
   }
   std::string seen;
@@ -641,6 +642,7 @@ TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   EXPECT_GT(frames, 0);
   EXPECT_LE(highest, 5) << seen;
   EXPECT_NE(std::string::npos, seen.find(" of 10 running, ")) << seen;
+  EXPECT_TRUE(Glob("*1 of 10 running, * queued, *", seen) && Glob("*  Queued *", seen)) << seen;
   EXPECT_NE(std::string::npos, seen.find("\n9\tDone\t")) << seen;
 }
 
