@@ -221,6 +221,7 @@ class QueuedEntry : public server_slots::Waiter {
       std::lock_guard<std::mutex> hold(lock_);
       started_ = true;
     }
+    app::SetQueued(entry_->row_id, false);
     return Launch(entry_);
   }
   // Walker only, after its queueing.
@@ -234,6 +235,7 @@ class QueuedEntry : public server_slots::Waiter {
       tasklist::Current().SetCellOf(entry_->row_id, tasklist::kStatus, "Cancelled");
     }
     KeepCause(entry_->row_id, "Cancelled");
+    app::SetQueued(entry_->row_id, false);
     EndEntry(*entry_, session::kFailure);
   }
   // The first entry started at once; it never waited.
@@ -262,10 +264,14 @@ void QueueOrStart(std::unique_ptr<JobParams> entry) {
     app::TransferStarted(row_id, entry->task_path, row, entry->line);
     KeepCause(row_id, std::string());  // the cause of an earlier run no longer holds
     waiter = std::make_shared<QueuedEntry>(std::move(entry));
+    // Counted as waiting before it can start, so the start's uncounting
+    // always comes after.
+    app::SetQueued(row_id, true);
     if (!server_slots::TakeOrQueue(server, row_id, waiter)) {
       waiter->ShowQueued();
       return;
     }
+    app::SetQueued(row_id, false);
   } catch (...) {
     // Nothing of the entry started; it ends at once.
     ShowOutOfMemory(row_id);

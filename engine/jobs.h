@@ -4,8 +4,9 @@
 // URL and starts one worker thread per entry to transfer, then returns without
 // waiting for the transfers. An entry whose server has as many connections as
 // MaxPerServer allows waits "Queued", without a thread, until a connection to
-// that server ends (engine/server_slots.h); entries start in row order. Each worker makes CycleDownload (CycleUpload) + 1
-// attempts at most, writing its progress into its row of the task list.
+// that server ends (engine/server_slots.h); entries start in row order. Each
+// worker makes CycleDownload (CycleUpload) + 1 attempts at most, holding its
+// connection slot throughout, and writes its progress into its row.
 #pragma once
 
 #include <atomic>
@@ -36,8 +37,8 @@ class Job {
   int mode() const { return mode_; }
   // The task had no entry; the empty-list message was shown.
   bool Empty() const;
-  // Rows whose worker was started or queued, and rows marked "Bad link" (a link that
-  // does not parse, or a malformed percent-escape), in walk order. A row
+  // Rows whose worker was started or queued, and rows marked "Bad link" (a
+  // link that does not parse, or a malformed percent-escape), in walk order. A row
   // whose thread could not be created counts as started and ended at once
   // with a failure ("Failed to create thread").
   std::vector<int> StartedRows() const;
