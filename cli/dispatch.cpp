@@ -49,13 +49,21 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      kReadsTask, RunDelete},
-    {"receive", "[--no-follow] [--no-server-names] [--at HH:MM [--every N]] [ROW...]",
+    {"receive", "[--no-follow] [--no-server-names] [--max-per-server N] [--limit-rate RATE] [--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
-     "until every transfer has ended. On a terminal a live line per\n"
-     "entry shows its progress. Then print one line per started or\n"
-     "refused row: row, status, bytes, time and rate, separated by\n"
-     "TABs. A failed attempt is repeated CycleDownload times.\n"
+     "until every transfer has ended. At most MaxPerServer (8)\n"
+     "connections go to one host and port at once (0: no cap);\n"
+     "the other entries wait \"Queued\" and start in row order.\n"
+     "--max-per-server N stands for MaxPerServer in this run.\n"
+     "--limit-rate RATE caps all transfers together at RATE\n"
+     "bytes per second, as curl reads it: 500K, 2M, 1G are KiB,\n"
+     "MiB and GiB per second, a bare number is bytes; it stands\n"
+     "for SpeedLimit (KiB per second, 0: none) in this run.\n"
+     "On a terminal a live line per entry shows its progress.\n"
+     "Then print one line per started or refused row: row,\n"
+     "status, bytes, time and rate, separated by TABs. A failed\n"
+     "attempt is repeated CycleDownload times.\n"
      "An entry that ends in a redirect has its link rewritten and\n"
      "runs again at once, up to five times (then it fails with\n"
      "\"Too many redirects\"); --no-follow stops after the rewrite.\n"
@@ -67,10 +75,11 @@ const Command kCommands[] = {
      "minutes until Ctrl-C. A start missed while the computer slept\n"
      "is made as soon as it wakes.",
      kReadsTask, RunReceive},
-    {"send", "[--no-follow] [--at HH:MM [--every N]] [ROW...]",
+    {"send", "[--no-follow] [--max-per-server N] [--limit-rate RATE] [--at HH:MM [--every N]] [ROW...]",
      "Upload the entries of the upload task (Default.snd unless\n"
-     "--task names one) as receive downloads them. A failed\n"
-     "attempt is repeated CycleUpload times.",
+     "--task names one) as receive downloads them, with the same\n"
+     "cap per server and speed limit. A failed attempt is\n"
+     "repeated CycleUpload times.",
      kReadsTask, RunSend},
     {"config", "[NAME [VALUE]]",
      "Print every setting as NAME=VALUE, print the value of one,\n"

@@ -14,6 +14,7 @@
 #include "settings/places.h"
 #include "settings/settings.h"
 #include "engine/jobs.h"
+#include "engine/rate_limit.h"
 #include "engine/session.h"
 #include "engine/text_format.h"
 #include "tasks/url.h"
@@ -68,18 +69,19 @@ class LiveLines {
     const int room = std::max(0, size.ws_row - 2);
     std::string out;
     if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "A";
-    int lines = 0, running = 0, failed = 0;
+    int lines = 0, unended = 0, queued = 0, failed = 0;
     for (int row : rows_) {
       int result = 0;
       if (job_.ResultOf(row, &result)) {
         failed += result < 0 ? 1 : 0;
         continue;
       }
-      if (running++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
+      queued += tasklist::Current().GetCell(row, tasklist::kStatus) == jobs::kQueued ? 1 : 0;
+      if (unended++ < room) AddLine(std::to_string(row) + "  " + RowTexts(row), width, &out, &lines);
     }
-    const int ended = static_cast<int>(rows_.size()) - running;
-    AddLine(text::Format("%d of %d running, %d done, %d failed", running, static_cast<int>(rows_.size()),
-                         ended - failed, failed),
+    const int ended = static_cast<int>(rows_.size()) - unended;
+    AddLine(text::Format("%d of %d running, %d queued, %d done, %d failed", unended - queued,
+                         static_cast<int>(rows_.size()), queued, ended - failed, failed),
             width, &out, &lines);
     // Lines left from a longer drawing go.
     if (lines < drawn_) out += "\x1b[J";
@@ -395,11 +397,51 @@ bool TakeFlag(std::vector<std::string>* arguments, const char* flag) {
   return true;
 }
 
+// Takes --max-per-server N and --limit-rate RATE out of the arguments and
+// makes them stand for the settings in this run; false after saying why.
+bool ReadLimits(std::vector<std::string>* arguments) {
+  int max_per_server = -1;
+  std::int64_t rate = -1;
+  for (std::size_t i = 0; i < arguments->size();) {
+    const std::string option = (*arguments)[i];
+    if (option != "--max-per-server" && option != "--limit-rate") {
+      ++i;
+      continue;
+    }
+    if (i + 1 == arguments->size()) {
+      std::fprintf(stderr, "parcelo: %s needs a value\n", option.c_str());
+      return false;
+    }
+    const std::string value = (*arguments)[i + 1];
+    arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
+    std::uint64_t number = 0;
+    if (option == "--limit-rate") {
+      if (!rate_limit::ParseRate(value, &number)) {
+        std::fprintf(stderr, "parcelo: bad rate for --limit-rate: '%s' (bytes per second, or with K, M or G)\n",
+                     value.c_str());
+        return false;
+      }
+      rate = static_cast<std::int64_t>(number);
+    } else {
+      const bool digits = !value.empty() && value.size() <= 4 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits) {
+        std::fprintf(stderr, "parcelo: bad count for --max-per-server: '%s' (0 for no cap)\n", value.c_str());
+        return false;
+      }
+      max_per_server = numbers::ReadLikeAtol(value);
+    }
+  }
+  jobs::OverrideLimits(max_per_server, rate);
+  return true;
+}
+
 int RunJob(const Invocation& invocation, int mode) {
   Invocation rows = invocation;
   Timing timing;
   const bool follow = !TakeFlag(&rows.arguments, "--no-follow");
   if (TakeFlag(&rows.arguments, "--no-server-names")) settings::SetLiveServerNames(0);
+  if (!ReadLimits(&rows.arguments)) return kExitRefused;
   if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
   if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
   return timing.scheduled ? RunScheduled(rows, mode, timing, follow) : RunPreparedJob(mode, follow);

@@ -48,6 +48,9 @@ const Setting kSettings[] = {
     {"ServerNames", nullptr, &R::server_names, 0, true},
     {"HttpProxyUser", &R::http_proxy_user, nullptr, settings::kTextWidth, true},
     {"HttpProxyPassword", &R::http_proxy_password, nullptr, settings::kTextWidth, true},
+    {"MaxPerServer", nullptr, &R::max_per_server, 0, true},
+    {"SpeedLimit", nullptr, &R::speed_limit, 0, true},
+    {"Split", nullptr, &R::split, 0, true},
 };
 
 bool SameName(const std::string& a, const char* b) {

@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "engine/proxy.h"
+#include "engine/rate_limit.h"
 #include "engine/running.h"
+#include "engine/server_slots.h"
 #include "settings/places.h"
 #include "engine/session.h"
 #include "tasks/url.h"
@@ -24,6 +26,7 @@
 namespace jobs {
 
 const char kNothingToReceive[] = "Nothing to receive. Add URL from your browser to the listbox";
+const char kQueued[] = "Queued";
 const char kNothingToSend[] = "Nothing to send. Add files from your Windows Explorer to the listbox";
 
 namespace {
@@ -52,6 +55,17 @@ std::atomic<ThreadStarter> g_thread_starter{nullptr};
 std::atomic<EndingFault> g_ending_fault{nullptr};
 std::atomic<std::uint32_t> g_pause_second_ms{1000};
 
+std::atomic<int> g_cap_override{-1};
+std::atomic<std::int64_t> g_rate_override{-1};
+
+void ApplyLimitsOf(const settings::Record& live) {
+  const int cap = g_cap_override.load();
+  server_slots::SetCap(cap >= 0 ? cap : std::max(0, live.max_per_server));
+  const std::int64_t rate = g_rate_override.load();
+  rate_limit::SetBytesPerSecond(rate >= 0 ? static_cast<std::uint64_t>(rate)
+                                          : static_cast<std::uint64_t>(std::max(0, live.speed_limit)) * 1024);
+}
+
 constexpr char kOutOfMemory[] = "Failed: out of memory";
 // The pause between attempts looks for a Stop this often.
 constexpr std::uint32_t kPauseSliceMs = 20;
@@ -72,18 +86,19 @@ struct JobSettings {
   proxy::Server ftp_proxy;
 };
 
-// The record the walker fills for one entry; the worker copies it before it
-// signals the handshake, after which the walker refills it for the next.
+// One entry of the walk, made by the walker and owned by the worker that
+// runs it (or by the queue of its server until then).
 struct JobParams {
   session::AttemptParams attempt;
   std::string display_url;
   std::string line;  // the entry's task line
+  std::string task_path;  // the task shown when the walk began
+  std::string server;     // its slot (server_slots::ServerOf)
   int mode = session::kReceive;
   int row = 0;
   tasklist::RowId row_id = tasklist::kNoRow;
   int cycles = 0;
   JobHandle job;
-  threads::Event* handshake = nullptr;
 };
 
 // Waits RetryPauseMs(failed) unless a Stop came before or comes meanwhile;
@@ -128,78 +143,153 @@ void ShowOutOfMemory(tasklist::RowId row_id) {
   }
 }
 
-// Nothing thrown here may leave the job waiting for this worker: whatever
-// fails, the row ends "Failed: out of memory" and the job counts the end
-// (WorkerEnded neither allocates nor throws).
-void Worker(void* argument) {
-  JobParams& shared = *static_cast<JobParams*>(argument);
-  const JobHandle job = shared.job;
-  const int mode = shared.mode;
-  const int row = shared.row;
-  const tasklist::RowId row_id = shared.row_id;
-  const int cycles = shared.cycles;
-  session::Context context;
-  session::AttemptParams params;
-  bool copied = false;
-  try {
-    params = shared.attempt;
-    context.task_path = app::CurrentTaskPath();
-    context.mode = mode;
-    context.row_id = row_id;
-    context.start_row = row;
-    context.start_line = shared.line;
-    context.host_name = params.host;
-    context.entry_local_file = params.local_file;
-    context.entry_url = shared.display_url;
-    // Known as running before the walk goes on, so that a Stop pressed as
-    // soon as the job has started finds it.
-    app::TransferStarted(row_id, context.task_path, row, context.start_line);
-    KeepCause(row_id, std::string());  // the cause of an earlier run no longer holds
-    copied = true;
-  } catch (...) {
-  }
-  shared.handshake->Set();  // from here on the walker may reuse the record
-
-  int result = session::kFailure;
-  bool out_of_memory = !copied;
-  if (copied) {
-    try {
-      result = RunAttempts(context, params, cycles);
-      KeepCause(row_id, context.cause);
-      const EndingFault fault = g_ending_fault.load();
-      if (fault) fault(row);
-    } catch (...) {
-      result = session::kFailure;
-      out_of_memory = true;
-    }
-    app::TransferEnded(row_id);
-  }
-  if (out_of_memory) ShowOutOfMemory(row_id);
-  EndEvent(mode).Set();
-  job->WorkerEnded(row, result);
+// The end of an entry that ran or was cancelled in its queue: the running
+// transfer and the job count it, and the end event is set. Neither
+// allocates nor throws.
+void EndEntry(const JobParams& entry, int result) noexcept {
+  app::TransferEnded(entry.row_id);
+  EndEvent(entry.mode).Set();
+  entry.job->WorkerEnded(entry.row, result);
 }
 
-// Starts the worker of one entry and waits until it has copied params. The
-// worker needs nothing of the user-interface thread before that. When no
-// thread can be made the row says so, and the box is shown once per walk
-// (*told), not once per row of a large task. Returns false then.
-bool StartWorker(JobParams& params, bool* told) {
-  threads::Event handshake;
-  params.handshake = &handshake;
-  params.job->WorkerStarting(params.row);
-  ThreadStarter starter = g_thread_starter.load();
-  if (!(starter ? starter : threads::StartDetached)(Worker, &params)) {
-    tasklist::Current().SetCellOf(params.row_id, tasklist::kStatus, "Failed to create thread");
-    KeepCause(params.row_id, "Failed to create thread");
-    params.job->WorkerNotStarted(params.row);
-    if (!*told) {
-      prompts::Message("Failed to create thread", "Error", prompts::kOk | prompts::kTaskModal);
-      *told = true;
-    }
-    return false;
+// Nothing thrown here may leave the job waiting for this worker: whatever
+// fails, the row ends "Failed: out of memory" and the job counts the end
+// (WorkerEnded neither allocates nor throws). Its slot goes back before the
+// job learns of the end, so the next entry of its server has started by then.
+void Worker(void* argument) {
+  const std::unique_ptr<JobParams> owned(static_cast<JobParams*>(argument));
+  const JobParams& entry = *owned;
+  int result = session::kFailure;
+  bool out_of_memory = false;
+  try {
+    session::Context context;
+    context.task_path = entry.task_path;
+    context.mode = entry.mode;
+    context.row_id = entry.row_id;
+    context.start_row = entry.row;
+    context.start_line = entry.line;
+    context.host_name = entry.attempt.host;
+    context.entry_local_file = entry.attempt.local_file;
+    context.entry_url = entry.display_url;
+    result = RunAttempts(context, entry.attempt, entry.cycles);
+    KeepCause(entry.row_id, context.cause);
+    const EndingFault fault = g_ending_fault.load();
+    if (fault) fault(entry.row);
+  } catch (...) {
+    result = session::kFailure;
+    out_of_memory = true;
   }
-  handshake.Wait();
-  return true;
+  if (out_of_memory) ShowOutOfMemory(entry.row_id);
+  try {
+    server_slots::Give(entry.server);
+  } catch (...) {
+    // The next entry's start ran out of memory telling its failure; this
+    // entry still ends.
+  }
+  EndEntry(entry, result);
+}
+
+// Runs the entry on a new worker thread, which then owns it. When no thread
+// can be made the row says so, and the box is shown once per job, not once
+// per row of a large task; the entry ends at once (its slot is the caller's
+// to give back). Returns false then.
+bool Launch(std::unique_ptr<JobParams>& entry) {
+  ThreadStarter starter = g_thread_starter.load();
+  if ((starter ? starter : threads::StartDetached)(Worker, entry.get())) {
+    entry.release();
+    return true;
+  }
+  const char kNoThread[] = "Failed to create thread";
+  tasklist::Current().SetCellOf(entry->row_id, tasklist::kStatus, kNoThread);
+  try {
+    KeepCause(entry->row_id, kNoThread);
+  } catch (...) {
+  }
+  if (entry->job->FirstThreadFailure()) {
+    prompts::Message(kNoThread, "Error", prompts::kOk | prompts::kTaskModal);
+  }
+  EndEntry(*entry, session::kFailure);
+  return false;
+}
+
+// An entry waiting in its server's queue. The walker shows "Queued" only if
+// the entry has not started meanwhile on the thread of a freed slot.
+class QueuedEntry : public server_slots::Waiter {
+ public:
+  explicit QueuedEntry(std::unique_ptr<JobParams> entry) : entry_(std::move(entry)) {}
+
+  bool Start() override {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      started_ = true;
+    }
+    app::SetQueued(entry_->row_id, false);
+    return Launch(entry_);
+  }
+  // Walker only, after its queueing.
+  void ShowQueued() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!started_) tasklist::Current().SetCellOf(entry_->row_id, tasklist::kStatus, kQueued);
+  }
+  // Taken out of its queue by a Stop: the row tells so and the entry ends.
+  void Cancel() {
+    if (app::IsCurrentTaskPath(entry_->task_path)) {
+      tasklist::Current().SetCellOf(entry_->row_id, tasklist::kStatus, "Cancelled");
+    }
+    KeepCause(entry_->row_id, "Cancelled");
+    app::SetQueued(entry_->row_id, false);
+    EndEntry(*entry_, session::kFailure);
+  }
+  // The first entry started at once; it never waited.
+  bool LaunchNow() {
+    started_ = true;
+    return Launch(entry_);
+  }
+
+ private:
+  std::unique_ptr<JobParams> entry_;
+  std::mutex lock_;  // guards started_ against the walker's "Queued"
+  bool started_ = false;
+};
+
+// Known as running from here on, so that a Stop pressed as soon as the job
+// has started finds it, queued or not; then started when its server has a
+// free slot, else queued.
+void QueueOrStart(std::unique_ptr<JobParams> entry) {
+  const JobHandle job = entry->job;
+  const int row = entry->row;
+  const tasklist::RowId row_id = entry->row_id;
+  const std::string server = entry->server;
+  job->WorkerStarting(row);
+  std::shared_ptr<QueuedEntry> waiter;
+  try {
+    app::TransferStarted(row_id, entry->task_path, row, entry->line);
+    KeepCause(row_id, std::string());  // the cause of an earlier run no longer holds
+    waiter = std::make_shared<QueuedEntry>(std::move(entry));
+    // Counted as waiting before it can start, so the start's uncounting
+    // always comes after.
+    app::SetQueued(row_id, true);
+    if (!server_slots::TakeOrQueue(server, row_id, waiter)) {
+      waiter->ShowQueued();
+      return;
+    }
+    app::SetQueued(row_id, false);
+  } catch (...) {
+    // Nothing of the entry started; it ends at once.
+    ShowOutOfMemory(row_id);
+    app::TransferEnded(row_id);
+    EndEvent(job->mode()).Set();
+    job->WorkerNotStarted(row);
+    return;
+  }
+  if (!waiter->LaunchNow()) server_slots::Give(server);
+}
+
+// Takes the row's entries out of their queues; true when there was one.
+bool CancelQueued(tasklist::RowId row) {
+  const std::vector<server_slots::WaiterHandle> taken = server_slots::Unqueue(row);
+  for (const server_slots::WaiterHandle& waiter : taken) static_cast<QueuedEntry&>(*waiter).Cancel();
+  return !taken.empty();
 }
 
 void ReportBadLink(const JobHandle& job, int row) {
@@ -235,7 +325,7 @@ void WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
   params.job = job;
   params.mode = job->mode();
   params.cycles = settings.cycles;
-  bool thread_failure_told = false;
+  params.task_path = task_path;
   tasklist::Port& list = tasklist::Current();
   for (int row = 0; row < row_count; ++row) {
     const std::string line = row < static_cast<int>(lines.size()) ? lines[row] : std::string();
@@ -277,7 +367,8 @@ void WalkTask(const JobHandle& job, const std::string& task_path, int row_count,
     params.line = line;
     params.row = row;
     params.row_id = list.IdOf(row);
-    StartWorker(params, &thread_failure_told);
+    params.server = server_slots::ServerOf(record.host, record.port);
+    QueueOrStart(std::make_unique<JobParams>(params));
   }
 }
 
@@ -309,6 +400,7 @@ JobHandle StartJob(int mode, const std::string& task_path) {
   }
 
   const settings::Record live = settings::Live();
+  ApplyLimitsOf(live);
   JobSettings settings;
   settings.firewall = live.firewall == 1;
   settings.cycles = mode == session::kSend ? live.cycle_upload : live.cycle_download;
@@ -385,6 +477,8 @@ void Job::WorkerStarting(int row) {
   ++running_;
 }
 
+bool Job::FirstThreadFailure() { return !thread_failure_told_.exchange(true); }
+
 void Job::WorkerNotStarted(int row) noexcept { WorkerEnded(row, session::kFailure); }
 
 void Job::WorkerEnded(int row, int result) noexcept {
@@ -399,6 +493,13 @@ JobHandle StartReceiveJob(const std::string& task_path) {
 }
 
 JobHandle StartSendJob(const std::string& task_path) { return StartJob(session::kSend, task_path); }
+
+void ApplyLimits() { ApplyLimitsOf(settings::Live()); }
+
+void OverrideLimits(int max_per_server, std::int64_t bytes_per_second) {
+  g_cap_override.store(max_per_server);
+  g_rate_override.store(bytes_per_second);
+}
 
 void InstallModeChanger(ModeChanger changer) { g_mode_changer.store(changer); }
 
@@ -421,7 +522,12 @@ bool StopSelectedTransfer() {
   return false;
 }
 
-bool StopTransferOf(tasklist::RowId row) { return app::MarkStop(row); }
+bool StopTransferOf(tasklist::RowId row) {
+  // A row may have a queued entry and a running one when its job was
+  // started twice: the Stop reaches both.
+  const bool unqueued = CancelQueued(row);
+  return app::MarkStop(row) || unqueued;
+}
 
 int DeleteSelectedRows() {
   return entries::DeleteEntries([](tasklist::RowId deleted) { StopTransferOf(deleted); });

@@ -2,10 +2,14 @@
 // send job uploads those of an upload task. The walker runs on the caller's
 // (user-interface) thread: it reads every entry of the task file, checks its
 // URL and starts one worker thread per entry to transfer, then returns without
-// waiting for the transfers. Each worker makes CycleDownload (CycleUpload) + 1
-// attempts at most, writing its progress into its row of the task list.
+// waiting for the transfers. An entry whose server has as many connections as
+// MaxPerServer allows waits "Queued", without a thread, until a connection to
+// that server ends (engine/server_slots.h); entries start in row order. Each
+// worker makes CycleDownload (CycleUpload) + 1 attempts at most, holding its
+// connection slot throughout, and writes its progress into its row.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -33,13 +37,13 @@ class Job {
   int mode() const { return mode_; }
   // The task had no entry; the empty-list message was shown.
   bool Empty() const;
-  // Rows whose worker was started, and rows marked "Bad link" (a link that
-  // does not parse, or a malformed percent-escape), in walk order. A row
+  // Rows whose worker was started or queued, and rows marked "Bad link" (a
+  // link that does not parse, or a malformed percent-escape), in walk order. A row
   // whose thread could not be created counts as started and ended at once
   // with a failure ("Failed to create thread").
   std::vector<int> StartedRows() const;
   std::vector<int> BadLinkRows() const;
-  int Running() const;
+  int Running() const;  // queued entries included
   // Waits until every worker of the job has ended; timeout_ms < 0 waits
   // without limit. Returns true when none runs.
   bool WaitUntilEnded(int timeout_ms) const;
@@ -57,6 +61,9 @@ class Job {
   void MarkBadLink(int row);
   void WorkerStarting(int row);
   void WorkerNotStarted(int row) noexcept;  // ends the row with a failure
+  // True the first time a thread of the job could not be made: the box that
+  // tells so comes once per job.
+  bool FirstThreadFailure();
   void WorkerEnded(int row, int result) noexcept;
 
  private:
@@ -71,6 +78,7 @@ class Job {
   std::vector<int> bad_links_;
   std::vector<int> results_;  // by row
   int running_ = 0;
+  std::atomic<bool> thread_failure_told_{false};
 };
 
 using JobHandle = std::shared_ptr<Job>;
@@ -96,6 +104,15 @@ void InstallModeChanger(ModeChanger changer);
 using ThreadStarter = bool (*)(void (*entry)(void* argument), void* argument);
 void InstallThreadStarter(ThreadStarter starter);
 
+// The cap on connections per server and the speed limit of all transfers:
+// MaxPerServer and SpeedLimit of the live settings, unless the run overrides
+// them. Every job applies them as it starts; the shell again after the
+// configuration sheet, so that a new limit holds for running transfers too.
+void ApplyLimits();
+// parcelo's --max-per-server and --limit-rate: values that stand for the
+// settings for the rest of the run; a negative one leaves the setting.
+void OverrideLimits(int max_per_server, std::int64_t bytes_per_second);
+
 // Why the row's last transfer ended as it did ("404 Not Found", "Login
 // incorrect", "Connection refused", "Failed to create thread"), or a note on
 // one that succeeded ("Kept local name: x exists"); empty while it runs, when
@@ -110,7 +127,7 @@ using EndingFault = void (*)(int row);
 void InstallEndingFault(EndingFault fault);
 
 // The Stop command: marks the transfer of the first selected row that is
-// running one and not yet stopped, which then ends "Cancelled" and makes no
+// running one and not yet stopped (or ends a queued one "Cancelled" at once), which then ends "Cancelled" and makes no
 // further attempt (one transfer per Stop). Returns false, keeping nothing for
 // later, when no selected row is transferring. User-interface thread only.
 bool StopSelectedTransfer();
@@ -134,6 +151,8 @@ void SetRetryPauseSecond(std::uint32_t second_ms);
 // The job texts of the task list, shared with the front ends.
 extern const char kNothingToReceive[];
 extern const char kNothingToSend[];
+// Status of an entry waiting for a free connection to its server.
+extern const char kQueued[];
 
 // Progress report of a transfer (the reporter of progress::InstallReporter):
 // columns 2 to 5 of the context's row, only while the context's task is the

@@ -5,6 +5,7 @@
 #include "engine/http.h"
 #include "engine/http_exchange.h"
 #include "engine/progress.h"
+#include "engine/rate_limit.h"
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
@@ -133,7 +134,10 @@ BodyEnd PumpToFile(Context& context, net::Socket& data, fileio::File& file, std:
       return WriteBlock(context, file, filled) ? kEndOfStream : kAbandoned;
     }
     if (context.body_end - at < want) want = static_cast<std::size_t>(context.body_end - at);
+    want = rate_limit::Acquire(want, context);
+    if (want == 0) continue;  // stopped while waiting its turn
     long got = data.Receive(context.data.data() + filled, want, kStopSliceMs, error);
+    rate_limit::Refund(want - static_cast<std::size_t>(got > 0 ? got : 0));
     bool quiet = got < 0 && *error == net::kTimedOut;
     if (quiet && clock_seam::TickCount() - quiet_since >= static_cast<std::uint32_t>(timeouts::DataMs())) {
       quiet = false;  // stalled: a receive error
@@ -216,6 +220,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   fileio::File file;
   long waiting = PrepareLocalFile(context, file, DownloadTarget(context, local_file));
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
+  rate_limit::Charge(LeftoverInBody(context, context.resume_start));
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
   if (end == kAbandoned) return kFailure;
@@ -282,7 +287,10 @@ int SendFile(Context& context, net::Socket& data, net::Socket& control, fileio::
       if (left < want) want = static_cast<std::size_t>(left);
       if (want == 0) break;
     }
+    want = rate_limit::Acquire(want, context);
+    if (want == 0) continue;  // stopped while waiting its turn
     long got = file.Read(context.data.data(), want);
+    rate_limit::Refund(want - static_cast<std::size_t>(got > 0 ? got : 0));
     if (got < 0) {
       ShowStatus(context, "File read error");
       return kFailure;

@@ -10,6 +10,7 @@ std::mutex g_transfers_lock;  // guards the two below
 // Workers per row: a row may run two at once when its job was started twice.
 struct Running {
   int workers = 0;
+  int queued = 0;  // of the workers, those waiting for a connection
   std::string task_path;
   int start_row = 0;
   std::string start_line;
@@ -35,7 +36,10 @@ std::vector<RunningTransfer> RunningTransfersOf(const std::string& task_path) {
   std::lock_guard<std::mutex> hold(g_transfers_lock);
   std::vector<RunningTransfer> found;
   for (const auto& [row, running] : g_running) {
-    if (running.task_path == task_path) found.push_back({row, running.start_row, running.start_line});
+    if (running.task_path != task_path) continue;
+    // A row whose every worker waits says so; one that runs is written soon.
+    const bool waiting = running.queued == running.workers;
+    found.push_back({row, running.start_row, running.start_line, waiting ? "Queued" : ""});
   }
   return found;
 }
@@ -47,6 +51,12 @@ void TransferEnded(tasklist::RowId row) {
   if (--found->second.workers > 0) return;
   g_running.erase(found);
   g_stop_marks.erase(row);
+}
+
+void SetQueued(tasklist::RowId row, bool queued) {
+  std::lock_guard<std::mutex> hold(g_transfers_lock);
+  auto found = g_running.find(row);
+  if (found != g_running.end()) found->second.queued += queued ? 1 : -1;
 }
 
 bool MarkStop(tasklist::RowId row) {

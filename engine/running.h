@@ -18,6 +18,9 @@ namespace app {
 void TransferStarted(tasklist::RowId row, const std::string& task_path, int start_row,
                      const std::string& start_line);
 void TransferEnded(tasklist::RowId row);
+// The transfer of row waits for a connection (true) or has started (false);
+// a task shown anew shows such a row "Queued".
+void SetQueued(tasklist::RowId row, bool queued);
 
 using RunningTransfer = entries::RunningTransfer;
 // The running transfers of the task at task_path, in no particular order.

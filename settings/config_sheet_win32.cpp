@@ -221,17 +221,30 @@ void OnFirewallCommand(HWND page, WPARAM wparam) {
 
 // Misc. page.
 
+// Split connections of one download: 1 (no split) to 16.
+std::int32_t SplitNumber(HWND page) {
+  const std::int32_t typed = EditNumber(page, IDC_CONNECTION_SPLIT);
+  return typed < 1 ? 1 : typed > 16 ? 16 : typed;
+}
+
 void FillConnection(HWND page) {
   const Record edit = EditCopy();
   ShowNumber(page, IDC_CONNECTION_CYCLE_DOWNLOAD, edit.cycle_download);
   ShowNumber(page, IDC_CONNECTION_CYCLE_UPLOAD, edit.cycle_upload);
+  ShowNumber(page, IDC_CONNECTION_MAX_PER_SERVER, edit.max_per_server);
+  ShowNumber(page, IDC_CONNECTION_SPEED_LIMIT, edit.speed_limit);
+  ShowNumber(page, IDC_CONNECTION_SPLIT, edit.split);
 }
 
 void OnConnectionCommand(HWND page, WPARAM wparam) {
   if (HIWORD(wparam) != EN_UPDATE) return;
   const int id = LOWORD(wparam);
-  if (id == IDC_CONNECTION_CYCLE_DOWNLOAD) EditCopy().cycle_download = EditNumber(page, id);
-  if (id == IDC_CONNECTION_CYCLE_UPLOAD) EditCopy().cycle_upload = EditNumber(page, id);
+  Record& edit = EditCopy();
+  if (id == IDC_CONNECTION_CYCLE_DOWNLOAD) edit.cycle_download = EditNumber(page, id);
+  if (id == IDC_CONNECTION_CYCLE_UPLOAD) edit.cycle_upload = EditNumber(page, id);
+  if (id == IDC_CONNECTION_MAX_PER_SERVER) edit.max_per_server = EditNumber(page, id);
+  if (id == IDC_CONNECTION_SPEED_LIMIT) edit.speed_limit = EditNumber(page, id);
+  if (id == IDC_CONNECTION_SPLIT) edit.split = SplitNumber(page);
 }
 
 // Dial-up page.

@@ -65,6 +65,9 @@ void Load(const std::string& download_default) {
   record.server_names = ReadNumber("ServerNames", 1);
   record.http_proxy_user = ReadField("HttpProxyUser", "", kTextWidth);
   record.http_proxy_password = ReadField("HttpProxyPassword", "", kTextWidth);
+  record.max_per_server = ReadNumber("MaxPerServer", 8);
+  record.speed_limit = ReadNumber("SpeedLimit", 0);
+  record.split = ReadNumber("Split", 4);
 
   Instances& shared = Shared();
   {
@@ -114,6 +117,9 @@ int Commit() {
   WriteNumber("ServerNames", edit.server_names);
   WriteText("HttpProxyUser", edit.http_proxy_user);
   WriteText("HttpProxyPassword", edit.http_proxy_password);
+  WriteNumber("MaxPerServer", edit.max_per_server);
+  WriteNumber("SpeedLimit", edit.speed_limit);
+  WriteNumber("Split", edit.split);
   return 0;
 }
 

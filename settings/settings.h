@@ -39,6 +39,13 @@ struct Record {
   // when its address carries none.
   std::string http_proxy_user;
   std::string http_proxy_password;
+  // Connections at once to one host and port, pieces of a split download
+  // included; 0 = no cap.
+  std::int32_t max_per_server = 8;  // MaxPerServer
+  // KiB per second for all transfers together, downloads and uploads; 0 = none.
+  std::int32_t speed_limit = 0;  // SpeedLimit
+  // Connections one large download is split over (1 = one).
+  std::int32_t split = 4;  // Split
 };
 
 // The anonymous FTP password when no email is stored.

@@ -167,6 +167,7 @@ void OnCommand(HWND window, WPARAM wparam, LPARAM lparam) {
       break;
     case IDM_CONFIG:
       settings::OpenConfiguration(Globals().instance, window, app::ProgramDirectory(), Globals().help_file_path);
+      jobs::ApplyLimits();
       break;
     case IDM_ABOUT:
       DialogBoxParamA(Globals().instance, "ABOUT", window, AboutDlgFunc, 0);

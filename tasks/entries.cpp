@@ -47,16 +47,17 @@ bool AcceptLine(const std::string& local_file, const std::string& url_field,
   return true;
 }
 
-// The ids that the rows of lines take: a transfer of the task that still runs
-// keeps writing to its entry's row when the task is shown again. Its line is
+// The running transfers that the rows of lines take, whose ids they get: a
+// transfer of the task that still runs keeps writing to its entry's row when
+// the task is shown again. Its line is
 // looked for where it started, else at the first line that reads the same
-// (lines above it were deleted); kNoRow for every other line.
-std::vector<tasklist::RowId> RowIdsOfRunningTransfers(const std::string& path,
-                                                      const std::vector<std::string>& lines) {
-  std::vector<tasklist::RowId> ids(lines.size(), tasklist::kNoRow);
+// (lines above it were deleted); none (row kNoRow) for every other line.
+std::vector<RunningTransfer> RunningTransfersByLine(const std::string& path,
+                                                   const std::vector<std::string>& lines) {
+  std::vector<RunningTransfer> ids(lines.size());
   const int count = static_cast<int>(lines.size());
   const auto unclaimed = [&](int row, const std::string& line) {
-    return row >= 0 && row < count && ids[row] == tasklist::kNoRow && lines[row] == line;
+    return row >= 0 && row < count && ids[row].row == tasklist::kNoRow && lines[row] == line;
   };
   const RunningTransfersLookup lookup = g_running_transfers.load();
   if (!lookup) return ids;
@@ -65,7 +66,7 @@ std::vector<tasklist::RowId> RowIdsOfRunningTransfers(const std::string& path,
     for (int i = 0; row < 0 && i < count; ++i) {
       if (unclaimed(i, running.start_line)) row = i;
     }
-    if (row >= 0) ids[row] = running.row;
+    if (row >= 0) ids[row] = running;
   }
   return ids;
 }
@@ -169,14 +170,15 @@ int LoadTask(const std::string& path) {
   // thread, which must never wait for the file lock in turn.
   std::vector<std::string> lines;
   if (taskfile::ReadLines(path, &lines) < 0) return -1;
-  const std::vector<tasklist::RowId> ids = RowIdsOfRunningTransfers(path, lines);
+  const std::vector<RunningTransfer> running = RunningTransfersByLine(path, lines);
   list.SetRedraw(false);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const taskfile::TaskLine fields = taskfile::SplitTaskLine(lines[i]);
     std::string shown_url;
     if (url::Parse(fields.url, nullptr, &shown_url, nullptr) != 0) shown_url = fields.url;
-    AppendEntryRow(fields.date + " " + fields.time, DisplayStatus(fields.status_word), shown_url,
-                   fields.local_file, ids[i]);
+    const std::string& status = running[i].status;
+    AppendEntryRow(fields.date + " " + fields.time, status.empty() ? DisplayStatus(fields.status_word) : status,
+                   shown_url, fields.local_file, running[i].row);
   }
   list.SetRedraw(true);
   return static_cast<int>(lines.size());

@@ -62,6 +62,9 @@ struct RunningTransfer {
   tasklist::RowId row = tasklist::kNoRow;
   int start_row = 0;
   std::string start_line;
+  // What its row shows until the transfer writes it again ("Queued" while it
+  // waits for a connection); empty: the status of its task line.
+  std::string status;
 };
 // Where LoadTask finds the running transfers of a task: the jobs keep them
 // (engine/running.h) and install this as their first transfer starts; none

@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "engine/jobs.h"
+#include "engine/rate_limit.h"
+#include "engine/server_slots.h"
 #include "native/fixtures.h"
 #include "peers/peers.h"
 #include "platform/clock.h"
@@ -38,6 +40,76 @@ struct HeldDownload {
   peers::FtpPeer peer;
 };
 
+// An HTTP server that takes every connection at once and answers none until
+// the test lets it: it counts the connections open together and the order in
+// which their requests came. Each answer is "ok" and a close.
+class HoldingPeer {
+ public:
+  HoldingPeer() {
+    listener_.fd = peers::ListenLoopback(&port_);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~HoldingPeer() {
+    stopping_ = true;
+    thread_.join();
+  }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
+  int Peak() const { return peak_; }
+  int Open() const { return open_; }
+  Texts Paths() {
+    peers::Hold hold(lock_);
+    return paths_;
+  }
+  void Answer(int count) { answers_ += count; }
+
+ private:
+  struct Client {
+    std::unique_ptr<peers::Fd> fd;
+    std::string request;
+  };
+  void Run() {
+    std::vector<Client> clients;
+    for (int round = 0; !stopping_ && round < 3000; ++round) {  // 30 s at most
+      if (peers::Readable(listener_.fd, 0)) {
+        clients.push_back({std::make_unique<peers::Fd>(), ""});
+        clients.back().fd->fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        peak_ = std::max(peak_.load(), ++open_);
+      }
+      for (Client& client : clients) {
+        char buffer[512];
+        if (client.fd->fd < 0 || !peers::Readable(client.fd->fd, 0)) continue;
+        const ssize_t got = recv(client.fd->fd, buffer, sizeof buffer, 0);
+        if (got <= 0) Close(client);
+        if (got <= 0) continue;
+        client.request.append(buffer, static_cast<std::size_t>(got));
+        if (client.request.find("\r\n\r\n") == std::string::npos) continue;
+        peers::Hold hold(lock_);
+        paths_.push_back(client.request.substr(4, client.request.find(' ', 4) - 4));
+      }
+      // The oldest complete request is answered first.
+      for (Client& client : clients) {
+        if (answers_ == 0 || client.fd->fd < 0 || client.request.find("\r\n\r\n") == std::string::npos) continue;
+        --answers_;
+        peers::SendText(client.fd->fd, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        Close(client);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  void Close(Client& client) {
+    client.fd->Reset();
+    --open_;
+  }
+
+  std::uint16_t port_ = 0;
+  peers::Fd listener_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> open_{0}, peak_{0}, answers_{0};
+  std::mutex lock_;  // guards paths_
+  Texts paths_;
+  std::thread thread_;
+};
+
 class Jobs : public TransferTest {
  protected:
   // Pauses between attempts of a hundredth of their length.
@@ -46,6 +118,9 @@ class Jobs : public TransferTest {
     jobs::SetRetryPauseSecond(10);
   }
   void TearDown() override {
+    jobs::OverrideLimits(-1, -1);
+    server_slots::SetCap(0);
+    rate_limit::SetBytesPerSecond(0);
     jobs::SetRetryPauseSecond(1000);
     TransferTest::TearDown();
   }
@@ -302,6 +377,85 @@ TEST_F(Jobs, StopCancelsOneSelectedRunningTransferPerPressAndNeverALaterOne) {
   for (auto& server : servers) server.peer.Release();
 }
 
+// With MaxPerServer 2, five entries of one server run two at a time: the
+// others wait "Queued" without a thread and start in row order as
+// connections end, a Stop ends a queued one at once, and another server's
+// entry waits for none of them.
+TEST_F(Jobs, EntriesBeyondMaxPerServerWaitQueuedWithoutAThreadAndStartInRowOrder) {
+  static std::atomic<int> threads_made;
+  threads_made = 0;
+  jobs::InstallThreadStarter([](void (*entry)(void*), void* argument) {
+    ++threads_made;
+    return threads::StartDetached(entry, argument);
+  });
+  UseSetting("MaxPerServer", "2");
+  HoldingPeer held;
+  peers::HttpPeer other({{"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}});
+  UseTask("Default.rcv", {held.Link("/0"), held.Link("/1"), held.Link("/2"), held.Link("/3"), held.Link("/4"),
+                          other.Link("/5")});
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  EXPECT_EQ(3, threads_made.load());
+  EXPECT_TRUE(Matches({"*", "*", jobs::kQueued, jobs::kQueued, jobs::kQueued, "*"}, Statuses()));
+  ASSERT_TRUE(Eventually([&] { return held.Paths().size() == 2 && Statuses()[5] == "Done"; }));
+  list_.SetSelected(3, true);
+  EXPECT_TRUE(jobs::StopSelectedTransfer());
+  EXPECT_EQ("Cancelled", jobs::CauseOfRow(list_.IdOf(3)));
+  EXPECT_EQ("Cancelled", Statuses()[3]);
+  held.Answer(1);
+  ASSERT_TRUE(Eventually([&] { return held.Paths().size() == 3; }));
+  entries::LoadTask(app::CurrentTaskPath());  // shown anew, a waiting row still says so
+  EXPECT_TRUE(Matches({"*", "*", "*", "Awaiting command", jobs::kQueued, "*"}, Statuses()));
+  held.Answer(3);
+  ASSERT_TRUE(job->WaitUntilEnded(15000));
+  jobs::InstallThreadStarter(nullptr);
+  const Texts paths = held.Paths();
+  EXPECT_EQ((Texts{"/2", "/4"}), Texts(paths.begin() + 2, paths.end()));
+  EXPECT_EQ(2, held.Peak());
+  EXPECT_EQ(5, threads_made.load());
+  // Rows that had ended show their task lines since the task was shown anew.
+  EXPECT_TRUE(Matches({"*", "*", "Done", "Awaiting command", "Done", "Awaiting command"}, Statuses()));
+  EXPECT_EQ((std::vector<int>{0, 0, 0, session::kFailure, 0, 0}), Results(job, 6));
+}
+
+// Under a speed limit a pump waits its turn; a Stop during the wait ends the
+// transfer at once and keeps what came.
+TEST_F(Jobs, UnderASpeedLimitAStopDuringTheWaitEndsTheTransferKeepingWhatCame) {
+  UseSetting("SpeedLimit", "1");  // a tenth of a KiB now and then
+  const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n";
+  peers::HttpPeer peer({{header, std::string(200000, 'x')}});
+  UseTask("Default.rcv", {peer.Link("/f")});
+  list_.SetSelected(0, true);
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  ASSERT_TRUE(Eventually([&] { return !ReadFile(Path("a0")).empty(); }));
+  EXPECT_TRUE(jobs::StopSelectedTransfer());
+  ASSERT_TRUE(job->WaitUntilEnded(2000));
+  EXPECT_EQ("Cancelled", Statuses()[0]);
+  EXPECT_LT(ReadFile(Path("a0")).size(), 2000u);
+}
+
+// MaxPerServer set by config holds for parcelo's runs; --max-per-server and
+// --limit-rate stand for the settings in one run, and a bad value is refused
+// before anything runs.
+TEST_F(Jobs, ParceloKeepsToTheCapPerServerAndRefusesBadLimits) {
+  HoldingPeer held;
+  held.Answer(3);
+  UseTask("Default.rcv", {held.Link("/0"), held.Link("/1"), held.Link("/2")});
+  const struct { const char* arguments; int exit_code; std::string err; } runs[] = {
+      {"receive --max-per-server x", 2, "parcelo: bad count for --max-per-server: 'x' (0 for no cap)\n"},
+      {"send --limit-rate 5X", 2, "parcelo: bad rate for --limit-rate: '5X' (bytes per second, or with K, M or G)\n"},
+      {"receive --limit-rate", 2, "parcelo: --limit-rate needs a value\n"},
+      {"config maxperserver 1", 0, ""},
+      {"receive --limit-rate 1M", 0, ""},
+  };
+  for (const auto& r : runs) {
+    const Outcome outcome = Parcelo(env_.dir.path(), r.arguments);
+    EXPECT_EQ(r.exit_code, outcome.exit_code) << r.arguments;
+    EXPECT_EQ(r.err, outcome.err) << r.arguments;
+  }
+  EXPECT_EQ(1, held.Peak());
+  EXPECT_EQ((Texts{"/0", "/1", "/2"}), held.Paths());
+}
+
 // While a download writes its local file it holds it: another entry of that
 // file, in this process or another, fails at once and changes nothing.
 TEST_F(Jobs, ASecondDownloadIntoAHeldLocalFileFailsAtOnceAndLeavesIt) {
@@ -470,8 +624,9 @@ TEST_F(Jobs, ParceloSendFollowsAnUploadsRedirect) {
   EXPECT_TRUE(Glob("PUT /dav/up.bin HTTP/1.0\r\n*payload", requests[1])) << requests[1];
 }
 
-// On a terminal of six rows the live lines of ten running transfers take
-// five at most: the running rows that fit and a total line.
+// On a terminal of six rows the live lines of ten transfers take five at
+// most: the unended rows that fit and a total line; one connection at a time
+// leaves the others "Queued", in their lines and the total.
 TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   constexpr int kEntries = 10;
   peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "o", "k"}));
@@ -483,7 +638,7 @@ TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   int terminal = -1;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
   if (child == 0) {
-    execle(binary.c_str(), binary.c_str(), "receive", nullptr, environment);
+    execle(binary.c_str(), binary.c_str(), "receive", "--max-per-server", "1", nullptr, environment);
     _exit(127);
   }
   std::string seen;
@@ -501,6 +656,7 @@ TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
   EXPECT_GT(frames, 0);
   EXPECT_LE(highest, 5) << seen;
   EXPECT_NE(std::string::npos, seen.find(" of 10 running, ")) << seen;
+  EXPECT_TRUE(Glob("*1 of 10 running, * queued, *", seen) && Glob("*  Queued *", seen)) << seen;
   EXPECT_NE(std::string::npos, seen.find("\n9\tDone\t")) << seen;
 }
 
@@ -510,7 +666,7 @@ TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {
   constexpr int kEntries = 14;
   peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"}));
   UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
-  const Outcome outcome = Parcelo(env_.dir.path(), "receive", "prlimit --nofile=12: env");
+  const Outcome outcome = Parcelo(env_.dir.path(), "receive --max-per-server 0", "prlimit --nofile=12: env");
   EXPECT_EQ(0, outcome.exit_code) << outcome.err;
   std::string all_done;
   for (int row = 0; row < kEntries; ++row) all_done += std::to_string(row) + "\tDone\tTotalbyte 2 / 2\t\t0\n";

@@ -65,7 +65,8 @@ TEST_F(ConfigSheet, OkAfterVisitingPagesKeepsTheStoredValues) {
         {"Filetype", "2"},                {"Firewall", "1"},      {"FirewallPortHTTP", "8080"},
         {"FirewallAddressHTTP", "proxy.example"},                 {"FirewallPortFTP", "2121"},
         {"CycleDownload", "3"},           {"CycleUpload", "4"},   {"email", "me@example.org"},
-        {"OnTop", "1"},                   {"WindowMode", "0"}};
+        {"OnTop", "1"},                   {"WindowMode", "0"},    {"MaxPerServer", "3"},
+        {"SpeedLimit", "512"},            {"Split", "6"}};
     for (const auto& [name, value] : stored) registry.Set(name, value);
     Texts errors = Configure([&](HWND sheet) {
       for (int page : visit) Show(sheet, page);
@@ -144,6 +145,9 @@ TEST_F(ConfigSheet, TypedNumbersTextsAndTheBrowsedDirectoryReachTheStore) {
     HWND misc = Show(sheet, kMisc);
     Type(misc, IDC_CONNECTION_CYCLE_DOWNLOAD, "5");
     Type(misc, IDC_CONNECTION_CYCLE_UPLOAD, "-3");
+    Type(misc, IDC_CONNECTION_MAX_PER_SERVER, "0");
+    Type(misc, IDC_CONNECTION_SPEED_LIMIT, "2048");
+    Type(misc, IDC_CONNECTION_SPLIT, "40");
     Press(sheet, PSBTN_OK);
   });
   EXPECT_TRUE(errors.empty());
@@ -152,7 +156,8 @@ TEST_F(ConfigSheet, TypedNumbersTextsAndTheBrowsedDirectoryReachTheStore) {
       {"email", "typed@example.org"}, {"ResumeOption", "1"},     {"Filetype", "1"},
       {"WindowMode", "1"},            {"Firewall", "1"},         {"FirewallAddressHTTP", "10.0.0.8"},
       {"FirewallPortHTTP", "0"},      {"FirewallPortFTP", "70000"}, {"CycleDownload", "5"},
-      {"CycleUpload", "0"},           {"PASSIVE", "1"},          {"DOWNLOAD", dirlist::AcceptedText(dir.path())}};
+      {"CycleUpload", "0"},           {"PASSIVE", "1"},          {"MaxPerServer", "0"},
+      {"SpeedLimit", "2048"},         {"Split", "16"},           {"DOWNLOAD", dirlist::AcceptedText(dir.path())}};
   for (const auto& [name, value] : expected) EXPECT_EQ(Stored(name), value) << name;
   EXPECT_EQ(settings::Live().firewall_port_ftp, 70000);
 }

@@ -207,6 +207,27 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
   }
 }
 
+// With MaxPerServer 1 the second entry of a server waits "Queued" while the
+// first runs, and Stop ends it there at once.
+TEST_F(Jobs, AnEntryBeyondMaxPerServerShowsQueuedUntilStopEndsIt) {
+  registry.Set("CycleDownload", "0");
+  registry.Set("MaxPerServer", "1");
+  Open();
+  LoopbackServer server(1, "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello" + std::string(harness::kHoldMark) + "world");
+  HWND list = LoadTask({{"a", server.Link("/a")}, {"b", server.Link("/b")}});
+  Command(IDM_RECEIVE);
+  ASSERT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == "receiving file"; }));
+  EXPECT_EQ("Queued", ListCell(list, 1, 2));
+  Select(list, {1});
+  Command(IDM_STOP);
+  EXPECT_EQ("Cancelled", ListCell(list, 1, 2));
+  server.Release();
+  EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 0, 2) == "Done"; }));
+  harness::Pump(200);
+  EXPECT_EQ("Cancelled", ListCell(list, 1, 2));
+  EXPECT_EQ(1, server.accepted());
+}
+
 clock_seam::LocalTime g_now;
 clock_seam::LocalTime FakeNow() { return g_now; }
 
