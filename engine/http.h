@@ -112,6 +112,10 @@ struct HeaderVerdict {
   std::uint64_t length = 0;
   bool has_range = false;      // 2xx or 416 with a usable Content-Range
   ContentRange range;
+  // 2xx: the copy's identity, "etag:" and its ETag, else "modified:" and its
+  // Last-Modified, else empty; and whether Accept-Ranges says "bytes".
+  std::string validator;
+  bool accepts_ranges = false;
 };
 
 // Judges the bytes received so far. The header ends at the first empty line,

@@ -4,7 +4,9 @@
 #include "engine/ftp.h"
 #include "engine/http.h"
 #include "engine/http_exchange.h"
+#include "engine/pieces.h"
 #include "engine/progress.h"
+#include "engine/split_download.h"
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
@@ -62,6 +64,9 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
       ShowCreateFailed(context, file);
       return -1;
     }
+    // A control file left beside it speaks of the old contents.
+    pieces::Remove(local_file);
+    context.has_control = false;
     const std::size_t leftover = LeftoverInBody(context, 0);
     if (leftover > 0 && !file.WriteAll(context.data.data(), leftover)) {
       ShowStatus(context, "File write error");
@@ -216,6 +221,9 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   fileio::File file;
   long waiting = PrepareLocalFile(context, file, local_file);
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
+  if (is_http && split::Wanted(context)) {
+    return split::Run(context, data, file, static_cast<std::size_t>(waiting), local_file);
+  }
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
   if (end == kAbandoned) return kFailure;

@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/pieces.h"
 #include "platform/tasklist.h"
 
 namespace session {
+
+struct AttemptParams;
 
 // Results of the connection layer and the protocols. Callers above the
 // protocols test only the sign.
@@ -113,6 +116,17 @@ struct Context {
   // hence mutable: both record what the user was told, not transfer state.
   mutable std::string cause;
   mutable std::string last_status;
+
+  // A download split over several connections (engine/split_download.h).
+  bool quiet = false;          // a helper connection of one: it shows nothing in the row
+  bool proxy_chosen = false;   // Firewall was 1 as the attempt began (via_proxy
+                               // is cleared once a tunnel is open)
+  const AttemptParams* params = nullptr;  // of the running attempt
+  std::string request_target;  // HTTP: the target of the attempt's GET
+  std::string validator;       // HTTP: the identity of the copy in the answer
+  bool accepts_ranges = false; // HTTP: the answer said "Accept-Ranges: bytes"
+  bool has_control = false;    // the local file's control file was read into control
+  pieces::Control control;
 };
 
 // What one attempt needs besides the context (the job's parameters).

@@ -62,6 +62,8 @@ void Load(const std::string& download_default) {
   record.on_top = ReadNumber("OnTop", 0);
   record.use_http_script = ReadNumber("UseHTTPScript", 0);
   record.use_ftp_script = ReadNumber("UseFTPScript", 0);
+  record.split = ReadNumber("Split", 4);
+  record.split_min = ReadNumber("SplitMin", 16 << 20);
 
   Instances& shared = Shared();
   {
@@ -108,6 +110,8 @@ int Commit() {
   WriteNumber("UseHTTPScript", edit.use_http_script);
   WriteNumber("UseFTPScript", edit.use_ftp_script);
   WriteText("DialUp", edit.dial_up);
+  WriteNumber("Split", edit.split);
+  WriteNumber("SplitMin", edit.split_min);
   return 0;
 }
 

@@ -32,6 +32,8 @@ struct Record {
   std::int32_t use_ftp_script = 0;
   std::int32_t use_http_script = 0;
   std::string dial_up;  // DialUp
+  std::int32_t split = 4;                // Split: connections of one download, 1 = one
+  std::int32_t split_min = 16 << 20;     // SplitMin: bytes from which a download is split
 };
 
 // The anonymous FTP password when no email is stored.
