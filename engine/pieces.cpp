@@ -30,14 +30,14 @@ Plan::Plan(std::uint64_t total, const std::vector<Range>& done, std::uint64_t mi
     : total_(total), min_split_(min_split), done_before_(Normalized(done, total)) {
   std::uint64_t at = 0;
   for (const Range& range : done_before_) {
-    if (range.begin > at) pieces_.push_back({at, at, at, range.begin, false});
+    if (range.begin > at) pieces_.push_back({at, at, at, range.begin, false, false});
     at = range.end;
   }
-  if (at < total) pieces_.push_back({at, at, at, total, false});
+  if (at < total) pieces_.push_back({at, at, at, total, false, false});
 }
 
 int Plan::NewPiece(std::uint64_t begin, std::uint64_t end) {
-  pieces_.push_back({begin, begin, begin, end, true});
+  pieces_.push_back({begin, begin, begin, end, true, false});
   return static_cast<int>(pieces_.size() - 1);
 }
 
@@ -77,7 +77,9 @@ int Plan::TakeAt(std::uint64_t offset) {
     if (gap.owned || gap.next != offset || gap.next == gap.end) continue;
     const std::uint64_t end = gap.end;
     gap.end = gap.next;
-    return NewPiece(offset, end);
+    const int piece = NewPiece(offset, end);
+    pieces_.back().confirmed = true;
+    return piece;
   }
   return kNone;
 }
@@ -101,6 +103,23 @@ std::uint64_t Plan::Left(int piece) const {
   std::lock_guard<std::mutex> hold(lock_);
   const Piece& p = pieces_[static_cast<std::size_t>(piece)];
   return p.end - p.granted;
+}
+
+void Plan::Confirm(int piece) {
+  std::lock_guard<std::mutex> hold(lock_);
+  pieces_[static_cast<std::size_t>(piece)].confirmed = true;
+}
+
+bool Plan::FollowerPending(int piece) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  const Piece& p = pieces_[static_cast<std::size_t>(piece)];
+  for (const Piece& after : pieces_) {
+    if (after.owned && !after.confirmed && after.begin == p.end && after.next == after.begin &&
+        after.begin != after.end) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void Plan::Release(int piece) {

@@ -48,6 +48,13 @@ class Plan {
   void Commit(int piece, std::size_t count);
   // Bytes of the piece not yet granted (what its connection may still read).
   std::uint64_t Left(int piece) const;
+  // The server answered the piece's request as asked.
+  void Confirm(int piece);
+  // The piece that follows this one was cut from it and its connection has
+  // not been answered yet: should the server refuse it, this piece's
+  // connection, which reads on past its end, takes those bytes back, so it
+  // waits instead of closing.
+  bool FollowerPending(int piece) const;
   // The owner lets the piece go. What it did not write joins the piece
   // before it when that one is still being received (its connection asked
   // for everything from its start, so it simply reads on), else becomes a
@@ -66,6 +73,7 @@ class Plan {
     std::uint64_t granted;  // first byte not yet granted (>= next)
     std::uint64_t end;
     bool owned;
+    bool confirmed;  // its connection has its answer
   };
   int Split(std::size_t victim);
   int NewPiece(std::uint64_t begin, std::uint64_t end);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/connection.h"
@@ -28,6 +29,9 @@ std::atomic<int> g_override{0};
 
 // A connection looks at Stop and at the other connections' failures this often.
 constexpr int kSliceMs = 100;
+// A connection at the end of its piece looks this often whether the piece
+// cut from it has been answered.
+constexpr int kFollowerPollMs = 10;
 // The control file is rewritten at most this often.
 constexpr std::uint32_t kSaveIntervalMs = 1000;
 // Pieces are not split below this, nor below a 64th of the file, so that the
@@ -108,8 +112,13 @@ Fetch Pump(Shared& shared, int piece, net::Socket& socket, char* buffer, std::si
       filled = 0;
     }
     const std::uint64_t left = shared.plan.Left(piece);
-    if (left == 0) return Fetch::kDone;
     if (shared.Ending()) return Fetch::kStopped;
+    if (left == 0 && !shared.plan.FollowerPending(piece)) return Fetch::kDone;
+    if (left == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kFollowerPollMs));
+      quiet_since = clock_seam::TickCount();
+      continue;
+    }
     const std::size_t want = left < size ? static_cast<std::size_t>(left) : size;
     const long got = socket.Receive(buffer, want, kSliceMs, error);
     if (got > 0) {
@@ -159,6 +168,7 @@ Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* erro
   if (!ReadHeader(shared, socket, buffer, &verdict, &leftover)) return Fetch::kRefused;
   const Fetch judged = JudgePieceAnswer(shared, verdict, from);
   if (judged != Fetch::kDone) return judged;
+  shared.plan.Confirm(piece);
   return Pump(shared, piece, socket, buffer.data(), buffer.size(), leftover, error);
 }
 

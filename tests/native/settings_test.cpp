@@ -16,7 +16,7 @@ auto Fields(const Record& r) {
   return std::make_tuple(r.email, r.download, r.resume_option, r.file_type, r.firewall_address_http,
                          r.firewall_address_ftp, r.firewall_port_ftp, r.firewall_port_http, r.server_retry,
                          r.resume_retry, r.passive, r.window_mode, r.on_top, r.firewall, r.cycle_download,
-                         r.cycle_upload, r.use_ftp_script, r.use_http_script, r.dial_up);
+                         r.cycle_upload, r.use_ftp_script, r.use_http_script, r.dial_up, r.split, r.split_min);
 }
 
 TEST_F(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
@@ -26,9 +26,10 @@ TEST_F(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
   EXPECT_EQ(empty.Reads(), (std::vector<std::string>{
       "ResumeOption", "Filetype", "DOWNLOAD", "FirewallAddressFTP", "FirewallPortFTP", "FirewallAddressHTTP",
       "FirewallPortHTTP", "email", "DialUp", "Firewall", "Passive", "ServerRetry", "ResumeRetry",
-      "CycleDownload", "CycleUpload", "WindowMode", "OnTop", "UseHTTPScript", "UseFTPScript"}));
+      "CycleDownload", "CycleUpload", "WindowMode", "OnTop", "UseHTTPScript", "UseFTPScript", "Split",
+      "SplitMin"}));
   const auto defaults = std::make_tuple(std::string(settings::kPlaceholderEmail), "/opt/parcelo", 0, 0, "",
-                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "");
+                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "", 4, 16 << 20);
   EXPECT_EQ(Fields(settings::Live()), defaults);
   EXPECT_TRUE(empty.Writes().empty());
 }
@@ -38,7 +39,7 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   // resume_retry, which nobody writes; the values need not make sense to the
   // sheet, only be kept apart.
   const Record committed{"me@example.org", env.dir.path(), 1, 2, "http-proxy.example", "ftp-proxy.example",
-                         2121, 3128, 4, 1, 0, 3, 8, 9, -3, 7, 5, 6, "Office line"};
+                         2121, 3128, 4, 1, 0, 3, 8, 9, -3, 7, 5, 6, "Office line", 11, 12345};
   settings::EditCopy() = committed;
   ASSERT_EQ(settings::Commit(), 0);
   EXPECT_EQ(env.store.Writes(), (std::vector<std::pair<std::string, std::string>>{
@@ -47,7 +48,7 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
       {"FirewallAddressHTTP", "http-proxy.example"}, {"FirewallPortHTTP", "3128"},
       {"email", "me@example.org"}, {"Firewall", "9"}, {"WindowMode", "3"}, {"OnTop", "8"}, {"PASSIVE", "0"},
       {"ServerRetry", "4"}, {"CycleDownload", "-3"}, {"CycleUpload", "7"}, {"UseHTTPScript", "6"},
-      {"UseFTPScript", "5"}, {"DialUp", "Office line"}}));
+      {"UseFTPScript", "5"}, {"DialUp", "Office line"}, {"Split", "11"}, {"SplitMin", "12345"}}));
   EXPECT_EQ(Fields(settings::Live()), Fields(committed));
   EXPECT_TRUE(env.sink.Shown().empty());
   // A refused PASV and an edit not applied are dropped by the next load;
