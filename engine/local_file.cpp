@@ -244,6 +244,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
     return kFailure;
   }
   if (!is_http && ftp::ReadFinalReply(context, control) < 0) return kFailure;
+  if (context.has_control) pieces::Remove(local_file);
   translog::LogTransfer(context);
   ShowStatus(context, "Done");
   control.Close();

@@ -68,6 +68,7 @@ int RunAttempt(Context& context, const AttemptParams& params) {
   context.last_status.clear();
   context.params = &params;
   const int result = AttemptSteps(context, params);
+  context.params = nullptr;  // the caller's, gone after this
   if (result < 0 && context.cause.empty()) context.cause = context.last_status;
   return result;
 }
