@@ -7,6 +7,11 @@
 
 namespace pieces {
 
+namespace {
+// The block size of the pumps' writes (engine/session.h kBlockSize).
+constexpr std::uint64_t kCutAlignment = 64 * 1024;
+}  // namespace
+
 std::vector<Range> Normalized(std::vector<Range> ranges, std::uint64_t total) {
   for (Range& range : ranges) {
     range.end = std::min(range.end, total);
@@ -46,8 +51,12 @@ int Plan::Split(std::size_t victim) {
   const std::uint64_t half = (piece.end - piece.granted) / 2;
   if (half < min_split_ || half == 0) return kNone;
   const std::uint64_t end = piece.end;
-  piece.end = end - half;
-  return NewPiece(end - half, end);
+  // Cut at a multiple of kCutAlignment where that leaves the victim bytes:
+  // both pieces then write whole aligned blocks.
+  std::uint64_t cut = end - half;
+  if (cut - cut % kCutAlignment > piece.granted) cut -= cut % kCutAlignment;
+  piece.end = cut;
+  return NewPiece(cut, end);
 }
 
 int Plan::Take() {
@@ -99,9 +108,10 @@ void Plan::Commit(int piece, std::size_t count) {
   pieces_[static_cast<std::size_t>(piece)].next += count;
 }
 
-std::uint64_t Plan::Left(int piece) const {
+std::uint64_t Plan::Left(int piece, std::uint64_t* next) const {
   std::lock_guard<std::mutex> hold(lock_);
   const Piece& p = pieces_[static_cast<std::size_t>(piece)];
+  if (next) *next = p.granted;
   return p.end - p.granted;
 }
 

@@ -46,8 +46,9 @@ class Plan {
   // bytes are never given to another piece; Commit confirms them written.
   std::size_t Grant(int piece, std::size_t want, std::uint64_t* offset);
   void Commit(int piece, std::size_t count);
-  // Bytes of the piece not yet granted (what its connection may still read).
-  std::uint64_t Left(int piece) const;
+  // Bytes of the piece not yet granted (what its connection may still read),
+  // and in *next the offset of the first of them.
+  std::uint64_t Left(int piece, std::uint64_t* next = nullptr) const;
   // The server answered the piece's request as asked.
   void Confirm(int piece);
   // The piece that follows this one was cut from it and its connection has

@@ -102,35 +102,55 @@ bool ReadHeader(Shared& shared, net::Socket& socket, std::vector<char>& buffer,
 // Receives the piece from socket into the file, starting with filled bytes
 // at the start of buffer. Bytes beyond the piece's end (another connection
 // took them meanwhile) are dropped.
+// Writes the first filled bytes of buffer at the piece's next offset, those
+// the piece still holds; the rest belongs to another piece and is dropped.
+bool WriteFilled(Shared& shared, int piece, const char* buffer, std::size_t filled) {
+  std::uint64_t at = 0;
+  const std::size_t granted = shared.plan.Grant(piece, filled, &at);
+  if (granted > 0 && !shared.file->WriteAt(at, buffer, granted)) return false;
+  shared.plan.Commit(piece, granted);
+  return true;
+}
+
 Fetch Pump(Shared& shared, int piece, net::Socket& socket, char* buffer, std::size_t size,
            std::size_t filled, int* error) {
   std::uint32_t quiet_since = clock_seam::TickCount();
+  std::uint32_t written_at = quiet_since;
   for (;;) {
-    if (filled > 0) {
-      std::uint64_t at = 0;
-      const std::size_t granted = shared.plan.Grant(piece, filled, &at);
-      if (granted > 0 && !shared.file->WriteAt(at, buffer, granted)) return Fetch::kWriteFailed;
-      shared.plan.Commit(piece, granted);
+    std::uint64_t at = 0;
+    const std::uint64_t left = shared.plan.Left(piece, &at);
+    // Writes end at file offsets that are multiples of the buffer size, as
+    // in the single-connection pump: misaligned writes cost the file system
+    // several times as much. On a slow link what has arrived is written
+    // every slice, so the progress moves.
+    const std::size_t block = size - static_cast<std::size_t>(at % size);
+    const bool due = clock_seam::TickCount() - written_at >= static_cast<std::uint32_t>(kSliceMs);
+    if (filled > 0 && (filled >= block || filled >= left || due)) {
+      if (!WriteFilled(shared, piece, buffer, filled)) return Fetch::kWriteFailed;
       filled = 0;
+      written_at = clock_seam::TickCount();
+      continue;
     }
-    const std::uint64_t left = shared.plan.Left(piece);
-    if (shared.Ending()) return Fetch::kStopped;
+    if (shared.Ending()) return filled > 0 && !WriteFilled(shared, piece, buffer, filled) ? Fetch::kWriteFailed
+                                                                                           : Fetch::kStopped;
     if (left == 0 && !shared.plan.FollowerPending(piece)) return Fetch::kDone;
     if (left == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kFollowerPollMs));
       quiet_since = clock_seam::TickCount();
       continue;
     }
-    const std::size_t want = left < size ? static_cast<std::size_t>(left) : size;
-    const long got = socket.Receive(buffer, want, kSliceMs, error);
+    const std::size_t room = (left < block ? static_cast<std::size_t>(left) : block) - filled;
+    const long got = socket.Receive(buffer + filled, room, kSliceMs, error);
     if (got > 0) {
-      filled = static_cast<std::size_t>(got);
+      filled += static_cast<std::size_t>(got);
       quiet_since = clock_seam::TickCount();
       continue;
     }
     const bool quiet = got < 0 && *error == net::kTimedOut &&
                        clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs());
-    if (!quiet) return Fetch::kLost;
+    if (quiet) continue;
+    // What arrived is kept: the piece's rest goes back to the others.
+    return filled > 0 && !WriteFilled(shared, piece, buffer, filled) ? Fetch::kWriteFailed : Fetch::kLost;
   }
 }
 
