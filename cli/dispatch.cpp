@@ -49,7 +49,7 @@ const Command kCommands[] = {
      "task file and the list. When a row number is bad, nothing\n"
      "is deleted.",
      kReadsTask, RunDelete},
-    {"receive", "[--no-follow] [--no-server-names] [--max-per-server N] [--limit-rate RATE] [--at HH:MM [--every N]] [ROW...]",
+    {"receive", "[--no-follow] [--no-server-names] [--split N] [--max-per-server N] [--limit-rate RATE] [--at HH:MM [--every N]] [ROW...]",
      "Download the entries of the task, all of them or the given\n"
      "rows, each on its own connection at the same time, and wait\n"
      "until every transfer has ended. At most MaxPerServer (8)\n"
@@ -73,7 +73,8 @@ const Command kCommands[] = {
      "(today, or tomorrow when that time has passed), saying when\n"
      "the start is, then run; with --every N, run again every N\n"
      "minutes until Ctrl-C. A start missed while the computer slept\n"
-     "is made as soon as it wakes.",
+     "is made as soon as it wakes. With --split N, a download of at\n"
+     "least SplitMin bytes runs over up to N connections (1-16).",
      kReadsTask, RunReceive},
     {"send", "[--no-follow] [--max-per-server N] [--limit-rate RATE] [--at HH:MM [--every N]] [ROW...]",
      "Upload the entries of the upload task (Default.snd unless\n"

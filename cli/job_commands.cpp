@@ -16,6 +16,7 @@
 #include "engine/jobs.h"
 #include "engine/rate_limit.h"
 #include "engine/session.h"
+#include "engine/split_download.h"
 #include "engine/text_format.h"
 #include "tasks/url.h"
 #include "platform/atol.h"
@@ -436,12 +437,32 @@ bool ReadLimits(std::vector<std::string>* arguments) {
   return true;
 }
 
+// Takes --split N out of the arguments and makes N the connections of each
+// download of this run; false after saying why.
+bool TakeSplit(std::vector<std::string>* arguments) {
+  const auto found = std::find(arguments->begin(), arguments->end(), "--split");
+  if (found == arguments->end()) return true;
+  const std::string value = found + 1 == arguments->end() ? std::string() : *(found + 1);
+  const bool digits = !value.empty() && value.size() <= 2 &&
+                      value.find_first_not_of("0123456789") == std::string::npos;
+  const long connections = digits ? numbers::ReadLikeAtol(value) : 0;
+  if (connections < 1 || connections > split::kMostConnections) {
+    std::fprintf(stderr, "parcelo: bad count for --split: '%s' (1 to %d connections)\n", value.c_str(),
+                 split::kMostConnections);
+    return false;
+  }
+  arguments->erase(found, found + 2);
+  split::OverrideConnections(static_cast<int>(connections));
+  return true;
+}
+
 int RunJob(const Invocation& invocation, int mode) {
   Invocation rows = invocation;
   Timing timing;
   const bool follow = !TakeFlag(&rows.arguments, "--no-follow");
   if (TakeFlag(&rows.arguments, "--no-server-names")) settings::SetLiveServerNames(0);
   if (!ReadLimits(&rows.arguments)) return kExitRefused;
+  if (mode == app::kReceiveMode && !TakeSplit(&rows.arguments)) return kExitRefused;
   if (!ReadTiming(&rows.arguments, &timing)) return kExitRefused;
   if (!PrepareTask(rows, mode) || !SelectRows(rows.arguments)) return kExitRefused;
   return timing.scheduled ? RunScheduled(rows, mode, timing, follow) : RunPreparedJob(mode, follow);

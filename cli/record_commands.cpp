@@ -51,6 +51,7 @@ const Setting kSettings[] = {
     {"MaxPerServer", nullptr, &R::max_per_server, 0, true},
     {"SpeedLimit", nullptr, &R::speed_limit, 0, true},
     {"Split", nullptr, &R::split, 0, true},
+    {"SplitMin", nullptr, &R::split_min, 0, true},
 };
 
 bool SameName(const std::string& a, const char* b) {

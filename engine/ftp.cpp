@@ -5,6 +5,7 @@
 
 #include "engine/connection.h"
 #include "engine/local_file.h"
+#include "engine/split_download.h"
 #include "engine/timeouts.h"
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -179,7 +180,8 @@ int PrepareActive(Context& context, net::Socket& control, DataChannel& channel) 
 }
 
 // Decides where the transfer starts: a download in Auto Resume continues a
-// non-empty local file with REST; everything else starts at byte 0.
+// non-empty local file with REST (from its first hole when a split download
+// left a control file beside it); everything else starts at byte 0.
 int Restart(Context& context, net::Socket& control, DataChannel& channel, Direction direction,
             const std::string& local_file) {
   if (direction != kRetrieve || settings::Live().resume_option != 0) {
@@ -188,7 +190,8 @@ int Restart(Context& context, net::Socket& control, DataChannel& channel, Direct
     context.resume = false;
     return kSuccess;
   }
-  context.bytes_done = fs::FileSize(local_file);
+  const std::int64_t first_hole = split::ReadControl(context, local_file);
+  context.bytes_done = first_hole >= 0 ? static_cast<std::uint64_t>(first_hole) : fs::FileSize(local_file);
   if (context.bytes_done == 0) {
     context.resume = false;
     return kSuccess;

@@ -183,6 +183,24 @@ std::string ExtendedValue(const std::string& value) {
   return url::PercentDecode(&text) == 0 ? text : std::string();
 }
 
+// What says whether two answers come from one copy of the file, and whether
+// the server takes ranged requests.
+void ReadIdentityFields(std::string_view fields, HeaderVerdict* verdict) {
+  std::string modified;
+  std::string_view line;
+  while (NextLine(&fields, &line)) {
+    std::string_view value;
+    if (verdict->validator.empty() && FieldValue(line, "ETag", &value) && !value.empty()) {
+      verdict->validator = "etag:" + std::string(value);
+    } else if (modified.empty() && FieldValue(line, "Last-Modified", &value) && !value.empty()) {
+      modified = "modified:" + std::string(value);
+    } else if (FieldValue(line, "Accept-Ranges", &value)) {
+      verdict->accepts_ranges = SameNameIgnoringCase(value, "bytes");
+    }
+  }
+  if (verdict->validator.empty()) verdict->validator = modified;
+}
+
 // Reads the number at the start of *text and removes it.
 bool TakeNumber(std::string_view* text, std::uint64_t* number) {
   std::size_t digits = 0;
@@ -342,6 +360,7 @@ HeaderVerdict JudgeHeader(std::string_view received) {
   } else if (status >= 200 && status <= 299) {
     ReadSizeFields(header, &verdict);
     ReadFileName(header, &verdict);
+    ReadIdentityFields(header, &verdict);
     verdict.result = kUsable;
   } else if (status >= 400) {
     if (status == 416) ReadSizeFields(header, &verdict);

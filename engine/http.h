@@ -113,6 +113,10 @@ struct HeaderVerdict {
   bool has_range = false;      // 2xx or 416 with a usable Content-Range
   ContentRange range;
   std::string file_name;       // 2xx: the name its Content-Disposition gives, "" when none
+  // 2xx: the copy's identity, "etag:" and its ETag, else "modified:" and its
+  // Last-Modified, else empty; and whether Accept-Ranges says "bytes".
+  std::string validator;
+  bool accepts_ranges = false;
 };
 
 // The file name of a Content-Disposition value: filename*=UTF-8''<escaped>

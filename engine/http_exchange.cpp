@@ -9,6 +9,7 @@
 #include "engine/local_file.h"
 #include "engine/http.h"
 #include "engine/proxy.h"
+#include "engine/split_download.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
 #include "tasks/url.h"
@@ -76,6 +77,7 @@ int Download(session::Context& context, net::Socket& connection,
     session::ShowStatus(context, "Failed");
     return session::kFailure;
   }
+  context.request_target = target;
   std::string request = DownloadRequestFor(context, target, params.user, params.password,
                                            params.local_file);
   AuthorizeAtProxy(context, params, &request);
@@ -108,13 +110,24 @@ int JudgeHttpResponse(session::Context& context, net::Socket& connection,
     connection.Close();
     return session::kRedirected;
   }
-  if (judged == http::kAlreadyComplete) return FinishAlreadyComplete(context, connection);
+  if (judged == http::kAlreadyComplete) {
+    if (context.has_control) pieces::Remove(local_file);
+    return FinishAlreadyComplete(context, connection);
+  }
   if (judged < 0) {
     if (!http::StatusTellsWhy(judged)) session::ShowStatus(context, "Failed");
     connection.Close();
     return session::kFailure;
   }
-  context.bytes_done = fs::FileSize(session::DownloadTarget(context, local_file));
+  if (!split::SameCopy(context)) {
+    connection.Close();
+    return session::kFailure;
+  }
+  // After a crash the file may hold pieces beyond its first hole: its size
+  // says nothing of where the answer's bytes go.
+  context.bytes_done = context.has_control && context.resume
+                           ? context.resume_start
+                           : fs::FileSize(session::DownloadTarget(context, local_file));
   return 1;
 }
 
@@ -393,7 +406,12 @@ std::string DownloadRequestFor(session::Context& context, const std::string& tar
                                const std::string& local_file) {
   const std::uint64_t size = fs::FileSize(local_file);
   std::optional<std::uint64_t> range_from;
-  if (settings::Live().resume_option == 0 && size > 0) {
+  const std::int64_t first_hole = split::ReadControl(context, local_file);
+  if (first_hole >= 0) {
+    context.resume = true;
+    context.resume_start = static_cast<std::uint64_t>(first_hole);
+    range_from = context.resume_start;
+  } else if (settings::Live().resume_option == 0 && size > 0) {
     context.resume = true;
     context.resume_start = size;
     range_from = size;
@@ -481,6 +499,8 @@ int JudgeResponse(session::Context& context, const std::string& received,
   context.header_size = received.size();
   http::HeaderVerdict verdict = http::JudgeHeader(received);
   if (!verdict.complete) return http::kIncomplete;
+  context.validator = verdict.validator;
+  context.accepts_ranges = verdict.accepts_ranges;
   if (verdict.body_offset > http::kHeaderLimit) {
     session::SetCause(context, "Answer header too long");
     return http::kErrorStatus;

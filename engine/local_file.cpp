@@ -4,8 +4,10 @@
 #include "engine/ftp.h"
 #include "engine/http.h"
 #include "engine/http_exchange.h"
+#include "engine/pieces.h"
 #include "engine/progress.h"
 #include "engine/rate_limit.h"
+#include "engine/split_download.h"
 #include "engine/text_format.h"
 #include "engine/timeouts.h"
 #include "engine/translog.h"
@@ -63,6 +65,9 @@ long PrepareLocalFile(Context& context, fileio::File& file, const std::string& l
       ShowCreateFailed(context, file);
       return -1;
     }
+    // A control file left beside it speaks of the old contents.
+    pieces::Remove(local_file);
+    context.has_control = false;
     const std::size_t leftover = LeftoverInBody(context, 0);
     if (leftover > 0 && !file.WriteAll(context.data.data(), leftover)) {
       ShowStatus(context, "File write error");
@@ -221,6 +226,9 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   long waiting = PrepareLocalFile(context, file, DownloadTarget(context, local_file));
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
   rate_limit::Charge(LeftoverInBody(context, context.resume_start));
+  if (is_http && split::Wanted(context)) {
+    return split::Run(context, data, file, static_cast<std::size_t>(waiting), DownloadTarget(context, local_file));
+  }
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);
   if (end == kAbandoned) return kFailure;
@@ -241,6 +249,7 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
     return kFailure;
   }
   if (!is_http && ftp::ReadFinalReply(context, control) < 0) return kFailure;
+  if (context.has_control) pieces::Remove(local_file);
   translog::LogTransfer(context);
   ShowStatus(context, "Done");
   control.Close();

@@ -29,13 +29,13 @@ namespace detail {
 
 std::atomic<std::uint64_t> g_bytes_per_second{0};
 
-std::size_t AcquireLimited(std::size_t wanted, const session::Context& context) {
+std::size_t AcquireLimited(std::size_t wanted, const std::function<bool()>& stopped) {
   const Bucket::Grant grant = Shared().Reserve(wanted);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(grant.wait_ns);
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return grant.bytes;
-    if (session::StopRequested(context)) {
+    if (stopped()) {
       Shared().Refund(grant.bytes);
       return 0;
     }

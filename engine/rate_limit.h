@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -60,7 +61,7 @@ bool ParseRate(const std::string& text, std::uint64_t* bytes_per_second);
 
 namespace detail {
 extern std::atomic<std::uint64_t> g_bytes_per_second;
-std::size_t AcquireLimited(std::size_t wanted, const session::Context& context);
+std::size_t AcquireLimited(std::size_t wanted, const std::function<bool()>& stopped);
 void RefundLimited(std::size_t unused);
 void ChargeLimited(std::size_t moved);
 }  // namespace detail
@@ -69,7 +70,14 @@ void ChargeLimited(std::size_t moved);
 // 0 when a Stop of the context's transfer came during the wait.
 inline std::size_t Acquire(std::size_t wanted, const session::Context& context) {
   if (detail::g_bytes_per_second.load(std::memory_order_relaxed) == 0) return wanted;
-  return detail::AcquireLimited(wanted, context);
+  return detail::AcquireLimited(wanted, [&context] { return session::StopRequested(context); });
+}
+
+// As Acquire, for a pump whose Stop is told by stopped() (a piece of a split
+// download, which has no row of its own).
+inline std::size_t AcquireUnless(std::size_t wanted, const std::function<bool()>& stopped) {
+  if (detail::g_bytes_per_second.load(std::memory_order_relaxed) == 0) return wanted;
+  return detail::AcquireLimited(wanted, stopped);
 }
 
 // Gives back the bytes of an Acquire that did not move.

@@ -39,6 +39,7 @@ int AttemptSteps(Context& context, const AttemptParams& params) {
   // form of the HTTP request target.
   context.via_proxy = settings::Live().firewall == 1 || params.environment_proxy;
   context.proxy_authorized = false;
+  context.proxy_chosen = context.via_proxy;
   const bool secure = params.protocol == url::kHttps;
   bool via_http = params.protocol == url::kHttp || secure || context.via_proxy;
   net::Socket control;
@@ -66,7 +67,9 @@ int AttemptSteps(Context& context, const AttemptParams& params) {
 int RunAttempt(Context& context, const AttemptParams& params) {
   context.cause.clear();
   context.last_status.clear();
+  context.params = &params;
   const int result = AttemptSteps(context, params);
+  context.params = nullptr;  // the caller's, gone after this
   if (result < 0 && context.cause.empty()) context.cause = context.last_status;
   return result;
 }
@@ -74,7 +77,7 @@ int RunAttempt(Context& context, const AttemptParams& params) {
 void ShowStatus(const Context& context, const std::string& text) {
   // The bare words say only that something failed; the text before them said what.
   if (text != "Failed" && text != "FTP failed") context.last_status = text;
-  if (!app::IsCurrentTaskPath(context.task_path)) return;
+  if (context.quiet || !app::IsCurrentTaskPath(context.task_path)) return;
   tasklist::Current().SetCellOf(context.row_id, tasklist::kStatus, text);
 }
 

@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/pieces.h"
 #include "platform/tasklist.h"
 
 namespace session {
+
+struct AttemptParams;
 
 // Results of the connection layer and the protocols. Callers above the
 // protocols test only the sign.
@@ -119,6 +122,16 @@ struct Context {
   std::string server_local_file;
   // This attempt sent Proxy-Authorization: a 407 then refused the password.
   bool proxy_authorized = false;
+  // A download split over several connections (engine/split_download.h).
+  bool quiet = false;          // a helper connection of one: it shows nothing in the row
+  bool proxy_chosen = false;   // Firewall was 1 as the attempt began (via_proxy
+                               // is cleared once a tunnel is open)
+  const AttemptParams* params = nullptr;  // of the running attempt
+  std::string request_target;  // HTTP: the target of the attempt's GET
+  std::string validator;       // HTTP: the identity of the copy in the answer
+  bool accepts_ranges = false; // HTTP: the answer said "Accept-Ranges: bytes"
+  bool has_control = false;    // the local file's control file was read into control
+  pieces::Control control;
 };
 
 // The file a download of the context writes: the one its server named, else local_file.

@@ -39,6 +39,9 @@ class File {
   bool Size(std::uint64_t* size) const;
   // Writes every byte or fails.
   bool WriteAll(const void* data, std::size_t length);
+  // Writes every byte at offset, leaving the file position alone, or fails.
+  // Several threads may write disjoint ranges of one open file at once.
+  bool WriteAt(std::uint64_t offset, const void* data, std::size_t length);
   // Returns the count read, 0 at the end of the file, -1 on an error.
   long Read(void* buffer, std::size_t capacity);
   void Close();

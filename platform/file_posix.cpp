@@ -68,6 +68,20 @@ bool File::WriteAll(const void* data, std::size_t length) {
   return true;
 }
 
+bool File::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  if (!IsOpen()) return false;
+  const char* next = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = pwrite(static_cast<int>(handle_), next, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    next += n;
+    offset += static_cast<std::uint64_t>(n);
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 long File::Read(void* buffer, std::size_t capacity) {
   if (!IsOpen()) return -1;
   for (;;) {

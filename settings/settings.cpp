@@ -68,6 +68,7 @@ void Load(const std::string& download_default) {
   record.max_per_server = ReadNumber("MaxPerServer", 8);
   record.speed_limit = ReadNumber("SpeedLimit", 0);
   record.split = ReadNumber("Split", 4);
+  record.split_min = ReadNumber("SplitMin", 16 << 20);
 
   Instances& shared = Shared();
   {
@@ -120,6 +121,7 @@ int Commit() {
   WriteNumber("MaxPerServer", edit.max_per_server);
   WriteNumber("SpeedLimit", edit.speed_limit);
   WriteNumber("Split", edit.split);
+  WriteNumber("SplitMin", edit.split_min);
   return 0;
 }
 

@@ -46,6 +46,7 @@ struct Record {
   std::int32_t speed_limit = 0;  // SpeedLimit
   // Connections one large download is split over (1 = one).
   std::int32_t split = 4;  // Split
+  std::int32_t split_min = 16 << 20;     // SplitMin: bytes from which a download is split
 };
 
 // The anonymous FTP password when no email is stored.

@@ -429,6 +429,19 @@ bool IsShortAlias(const std::string& name) {
   return base.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
 }
 
+// The control file of a download split over several connections, and its
+// temporary name, beside the local file in any directory: a link named so
+// would overwrite another download's record of its pieces.
+constexpr const char* kControlFileEndings[] = {".parts", ".parts.new"};
+
+bool IsControlFileName(const std::string& name) {
+  const std::string compared = AsWindowsCompares(name);
+  for (const char* ending : kControlFileEndings) {
+    if (EndsWith(compared, ending)) return true;
+  }
+  return false;
+}
+
 bool IsOwnFileName(const std::string& name) {
   std::string own = AsWindowsCompares(name);
   if (IsShortAlias(own)) return true;
@@ -448,6 +461,7 @@ std::string RefusedNameReason(const std::string& directory, const std::string& p
                               const std::string& name) {
   const std::string unsafe = UnsafeNameReason(name);
   if (!unsafe.empty()) return unsafe;
+  if (IsControlFileName(name)) return "Reserved file name in link: " + name;
   if (!IsOwnFileName(name) || !fs::SameDirectory(directory, program_directory)) {
     return std::string();
   }

@@ -111,7 +111,8 @@ std::string UnsafeLocalNameReason(const std::string& path);
 // program directory, refuses the program's own files there with "Reserved
 // file name in link: <name>": task files (*.rcv, *.snd), the logs, url.txt,
 // urltemp.txt, settings.ini, the help file, the programs, install.txt, the
-// *Temp.txt scratch files, and the ".lock" companion of any of them. Names
+// *Temp.txt scratch files, and the ".lock" companion of any of them; in any
+// directory, the control files of split downloads (*.parts, *.parts.new). Names
 // compare as Windows compares them: without regard to case, trailing dots and
 // blanks dropped, and a short alias such as "PARCEL~1.EXE" counts as any name.
 // Returns an empty string when the name may be used.

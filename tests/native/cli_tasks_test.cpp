@@ -270,6 +270,9 @@ TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
       {"receive --every 5", "parcelo: --every needs --at\n"},
       {"send --at", "parcelo: --at needs a value\n"},
       {"receive --at 10:15 7", "Bad row number: 7\n"},
+      {"receive --split 17 --at 10:15", "parcelo: bad count for --split: '17' (1 to 16 connections)\n"},
+      {"receive --split 0", "parcelo: bad count for --split: '0' (1 to 16 connections)\n"},
+      {"receive --split", "parcelo: bad count for --split: '' (1 to 16 connections)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);

@@ -6,6 +6,7 @@
 
 #include "engine/connection.h"
 #include "engine/ftp.h"
+#include "engine/pieces.h"
 #include "engine/jobs.h"
 #include "native/fixtures.h"
 #include "peers/peers.h"
@@ -237,6 +238,21 @@ TEST_P(FtpDialogue, TranscriptStatusTextsAndFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ftp, FtpDialogue, ::testing::ValuesIn(Rows()));
+
+// A split download's control file beside the local file: FTP continues from
+// its first hole, not from the file's size, and removes the control file once
+// the file is whole.
+TEST_F(TransferTest, FtpResumesFromTheFirstHoleOfASplitDownload) {
+  const std::string whole = Pattern(3000, 6);
+  WriteFile(Path("file.zip"), whole.substr(0, 1000) + std::string(2000, '\0'));
+  ASSERT_TRUE(pieces::Save(Path("file.zip"), {3000, "", {{0, 1000}, {2000, 3000}}}));
+  peers::FtpPeer peer("220 Ready", Fetch({{"REST 1000", "350 Restarting at 1000"},
+                                          {"RETR pub/file.zip", "150 Opening (2000 bytes)",
+                                           peers::Send(whole.substr(1000)), "226 Ok"}}));
+  EXPECT_EQ(0, session::RunAttempt(context_, Params(peer.port(), "/pub/file.zip", "file.zip")));
+  EXPECT_TRUE(ReadFile(Path("file.zip")) == whole);
+  EXPECT_FALSE(fs::FileExists(Path("file.zip.parts")));
+}
 
 // An upload reaches 100 % only once the server confirms it: bytes handed to
 // the socket may still be on their way. Meanwhile the row's rate goes on.

@@ -106,6 +106,25 @@ TEST_F(OwnFiles, RedirectRefusesThemAndLinksThatWouldBeStoredAsOthers) {
   EXPECT_EQ(Path("down") + "/settings.ini", taskfile::SplitTaskLine(taskfile::ReadEntryLine(task_, 0)).local_file);
 }
 
+// A split download keeps its control file beside its local file, in any
+// directory: no link names one, through add or through a redirect.
+TEST_F(OwnFiles, ControlFileNamesAreRefusedEverywhere) {
+  UseSetting("DOWNLOAD", Path("down"));
+  for (const char* name : {"big.iso.parts", "BIG.ISO.PARTS", "x.parts.", "x.parts.new", "x.Parts.New"}) {
+    EXPECT_EQ(-1, DropLink("http://h/d/" + std::string(name))) << name;
+  }
+  for (const char* name : {"x.parts.old", "parts", "x.partsx"}) {
+    EXPECT_EQ(0, DropLink("http://h/d/" + std::string(name))) << name;
+  }
+  const std::string entry = "01/02/26 03:04\t" + Path("f") + "\tAwaiting_command\thttp://files.example/f\r\n";
+  WriteFile(task_, entry);
+  entries::LoadTask(task_);
+  list_.ClearStatuses();
+  EXPECT_EQ(session::kFailure, Redirected("/d/f.parts"));
+  EXPECT_TRUE(Matches({"Receiving", "Reserved file name in link: f.parts"}, list_.Statuses(0)));
+  EXPECT_EQ(entry, ReadFile(task_));
+}
+
 // A hostile peer redirects the entry to one of parcelo's files and then serves
 // whatever is asked for: the second receive fetches the entry's own link, and
 // the program's files stay as they were.

@@ -21,7 +21,8 @@ auto Fields(const Record& r) {
                          r.firewall_address_ftp, r.firewall_port_ftp, r.firewall_port_http, r.server_retry,
                          r.resume_retry, r.passive, r.window_mode, r.on_top, r.firewall, r.cycle_download,
                          r.cycle_upload, r.use_ftp_script, r.use_http_script, r.dial_up, r.server_names,
-                         r.http_proxy_user, r.http_proxy_password, r.max_per_server, r.speed_limit, r.split);
+                         r.http_proxy_user, r.http_proxy_password, r.max_per_server, r.speed_limit, r.split,
+                         r.split_min);
 }
 
 TEST_F(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
@@ -32,9 +33,9 @@ TEST_F(Settings, EmptyStoreLoadsTheDefaultsReadingInTableOrder) {
       "ResumeOption", "Filetype", "DOWNLOAD", "FirewallAddressFTP", "FirewallPortFTP", "FirewallAddressHTTP",
       "FirewallPortHTTP", "email", "DialUp", "Firewall", "Passive", "ServerRetry", "ResumeRetry",
       "CycleDownload", "CycleUpload", "WindowMode", "OnTop", "UseHTTPScript", "UseFTPScript", "ServerNames",
-      "HttpProxyUser", "HttpProxyPassword", "MaxPerServer", "SpeedLimit", "Split"}));
+      "HttpProxyUser", "HttpProxyPassword", "MaxPerServer", "SpeedLimit", "Split", "SplitMin"}));
   const auto defaults = std::make_tuple(std::string(settings::kPlaceholderEmail), "/opt/parcelo", 0, 0, "",
-                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "", 1, "", "", 8, 0, 4);
+                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "", 1, "", "", 8, 0, 4, 16 << 20);
   EXPECT_EQ(Fields(settings::Live()), defaults);
   EXPECT_TRUE(empty.Writes().empty());
 }
@@ -44,7 +45,7 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   // resume_retry, which nobody writes; the values need not make sense to the
   // sheet, only be kept apart.
   const Record committed{"me@example.org", env.dir.path(), 1, 2, "http-proxy.example", "ftp-proxy.example",
-                         2121, 3128, 4, 1, 0, 3, 8, 9, -3, 7, 5, 6, "Office line", 0, "joe", "pw", 10, 11, 12};
+                         2121, 3128, 4, 1, 0, 3, 8, 9, -3, 7, 5, 6, "Office line", 0, "joe", "pw", 10, 11, 12, 12345};
   settings::EditCopy() = committed;
   ASSERT_EQ(settings::Commit(), 0);
   EXPECT_EQ(env.store.Writes(), (std::vector<std::pair<std::string, std::string>>{
@@ -54,7 +55,8 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
       {"email", "me@example.org"}, {"Firewall", "9"}, {"WindowMode", "3"}, {"OnTop", "8"}, {"PASSIVE", "0"},
       {"ServerRetry", "4"}, {"CycleDownload", "-3"}, {"CycleUpload", "7"}, {"UseHTTPScript", "6"},
       {"UseFTPScript", "5"}, {"DialUp", "Office line"}, {"ServerNames", "0"}, {"HttpProxyUser", "joe"},
-      {"HttpProxyPassword", "pw"}, {"MaxPerServer", "10"}, {"SpeedLimit", "11"}, {"Split", "12"}}));
+      {"HttpProxyPassword", "pw"}, {"MaxPerServer", "10"}, {"SpeedLimit", "11"}, {"Split", "12"},
+      {"SplitMin", "12345"}}));
   EXPECT_EQ(Fields(settings::Live()), Fields(committed));
   EXPECT_TRUE(env.sink.Shown().empty());
   // A refused PASV and an edit not applied are dropped by the next load;

@@ -14,6 +14,11 @@
 // peer records the request up to the end of its header plus the body its
 // Content-length announces, sends the answer's pieces 50 ms apart (so they
 // arrive as separate segments) and closes.
+//
+// RangePeer: serves one body to many connections at once, a thread each:
+// "Range: bytes=N-" gets a 206 from N, a request without a range a 200 that
+// says "Accept-Ranges: bytes"; both carry an ETag. Faults are set by the
+// number of the connection in the order accepted (from 0).
 #pragma once
 
 #include <arpa/inet.h>
@@ -23,6 +28,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -302,6 +308,89 @@ class HttpPeer {
   std::uint16_t port_ = 0;
   std::mutex lock_;  // guards requests_
   std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+struct RangeFaults {
+  int slow = -1;             // this connection sends at about 64 KiB/s, the others at about 6 MiB/s
+  int refuse_from = -1;      // connections from this one on are answered 503
+  int whole_at = -1;         // this connection's range is answered 200 with the whole body
+  int new_etag_from = -1;    // from this connection on the ETag is another
+  int dies_at = -1;          // this connection closes after 16 KiB of body
+};
+
+class RangePeer {
+ public:
+  RangePeer(std::string body, RangeFaults faults) : body_(std::move(body)), faults_(faults) {
+    listener_.fd = ListenLoopback(&port_);
+    thread_ = std::thread([this] {
+      for (int number = 0; number < kMostConnections && Readable(listener_.fd); ++number) {
+        const int fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        servers_.emplace_back([this, fd, number] { Serve(fd, number); });
+      }
+    });
+  }
+  ~RangePeer() {
+    shutdown(listener_.fd, SHUT_RDWR);
+    thread_.join();
+    for (std::thread& server : servers_) server.join();
+  }
+
+  std::uint16_t port() const { return port_; }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
+  // The range of each request ("N-" or "(none)"), and the body bytes each
+  // connection sent, by its number.
+  std::vector<std::string> Ranges() { Hold hold(lock_); return ranges_; }
+  std::size_t Sent(int number) { Hold hold(lock_); return sent_[static_cast<std::size_t>(number)]; }
+
+ private:
+  static constexpr int kMostConnections = 64;
+
+  void Serve(int fd, int number) {
+    Fd connection;
+    connection.fd = fd;
+    std::string request, buffer(4096, '\0');
+    for (ssize_t got; request.find("\r\n\r\n") == std::string::npos && Readable(fd);) {
+      if ((got = recv(fd, &buffer[0], buffer.size(), 0)) <= 0) return;
+      request.append(buffer, 0, static_cast<std::size_t>(got));
+    }
+    const std::size_t range = request.find("Range: bytes=");
+    const std::size_t from = range == std::string::npos ? 0 : std::strtoull(request.c_str() + range + 13, nullptr, 10);
+    { Hold hold(lock_); ranges_.push_back(range == std::string::npos ? "(none)" : std::to_string(from) + "-"); }
+    if (number >= faults_.refuse_from && faults_.refuse_from >= 0) {
+      SendText(fd, "HTTP/1.0 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
+      return;
+    }
+    const bool partial = range != std::string::npos && number != faults_.whole_at && from <= body_.size();
+    const std::size_t first = partial ? from : 0;
+    const std::string etag = number >= faults_.new_etag_from && faults_.new_etag_from >= 0 ? "\"b\"" : "\"a\"";
+    std::string header = partial ? "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) +
+                                       "-" + std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) + "\r\n"
+                                 : "HTTP/1.0 200 OK\r\nAccept-Ranges: bytes\r\n";
+    SendText(fd, header + "ETag: " + etag + "\r\nContent-Length: " + std::to_string(body_.size() - first) + "\r\n\r\n");
+    std::size_t end = body_.size();
+    if (number == faults_.dies_at) end = std::min(end, first + 16384);
+    const std::size_t step = number == faults_.slow ? 6554 : 65536;  // 64 KiB/s when slow
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    std::size_t at = first;
+    for (ssize_t n = 0; at < end; at += static_cast<std::size_t>(n)) {
+      if ((n = send(fd, body_.data() + at, std::min(step, end - at), MSG_NOSIGNAL)) <= 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(number == faults_.slow ? 100 : 10));
+    }
+    Hold hold(lock_);
+    sent_[static_cast<std::size_t>(number)] = at - first;
+  }
+
+  const std::string body_;
+  const RangeFaults faults_;
+  Fd listener_;
+  std::uint16_t port_ = 0;
+  std::mutex lock_;  // guards the fields below
+  std::vector<std::string> ranges_;
+  std::vector<std::size_t> sent_ = std::vector<std::size_t>(kMostConnections);
+  std::vector<std::thread> servers_;  // the acceptor's alone until joined
   std::thread thread_;
 };
 

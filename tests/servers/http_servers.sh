@@ -42,6 +42,7 @@ $(listen_v6 "$ng_port")
     location = /moved.bin { return 302 http://127.0.0.1:$ng_port/files/big.bin; }
     location = /secure.bin { return 301 https://localhost:$tls_port/files/big.bin; }
     location = /loop.bin { return 302 https://localhost:$tls_port/loop.bin; }
+    location /slow/ { alias $www/files/; limit_rate 2m; }
 $(nginx_shared_locations)
   }
 $(tls_server "$tls_port" good)
@@ -333,4 +334,28 @@ cli "parcelo add an ftp link" 0 "$proxy_home" add "ftp://127.0.0.1:$vs_port/big.
   same "ftp_proxy" "$vs_root/big.bin" "$proxy_dir/big.bin" &&
   contains "squid fetched the ftp link for alice" "GET ftp://127.0.0.1:$vs_port/big.bin alice" \
     "$work/squid-auth/access.log"
+
+# --- one download over four connections, killed with -9 and continued ---
+# nginx sends each connection 2 MiB/s; parcelo receive --split 4 is killed
+# five times after 0.5 to 1.3 s, each run going on from the control file the
+# last one left; a last receive ends it.
+head -c $((32 * 1024 * 1024 + 12345)) /dev/urandom > "$www/files/split.bin"
+split_home="$work/split-home"
+split_dir="$work/split-down"
+mkdir -p "$split_home" "$split_dir"
+cli "parcelo config DOWNLOAD for the split download" 0 "$split_home" config DOWNLOAD "$split_dir" &&
+  cli "parcelo add the split download" 0 "$split_home" add "$origin/slow/split.bin"
+for pause in 0.5 0.7 0.9 1.1 1.3; do
+  PARCELO_HOME=$split_home "$build/parcelo" receive --split 4 > /dev/null 2>&1 < /dev/null &
+  split_pid=$!
+  sleep "$pause"
+  kill -9 "$split_pid" 2>/dev/null
+  wait "$split_pid" 2>/dev/null
+done
+check "a killed split download leaves its control file" test -e "$split_dir/split.bin.parts"
+cli "parcelo receive ends the split download" 0 "$split_home" receive --split 4 &&
+  same "the split download after five kills" "$www/files/split.bin" "$split_dir/split.bin"
+check "the finished download has no control file" test ! -e "$split_dir/split.bin.parts"
+ranged=$(grep -c '"GET /slow/split.bin HTTP/1.0" 206 ' "$work/nginx/access.log")
+check "nginx answered pieces with 206 ($ranged)" test "$ranged" -ge 8
 finish

@@ -266,6 +266,7 @@ LoopbackServer::LoopbackServer(int count, Answer answer) {
 }
 
 LoopbackServer::~LoopbackServer() {
+  closing_ = true;
   Release();
   thread_.join();
 }
@@ -275,7 +276,12 @@ void LoopbackServer::Serve(int count, const Answer& answer) {
   std::vector<std::string> rests;
   for (int served = 0; served < count; ++served) {
     auto connection = std::make_unique<net::Socket>();
-    if (listener_.Accept(10000, connection.get()) != 0) break;
+    // A server of more connections than come stops waiting when it closes.
+    bool accepted = false;
+    for (int waited = 0; !accepted && !closing_ && waited < 10000; waited += 100) {
+      accepted = listener_.Accept(100, connection.get()) == 0;
+    }
+    if (!accepted) break;
     std::string request;
     char buffer[4096];
     int error = 0;

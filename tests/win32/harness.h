@@ -167,6 +167,7 @@ class LoopbackServer {
   std::uint16_t port_ = 0;
   std::atomic<int> accepted_{0};
   std::atomic<bool> released_{false};
+  std::atomic<bool> closing_{false};
   std::thread thread_;
 };
 

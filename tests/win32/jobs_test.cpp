@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <winsock.h>
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -205,6 +206,42 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
               ListCell(list, i, 0) + ListCell(list, i, 1) + ListCell(list, i, 2) + ListCell(list, i, 3))
         << i;
   }
+}
+
+// A download split over several connections: each writes its pieces at their
+// own offsets into the one file, and the row ends Done with the whole of it.
+// The first connection gets its header only, so the second takes half of the
+// file and, once done, halves of the first one's piece (150000, 75000, 37500
+// and 18750 bytes, down to the smallest split): five connections, after
+// which the first one gets its bytes.
+TEST_F(Jobs, ASplitDownloadWritesEveryPieceAtItsPlace) {
+  registry.Set("Split", "2");
+  registry.Set("SplitMin", "65536");
+  Open();
+  std::string body(300000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 / 3);
+  const std::string size = std::to_string(body.size());
+  LoopbackServer server(5, [&](const std::string& request) {
+    const std::size_t range = request.find("Range: bytes=");
+    const std::size_t from = range == std::string::npos ? 0 : std::strtoul(request.c_str() + range + 13, nullptr, 10);
+    const std::string head = range == std::string::npos
+                                 ? "HTTP/1.0 200 OK\r\nAccept-Ranges: bytes\r\nContent-Length: " + size +
+                                       "\r\n\r\n" + harness::kHoldMark
+                                 : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) +
+                                       "-" + std::to_string(body.size() - 1) + "/" + size + "\r\n";
+    if (range == std::string::npos) return head + body;
+    return head + "Content-Length: " + std::to_string(body.size() - from) + "\r\n\r\n" + body.substr(from);
+  });
+  HWND list = LoadTask({{"split.bin", server.Link("/split.bin")}});
+  Command(IDM_RECEIVE);
+  EXPECT_TRUE(PumpUntil([&] { return server.accepted() == 5; })) << server.accepted();
+  server.Release();
+  EXPECT_TRUE(WaitForJobs());
+  EXPECT_EQ("Done", ListCell(list, 0, 2));
+  EXPECT_EQ("Totalbyte " + size + " / " + size, ListCell(list, 0, 3));
+  EXPECT_TRUE(ReadFile(dir.File("split.bin")) == body);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.File("split.bin.parts").c_str()));
+  harness::Pump(100);
 }
 
 // With MaxPerServer 1 the second entry of a server waits "Queued" while the

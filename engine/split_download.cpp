@@ -1,0 +1,428 @@
+#include "engine/split_download.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/connection.h"
+#include "engine/http.h"
+#include "engine/local_file.h"
+#include "engine/pieces.h"
+#include "engine/proxy.h"
+#include "engine/rate_limit.h"
+#include "engine/server_slots.h"
+#include "engine/timeouts.h"
+#include "engine/translog.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/thread.h"
+#include "settings/settings.h"
+#include "tasks/url.h"
+
+namespace split {
+namespace {
+
+std::atomic<int> g_override{0};
+
+// A connection looks at Stop and at the other connections' failures this often.
+constexpr int kSliceMs = 100;
+// A connection at the end of its piece looks this often whether the piece
+// cut from it has been answered.
+constexpr int kFollowerPollMs = 10;
+// The control file is rewritten at most this often.
+constexpr std::uint32_t kSaveIntervalMs = 1000;
+// A piece is split only while each half holds a 64th of the file, at most
+// kLargestMinSplit and at least kSmallestMinSplit: the end of a download is
+// not spent opening connections for a few bytes, and the last piece of a
+// connection sending 2 MiB/s takes about a quarter of a second. (With 1 MiB,
+// 256 MiB over 8 such connections took 16.4-16.5 s; with 256 KiB 16.3 s.)
+constexpr std::uint64_t kLargestMinSplit = 256 << 10;
+constexpr std::uint64_t kSmallestMinSplit = 16 << 10;
+
+enum class Fetch { kDone, kLost, kRefused, kChanged, kStopped, kWriteFailed };
+
+// What the entry's worker and its connection threads share. Each thread holds
+// it by a shared pointer; the worker waits until none runs before it returns,
+// so the local file outlives every write.
+struct Shared {
+  Shared(std::uint64_t total, const std::vector<pieces::Range>& done, std::uint64_t min_split)
+      : plan(total, done, min_split) {}
+  pieces::Plan plan;
+  fileio::File* file = nullptr;
+  session::AttemptParams params;
+  std::string host_name;
+  std::string target;
+  std::string validator;
+  std::string server;  // "host:port", for the count of connections per server
+  bool proxy_chosen = false;
+
+  std::atomic<bool> stop{false};
+  std::atomic<bool> changed{false};
+  std::atomic<bool> write_failed{false};
+
+  std::mutex lock;  // guards the counters below
+  std::condition_variable ended;
+  int running = 0;
+  int refused = 0;  // connections the server (or the cap) did not take
+  int lost = 0;     // connections that broke off inside a piece
+  int last_error = 0;
+
+  bool Ending() const { return stop || changed || write_failed; }
+};
+
+// Reads the answer header of a helper connection into *verdict, the body
+// bytes that came with it moved to the start of buffer (*leftover). False
+// when the peer closed, failed or stayed silent, or the header is too long.
+bool ReadHeader(Shared& shared, net::Socket& socket, std::vector<char>& buffer,
+                http::HeaderVerdict* verdict, std::size_t* leftover) {
+  std::string received;
+  const std::uint32_t start = clock_seam::TickCount();
+  while (!shared.Ending() && clock_seam::MillisecondsLeft(start, timeouts::ReplyMs()) > 0) {
+    int error = 0;
+    const long got = socket.Receive(buffer.data(), buffer.size(), kSliceMs, &error);
+    if (got == 0 || (got < 0 && error != net::kTimedOut && error != net::kWouldBlock)) return false;
+    if (got < 0) continue;
+    const std::size_t looked_at = received.size() < 3 ? 0 : received.size() - 3;
+    received.append(buffer.data(), static_cast<std::size_t>(got));
+    if (!http::HasHeaderEnd(received, looked_at)) {
+      if (received.size() > http::kHeaderLimit) return false;
+      continue;
+    }
+    *verdict = http::JudgeHeader(received);
+    *leftover = std::min(received.size() - verdict->body_offset, buffer.size());
+    std::copy_n(received.data() + verdict->body_offset, *leftover, buffer.data());
+    return true;
+  }
+  return false;
+}
+
+// Receives the piece from socket into the file, starting with filled bytes
+// at the start of buffer. Bytes beyond the piece's end (another connection
+// took them meanwhile) are dropped.
+// Writes the first filled bytes of buffer at the piece's next offset, those
+// the piece still holds; the rest belongs to another piece and is dropped.
+bool WriteFilled(Shared& shared, int piece, const char* buffer, std::size_t filled) {
+  std::uint64_t at = 0;
+  const std::size_t granted = shared.plan.Grant(piece, filled, &at);
+  if (granted > 0 && !shared.file->WriteAt(at, buffer, granted)) return false;
+  shared.plan.Commit(piece, granted);
+  return true;
+}
+
+Fetch Pump(Shared& shared, int piece, net::Socket& socket, char* buffer, std::size_t size,
+           std::size_t filled, int* error) {
+  std::uint32_t quiet_since = clock_seam::TickCount();
+  std::uint32_t written_at = quiet_since;
+  for (;;) {
+    std::uint64_t at = 0;
+    const std::uint64_t left = shared.plan.Left(piece, &at);
+    // Writes end at file offsets that are multiples of the buffer size, as
+    // in the single-connection pump: misaligned writes cost the file system
+    // several times as much. On a slow link what has arrived is written
+    // every slice, so the progress moves.
+    const std::size_t block = size - static_cast<std::size_t>(at % size);
+    const bool due = clock_seam::TickCount() - written_at >= static_cast<std::uint32_t>(kSliceMs);
+    if (filled > 0 && (filled >= block || filled >= left || due)) {
+      if (!WriteFilled(shared, piece, buffer, filled)) return Fetch::kWriteFailed;
+      filled = 0;
+      written_at = clock_seam::TickCount();
+      continue;
+    }
+    if (shared.Ending()) return filled > 0 && !WriteFilled(shared, piece, buffer, filled) ? Fetch::kWriteFailed
+                                                                                           : Fetch::kStopped;
+    if (left == 0 && !shared.plan.FollowerPending(piece)) return Fetch::kDone;
+    if (left == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kFollowerPollMs));
+      quiet_since = clock_seam::TickCount();
+      continue;
+    }
+    const std::size_t room = rate_limit::AcquireUnless(
+        (left < block ? static_cast<std::size_t>(left) : block) - filled, [&shared] { return shared.Ending(); });
+    if (room == 0) continue;  // stopped while waiting its turn
+    const long got = socket.Receive(buffer + filled, room, kSliceMs, error);
+    rate_limit::Refund(room - static_cast<std::size_t>(got > 0 ? got : 0));
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+      quiet_since = clock_seam::TickCount();
+      continue;
+    }
+    const bool quiet = got < 0 && *error == net::kTimedOut &&
+                       clock_seam::TickCount() - quiet_since < static_cast<std::uint32_t>(timeouts::DataMs());
+    if (quiet) continue;
+    // What arrived is kept: the piece's rest goes back to the others.
+    return filled > 0 && !WriteFilled(shared, piece, buffer, filled) ? Fetch::kWriteFailed : Fetch::kLost;
+  }
+}
+
+// An answer to a piece's request is taken only as a 206 that starts at the
+// byte asked for, of a copy with the first answer's size and identity. A 200
+// (the range ignored), a 503 or 429 (no more connections) and any other
+// answer leave the piece to the connections that work.
+Fetch JudgePieceAnswer(const Shared& shared, const http::HeaderVerdict& verdict, std::uint64_t from) {
+  if (!verdict.has_status || verdict.status != 206 || !verdict.has_range || !verdict.range.has_range ||
+      verdict.range.first != from) {
+    return Fetch::kRefused;
+  }
+  const std::uint64_t total = verdict.range.has_total ? verdict.range.total : verdict.range.last + 1;
+  if (total != shared.plan.total()) return Fetch::kChanged;
+  if (!shared.validator.empty() && !verdict.validator.empty() && verdict.validator != shared.validator) {
+    return Fetch::kChanged;
+  }
+  return Fetch::kDone;
+}
+
+// One more connection for the piece: connect, ask for its bytes, judge the
+// answer and receive.
+Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* error) {
+  session::Context context;
+  context.quiet = true;
+  context.host_name = shared.host_name;
+  context.via_proxy = shared.proxy_chosen;
+  net::Socket socket;
+  if (session::OpenConnection(context, shared.params, socket) != session::kSuccess) return Fetch::kRefused;
+  std::uint64_t from = 0;
+  shared.plan.Grant(piece, 0, &from);
+  std::string request = http::DownloadRequest(shared.target, shared.host_name, shared.params.user,
+                                              shared.params.password, from);
+  const std::string authorization = proxy::AuthorizationLine(shared.params.proxy_user, shared.params.proxy_password);
+  if (context.via_proxy && !authorization.empty()) request.insert(request.size() - 2, authorization);
+  if (session::SendBlock(context, socket, request.data(), request.size()) != 0) return Fetch::kRefused;
+  http::HeaderVerdict verdict;
+  std::size_t leftover = 0;
+  if (!ReadHeader(shared, socket, buffer, &verdict, &leftover)) return Fetch::kRefused;
+  const Fetch judged = JudgePieceAnswer(shared, verdict, from);
+  if (judged != Fetch::kDone) return judged;
+  shared.plan.Confirm(piece);
+  rate_limit::Charge(leftover);
+  return Pump(shared, piece, socket, buffer.data(), buffer.size(), leftover, error);
+}
+
+// What a connection thread starts with. The first connection brings its
+// socket, the bytes that came with its answer and its piece; it is counted
+// as the entry's own connection, so only the others take server slots.
+struct Launch {
+  std::shared_ptr<Shared> shared;
+  net::Socket* first = nullptr;
+  char* first_data = nullptr;
+  std::size_t first_size = 0;
+  std::size_t waiting = 0;
+  int first_piece = pieces::Plan::kNone;
+};
+
+void Record(Shared& shared, Fetch outcome, int error) {
+  if (outcome == Fetch::kChanged) shared.changed = true;
+  if (outcome == Fetch::kWriteFailed) shared.write_failed = true;
+  std::lock_guard<std::mutex> hold(shared.lock);
+  if (outcome == Fetch::kRefused) ++shared.refused;
+  if (outcome == Fetch::kLost) ++shared.lost;
+  if (error != 0) shared.last_error = error;
+}
+
+// Takes pieces until none is left worth taking or a connection fails.
+Fetch TakePieces(Shared& shared, bool counted, int* error) {
+  std::vector<char> buffer(session::kBlockSize);
+  for (;;) {
+    if (shared.Ending()) return Fetch::kStopped;
+    if (!counted && !server_slots::TryTake(shared.server)) return Fetch::kRefused;
+    const int piece = shared.plan.Take();
+    Fetch outcome = Fetch::kDone;
+    if (piece != pieces::Plan::kNone) {
+      outcome = FetchPiece(shared, piece, buffer, error);
+      shared.plan.Release(piece);
+    }
+    if (!counted) server_slots::Give(shared.server);
+    if (piece == pieces::Plan::kNone || outcome != Fetch::kDone) return outcome;
+  }
+}
+
+void ConnectionThread(void* argument) {
+  std::unique_ptr<Launch> launch(static_cast<Launch*>(argument));
+  Shared& shared = *launch->shared;
+  int error = 0;
+  Fetch outcome = Fetch::kDone;
+  if (launch->first) {
+    if (launch->first_piece != pieces::Plan::kNone) {
+      outcome = Pump(shared, launch->first_piece, *launch->first, launch->first_data, launch->first_size,
+                     launch->waiting, &error);
+      shared.plan.Release(launch->first_piece);
+    }
+    launch->first->Close();
+  }
+  if (outcome == Fetch::kDone) outcome = TakePieces(shared, launch->first != nullptr, &error);
+  Record(shared, outcome, error);
+  std::lock_guard<std::mutex> hold(shared.lock);
+  --shared.running;
+  shared.ended.notify_all();
+}
+
+bool StartConnection(const std::shared_ptr<Shared>& shared, Launch* launch) {
+  launch->shared = shared;
+  {
+    std::lock_guard<std::mutex> hold(shared->lock);
+    ++shared->running;
+  }
+  if (threads::StartDetached(ConnectionThread, launch)) return true;
+  delete launch;
+  std::lock_guard<std::mutex> hold(shared->lock);
+  --shared->running;
+  return false;
+}
+
+bool SaveControl(const Shared& shared, const std::string& local_file) {
+  pieces::Control control;
+  control.total = shared.plan.total();
+  control.validator = shared.validator;
+  control.done = shared.plan.Done();
+  return pieces::Save(local_file, control);
+}
+
+std::vector<pieces::Range> DoneBefore(const session::Context& context) {
+  if (context.resume && context.has_control) return context.control.done;
+  return {{0, context.bytes_done}};
+}
+
+std::shared_ptr<Shared> MakeShared(const session::Context& context, fileio::File& file) {
+  const std::uint64_t min_split =
+      std::clamp<std::uint64_t>(context.total_size / 64, kSmallestMinSplit, kLargestMinSplit);
+  auto shared = std::make_shared<Shared>(context.total_size, DoneBefore(context), min_split);
+  shared->file = &file;
+  shared->params = *context.params;
+  shared->host_name = context.host_name;
+  shared->target = context.request_target;
+  shared->validator = context.validator;
+  shared->server = server_slots::ServerOf(context.params->host, context.params->port);
+  shared->proxy_chosen = context.proxy_chosen;
+  return shared;
+}
+
+// Waits for the connections, meanwhile reporting the sum of their progress,
+// saving the control file, passing on Stop and replacing connections that
+// broke off (never ones the server refused: it would refuse them again).
+void Supervise(session::Context& context, const std::shared_ptr<Shared>& shared, int wanted,
+               bool saving, const std::string& local_file) {
+  std::uint32_t last_save = clock_seam::TickCount();
+  int replaced = 0;
+  for (;;) {
+    int starts = 0;
+    {
+      std::unique_lock<std::mutex> hold(shared->lock);
+      shared->ended.wait_for(hold, std::chrono::milliseconds(kSliceMs));
+      if (!shared->Ending() && shared->refused == 0 && shared->lost > replaced &&
+          replaced < 2 * wanted && shared->running < wanted && !shared->plan.Complete()) {
+        starts = shared->lost - replaced;
+        replaced = shared->lost;
+      }
+      if (shared->running == 0 && starts == 0) break;
+    }
+    for (; starts > 0; --starts) StartConnection(shared, new Launch);
+    if (session::StopRequested(context)) shared->stop = true;
+    context.bytes_done = shared->plan.DoneBytes();
+    session::ReportProgressThrottled(context, false);
+    if (saving && clock_seam::TickCount() - last_save >= kSaveIntervalMs) {
+      SaveControl(*shared, local_file);
+      last_save = clock_seam::TickCount();
+    }
+  }
+}
+
+int Finish(session::Context& context, const Shared& shared, bool saving, const std::string& local_file) {
+  context.bytes_done = shared.plan.DoneBytes();
+  session::ReportProgressThrottled(context, true);
+  if (shared.plan.Complete()) {
+    pieces::Remove(local_file);
+    translog::LogTransfer(context);
+    session::ShowStatus(context, "Done");
+    return session::kSuccess;
+  }
+  if (saving) SaveControl(shared, local_file);
+  if (shared.changed) {
+    session::Fail(context, "Failed", "Server copy changed");
+  } else if (shared.write_failed) {
+    session::ShowStatus(context, "File write error");
+  } else if (shared.stop) {
+    session::ShowStatus(context, "Cancelled");
+  } else {
+    session::Fail(context, "Transfer incomplete",
+                  shared.last_error != 0 ? session::SocketErrorText(shared.last_error) : "Connection closed");
+  }
+  return session::kFailure;
+}
+
+}  // namespace
+
+void OverrideConnections(int connections) { g_override.store(connections); }
+
+int ConnectionsWanted() {
+  const int chosen = g_override.load() > 0 ? g_override.load() : settings::Live().split;
+  return std::clamp(chosen, 1, kMostConnections);
+}
+
+std::int64_t ReadControl(session::Context& context, const std::string& local_file) {
+  context.has_control = false;
+  if (settings::Live().resume_option != 0) return -1;
+  pieces::Control control;
+  const pieces::Loaded loaded = pieces::Load(local_file, &control);
+  if (loaded == pieces::Loaded::kAbsent) return -1;
+  if (!fs::FileExists(local_file)) {
+    pieces::Remove(local_file);  // it speaks of a file that is gone
+    return -1;
+  }
+  if (loaded == pieces::Loaded::kGarbled) control = pieces::Control();
+  // Written ranges lie within the file; a file cut short since lost the rest.
+  control.done = pieces::Normalized(control.done, std::min(control.total, fs::FileSize(local_file)));
+  context.has_control = true;
+  context.control = control;
+  if (control.done.empty() || control.done[0].begin > 0) return 0;
+  return static_cast<std::int64_t>(control.done[0].end);
+}
+
+bool SameCopy(const session::Context& context) {
+  const pieces::Control& control = context.control;
+  if (!context.has_control || control.total == 0) return true;
+  const bool same = context.total_size == control.total &&
+                    (control.validator.empty() || context.validator.empty() ||
+                     control.validator == context.validator);
+  if (!same) session::Fail(context, "Failed", "Server copy changed");
+  return same;
+}
+
+bool Wanted(const session::Context& context) {
+  if (context.mode != session::kReceive || !context.params || context.total_size == 0) return false;
+  const int protocol = context.params->protocol;
+  if (protocol != url::kHttp && protocol != url::kHttps) return false;
+  if (context.has_control && context.resume) return true;
+  const bool ranges = context.resume || context.accepts_ranges;
+  return ranges && ConnectionsWanted() > 1 &&
+         context.total_size >= static_cast<std::uint64_t>(std::max(settings::Live().split_min, 1));
+}
+
+int Run(session::Context& context, net::Socket& first, fileio::File& file, std::size_t waiting,
+        const std::string& local_file) {
+  std::shared_ptr<Shared> shared = MakeShared(context, file);
+  context.resume_start = context.resume ? shared->plan.DoneBytes() : 0;
+  // Before any connection writes past the first one's bytes: a crash must
+  // leave a file whose holes are known.
+  const bool saving = SaveControl(*shared, local_file);
+  const int wanted = saving ? ConnectionsWanted() : 1;
+
+  auto* launch = new Launch;
+  launch->first = &first;
+  launch->first_data = context.data.data();
+  launch->first_size = context.data.size();
+  launch->waiting = waiting;
+  launch->first_piece = shared->plan.TakeAt(context.bytes_done);
+  if (!StartConnection(shared, launch)) {
+    session::Fail(context, "Failed to create thread", "Failed to create thread");
+    return session::kFailure;
+  }
+  for (int extra = 1; extra < wanted; ++extra) StartConnection(shared, new Launch);
+  Supervise(context, shared, wanted, saving, local_file);
+  return Finish(context, *shared, saving, local_file);
+}
+
+}  // namespace split

@@ -1,0 +1,223 @@
+// Downloads split over several connections: the piece plan, the control
+// file, and whole attempts against a peer that serves ranges with faults.
+
+#include "engine/pieces.h"
+#include "engine/split_download.h"
+#include "native/fixtures.h"
+#include "peers/peers.h"
+#include "platform/fs.h"
+
+namespace {
+
+using namespace fixtures;
+using pieces::Plan;
+using pieces::Range;
+
+std::uint64_t StartOf(Plan& plan, int piece) {
+  std::uint64_t at = 0;
+  plan.Grant(piece, 0, &at);
+  return at;
+}
+
+// Writes count bytes of the piece as a connection would.
+void Write(Plan& plan, int piece, std::size_t count) {
+  std::uint64_t at = 0;
+  plan.Commit(piece, plan.Grant(piece, count, &at));
+}
+
+TEST(PiecePlan, AFreeConnectionTakesHalfOfTheLargestPieceLeft) {
+  Plan plan(1000, {}, 10);
+  const int first = plan.Take();
+  Write(plan, first, 100);
+  const int second = plan.Take();
+  EXPECT_EQ(550u, StartOf(plan, second));
+  EXPECT_EQ(450u, plan.Left(first));
+  EXPECT_EQ(450u, plan.Left(second));
+  Write(plan, second, 50);  // first now has the most left
+  const int third = plan.Take();
+  EXPECT_EQ(325u, StartOf(plan, third));
+  EXPECT_EQ(225u, plan.Left(first));
+  // Granted bytes stay with their piece: the cut falls after them.
+  std::uint64_t at = 0;
+  EXPECT_EQ(225u, plan.Grant(first, 1000, &at));
+  // A piece waits for the one cut from it until that one's server answers.
+  EXPECT_TRUE(plan.FollowerPending(first));
+  plan.Confirm(third);
+  EXPECT_FALSE(plan.FollowerPending(first));
+}
+
+TEST(PiecePlan, PiecesAreNotCutBelowTheSmallestSplit) {
+  Plan plan(100, {}, 40);
+  EXPECT_NE(Plan::kNone, plan.Take());
+  EXPECT_NE(Plan::kNone, plan.Take());  // halves of 50
+  EXPECT_EQ(Plan::kNone, plan.Take());  // halves of 25
+}
+
+TEST(PiecePlan, APieceWhoseConnectionFailedGoesBackToTheOthers) {
+  Plan plan(1000, {}, 10);
+  const int first = plan.Take();
+  const int second = plan.Take();  // 500-1000
+  Write(plan, second, 100);
+  plan.Release(second);
+  const int third = plan.Take();  // the gap before any cut
+  EXPECT_EQ(600u, StartOf(plan, third));
+  EXPECT_EQ(400u, plan.Left(third));
+  EXPECT_EQ(500u, plan.Left(first));
+  // One that wrote nothing rejoins the piece before it, whose connection
+  // reads on into it.
+  const int fourth = plan.Take();
+  ASSERT_NE(Plan::kNone, fourth);
+  const std::uint64_t left = plan.Left(first);
+  plan.Release(fourth);
+  EXPECT_EQ(500u, plan.Left(first));
+  EXPECT_LT(left, 500u);
+}
+
+TEST(PiecePlan, DoneRangesMergeAndCompleteThePlan) {
+  Plan plan(1000, {{900, 1000}, {0, 100}, {50, 150}, {990, 2000}}, 10);
+  EXPECT_EQ(250u, plan.DoneBytes());
+  EXPECT_EQ(Plan::kNone, plan.TakeAt(151));
+  const int gap = plan.TakeAt(150);
+  ASSERT_NE(Plan::kNone, gap);
+  Write(plan, gap, 10000);
+  EXPECT_TRUE(plan.Complete());
+  ASSERT_EQ(1u, plan.Done().size());
+  EXPECT_EQ(1000u, plan.Done()[0].end);
+  EXPECT_EQ(Plan::kNone, plan.Take());
+}
+
+pieces::Control SampleControl() {
+  pieces::Control control;
+  control.total = 5000000000ull;
+  control.validator = "etag:\"a b\"";
+  control.done = {{0, 5}, {70, 4000000000ull}};
+  return control;
+}
+
+TEST(ControlFile, SavedAndLoadedAlike) {
+  ScratchDir dir;
+  const std::string local = dir.Join("f.bin");
+  pieces::Control loaded;
+  EXPECT_EQ(pieces::Loaded::kAbsent, pieces::Load(local, &loaded));
+  ASSERT_TRUE(pieces::Save(local, SampleControl()));
+  ASSERT_TRUE(pieces::Save(local, SampleControl()));  // over the old one
+  ASSERT_EQ(pieces::Loaded::kIntact, pieces::Load(local, &loaded));
+  EXPECT_EQ(pieces::Encode(SampleControl()), pieces::Encode(loaded));
+  EXPECT_EQ(Texts{"f.bin.parts"}, Names(dir.path()));
+  WriteFile(local + ".parts", "parcelo parts 1\ntotal 9\n");
+  EXPECT_EQ(pieces::Loaded::kGarbled, pieces::Load(local, &loaded));
+  pieces::Remove(local);
+  EXPECT_TRUE(Names(dir.path()).empty());
+}
+
+TEST(ControlFile, TornOrGarbledTextIsRefused) {
+  const std::string whole = pieces::Encode(SampleControl());
+  pieces::Control decoded;
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    EXPECT_FALSE(pieces::Decode(whole.substr(0, cut), &decoded)) << cut;
+  }
+  std::string changed = whole;
+  changed[changed.find("4000")] = '5';
+  pieces::Control beyond = SampleControl();
+  beyond.done.push_back({6000000000ull, 6000000001ull});
+  pieces::Control reversed = SampleControl();
+  reversed.done[0] = {9, 5};
+  for (const std::string& text : {changed, "x" + whole, whole + "\n", pieces::Encode(beyond),
+                                  pieces::Encode(reversed)}) {
+    EXPECT_FALSE(pieces::Decode(text, &decoded)) << text;
+  }
+  EXPECT_TRUE(pieces::Decode(whole, &decoded));
+}
+
+constexpr std::size_t kBodySize = 1 << 21;
+
+struct SplitCase {
+  const char* what;
+  peers::RangeFaults faults;
+  std::string control;  // the control file before; empty: none
+  std::string first_range;  // of the first request
+  std::string cause;        // empty: the row ends "Done"
+};
+
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << c.what; }
+
+std::string ControlOf(std::uint64_t total, const std::string& validator, std::vector<Range> done) {
+  return pieces::Encode({total, validator, std::move(done)});
+}
+
+std::vector<SplitCase> SplitCases() {
+  const std::string hole = ControlOf(kBodySize, "etag:\"a\"", {{0, 100000}, {1500000, kBodySize}});
+  return {
+      {"throttled first connection", {0, -1, -1, -1, -1}, "", "(none)", ""},
+      {"extra connections refused", {-1, 1, -1, -1, -1}, "", "(none)", ""},
+      {"one range answered 200", {-1, -1, 1, -1, -1}, "", "(none)", ""},
+      {"a connection dies mid-piece", {-1, -1, -1, -1, 1}, "", "(none)", ""},
+      {"ETag changes midway", {-1, -1, -1, 1, -1}, "", "(none)", "Server copy changed"},
+      {"control file with a hole", {}, hole, "100000-", ""},
+      {"garbled control file", {}, "parcelo parts 1\ntotal 12", "0-", ""},
+      {"control file of another copy", {}, ControlOf(kBodySize + 1, "", {{0, 10}}), "10-",
+       "Server copy changed"},
+      {"control file of another ETag", {}, ControlOf(kBodySize, "etag:\"b\"", {{0, 10}}), "10-",
+       "Server copy changed"},
+  };
+}
+
+class SplitTransfer : public TransferTest, public ::testing::WithParamInterface<SplitCase> {
+ protected:
+  void SetUp() override {
+    TransferTest::SetUp();
+    UseTaskFile("Default.rcv", "127.0.0.1");
+    UseSetting("Split", "4");
+    UseSetting("SplitMin", "65536");
+  }
+};
+
+TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
+  const SplitCase& c = GetParam();
+  const std::string body = Pattern(kBodySize, 3);
+  const std::string local = Path("f.bin");
+  // The bytes of a hole are zeros until the download fills them.
+  const std::string before = c.control.empty() ? "" : std::string(100000, 'x') + std::string(kBodySize - 100000, '\0');
+  if (!c.control.empty()) {
+    WriteFile(local, before);
+    WriteFile(local + ".parts", c.control);
+  }
+  peers::RangePeer peer(body, c.faults);
+  session::AttemptParams params = Params(peer.port(), "/f.bin", "f.bin");
+  params.protocol = url::kHttp;
+  const int result = session::RunAttempt(context_, params);
+
+  ASSERT_FALSE(peer.Ranges().empty());
+  EXPECT_EQ(c.first_range, peer.Ranges()[0]);
+  if (c.cause.empty()) {
+    EXPECT_EQ(session::kSuccess, result) << context_.cause;
+    EXPECT_EQ("Done", list_.Statuses(0).back());
+    // Bytes the control file said were there are kept, not fetched again.
+    const std::string expected = c.first_range == "100000-" ? before.substr(0, 100000) + body.substr(100000, 1400000) +
+                                                                  std::string(kBodySize - 1500000, '\0')
+                                                            : body;
+    EXPECT_TRUE(ReadFile(local) == expected);
+    EXPECT_FALSE(fs::FileExists(local + ".parts"));
+    EXPECT_GT(peer.Ranges().size(), 1u);
+  } else {
+    EXPECT_EQ(session::kFailure, result);
+    EXPECT_EQ("Failed", list_.Statuses(0).back());
+    EXPECT_EQ(c.cause, context_.cause);
+    EXPECT_TRUE(fs::FileExists(local + ".parts"));
+    if (!c.control.empty()) {
+      EXPECT_TRUE(ReadFile(local) == before);
+    }
+  }
+  // The slow connection was relieved of its piece by the others.
+  if (c.faults.slow == 0) {
+    EXPECT_LT(peer.Sent(0), kBodySize / 8);
+  }
+  const std::vector<HookRecorder::Report> reports = HookRecorder::Instance().Reports(0);
+  if (c.cause.empty()) {
+    EXPECT_EQ(kBodySize, reports.back().bytes_done);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SplitTransfer, ::testing::ValuesIn(SplitCases()));
+
+}  // namespace
