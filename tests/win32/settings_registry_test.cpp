@@ -54,7 +54,7 @@ TEST_F(RegistryStore, CommitWritesPassiveInCapitalsAndLoadReadsItBack) {
   settings::EditCopy().firewall_address_http = "proxy.example.com";
   ASSERT_EQ(0, settings::Commit());
   std::map<std::string, std::string> stored = StoredValues();
-  EXPECT_EQ(21u, stored.size());
+  EXPECT_EQ(25u, stored.size());
   EXPECT_EQ("0", stored["PASSIVE"]);  // names are unique without case: no "Passive" beside it
   EXPECT_EQ(dir.path(), stored["DOWNLOAD"]);
   settings::Load(dir.path());
