@@ -28,6 +28,7 @@ namespace split {
 namespace {
 
 std::atomic<int> g_override{0};
+std::atomic<int> g_worth_splitting_ms{kWorthSplittingMs};
 
 // A connection looks at Stop and at the other connections' failures this often.
 constexpr int kSliceMs = 100;
@@ -303,11 +304,28 @@ std::shared_ptr<Shared> MakeShared(const session::Context& context, fileio::File
 // Waits for the connections, meanwhile reporting the sum of their progress,
 // saving the control file, passing on Stop and replacing connections that
 // broke off (never ones the server refused: it would refuse them again).
+// True once the rest of the file would take the first connection longer
+// than g_worth_splitting_ms at the rate it has shown since started.
+bool WorthMoreConnections(const Shared& shared, std::uint32_t started, std::uint64_t done_at_start) {
+  const std::uint32_t elapsed = clock_seam::TickCount() - started;
+  const std::uint64_t done = shared.plan.DoneBytes();
+  if (shared.plan.Complete() || elapsed < static_cast<std::uint32_t>(kSliceMs)) return false;
+  const std::uint64_t moved = done - done_at_start;
+  const std::uint64_t worth = static_cast<std::uint64_t>(g_worth_splitting_ms.load());
+  if (moved == 0) return elapsed >= worth;
+  return (shared.plan.total() - done) * elapsed / moved > worth;
+}
+
 void Supervise(session::Context& context, const std::shared_ptr<Shared>& shared, int wanted,
-               bool saving, const std::string& local_file) {
+               int pending, bool saving, const std::string& local_file) {
   std::uint32_t last_save = clock_seam::TickCount();
+  const std::uint32_t started = last_save;
+  const std::uint64_t done_at_start = shared->plan.DoneBytes();
   int replaced = 0;
   for (;;) {
+    if (pending > 0 && !shared->Ending() && WorthMoreConnections(*shared, started, done_at_start)) {
+      for (; pending > 0; --pending) StartConnection(shared, new Launch);
+    }
     int starts = 0;
     {
       std::unique_lock<std::mutex> hold(shared->lock);
@@ -356,6 +374,8 @@ int Finish(session::Context& context, const Shared& shared, bool saving, const s
 }  // namespace
 
 void OverrideConnections(int connections) { g_override.store(connections); }
+
+void SetWorthSplittingMs(int ms) { g_worth_splitting_ms.store(ms); }
 
 int ConnectionsWanted() {
   const int chosen = g_override.load() > 0 ? g_override.load() : settings::Live().split;
@@ -420,8 +440,13 @@ int Run(session::Context& context, net::Socket& first, fileio::File& file, std::
     session::Fail(context, "Failed to create thread", "Failed to create thread");
     return session::kFailure;
   }
-  for (int extra = 1; extra < wanted; ++extra) StartConnection(shared, new Launch);
-  Supervise(context, shared, wanted, saving, local_file);
+  // A file left with holes needs its connections at once; a new download
+  // first shows whether one connection will do.
+  int pending = wanted - 1;
+  if (context.has_control && context.resume) {
+    for (; pending > 0; --pending) StartConnection(shared, new Launch);
+  }
+  Supervise(context, shared, wanted, pending, saving, local_file);
   return Finish(context, *shared, saving, local_file);
 }
 

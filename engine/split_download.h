@@ -24,6 +24,11 @@ constexpr int kMostConnections = 16;
 void OverrideConnections(int connections);
 // Connections a split download may use now: the override or Split, 1-16.
 int ConnectionsWanted();
+// A new download opens its extra connections only once its first one would
+// need longer than this for the rest at the rate it has shown (a fast link
+// is not worth the connections); tests set 0. Safe from any thread.
+constexpr int kWorthSplittingMs = 2000;
+void SetWorthSplittingMs(int ms);
 
 // Reads the control file of local_file into the context (has_control) when
 // Auto Resume is on and the file is there. A garbled control file counts as

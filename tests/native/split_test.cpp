@@ -169,6 +169,11 @@ class SplitTransfer : public TransferTest, public ::testing::WithParamInterface<
     UseTaskFile("Default.rcv", "127.0.0.1");
     UseSetting("Split", "4");
     UseSetting("SplitMin", "65536");
+    split::SetWorthSplittingMs(0);
+  }
+  void TearDown() override {
+    split::SetWorthSplittingMs(split::kWorthSplittingMs);
+    TransferTest::TearDown();
   }
 };
 
@@ -219,5 +224,17 @@ TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, SplitTransfer, ::testing::ValuesIn(SplitCases()));
+
+// A download that one connection ends sooner than extra ones would be worth
+// it stays on that one.
+TEST_F(SplitTransfer, AFastDownloadStaysOnOneConnection) {
+  split::SetWorthSplittingMs(split::kWorthSplittingMs);
+  peers::RangePeer peer(Pattern(kBodySize, 3), {});
+  session::AttemptParams params = Params(peer.port(), "/f.bin", "f.bin");
+  params.protocol = url::kHttp;
+  EXPECT_EQ(session::kSuccess, session::RunAttempt(context_, params)) << context_.cause;
+  EXPECT_TRUE(ReadFile(Path("f.bin")) == Pattern(kBodySize, 3));
+  EXPECT_EQ(1u, peer.Ranges().size());
+}
 
 }  // namespace

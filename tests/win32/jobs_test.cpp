@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/jobs.h"
+#include "engine/split_download.h"
 #include "harness.h"
 #include "platform/clock.h"
 #include "resources/parcelo32_ids.h"
@@ -215,6 +216,7 @@ TEST_F(Jobs, FortyConcurrentRedirectsLeaveEveryRowShowingItsOwnLine) {
 // and 18750 bytes, down to the smallest split): five connections, after
 // which the first one gets its bytes.
 TEST_F(Jobs, ASplitDownloadWritesEveryPieceAtItsPlace) {
+  split::SetWorthSplittingMs(0);  // the first connection holds after its header
   registry.Set("Split", "2");
   registry.Set("SplitMin", "65536");
   Open();
@@ -242,6 +244,7 @@ TEST_F(Jobs, ASplitDownloadWritesEveryPieceAtItsPlace) {
   EXPECT_TRUE(ReadFile(dir.File("split.bin")) == body);
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.File("split.bin.parts").c_str()));
   harness::Pump(100);
+  split::SetWorthSplittingMs(split::kWorthSplittingMs);
 }
 
 // With MaxPerServer 1 the second entry of a server waits "Queued" while the
