@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -244,12 +245,14 @@ bool IsClockTime(const std::string& text) {
   return (colon == 1 || colon == 2) && text.size() == colon + 3 && digits(0, colon) && digits(colon + 1, 2);
 }
 
-// Takes --at and --every out of the arguments; false after saying why.
-bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
-  bool every_given = false;
+// Takes each "OPTION VALUE" pair whose option is first or second out of the
+// arguments and hands it to take, in order; false after saying why (a
+// missing value, or one that take refused and said so).
+bool TakeValues(std::vector<std::string>* arguments, const char* first, const char* second,
+                const std::function<bool(const std::string& option, const std::string& value)>& take) {
   for (std::size_t i = 0; i < arguments->size();) {
     const std::string option = (*arguments)[i];
-    if (option != "--at" && option != "--every") {
+    if (option != first && option != second) {
       ++i;
       continue;
     }
@@ -259,23 +262,37 @@ bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
     }
     const std::string value = (*arguments)[i + 1];
     arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
+    if (!take(option, value)) return false;
+  }
+  return true;
+}
+
+// True when value is 1 to most digits.
+bool IsCount(const std::string& value, std::size_t most) {
+  return !value.empty() && value.size() <= most && value.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Takes --at and --every out of the arguments; false after saying why.
+bool ReadTiming(std::vector<std::string>* arguments, Timing* timing) {
+  bool every_given = false;
+  const bool taken = TakeValues(arguments, "--at", "--every", [&](const std::string& option, const std::string& value) {
     if (option == "--at") {
       timing->scheduled = true;
       if (!IsClockTime(value) || !schedule::ParseTime(value, &timing->hour, &timing->minute)) {
         std::fprintf(stderr, "parcelo: bad time for --at: '%s' (HH:MM, from 00:00 to 23:59)\n", value.c_str());
         return false;
       }
-    } else {
-      every_given = true;
-      const bool digits = !value.empty() && value.size() <= 6 &&
-                          value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits) {
-        std::fprintf(stderr, "parcelo: bad repeat for --every: '%s' (minutes, 0 or more)\n", value.c_str());
-        return false;
-      }
-      timing->every = numbers::ReadLikeAtol(value);
+      return true;
     }
-  }
+    every_given = true;
+    if (!IsCount(value, 6)) {
+      std::fprintf(stderr, "parcelo: bad repeat for --every: '%s' (minutes, 0 or more)\n", value.c_str());
+      return false;
+    }
+    timing->every = numbers::ReadLikeAtol(value);
+    return true;
+  });
+  if (!taken) return false;
   if (every_given && !timing->scheduled) {
     std::fprintf(stderr, "parcelo: --every needs --at\n");
     return false;
@@ -403,36 +420,26 @@ bool TakeFlag(std::vector<std::string>* arguments, const char* flag) {
 bool ReadLimits(std::vector<std::string>* arguments) {
   int max_per_server = -1;
   std::int64_t rate = -1;
-  for (std::size_t i = 0; i < arguments->size();) {
-    const std::string option = (*arguments)[i];
-    if (option != "--max-per-server" && option != "--limit-rate") {
-      ++i;
-      continue;
-    }
-    if (i + 1 == arguments->size()) {
-      std::fprintf(stderr, "parcelo: %s needs a value\n", option.c_str());
-      return false;
-    }
-    const std::string value = (*arguments)[i + 1];
-    arguments->erase(arguments->begin() + i, arguments->begin() + i + 2);
-    std::uint64_t number = 0;
-    if (option == "--limit-rate") {
-      if (!rate_limit::ParseRate(value, &number)) {
-        std::fprintf(stderr, "parcelo: bad rate for --limit-rate: '%s' (bytes per second, or with K, M or G)\n",
-                     value.c_str());
-        return false;
-      }
-      rate = static_cast<std::int64_t>(number);
-    } else {
-      const bool digits = !value.empty() && value.size() <= 4 &&
-                          value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits) {
-        std::fprintf(stderr, "parcelo: bad count for --max-per-server: '%s' (0 for no cap)\n", value.c_str());
-        return false;
-      }
-      max_per_server = numbers::ReadLikeAtol(value);
-    }
-  }
+  const bool taken =
+      TakeValues(arguments, "--max-per-server", "--limit-rate", [&](const std::string& option, const std::string& value) {
+        std::uint64_t number = 0;
+        if (option == "--limit-rate") {
+          if (!rate_limit::ParseRate(value, &number)) {
+            std::fprintf(stderr, "parcelo: bad rate for --limit-rate: '%s' (bytes per second, or with K, M or G)\n",
+                         value.c_str());
+            return false;
+          }
+          rate = static_cast<std::int64_t>(number);
+          return true;
+        }
+        if (!IsCount(value, 4)) {
+          std::fprintf(stderr, "parcelo: bad count for --max-per-server: '%s' (0 for no cap)\n", value.c_str());
+          return false;
+        }
+        max_per_server = numbers::ReadLikeAtol(value);
+        return true;
+      });
+  if (!taken) return false;
   jobs::OverrideLimits(max_per_server, rate);
   return true;
 }
@@ -443,9 +450,7 @@ bool TakeSplit(std::vector<std::string>* arguments) {
   const auto found = std::find(arguments->begin(), arguments->end(), "--split");
   if (found == arguments->end()) return true;
   const std::string value = found + 1 == arguments->end() ? std::string() : *(found + 1);
-  const bool digits = !value.empty() && value.size() <= 2 &&
-                      value.find_first_not_of("0123456789") == std::string::npos;
-  const long connections = digits ? numbers::ReadLikeAtol(value) : 0;
+  const long connections = IsCount(value, 2) ? numbers::ReadLikeAtol(value) : 0;
   if (connections < 1 || connections > split::kMostConnections) {
     std::fprintf(stderr, "parcelo: bad count for --split: '%s' (1 to %d connections)\n", value.c_str(),
                  split::kMostConnections);
