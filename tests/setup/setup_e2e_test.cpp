@@ -17,14 +17,22 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "setup/sha256.h"
+#include "tests/win32/win32_basics.h"
 
 namespace {
+
+using harness::Exists;
+using harness::KeyExists;
+using harness::Press;
+using harness::ReadFile;
+using harness::RemoveTree;
+using harness::WindowText;
+using harness::WriteFile;
 
 std::string g_dist;
 std::string g_build;
@@ -45,35 +53,12 @@ std::string WindowsPath(std::string path) {
   return path;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream data;
-  data << in.rdbuf();
-  return data.str();
-}
-
 // Compares binary contents without printing them.
 testing::AssertionResult Holds(const std::string& path, const std::string& expected) {
   const std::string data = ReadFile(path);
   if (!expected.empty() && data == expected) return testing::AssertionSuccess();
   return testing::AssertionFailure() << path << " holds " << data.size() << " bytes, not the " << expected.size()
                                      << " expected";
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Removes a file or a directory with everything in it.
-void RemoveTree(const std::string& path) {
-  const std::string from = path + '\0';  // a list of names ends with an empty one
-  SHFILEOPSTRUCTA operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-  SHFileOperationA(&operation);
 }
 
 std::string SystemDirectory() {
@@ -88,13 +73,6 @@ std::string GroupFolder() {
   return std::string(dir) + "\\Parcelo32";
 }
 
-bool KeyExists(const char* key) {
-  HKEY handle;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 // The value NAME of KEY (nullptr: the default value): a REG_SZ as it is, a
 // REG_DWORD as "dword:<decimal>", anything else "<missing>".
 std::string RegValue(const char* key, const char* name) {
@@ -106,14 +84,6 @@ std::string RegValue(const char* key, const char* name) {
   RegCloseKey(handle);
   if (result == ERROR_SUCCESS && type == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
   return result == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<missing>";
-}
-
-void SetRegValue(const char* key, const char* name, const std::string& data) {
-  HKEY handle;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), data.size() + 1);
-  RegCloseKey(handle);
 }
 
 void RemoveAllState() {
@@ -139,37 +109,23 @@ void MakeSource(const std::string& dir, const std::vector<std::pair<std::string,
   WriteFile(dir + "\\files.sha256", listed);
 }
 
-// WM_GETTEXT, which reads another process's edit controls too (not only captions).
-std::string Text(HWND window) {
-  char text[8192] = "";
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-                      &copied);
-  return text;
-}
-
 void SetField(HWND dialog, int id, const std::string& text) {
   DWORD_PTR result = 0;
   SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                       SMTO_ABORTIFHUNG, 5000, &result);
 }
 
-// Posted, so that a dialog that runs long work on the press cannot stall the test.
-void Press(HWND dialog, int id) {
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
 // Waits until control ID of DIALOG reads TEXT.
 bool WaitText(HWND dialog, int id, const std::string& text, DWORD ms = 20000) {
-  for (DWORD waited = 0; waited < ms && Text(GetDlgItem(dialog, id)) != text; waited += 5) Sleep(5);
-  return Text(GetDlgItem(dialog, id)) == text;
+  for (DWORD waited = 0; waited < ms && WindowText(GetDlgItem(dialog, id)) != text; waited += 5) Sleep(5);
+  return WindowText(GetDlgItem(dialog, id)) == text;
 }
 
 // A message box is a dialog with its text in control 0xFFFF; the program's
 // own dialogs may use that id for labels, so they are told apart by caption.
 bool IsMessageBox(HWND window) {
   for (const char* dialog : {"License Agreement", "Specify directory", "Setup ", "UnInstalling Parcelo(32)"}) {
-    if (Text(window) == dialog) return false;
+    if (WindowText(window) == dialog) return false;
   }
   return GetDlgItem(window, 0xFFFF) != nullptr;
 }
@@ -179,7 +135,7 @@ struct Box {
   std::string text;
 };
 
-Box ReadBox(HWND box) { return {Text(box), Text(GetDlgItem(box, 0xFFFF))}; }
+Box ReadBox(HWND box) { return {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF))}; }
 
 // One run of a setup program, stopped when it goes out of scope.
 class SetupRun {
@@ -253,7 +209,7 @@ class SetupRun {
 // Program Manager's CreateGroup opens a folder window named after the group;
 // nothing closes it but us.
 BOOL CALLBACK CloseGroupWindow(HWND window, LPARAM) {
-  if (IsWindowVisible(window) && Text(window) == "Parcelo32") PostMessageA(window, WM_CLOSE, 0, 0);
+  if (IsWindowVisible(window) && WindowText(window) == "Parcelo32") PostMessageA(window, WM_CLOSE, 0, 0);
   return TRUE;
 }
 
@@ -287,7 +243,7 @@ InstallEnd FollowInstall(SetupRun& setup) {
   HWND dialog = setup.Wait("#32770", "Setup ");
   for (int i = 0; i < 60000 && dialog && !setup.Exited(0); ++i) {
     // A window that is going away can answer with a stale text under Wine.
-    const std::string percent = Text(GetDlgItem(dialog, 18));
+    const std::string percent = WindowText(GetDlgItem(dialog, 18));
     const size_t digits = percent.find_first_not_of("0123456789");
     if (digits > 0 && digits != std::string::npos && percent.substr(digits) == " %") end.percent = percent;
     if (HWND box = setup.Find("#32770", nullptr)) {
@@ -343,7 +299,7 @@ void Uninstall(const std::string& dir, int answer, const std::string& status = "
   if (answer == IDYES) {
     HWND dialog = setup.Wait("#32770", "UnInstalling Parcelo(32)");
     ASSERT_TRUE(dialog);
-    EXPECT_TRUE(WaitText(dialog, 60, status)) << Text(GetDlgItem(dialog, 60));
+    EXPECT_TRUE(WaitText(dialog, 60, status)) << WindowText(GetDlgItem(dialog, 60));
     Press(dialog, IDCANCEL);
   }
   EXPECT_TRUE(setup.Exited(20000));
@@ -376,12 +332,12 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
     EXPECT_TRUE(setup.Wait("INSTALL", "Installing Parcelo(32)"));
     HWND licence = setup.Wait("#32770", "License Agreement");
     ASSERT_TRUE(licence);
-    EXPECT_EQ(Text(GetDlgItem(licence, 101)), ReadFile(g_dist + "\\license.txt"));
+    EXPECT_EQ(WindowText(GetDlgItem(licence, 101)), ReadFile(g_dist + "\\license.txt"));
     Press(licence, IDOK);
     HWND path = setup.Wait("#32770", "Specify directory");
     ASSERT_TRUE(path);
-    EXPECT_EQ(Text(GetDlgItem(path, 104)), "C:\\Program Files\\Parcelo(32)");
-    EXPECT_EQ(Text(GetDlgItem(path, 30)), "C:\\Program Files\\Parcelo(32)\\DOWN");
+    EXPECT_EQ(WindowText(GetDlgItem(path, 104)), "C:\\Program Files\\Parcelo(32)");
+    EXPECT_EQ(WindowText(GetDlgItem(path, 30)), "C:\\Program Files\\Parcelo(32)\\DOWN");
     Choose(path, main_dir, download_dir);
     const InstallEnd end = FollowInstall(setup);
     EXPECT_EQ(end.box.text, "");
@@ -438,7 +394,7 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
   EXPECT_FALSE(Exists("C:\\Default.rcv"));
 
   // No leaves everything in place.
-  ASSERT_NO_FATAL_FAILURE(SetRegValue(kSettings, "DOWN", download_dir));
+  ASSERT_TRUE(harness::SetRegValue(kSettings, "DOWN", download_dir));
   ASSERT_NO_FATAL_FAILURE(Uninstall(dir, IDNO));
   EXPECT_TRUE(Exists(dir + "parcelo32.exe"));
   EXPECT_TRUE(Exists(GroupFolder()));
@@ -525,7 +481,7 @@ TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
   ASSERT_TRUE(dialog);
   EXPECT_TRUE(WaitText(dialog, 20, "Decompressing and copying files"));
   // The first press aborts; the program runs on until the second.
-  EXPECT_EQ(Text(GetDlgItem(dialog, 400)), "Cancel");
+  EXPECT_EQ(WindowText(GetDlgItem(dialog, 400)), "Cancel");
   Press(dialog, 400);
   EXPECT_TRUE(WaitText(dialog, 60, "User aborted"));
   EXPECT_FALSE(setup.Exited(300));
@@ -712,7 +668,7 @@ TEST_F(SetupTest, UninstallWithoutAppPathsUsesTheUninstallEntrysDirectory) {
   CreateDirectoryA(dir.c_str(), nullptr);
   WriteFile(dir + "parcelo32.exe", "installed");
   WriteFile(dir + "install.txt", dir + "parcelo32.exe\r\n");
-  ASSERT_NO_FATAL_FAILURE(SetRegValue(kUninstall, "UnInstallString", dir + "setup -UNINSTALL"));
+  ASSERT_TRUE(harness::SetRegValue(kUninstall, "UnInstallString", dir + "setup -UNINSTALL"));
   ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
   ASSERT_NO_FATAL_FAILURE(Uninstall("C:\\ptsrc", IDYES));
   EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
@@ -809,7 +765,7 @@ TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
     EXPECT_TRUE(setup.Exited(20000));
   }
   // Registered as if the group had been made, so that an uninstall could find the files.
-  ASSERT_NO_FATAL_FAILURE(SetRegValue(kAppPaths, "Path", "C:\\ptest\\"));
+  ASSERT_TRUE(harness::SetRegValue(kAppPaths, "Path", "C:\\ptest\\"));
   SetupRun setup;
   ASSERT_TRUE(setup.Start("C:\\ptest", "setup.exe", "-UNINSTALL", SilentDesktop::kName));
   EXPECT_EQ(setup.AnswerBox(IDYES).title, "UnInstall Parcelo(32)");

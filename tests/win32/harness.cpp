@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "shell/shell.h"
 
@@ -40,26 +38,6 @@ TempProgramDir::TempProgramDir() {
   previous_ = current;
   SetCurrentDirectoryA(path_.c_str());
 }
-
-namespace {
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName, child = path + "\\" + name;
-      if (name == "." || name == "..") continue;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-}  // namespace
 
 TempProgramDir::~TempProgramDir() {
   SetCurrentDirectoryA(previous_.c_str());
@@ -160,13 +138,7 @@ DialogWatcher* g_watcher = nullptr;
 void RegistryValues::Forget() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
 void RegistryValues::Set(const std::string& name, const std::string& value) {
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
-  RegCloseKey(key);
+  SetRegValue(kSettingsKey, name.c_str(), value);
 }
 
 DialogWatcher::DialogWatcher(Handler handler) : handler_(std::move(handler)) {
@@ -180,7 +152,7 @@ DialogWatcher::~DialogWatcher() {
 }
 
 DialogWatcher::Handler DialogWatcher::Press(int button_id) {
-  return [button_id](HWND dialog) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED), 0); };
+  return [button_id](HWND dialog) { harness::Press(dialog, button_id); };
 }
 
 LRESULT CALLBACK DialogWatcher::Hook(int code, WPARAM wparam, LPARAM lparam) {
@@ -202,12 +174,6 @@ void CALLBACK DialogWatcher::OnTimer(HWND dialog, UINT, UINT_PTR id, DWORD) {
   if (!g_watcher) return;
   g_watcher->seen_.push_back({WindowText(dialog), WindowText(GetDlgItem(dialog, 0xFFFF))});
   g_watcher->handler_(dialog);
-}
-
-std::string WindowText(HWND window) {
-  char text[1024] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
 }
 
 std::string ListCell(HWND list, int row, int column) {
@@ -234,17 +200,6 @@ void ChooseMode(int index) {
   SendMessageA(selector, CB_SETCURSEL, index, 0);
   SendMessageA(GetParent(selector), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(selector), CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(selector));
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string TaskLines(std::initializer_list<int> files) {

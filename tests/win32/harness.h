@@ -20,6 +20,7 @@
 #include "platform/socket.h"
 
 #include "shell/shell.h"
+#include "win32_basics.h"
 
 namespace harness {
 
@@ -111,7 +112,6 @@ class DialogWatcher {
 std::string TestsFolder();
 // The texts of the dialogs seen with this caption.
 std::vector<std::string> TextsOf(const std::vector<SeenDialog>& seen, const std::string& caption);
-std::string WindowText(HWND window);
 std::string ListCell(HWND list, int row, int column);
 int RowCount(HWND list);
 // Selects exactly these rows.
@@ -120,12 +120,9 @@ void Select(HWND list, std::initializer_list<int> rows);
 std::string StatusText();
 // Picks the mode selector's item as the user does (0 receive, 1 send).
 void ChooseMode(int index);
-bool Exists(const std::string& path);
 // The items of a list box (LB_GETCOUNT, LB_GETTEXT) or combo box
 // (CB_GETCOUNT, CB_GETLBTEXT), in order.
 std::vector<std::string> Items(HWND box, UINT count_message, UINT text_message);
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
 // Task file lines for the files f<i>.zip, one per number, each with its own
 // date, local file C:\Down\f<i>.zip and link ftp://h/pub/f<i>.zip.
 std::string TaskLines(std::initializer_list<int> files);

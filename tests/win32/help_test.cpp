@@ -32,20 +32,14 @@ BOOL CALLBACK FindTextWindow(HWND child, LPARAM found) {
 
 // The title of the topic the viewer shows (its text window's first line),
 // waiting a bounded while for the viewer to start; empty when none shows.
-// GetWindowText does not ask another process's window, so WM_GETTEXT is sent.
 std::string ViewerTopic() {
   for (int i = 0; i < 100; ++i) {
     Pump(50);
     HWND viewer = FindWindowA(kViewerClass, nullptr), text_window = nullptr;
     if (!viewer || !IsWindowVisible(viewer)) continue;
     EnumChildWindows(viewer, FindTextWindow, reinterpret_cast<LPARAM>(&text_window));
-    char text[4096] = {};
-    DWORD_PTR result = 0;
-    if (text_window) {
-      SendMessageTimeoutA(text_window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                          2000, &result);
-    }
-    if (*text) return std::string(text).substr(0, std::string(text).find_first_of("\r\n"));
+    const std::string text = text_window ? harness::WindowText(text_window) : "";
+    if (!text.empty()) return text.substr(0, text.find_first_of("\r\n"));
   }
   return std::string();
 }

@@ -99,13 +99,6 @@ TEST(SetupCopy, ExpandsOrCopiesWithTheDigestAndLeavesNothingBehindOnFailure) {
             setup::CopyResult::kWriteFailed);
 }
 
-bool KeyExists(const char* key_path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 // An installation without its record (install.txt): the removal names the
 // record, deletes no file and no directory, and still removes the keys.
 TEST(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
@@ -127,7 +120,7 @@ TEST(SetupRemoval, WithoutARecordNamesItAndKeepsFilesButNotTheKeys) {
   EXPECT_TRUE(Exists(main + "\\parcelo32.exe"));
   EXPECT_TRUE(Exists(down));
   for (const char* key : {setup::kAppPathsKey, setup::kUninstallKey, setup::kSettingsKey}) {
-    EXPECT_FALSE(KeyExists(key)) << key;
+    EXPECT_FALSE(harness::KeyExists(key)) << key;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
   }
 }
