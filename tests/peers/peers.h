@@ -9,6 +9,8 @@
 // alone, "{epsv}" the "|||port|" of an EPSV reply; the listener is on the
 // control connection's loopback address; active: the peer connects to the
 // last PORT or EPRT argument), send or receive on it, and send a final reply.
+// A SIZE line the script does not expect next is answered 550 off the record,
+// as by a server without SIZE.
 //
 // HttpPeer: each connection it accepts gets the next answer of the script: the
 // peer records the request up to the end of its header plus the body its
@@ -173,6 +175,10 @@ class FtpPeer {
         if (!Wait(control) || recv(control, &c, 1, 0) != 1) return;
       }
       line.resize(line.size() - 2);
+      if (line.compare(0, 5, "SIZE ") == 0 && (next_step_ == script_.size() || script_[next_step_].expect.compare(0, 5, "SIZE ") != 0)) {
+        SendText(control, "550 No size\r\n");
+        continue;
+      }
       { Hold hold(lock_); commands_.push_back(line); }
       std::sscanf(line.c_str(), "PORT %hhu,%hhu,%hhu,%hhu,%hhu,%hhu", &address[0], &address[1],
                   &address[2], &address[3], &port[0], &port[1]);
