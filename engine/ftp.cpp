@@ -191,6 +191,11 @@ int Restart(Context& context, net::Socket& control, DataChannel& channel, Direct
     return kSuccess;
   }
   const std::int64_t first_hole = split::ReadControl(context, local_file);
+  // With SIZE told, a control file of another copy is not continued.
+  if (context.accepts_ranges && !split::SameCopy(context)) {
+    channel.listener.Close();
+    return ResetTypeAfterFailure(context, control);
+  }
   context.bytes_done = first_hole >= 0 ? static_cast<std::uint64_t>(first_hole) : fs::FileSize(local_file);
   if (context.bytes_done == 0) {
     context.resume = false;
@@ -252,6 +257,46 @@ bool BuildPathCommand(const char* verb, const std::string& remote_path, std::str
   return CanSend(path) && line->size() <= kPathLineLimit;
 }
 
+// The number of a "213 <size>" reply; false for anything else.
+bool ParseSize(const std::string& reply_text, std::uint64_t* size) {
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; digits < reply_text.size() && reply_text[digits] >= '0' && reply_text[digits] <= '9'; ++digits) {
+    if (digits == 19) return false;  // more than 64 bits may hold
+    value = value * 10 + static_cast<std::uint64_t>(reply_text[digits] - '0');
+  }
+  if (digits == 0 || (digits < reply_text.size() && reply_text[digits] != ' ')) return false;
+  *size = value;
+  return true;
+}
+
+// SIZE of the file a "RETR path" line names. Returns the reply code (213
+// with *size), or kConnectionLost.
+int AskSize(Context& context, net::Socket& control, const std::string& retr_line, std::uint64_t* size) {
+  const int code = Exchange(context, control, "SIZE " + retr_line.substr(5));
+  if (code == 213 && !ParseSize(context.reply_text, size)) return kFailure;
+  return code;
+}
+
+// Before a binary download that may go over several connections: the size
+// the pieces are cut from, which every extra login must also be told. Any
+// answer but 213 leaves the download on one connection.
+int LearnSize(Context& context, net::Socket& control, const std::string& retr_line) {
+  context.accepts_ranges = false;
+  if (settings::Live().file_type == 2 || split::ConnectionsWanted() < 2) return kSuccess;
+  std::uint64_t size = 0;
+  const int code = AskSize(context, control, retr_line, &size);
+  if (code == kConnectionLost) {
+    ShowStatus(context, "Lost connection");
+    return kConnectionLost;
+  }
+  if (code == 213) {
+    context.total_size = size;
+    context.accepts_ranges = true;
+  }
+  return kSuccess;
+}
+
 }  // namespace
 
 int SendCommand(Context& context, net::Socket& control, const std::string& line) {
@@ -310,9 +355,10 @@ int DataTransfer(Context& context, net::Socket& control, const std::string& comm
     return kFailure;
   }
   SetTransferType(context, control);
+  int result = direction == kRetrieve ? LearnSize(context, control, command_line) : kSuccess;
+  if (result != kSuccess) return result;
   DataChannel channel;
   channel.passive = settings::Live().passive != 0;
-  int result = kSuccess;
   if (channel.passive) {
     result = PreparePassive(context, control, channel);
     if (result != kSuccess) return result;
@@ -353,6 +399,33 @@ int Download(Context& context, net::Socket& control, const std::string& local_fi
     return kFailure;
   }
   return kSuccess;
+}
+
+Piece RetrieveFrom(Context& context, net::Socket& control, const session::AttemptParams& params,
+                   std::uint64_t offset, std::uint64_t total, net::Socket* data) {
+  std::string retr_line;
+  if (!BuildPathCommand("RETR", params.remote_path, &retr_line) ||
+      Login(context, control, params.user, params.password) != kSuccess) {
+    return Piece::kRefused;
+  }
+  SetTransferType(context, control);
+  std::uint64_t size = 0;
+  if (AskSize(context, control, retr_line, &size) != 213) return Piece::kRefused;
+  if (size != total) return Piece::kChanged;
+  DataChannel channel;
+  channel.passive = settings::Live().passive != 0;
+  if (channel.passive && PreparePassive(context, control, channel) != kSuccess) return Piece::kRefused;
+  if (!channel.passive && PrepareActive(context, control, channel) != kSuccess) return Piece::kRefused;
+  char rest_line[64];
+  std::snprintf(rest_line, sizeof rest_line, "REST %llu\r\n", static_cast<unsigned long long>(offset));
+  const int rest = Exchange(context, control, rest_line);
+  if (rest < 0 || rest >= 400) return Piece::kRefused;
+  // Only a preliminary reply means the bytes are on their way.
+  const int retr = Exchange(context, control, retr_line);
+  if (retr < 100 || retr >= 200) return Piece::kRefused;
+  if (!channel.passive && AcceptDataConnection(context, control, channel) != kSuccess) return Piece::kRefused;
+  *data = std::move(channel.data);
+  return Piece::kReceiving;
 }
 
 int Upload(Context& context, net::Socket& control, const std::string& local_file,

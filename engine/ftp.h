@@ -71,6 +71,17 @@ int DataTransfer(session::Context& context, net::Socket& control, const std::str
 int Download(session::Context& context, net::Socket& control, const std::string& local_file,
              const std::string& remote_path);
 
+// One more connection of a download split over several (engine/split_download.h):
+// on control, just connected, logs in as the entry's own connection did, sets
+// the type, asks SIZE, opens the data connection the same way, and asks with
+// REST and RETR for the bytes from offset. kReceiving with *data open once
+// the server has agreed; kChanged when SIZE names another size than total;
+// kRefused for any refusal (too many logins, REST or RETR refused, no SIZE),
+// which leaves the piece to the connections that work.
+enum class Piece { kReceiving, kRefused, kChanged };
+Piece RetrieveFrom(session::Context& context, net::Socket& control, const session::AttemptParams& params,
+                   std::uint64_t offset, std::uint64_t total, net::Socket* data);
+
 // STOR of the remote path without its leading '/'. Returns 0 or kFailure.
 int Upload(session::Context& context, net::Socket& control, const std::string& local_file,
            const std::string& remote_path);

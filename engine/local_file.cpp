@@ -213,7 +213,9 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   if (!is_http) {
     context.header_leftover = 0;
     context.body_end = kNoBodyEnd;
-    ftp::TakeSizeFromReply(context);
+    // A size SIZE told is the one the pieces are cut from; some servers
+    // announce only the bytes after REST in their transfer reply.
+    if (!context.accepts_ranges) ftp::TakeSizeFromReply(context);
   }
   context.start_tick = clock_seam::TickCount();
   context.reported = false;
@@ -226,8 +228,13 @@ int ReceiveFile(Context& context, net::Socket& data, net::Socket& control,
   long waiting = PrepareLocalFile(context, file, DownloadTarget(context, local_file));
   if (waiting < 0) return waiting == kHeldElsewhere ? kNotRetried : kFailure;
   rate_limit::Charge(LeftoverInBody(context, context.resume_start));
-  if (is_http && split::Wanted(context)) {
-    return split::Run(context, data, file, static_cast<std::size_t>(waiting), DownloadTarget(context, local_file));
+  if (split::Wanted(context)) {
+    const int result =
+        split::Run(context, data, file, static_cast<std::size_t>(waiting), DownloadTarget(context, local_file));
+    // FTP: the server's word on a data connection that may have been closed
+    // at its piece's end is not waited for; the pieces' bytes decide.
+    if (!is_http) control.Close();
+    return result;
   }
   int error = 0;
   BodyEnd end = PumpToFile(context, data, file, static_cast<std::size_t>(waiting), &error);

@@ -129,7 +129,8 @@ struct Context {
   const AttemptParams* params = nullptr;  // of the running attempt
   std::string request_target;  // HTTP: the target of the attempt's GET
   std::string validator;       // HTTP: the identity of the copy in the answer
-  bool accepts_ranges = false; // HTTP: the answer said "Accept-Ranges: bytes"
+  bool accepts_ranges = false; // HTTP: the answer said "Accept-Ranges: bytes";
+                               // FTP: SIZE told total_size (REST is tried)
   bool has_control = false;    // the local file's control file was read into control
   pieces::Control control;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/connection.h"
+#include "engine/ftp.h"
 #include "engine/http.h"
 #include "engine/local_file.h"
 #include "engine/pieces.h"
@@ -177,8 +178,38 @@ Fetch JudgePieceAnswer(const Shared& shared, const http::HeaderVerdict& verdict,
   return Fetch::kDone;
 }
 
+// The protocol's part of a piece over a connection just opened: ask for the
+// bytes from `from` and judge the answer. kDone when they are on their way,
+// on *data (socket itself for HTTP), with the first *leftover of them at the
+// start of buffer.
+
+Fetch AskHttp(Shared& shared, session::Context& context, net::Socket& socket, std::uint64_t from,
+              std::vector<char>& buffer, std::size_t* leftover) {
+  std::string request = http::DownloadRequest(shared.target, shared.host_name, shared.params.user,
+                                              shared.params.password, from);
+  const std::string authorization = proxy::AuthorizationLine(shared.params.proxy_user, shared.params.proxy_password);
+  if (context.via_proxy && !authorization.empty()) request.insert(request.size() - 2, authorization);
+  if (session::SendBlock(context, socket, request.data(), request.size()) != 0) return Fetch::kRefused;
+  http::HeaderVerdict verdict;
+  if (!ReadHeader(shared, socket, buffer, &verdict, leftover)) return Fetch::kRefused;
+  return JudgePieceAnswer(shared, verdict, from);
+}
+
+// A login of its own that asks with REST for the bytes from `from`.
+Fetch AskFtp(Shared& shared, session::Context& context, net::Socket& control, std::uint64_t from,
+             net::Socket* data) {
+  switch (ftp::RetrieveFrom(context, control, shared.params, from, shared.plan.total(), data)) {
+    case ftp::Piece::kReceiving: return Fetch::kDone;
+    case ftp::Piece::kChanged: return Fetch::kChanged;
+    case ftp::Piece::kRefused: break;
+  }
+  return Fetch::kRefused;
+}
+
 // One more connection for the piece: connect, ask for its bytes, judge the
-// answer and receive.
+// answer and receive. The FTP control connection stays open while its data
+// connection carries the piece; both close at the piece's end, which may lie
+// before the end of the file.
 Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* error) {
   session::Context context;
   context.quiet = true;
@@ -188,19 +219,15 @@ Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* erro
   if (session::OpenConnection(context, shared.params, socket) != session::kSuccess) return Fetch::kRefused;
   std::uint64_t from = 0;
   shared.plan.Grant(piece, 0, &from);
-  std::string request = http::DownloadRequest(shared.target, shared.host_name, shared.params.user,
-                                              shared.params.password, from);
-  const std::string authorization = proxy::AuthorizationLine(shared.params.proxy_user, shared.params.proxy_password);
-  if (context.via_proxy && !authorization.empty()) request.insert(request.size() - 2, authorization);
-  if (session::SendBlock(context, socket, request.data(), request.size()) != 0) return Fetch::kRefused;
-  http::HeaderVerdict verdict;
   std::size_t leftover = 0;
-  if (!ReadHeader(shared, socket, buffer, &verdict, &leftover)) return Fetch::kRefused;
-  const Fetch judged = JudgePieceAnswer(shared, verdict, from);
+  net::Socket ftp_data;
+  const bool ftp = shared.params.protocol == url::kFtp;
+  const Fetch judged = ftp ? AskFtp(shared, context, socket, from, &ftp_data)
+                           : AskHttp(shared, context, socket, from, buffer, &leftover);
   if (judged != Fetch::kDone) return judged;
   shared.plan.Confirm(piece);
   rate_limit::Charge(leftover);
-  return Pump(shared, piece, socket, buffer.data(), buffer.size(), leftover, error);
+  return Pump(shared, piece, ftp ? ftp_data : socket, buffer.data(), buffer.size(), leftover, error);
 }
 
 // What a connection thread starts with. The first connection brings its
@@ -294,7 +321,7 @@ std::shared_ptr<Shared> MakeShared(const session::Context& context, fileio::File
   shared->file = &file;
   shared->params = *context.params;
   shared->host_name = context.host_name;
-  shared->target = context.request_target;
+  shared->target = context.request_target;  // HTTP; FTP asks for params.remote_path
   shared->validator = context.validator;
   shared->server = server_slots::ServerOf(context.params->host, context.params->port);
   shared->proxy_chosen = context.proxy_chosen;
@@ -414,7 +441,10 @@ bool SameCopy(const session::Context& context) {
 bool Wanted(const session::Context& context) {
   if (context.mode != session::kReceive || !context.params || context.total_size == 0) return false;
   const int protocol = context.params->protocol;
-  if (protocol != url::kHttp && protocol != url::kHttps) return false;
+  // FTP pieces are cut only from a size SIZE told (accepts_ranges), and
+  // only over FTP itself: through a proxy the link is fetched over HTTP.
+  if (protocol == url::kFtp && (context.proxy_chosen || !context.accepts_ranges)) return false;
+  if (protocol != url::kHttp && protocol != url::kHttps && protocol != url::kFtp) return false;
   if (context.has_control && context.resume) return true;
   const bool ranges = context.resume || context.accepts_ranges;
   return ranges && ConnectionsWanted() > 1 &&

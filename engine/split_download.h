@@ -1,7 +1,7 @@
-// One HTTP(S) download over several connections: ranged requests that write
-// at their own offsets into the one local file, a piece plan
-// (engine/pieces.h) that hands out the bytes and lets a free connection take
-// half of the largest piece left, and the control file that lets the next
+// One HTTP(S) or FTP download over several connections: ranged requests
+// (FTP: REST on logins of their own) that write at their own offsets into the
+// one local file, a piece plan (engine/pieces.h) that hands out the bytes and
+// lets a free connection take half of the largest piece left, and the control file that lets the next
 // attempt continue after a crash. The entry's worker keeps the row and the
 // control file; each connection runs on a thread of its own.
 #pragma once
@@ -44,8 +44,8 @@ bool SameCopy(const session::Context& context);
 
 // True when the body about to be received goes over several connections:
 // a control file is there, or the answer is HTTP(S) with a known size of at
-// least SplitMin from a server that takes ranges, and more than one
-// connection is wanted.
+// least SplitMin from a server that takes ranges (FTP: whose SIZE told it),
+// and more than one connection is wanted.
 bool Wanted(const session::Context& context);
 
 // Receives the rest of the download: the first connection carries on from

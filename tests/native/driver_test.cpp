@@ -4,7 +4,8 @@
 //
 // FTP: PARCELO_DRIVE_ + HOST, PORT, USER and PASSWORD (empty: anonymous),
 // REMOTE (with its leading '/'), LOCAL, MODE (receive | send), PASSIVE (1 | 0),
-// RESUME (0 Auto Resume | 1 Overwrite). Passes when the attempt ends with the
+// RESUME (0 Auto Resume | 1 Overwrite), SPLIT (connections; set: SplitMin
+// 64 KiB, so a file of a few MiB is split). Passes when the attempt ends with the
 // status EXPECT (default "Done").
 //
 // HTTP: the entry is set up as the job would: its task line in a task file, its
@@ -49,6 +50,10 @@ TEST_F(FtpDriver, RunsOneAttemptFromTheEnvironment) {
   timeouts::Set(10000, 10000, 10000);
   UseSetting("Passive", drive("PASSIVE", "1"));
   UseSetting("ResumeOption", drive("RESUME", "0"));
+  if (!drive("SPLIT").empty()) {
+    UseSetting("Split", drive("SPLIT"));
+    UseSetting("SplitMin", "65536");
+  }
   session::AttemptParams params = Params(std::stoi(drive("PORT", "21")), drive("REMOTE"), "");
   params.host = drive("HOST");
   params.user = drive("USER");

@@ -159,6 +159,9 @@ std::vector<SplitCase> SplitCases() {
        "Server copy changed"},
       {"control file of another ETag", {}, ControlOf(kBodySize, "etag:\"b\"", {{0, 10}}), "10-",
        "Server copy changed"},
+      {"FTP: extra logins", {-1, -1, -1, -1, -1, true}, "", "(none)", ""},
+      {"FTP: 421 to the second login", {-1, 1, -1, -1, -1, true}, "", "(none)", ""},
+      {"FTP: REST refused on extra logins", {-1, -1, -1, -1, -1, true, 1}, "", "(none)", ""},
   };
 }
 
@@ -189,7 +192,7 @@ TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
   }
   peers::RangePeer peer(body, c.faults);
   session::AttemptParams params = Params(peer.port(), "/f.bin", "f.bin");
-  params.protocol = url::kHttp;
+  params.protocol = c.faults.ftp ? url::kFtp : url::kHttp;
   const int result = session::RunAttempt(context_, params);
 
   ASSERT_FALSE(peer.Ranges().empty());
@@ -204,6 +207,13 @@ TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
     EXPECT_TRUE(ReadFile(local) == expected);
     EXPECT_FALSE(fs::FileExists(local + ".parts"));
     EXPECT_GT(peer.Ranges().size(), 1u);
+    // Over FTP the extra logins' pieces arrive by REST, unless the server
+    // refuses them: then the first connection fetches the whole file.
+    const std::vector<std::string> ranges = peer.Ranges();
+    const bool pieces = std::any_of(ranges.begin() + 1, ranges.end(), [](const std::string& r) { return r[0] != 'r'; });
+    if (c.faults.ftp) {
+      EXPECT_EQ(c.faults.refuse_from < 0 && c.faults.no_rest_from < 0, pieces);
+    }
   } else {
     EXPECT_EQ(session::kFailure, result);
     EXPECT_EQ("Failed", list_.Statuses(0).back());

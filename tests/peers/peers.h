@@ -9,6 +9,8 @@
 // alone, "{epsv}" the "|||port|" of an EPSV reply; the listener is on the
 // control connection's loopback address; active: the peer connects to the
 // last PORT or EPRT argument), send or receive on it, and send a final reply.
+// A SIZE line the script does not expect next is answered 550 off the record,
+// as by a server without SIZE.
 //
 // HttpPeer: each connection it accepts gets the next answer of the script: the
 // peer records the request up to the end of its header plus the body its
@@ -17,8 +19,9 @@
 //
 // RangePeer: serves one body to many connections at once, a thread each:
 // "Range: bytes=N-" gets a 206 from N, a request without a range a 200 that
-// says "Accept-Ranges: bytes"; both carry an ETag. Faults are set by the
-// number of the connection in the order accepted (from 0).
+// says "Accept-Ranges: bytes"; both carry an ETag. Or over FTP: SIZE, PASV,
+// REST N and RETR. Faults are set by the number of the connection in the
+// order accepted (from 0).
 #pragma once
 
 #include <arpa/inet.h>
@@ -173,6 +176,10 @@ class FtpPeer {
         if (!Wait(control) || recv(control, &c, 1, 0) != 1) return;
       }
       line.resize(line.size() - 2);
+      if (line.compare(0, 5, "SIZE ") == 0 && (next_step_ == script_.size() || script_[next_step_].expect.compare(0, 5, "SIZE ") != 0)) {
+        SendText(control, "550 No size\r\n");
+        continue;
+      }
       { Hold hold(lock_); commands_.push_back(line); }
       std::sscanf(line.c_str(), "PORT %hhu,%hhu,%hhu,%hhu,%hhu,%hhu", &address[0], &address[1],
                   &address[2], &address[3], &port[0], &port[1]);
@@ -317,6 +324,8 @@ struct RangeFaults {
   int whole_at = -1;         // this connection's range is answered 200 with the whole body
   int new_etag_from = -1;    // from this connection on the ETag is another
   int dies_at = -1;          // this connection closes after 16 KiB of body
+  bool ftp = false;          // speaks FTP: refused connections get a 421 greeting
+  int no_rest_from = -1;     // FTP: from this connection on REST is answered 502
 };
 
 class RangePeer {
@@ -327,7 +336,7 @@ class RangePeer {
       for (int number = 0; number < kMostConnections && Readable(listener_.fd); ++number) {
         const int fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
-        servers_.emplace_back([this, fd, number] { Serve(fd, number); });
+        servers_.emplace_back([this, fd, number] { faults_.ftp ? ServeFtp(fd, number) : Serve(fd, number); });
       }
     });
   }
@@ -339,7 +348,8 @@ class RangePeer {
 
   std::uint16_t port() const { return port_; }
   std::string Link(const std::string& path) const { return peers::Link(port_, path); }
-  // The range of each request ("N-" or "(none)"), and the body bytes each
+  // The range of each request ("N-" or "(none)"; over FTP the REST of each
+  // RETR, and "refused" for a refused login or REST), and the body bytes each
   // connection sent, by its number.
   std::vector<std::string> Ranges() { Hold hold(lock_); return ranges_; }
   std::size_t Sent(int number) { Hold hold(lock_); return sent_[static_cast<std::size_t>(number)]; }
@@ -369,6 +379,57 @@ class RangePeer {
                                        "-" + std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) + "\r\n"
                                  : "HTTP/1.0 200 OK\r\nAccept-Ranges: bytes\r\n";
     SendText(fd, header + "ETag: " + etag + "\r\nContent-Length: " + std::to_string(body_.size() - first) + "\r\n\r\n");
+    SendBody(fd, number, first);
+  }
+
+  // The same body over FTP: each connection logs in, is told SIZE, and gets
+  // the body from its REST offset over a passive data connection.
+  void ServeFtp(int fd, int number) {
+    Fd connection, listener, data;
+    connection.fd = fd;
+    const bool refused = number >= faults_.refuse_from && faults_.refuse_from >= 0;
+    SendText(fd, refused ? "421 Too many connections\r\n" : "220 Ready\r\n");
+    if (refused) { Hold hold(lock_); ranges_.push_back("refused"); return; }
+    std::size_t from = 0;
+    bool rested = false;
+    for (std::string line; ReadLine(fd, &line);) {
+      const std::string verb = line.substr(0, 4);
+      std::uint16_t port = 0;
+      if (verb == "PASV") listener.Reset(ListenLoopback(&port));
+      const bool no_rest = number >= faults_.no_rest_from && faults_.no_rest_from >= 0;
+      if (verb == "REST" && no_rest) { Hold hold(lock_); ranges_.push_back("refused"); }
+      if (verb == "REST" && !no_rest) {
+        from = std::strtoull(line.c_str() + 5, nullptr, 10);
+        rested = true;
+      }
+      const std::string pasv = "227 Passive (127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 255) + ")";
+      SendText(fd, (verb == "USER"   ? "331 Password"
+                    : verb == "SIZE" ? "213 " + std::to_string(body_.size())
+                    : verb == "PASV" ? pasv
+                    : verb == "REST" ? (no_rest ? "502 No restart" : "350 Restarting")
+                    : verb == "RETR" ? "150 Sending"
+                                     : "200 Ok") + std::string("\r\n"));
+      if (verb != "RETR" || !Readable(listener.fd)) continue;
+      if ((data.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
+      { Hold hold(lock_); ranges_.push_back(rested ? std::to_string(from) + "-" : "(none)"); }
+      SendBody(data.fd, number, from);
+      data.Reset();
+      SendText(fd, "226 Done\r\n");
+    }
+  }
+
+  // A command line without CR LF; false when the client closed or went silent.
+  static bool ReadLine(int fd, std::string* line) {
+    line->clear();
+    for (char c = 0; line->size() < 2 || line->compare(line->size() - 2, 2, "\r\n") != 0; *line += c) {
+      if (!Readable(fd) || recv(fd, &c, 1, 0) != 1) return false;
+    }
+    line->resize(line->size() - 2);
+    return true;
+  }
+
+  // Sends the body from first, paced, and records how much went out.
+  void SendBody(int fd, int number, std::size_t first) {
     std::size_t end = body_.size();
     if (number == faults_.dies_at) end = std::min(end, first + 16384);
     const std::size_t step = number == faults_.slow ? 6554 : 65536;  // 64 KiB/s when slow

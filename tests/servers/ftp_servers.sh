@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Real FTP servers on loopback: vsftpd and pyftpdlib, on 127.0.0.1 and on ::1
-# (EPSV and EPRT there), each in passive and in active mode, with a download, the resume of a partial download (REST), an
+# (EPSV and EPRT there), each in passive and in active mode, with a download
+# (also split over 4 logins), the resume of a partial download (REST), an
 # upload (STOR), and an upload of a local file that cannot be opened. Each
 # transfer is one attempt made by the FTP driver test of parcelo_tests; the
 # files are compared with cmp after it has exited.
@@ -81,6 +82,11 @@ for server in vsftpd pyftpdlib; do
         same "$name $1" "$6" "$7"
     }
     on download receive 1 /big.bin "$dir/big.bin" "$root/big.bin" "$dir/big.bin"
+    # Over 4 logins, each piece after REST: the same bytes by SHA-256.
+    rm -f "$dir/split.bin"
+    PARCELO_DRIVE_SPLIT=4 drive "$name split over 4 logins" "$port" "$user" "$password" receive "$passive" 1 \
+      /big.bin "$dir/split.bin" && check "$name split over 4 logins: sha256" \
+      test "$(sha256sum < "$dir/split.bin")" = "$(sha256sum < "$root/big.bin")"
     partial_copy "$root/big.bin" 1234567 "$dir/partial.bin" "$dir/expected.bin"
     on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
     up="incoming/up-$passive-${host//[^0-9]/}.bin"
