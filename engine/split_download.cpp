@@ -336,9 +336,11 @@ std::shared_ptr<Shared> MakeShared(const session::Context& context, fileio::File
 bool WorthMoreConnections(const Shared& shared, std::uint32_t started, std::uint64_t done_at_start) {
   const std::uint32_t elapsed = clock_seam::TickCount() - started;
   const std::uint64_t done = shared.plan.DoneBytes();
-  if (shared.plan.Complete() || elapsed < static_cast<std::uint32_t>(kSliceMs)) return false;
-  const std::uint64_t moved = done - done_at_start;
   const std::uint64_t worth = static_cast<std::uint64_t>(g_worth_splitting_ms.load());
+  if (shared.plan.Complete()) return false;
+  if (worth == 0) return true;
+  if (elapsed < static_cast<std::uint32_t>(kSliceMs)) return false;
+  const std::uint64_t moved = done - done_at_start;
   if (moved == 0) return elapsed >= worth;
   return (shared.plan.total() - done) * elapsed / moved > worth;
 }

@@ -26,7 +26,7 @@ void OverrideConnections(int connections);
 int ConnectionsWanted();
 // A new download opens its extra connections only once its first one would
 // need longer than this for the rest at the rate it has shown (a fast link
-// is not worth the connections); tests set 0. Safe from any thread.
+// is not worth the connections); 0 opens them at once. Safe from any thread.
 constexpr int kWorthSplittingMs = 2000;
 void SetWorthSplittingMs(int ms);
 
