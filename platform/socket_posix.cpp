@@ -12,10 +12,15 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/sockaddrs.h"
 #include "platform/tls.h"
 
 namespace net {
 namespace {
+
+using sockaddrs::MakeAddress;
+using sockaddrs::SocketAddress;
+using sockaddrs::TakeAddress;
 
 // errno values carried as the Windows Sockets numbers that the status texts and
 // the connection-loss test expect.
@@ -75,47 +80,6 @@ bool SetNonBlocking(int fd, bool on) {
   return fcntl(fd, F_SETFL, flags) == 0;
 }
 
-// A socket address of either family, with its length.
-struct SocketAddress {
-  sockaddr_storage storage;
-  socklen_t size;
-  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
-};
-
-SocketAddress MakeAddress(const Address& address, std::uint16_t port) {
-  SocketAddress sa;
-  std::memset(&sa.storage, 0, sizeof sa.storage);
-  if (address.v6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa.storage);
-    in6->sin6_family = AF_INET6;
-    std::memcpy(&in6->sin6_addr, address.bytes, 16);
-    in6->sin6_port = htons(port);
-    sa.size = sizeof *in6;
-  } else {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&sa.storage);
-    in4->sin_family = AF_INET;
-    in4->sin_addr.s_addr = address.ToIpv4();
-    in4->sin_port = htons(port);
-    sa.size = sizeof *in4;
-  }
-  return sa;
-}
-
-// The address and port (host order) of a socket address of either family.
-void TakeAddress(const sockaddr_storage& storage, Address* address, std::uint16_t* port) {
-  *address = Address();
-  if (storage.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-    address->v6 = true;
-    std::memcpy(address->bytes, &in6->sin6_addr, 16);
-    *port = ntohs(in6->sin6_port);
-  } else {
-    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&storage);
-    *address = Address::FromIpv4(in4->sin_addr.s_addr);
-    *port = ntohs(in4->sin_port);
-  }
-}
-
 }  // namespace
 
 bool Startup() { return true; }
@@ -137,16 +101,7 @@ int ResolveAll(const std::string& host, std::vector<Address>* addresses) {
   if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
     return kHostNotFound;
   }
-  std::vector<Address> listed;
-  for (const addrinfo* a = found; a; a = a->ai_next) {
-    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
-    sockaddr_storage storage;
-    std::memset(&storage, 0, sizeof storage);
-    std::memcpy(&storage, a->ai_addr, a->ai_addrlen < sizeof storage ? a->ai_addrlen : sizeof storage);
-    std::uint16_t unused_port = 0;
-    listed.emplace_back();
-    TakeAddress(storage, &listed.back(), &unused_port);
-  }
+  const std::vector<Address> listed = sockaddrs::AddressesOf(found);
   freeaddrinfo(found);
   *addresses = ConnectionOrder(listed);
   return addresses->empty() ? kHostNotFound : 0;
