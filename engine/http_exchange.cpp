@@ -40,15 +40,6 @@ bool RequestTarget(const session::Context& context, const session::AttemptParams
   return true;
 }
 
-// Through a proxy that wants them, the request carries its credentials (the
-// last line, after Host).
-void AuthorizeAtProxy(session::Context& context, const session::AttemptParams& params, std::string* request) {
-  const std::string line = proxy::AuthorizationLine(params.proxy_user, params.proxy_password);
-  if (!context.via_proxy || line.empty()) return;
-  request->insert(request->size() - 2, line);
-  context.proxy_authorized = true;
-}
-
 // Sends the request; false after "Failed" (and what SendBlock showed).
 bool SendRequest(session::Context& context, net::Socket& connection, const std::string& request) {
   if (session::SendBlock(context, connection, request.data(), request.size()) == 0) return true;
@@ -69,6 +60,13 @@ int FinishAlreadyComplete(session::Context& context, net::Socket& connection) {
 }
 
 }  // namespace
+
+void AuthorizeAtProxy(session::Context& context, const session::AttemptParams& params, std::string* request) {
+  const std::string line = proxy::AuthorizationLine(params.proxy_user, params.proxy_password);
+  if (!context.via_proxy || line.empty()) return;
+  request->insert(request->size() - 2, line);
+  context.proxy_authorized = true;
+}
 
 int Download(session::Context& context, net::Socket& connection,
              const session::AttemptParams& params) {

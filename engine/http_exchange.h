@@ -12,6 +12,10 @@
 
 namespace http_exchange {
 
+// Through a proxy that wants them, the request carries its credentials (the
+// last line, after Host); proxy_authorized tells a 407 they were refused.
+void AuthorizeAtProxy(session::Context& context, const session::AttemptParams& params, std::string* request);
+
 // Sends the GET request of the entry on the connection and runs the receive
 // pump with is_http set. Returns the pump's result, or kFailure after "Failed"
 // when the request could not be sent.

@@ -12,9 +12,9 @@
 #include "engine/connection.h"
 #include "engine/ftp.h"
 #include "engine/http.h"
+#include "engine/http_exchange.h"
 #include "engine/local_file.h"
 #include "engine/pieces.h"
-#include "engine/proxy.h"
 #include "engine/rate_limit.h"
 #include "engine/server_slots.h"
 #include "engine/timeouts.h"
@@ -187,8 +187,7 @@ Fetch AskHttp(Shared& shared, session::Context& context, net::Socket& socket, st
               std::vector<char>& buffer, std::size_t* leftover) {
   std::string request = http::DownloadRequest(shared.target, shared.host_name, shared.params.user,
                                               shared.params.password, from);
-  const std::string authorization = proxy::AuthorizationLine(shared.params.proxy_user, shared.params.proxy_password);
-  if (context.via_proxy && !authorization.empty()) request.insert(request.size() - 2, authorization);
+  http_exchange::AuthorizeAtProxy(context, shared.params, &request);
   if (session::SendBlock(context, socket, request.data(), request.size()) != 0) return Fetch::kRefused;
   http::HeaderVerdict verdict;
   if (!ReadHeader(shared, socket, buffer, &verdict, leftover)) return Fetch::kRefused;
