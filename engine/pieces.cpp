@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "platform/fs.h"
 
 namespace pieces {
@@ -42,14 +43,19 @@ Plan::Plan(std::uint64_t total, const std::vector<Range>& done, std::uint64_t mi
 }
 
 int Plan::NewPiece(std::uint64_t begin, std::uint64_t end) {
-  pieces_.push_back({begin, begin, begin, end, true, false});
+  pieces_.push_back({begin, begin, begin, end, true, false, clock_seam::TickCount()});
   return static_cast<int>(pieces_.size() - 1);
+}
+
+bool Plan::WorthSplitting(const Piece& piece) const {
+  const std::uint64_t half = (piece.end - piece.granted) / 2;
+  return half >= min_split_ && half > 0;
 }
 
 int Plan::Split(std::size_t victim) {
   Piece& piece = pieces_[victim];
+  if (!WorthSplitting(piece)) return kNone;
   const std::uint64_t half = (piece.end - piece.granted) / 2;
-  if (half < min_split_ || half == 0) return kNone;
   const std::uint64_t end = piece.end;
   // Cut at a multiple of kCutAlignment where that leaves the victim bytes:
   // both pieces then write whole aligned blocks.
@@ -80,6 +86,36 @@ int Plan::Take() {
   return largest == pieces_.size() ? kNone : Split(largest);
 }
 
+void Plan::Divide(int piece, int parts) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (piece < 0 || static_cast<std::size_t>(piece) >= pieces_.size()) return;
+  Piece& p = pieces_[static_cast<std::size_t>(piece)];
+  if (!p.owned || parts < 2 || p.granted >= p.end) return;
+  const std::uint64_t from = p.granted < p.begin + (p.end - p.begin) / static_cast<std::uint64_t>(parts)
+                                 ? p.begin
+                                 : p.granted;
+  const std::uint64_t most = min_split_ == 0 ? parts : (p.end - from) / min_split_;
+  const std::uint64_t slices = std::min<std::uint64_t>(static_cast<std::uint64_t>(parts), most);
+  if (slices < 2) return;
+  const std::uint64_t slice = (p.end - from) / slices;
+  std::vector<std::uint64_t> cuts;
+  std::uint64_t last = p.granted;
+  for (std::uint64_t k = 1; k < slices; ++k) {
+    std::uint64_t cut = from + k * slice;
+    if (cut - cut % kCutAlignment > last) cut -= cut % kCutAlignment;
+    if (cut <= last) continue;
+    cuts.push_back(cut);
+    last = cut;
+  }
+  const std::uint64_t end = p.end;
+  if (cuts.empty()) return;
+  p.end = cuts.front();
+  cuts.push_back(end);
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    pieces_.push_back({cuts[i], cuts[i], cuts[i], cuts[i + 1], false, false});
+  }
+}
+
 int Plan::TakeAt(std::uint64_t offset) {
   std::lock_guard<std::mutex> hold(lock_);
   for (Piece& gap : pieces_) {
@@ -91,6 +127,25 @@ int Plan::TakeAt(std::uint64_t offset) {
     return piece;
   }
   return kNone;
+}
+
+int Plan::TakeStalled(std::uint32_t quiet_ms) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const std::uint32_t now = clock_seam::TickCount();
+  std::size_t stalled = pieces_.size();
+  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+    const Piece& piece = pieces_[i];
+    if (!piece.owned && piece.next != piece.end) return kNone;  // a gap: work for a free connection
+    if (!piece.owned) continue;
+    if (WorthSplitting(piece)) return kNone;
+    const std::uint64_t left = piece.end - piece.granted;
+    if (!piece.confirmed || left == 0 || now - piece.moved_at < quiet_ms) continue;
+    if (stalled == pieces_.size() || left > pieces_[stalled].end - pieces_[stalled].granted) stalled = i;
+  }
+  if (stalled == pieces_.size()) return kNone;
+  const std::uint64_t end = pieces_[stalled].end;
+  pieces_[stalled].end = pieces_[stalled].granted;
+  return NewPiece(pieces_[stalled].granted, end);
 }
 
 std::size_t Plan::Grant(int piece, std::size_t want, std::uint64_t* offset) {
@@ -105,7 +160,9 @@ std::size_t Plan::Grant(int piece, std::size_t want, std::uint64_t* offset) {
 
 void Plan::Commit(int piece, std::size_t count) {
   std::lock_guard<std::mutex> hold(lock_);
-  pieces_[static_cast<std::size_t>(piece)].next += count;
+  Piece& p = pieces_[static_cast<std::size_t>(piece)];
+  p.next += count;
+  if (count > 0) p.moved_at = clock_seam::TickCount();
 }
 
 std::uint64_t Plan::Left(int piece, std::uint64_t* next) const {
@@ -117,7 +174,9 @@ std::uint64_t Plan::Left(int piece, std::uint64_t* next) const {
 
 void Plan::Confirm(int piece) {
   std::lock_guard<std::mutex> hold(lock_);
-  pieces_[static_cast<std::size_t>(piece)].confirmed = true;
+  Piece& p = pieces_[static_cast<std::size_t>(piece)];
+  p.confirmed = true;
+  p.moved_at = clock_seam::TickCount();
 }
 
 bool Plan::FollowerPending(int piece) const {

@@ -41,6 +41,19 @@ class Plan {
   // The gap that begins at offset (the connection already asked for the
   // bytes from there); kNone when there is none.
   int TakeAt(std::uint64_t offset);
+  // Cuts the piece's bytes into up to parts slices of one size, counted from
+  // its begin, so that the bytes its connection already has count towards
+  // its slice (a new request often starts with a burst its connection had at
+  // its own start); from its next grant when it is already past its slice.
+  // The piece keeps the first slice; the others become gaps for the
+  // connections about to start. No slice is smaller than the smallest split.
+  void Divide(int piece, int parts);
+  // At the end of a download, when no gap is left and no piece is worth
+  // cutting, the rest of the answered piece with the most bytes left among
+  // those whose connection has written nothing for quiet_ms: a stalled
+  // connection must not hold up the end. The piece ends where its connection
+  // got to. kNone when no piece qualifies.
+  int TakeStalled(std::uint32_t quiet_ms);
   // Grants the next bytes of the piece, at most want, to be written at
   // *offset: fewer when the piece ends sooner, 0 when it has ended. Granted
   // bytes are never given to another piece; Commit confirms them written.
@@ -75,8 +88,10 @@ class Plan {
     std::uint64_t end;
     bool owned;
     bool confirmed;  // its connection has its answer
+    std::uint32_t moved_at = 0;  // tick count of its answer or last write
   };
   int Split(std::size_t victim);
+  bool WorthSplitting(const Piece& piece) const;
   int NewPiece(std::uint64_t begin, std::uint64_t end);
 
   const std::uint64_t total_;

@@ -36,6 +36,10 @@ constexpr int kSliceMs = 100;
 // A connection at the end of its piece looks this often whether the piece
 // cut from it has been answered.
 constexpr int kFollowerPollMs = 10;
+// At the end of a download, a connection that has written nothing for this
+// long hands the rest of its piece to a new one. Longer than the pauses of a
+// server that sends a second's worth at a time.
+constexpr std::uint32_t kStalledMs = 1500;
 // The control file is rewritten at most this often.
 constexpr std::uint32_t kSaveIntervalMs = 1000;
 // A piece is split only while each half holds a 64th of the file, at most
@@ -62,6 +66,7 @@ struct Shared {
   std::string validator;
   std::string server;  // "host:port", for the count of connections per server
   bool proxy_chosen = false;
+  int first_piece = pieces::Plan::kNone;  // the entry's own connection's
 
   std::atomic<bool> stop{false};
   std::atomic<bool> changed{false};
@@ -239,6 +244,7 @@ struct Launch {
   std::size_t first_size = 0;
   std::size_t waiting = 0;
   int first_piece = pieces::Plan::kNone;
+  int piece = pieces::Plan::kNone;  // another connection's first piece, taken for it
 };
 
 void Record(Shared& shared, Fetch outcome, int error) {
@@ -250,14 +256,18 @@ void Record(Shared& shared, Fetch outcome, int error) {
   if (error != 0) shared.last_error = error;
 }
 
-// Takes pieces until none is left worth taking or a connection fails.
-Fetch TakePieces(Shared& shared, bool counted, int* error) {
+// Takes pieces, starting with piece when one was taken for it, until none is
+// left worth taking or a connection fails.
+Fetch TakePieces(Shared& shared, bool counted, int piece, int* error) {
   std::vector<char> buffer(session::kBlockSize);
-  for (;;) {
-    if (shared.Ending()) return Fetch::kStopped;
-    if (!counted && !server_slots::TryTake(shared.server)) return Fetch::kRefused;
-    const int piece = shared.plan.Take();
-    Fetch outcome = Fetch::kDone;
+  for (;; piece = pieces::Plan::kNone) {
+    Fetch outcome = shared.Ending() ? Fetch::kStopped : Fetch::kDone;
+    if (outcome == Fetch::kDone && !counted && !server_slots::TryTake(shared.server)) outcome = Fetch::kRefused;
+    if (outcome != Fetch::kDone) {
+      if (piece != pieces::Plan::kNone) shared.plan.Release(piece);
+      return outcome;
+    }
+    if (piece == pieces::Plan::kNone) piece = shared.plan.Take();
     if (piece != pieces::Plan::kNone) {
       outcome = FetchPiece(shared, piece, buffer, error);
       shared.plan.Release(piece);
@@ -280,7 +290,7 @@ void ConnectionThread(void* argument) {
     }
     launch->first->Close();
   }
-  if (outcome == Fetch::kDone) outcome = TakePieces(shared, launch->first != nullptr, &error);
+  if (outcome == Fetch::kDone) outcome = TakePieces(shared, launch->first != nullptr, launch->piece, &error);
   Record(shared, outcome, error);
   std::lock_guard<std::mutex> hold(shared.lock);
   --shared.running;
@@ -327,9 +337,6 @@ std::shared_ptr<Shared> MakeShared(const session::Context& context, fileio::File
   return shared;
 }
 
-// Waits for the connections, meanwhile reporting the sum of their progress,
-// saving the control file, passing on Stop and replacing connections that
-// broke off (never ones the server refused: it would refuse them again).
 // True once the rest of the file would take the first connection longer
 // than g_worth_splitting_ms at the rate it has shown since started.
 bool WorthMoreConnections(const Shared& shared, std::uint32_t started, std::uint64_t done_at_start) {
@@ -344,16 +351,34 @@ bool WorthMoreConnections(const Shared& shared, std::uint32_t started, std::uint
   return (shared.plan.total() - done) * elapsed / moved > worth;
 }
 
+// Starts a connection for the rest of a piece whose connection has stalled
+// at the end of the download; 1 when it did.
+int TakeOverStalled(const std::shared_ptr<Shared>& shared) {
+  const int piece = shared->plan.TakeStalled(kStalledMs);
+  if (piece == pieces::Plan::kNone) return 0;
+  auto* launch = new Launch;
+  launch->piece = piece;
+  if (!StartConnection(shared, launch)) shared->plan.Release(piece);
+  return 1;
+}
+
+// Waits for the connections, meanwhile reporting the sum of their progress,
+// saving the control file, passing on Stop and replacing connections that
+// broke off (never ones the server refused: it would refuse them again)
+// or stalled at the end.
 void Supervise(session::Context& context, const std::shared_ptr<Shared>& shared, int wanted,
                int pending, bool saving, const std::string& local_file) {
   std::uint32_t last_save = clock_seam::TickCount();
   const std::uint32_t started = last_save;
   const std::uint64_t done_at_start = shared->plan.DoneBytes();
   int replaced = 0;
+  int stalls = 0;
   for (;;) {
     if (pending > 0 && !shared->Ending() && WorthMoreConnections(*shared, started, done_at_start)) {
+      shared->plan.Divide(shared->first_piece, pending + 1);
       for (; pending > 0; --pending) StartConnection(shared, new Launch);
     }
+    if (stalls < 2 * wanted && !shared->Ending()) stalls += TakeOverStalled(shared);
     int starts = 0;
     {
       std::unique_lock<std::mutex> hold(shared->lock);
@@ -467,6 +492,7 @@ int Run(session::Context& context, net::Socket& first, fileio::File& file, std::
   launch->first_size = context.data.size();
   launch->waiting = waiting;
   launch->first_piece = shared->plan.TakeAt(context.bytes_done);
+  shared->first_piece = launch->first_piece;
   if (!StartConnection(shared, launch)) {
     session::Fail(context, "Failed to create thread", "Failed to create thread");
     return session::kFailure;

@@ -46,6 +46,71 @@ TEST(PiecePlan, AFreeConnectionTakesHalfOfTheLargestPieceLeft) {
   EXPECT_FALSE(plan.FollowerPending(first));
 }
 
+// The slices the first connection's piece is cut into when the others start:
+// counted from its begin while it is within its own slice, else from what it
+// has; never below the smallest split; aligned to 64 KiB where they can be.
+TEST(PiecePlan, DivideCutsEqualSlicesForTheConnectionsToCome) {
+  constexpr std::uint64_t kMiB = 1 << 20;
+  struct Row {
+    std::uint64_t total, written, min_split;
+    int parts;
+    std::vector<std::uint64_t> starts;  // of the first piece, then of each gap
+  } rows[] = {
+      {8 * kMiB, kMiB, 1, 4, {0, 2 * kMiB, 4 * kMiB, 6 * kMiB}},
+      {8 * kMiB, 3 * kMiB, 1, 4, {0, 4 * kMiB + kMiB / 4, 5 * kMiB + kMiB / 2, 6 * kMiB + 3 * kMiB / 4}},
+      {100, 10, 40, 4, {0, 50}},
+      {100, 10, 60, 4, {0}},
+      {8 * kMiB, 8 * kMiB, 1, 4, {0}},
+  };
+  for (const Row& row : rows) {
+    Plan plan(row.total, {}, row.min_split);
+    const int first = plan.TakeAt(0);
+    Write(plan, first, static_cast<std::size_t>(row.written));
+    plan.Divide(first, row.parts);
+    plan.Divide(Plan::kNone, row.parts);
+    std::vector<std::uint64_t> starts{0};
+    std::vector<int> gaps;
+    for (int i = 1; i < row.parts; ++i) gaps.push_back(plan.Take());
+    for (int gap : gaps) {
+      if (gap == Plan::kNone) continue;
+      starts.push_back(StartOf(plan, gap));
+      Write(plan, gap, static_cast<std::size_t>(row.total));
+    }
+    EXPECT_EQ(row.starts, starts) << row.written << " of " << row.total;
+    if (starts.size() > 1) {
+      EXPECT_EQ(starts[1] - row.written, plan.Left(first)) << row.written;
+    }
+    Write(plan, first, static_cast<std::size_t>(row.total));
+    EXPECT_TRUE(plan.Complete()) << row.written;
+  }
+}
+
+// At the end, the rest of the piece with most left whose connection wrote
+// nothing lately goes to a new connection; it rejoins its piece if refused.
+TEST(PiecePlan, AStalledConnectionHandsOverTheRestAtTheEnd) {
+  Plan plan(1000, {}, 300);
+  const int first = plan.TakeAt(0);
+  Write(plan, first, 100);
+  EXPECT_EQ(Plan::kNone, plan.TakeStalled(0));  // 900 left: free connections cut it
+  const int second = plan.Take();               // 550-1000
+  Write(plan, first, 50);                       // 400 left against 450
+  EXPECT_EQ(Plan::kNone, plan.TakeStalled(60000));
+  plan.Confirm(second);
+  const int rest = plan.TakeStalled(0);
+  ASSERT_NE(Plan::kNone, rest);
+  EXPECT_EQ(550u, StartOf(plan, rest));
+  EXPECT_EQ(450u, plan.Left(rest));
+  EXPECT_EQ(0u, plan.Left(second));
+  EXPECT_TRUE(plan.FollowerPending(second));
+  const int other = plan.TakeStalled(0);  // the new piece waits for its answer; first does not
+  ASSERT_NE(Plan::kNone, other);
+  EXPECT_EQ(150u, StartOf(plan, other));
+  plan.Release(other);
+  EXPECT_EQ(400u, plan.Left(first));
+  plan.Release(first);  // now a gap: work for a free connection
+  EXPECT_EQ(Plan::kNone, plan.TakeStalled(0));
+}
+
 TEST(PiecePlan, PiecesAreNotCutBelowTheSmallestSplit) {
   Plan plan(100, {}, 40);
   EXPECT_NE(Plan::kNone, plan.Take());
