@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,13 +69,8 @@ using ras_registry::Write;
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(separator, start);
-    if (end == std::string::npos) end = text.size();
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
   return parts;
 }
 
@@ -94,6 +90,17 @@ void Record(const std::string& line) { Write("Calls", Read("Calls") + line + "\n
 bool InPhoneBook(const std::string& entry) {
   const std::vector<std::string> names = Split(Read("Entries"), '|');
   return std::find(names.begin(), names.end(), entry) != names.end();
+}
+
+// Whether `records` records of Record fit in *bytes; both counts are handed
+// back either way, as the real library does.
+template <typename Record>
+DWORD Fits(std::size_t records, LPDWORD bytes, LPDWORD count) {
+  const DWORD needed = static_cast<DWORD>(records * sizeof(Record));
+  const bool fits = *bytes >= needed;
+  *count = static_cast<DWORD>(records);
+  *bytes = needed;
+  return fits ? 0 : kBufferTooSmall;
 }
 
 template <std::size_t N>
@@ -125,13 +132,7 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
   if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
   Hold hold;
   const std::vector<std::string> links = Connections();
-  const DWORD needed = static_cast<DWORD>(links.size() * sizeof(Connection95));
-  *count = static_cast<DWORD>(links.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (const DWORD error = Fits<Connection95>(links.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < links.size(); ++i) {
     connections[i].handle = reinterpret_cast<HANDLE>(i + 1);  // its place in Connections
     Copy(connections[i].entry_name, NameOf(links[i]));
@@ -198,13 +199,7 @@ DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes
   if (!entries || entries->size != sizeof(EntryName95)) return kInvalidSize;
   Hold hold;
   const std::vector<std::string> names = Split(Read("Entries"), '|');
-  const DWORD needed = static_cast<DWORD>(names.size() * sizeof(EntryName95));
-  *count = static_cast<DWORD>(names.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (const DWORD error = Fits<EntryName95>(names.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;  // every record must be sized
     Copy(entries[i].entry_name, names[i]);

@@ -111,6 +111,7 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
   EXPECT_EQ(harness::TextsOf(asked, "Message"), std::vector<std::string>{kExitQuestion});
   ASSERT_TRUE(IsWindow(window));
+  EXPECT_TRUE(shell::Globals().thread_event_receive);  // declining keeps what the jobs need
 
   // Send Later has its own title and mark.
   harness::WriteFile(dir.File("Default.snd"), kEntry);
@@ -134,6 +135,10 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   EXPECT_EQ("off", time_edit);
   EXPECT_FALSE(schedule::AnyMarked());
   EXPECT_EQ(1u, schedule::Jobs().jobs().size());
+  // An upload's mark asks as well.
+  schedule::SetMark(app::kSendMode, true);
+  EXPECT_EQ(1u, Run(WM_CLOSE, {Answer(IDNO)}).size());
+  schedule::SetMark(app::kSendMode, false);
   EXPECT_TRUE(Run(WM_CLOSE, {}).empty());
   EXPECT_FALSE(IsWindow(window));
 }
