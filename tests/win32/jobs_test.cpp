@@ -49,10 +49,7 @@ TEST_F(Jobs, TheStatusBarShowsTheCauseOfTheSelectedRow) {
   Select(list, {0});
   EXPECT_TRUE(PumpUntil([&] { return StatusText() == "404 Not Found"; })) << StatusText();
   EXPECT_TRUE(WaitForJobs());
-  harness::DialogWatcher watcher(harness::DialogWatcher::Press(IDNO));
-  SendMessageA(window, WM_CLOSE, 0, 0);
-  harness::Pump();
-  EXPECT_TRUE(watcher.seen().empty());
+  EXPECT_TRUE(CloseAnswering(IDNO).empty());
   EXPECT_FALSE(IsWindow(window));
 }
 
@@ -121,12 +118,8 @@ TEST_F(Jobs, StopAndClosingWhileTransfersRunLeaveThePartialFiles) {
     EXPECT_TRUE(PumpUntil([&] { return ListCell(list, 1, 2) == "Cancelled"; }));
     EXPECT_NE("Cancelled", ListCell(list, 0, 2));
     for (int answer : {IDNO, IDYES}) {
-      harness::DialogWatcher watcher(harness::DialogWatcher::Press(answer));
-      SendMessageA(window, WM_CLOSE, 0, 0);
-      harness::Pump();
-      ASSERT_EQ(1u, watcher.seen().size()) << answer;
-      EXPECT_EQ("Message", watcher.seen()[0].caption);
-      EXPECT_EQ("Your file transfer is in progress. Do you still want to exit?", watcher.seen()[0].text);
+      EXPECT_EQ(harness::TextsOf(CloseAnswering(answer), "Message"),
+                std::vector<std::string>{"Your file transfer is in progress. Do you still want to exit?"});
       EXPECT_EQ(answer == IDNO, IsWindow(window) != 0);
     }
     EXPECT_EQ(head, ReadFile(dir.File("a.txt")));

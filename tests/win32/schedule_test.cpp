@@ -58,16 +58,11 @@ class Later : public harness::WindowTest {
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
       }
     });
-    if (command == WM_CLOSE) {
-      SendMessageA(window, WM_CLOSE, 0, 0);
-    } else {
-      Command(command);
-    }
+    Command(command);
     harness::Pump();
     EXPECT_EQ(steps.size(), next);
     return watcher.seen();
   }
-  static std::function<void(HWND)> Answer(int button) { return DialogWatcher::Press(button); }
 };
 
 const char kEntry[] = "03/14/26 09:00\tC:\\Down\\f.zip\tAwaiting_command\tftp://h/pub/f.zip\r\n";
@@ -108,8 +103,7 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
       }});
   EXPECT_EQ("Enter time to schedule download|07:05|on|checked|30", reopened);
   EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
-  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
-  EXPECT_EQ(harness::TextsOf(asked, "Message"), std::vector<std::string>{kExitQuestion});
+  EXPECT_EQ(harness::TextsOf(CloseAnswering(IDNO), "Message"), std::vector<std::string>{kExitQuestion});
   ASSERT_TRUE(IsWindow(window));
   EXPECT_TRUE(shell::Globals().thread_event_receive);  // declining keeps what the jobs need
 
@@ -137,8 +131,8 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   EXPECT_EQ(1u, schedule::Jobs().jobs().size());
   // An upload's mark asks as well.
   schedule::SetMark(app::kSendMode, true);
-  EXPECT_EQ(1u, Run(WM_CLOSE, {Answer(IDNO)}).size());
+  EXPECT_EQ(1u, CloseAnswering(IDNO).size());
   schedule::SetMark(app::kSendMode, false);
-  EXPECT_TRUE(Run(WM_CLOSE, {}).empty());
+  EXPECT_TRUE(CloseAnswering(IDNO).empty());
   EXPECT_FALSE(IsWindow(window));
 }
