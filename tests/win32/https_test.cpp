@@ -50,17 +50,13 @@ class Https : public harness::WindowTest {
 // file as it was and logs nothing; one that says nothing holds it no longer
 // than the data time-out.
 TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
-  struct Case {
-    const char* label;
-    std::string reply, status;
-  };
-  const Case cases[] = {
+  const struct { const char* label; std::string reply, status; } cases[] = {
       {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "Secure connection failed: not a TLS answer"},
       {"closes at once", "", "Secure connection failed: connection closed"},
       {"silent", harness::kHoldMark, "Secure connection failed: timed out"},
   };
   timeouts::Set(5000, 5000, 1500);
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Open();
     harness::LoopbackServer server(1, c.reply);
