@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,12 +58,9 @@ struct EntryName95 {
   CHAR entry_name[257];
 };
 
-CRITICAL_SECTION g_lock;
-
-struct Hold {
-  Hold() { EnterCriticalSection(&g_lock); }
-  ~Hold() { LeaveCriticalSection(&g_lock); }
-};
+// Workers call in at once: each call reads and rewrites the state whole.
+std::mutex g_lock;
+using Hold = std::lock_guard<std::mutex>;
 
 using ras_registry::Read;
 using ras_registry::Write;
@@ -118,7 +116,7 @@ DWORD WINAPI ParceloFakeRas() { return 1; }
 
 DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL password_saved) {
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::string entry = params->entry_name;
   if (!InPhoneBook(entry)) return kNoSuchEntry;
   std::string password;
@@ -130,7 +128,7 @@ DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL passwor
 
 DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWORD count) {
   if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> links = Connections();
   if (const DWORD error = Fits<Connection95>(links.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < links.size(); ++i) {
@@ -142,7 +140,7 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
 
 DWORD WINAPI RasSetEntryDialParamsA(LPCSTR, DialParams95* params, BOOL remove_password) {
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::string entry = params->entry_name;
   Record("RasSetEntryDialParamsA " + entry + " " + params->password + (remove_password ? " removed" : ""));
   if (!remove_password) {
@@ -156,7 +154,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
   const std::string entry = params->entry_name;
   {
-    Hold hold;
+    Hold hold(g_lock);
     Record("RasDialA " + entry + " " + params->password);
   }
   Sleep(std::strtoul(Read("DialDelay").c_str(), nullptr, 10));
@@ -166,7 +164,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
     *connection = reinterpret_cast<HANDLE>(99);
     return error;
   }
-  Hold hold;
+  Hold hold(g_lock);
   std::vector<std::string> links = Connections();
   std::size_t index = 0;
   while (index < links.size() && NameOf(links[index]) != entry) ++index;
@@ -181,7 +179,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
 
 DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
   if (!status || status->size != sizeof(ConnectStatus95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> links = Connections();
   const std::size_t index = reinterpret_cast<std::size_t>(connection);
   if (index < 1 || index > links.size()) return ERROR_INVALID_HANDLE;
@@ -190,14 +188,14 @@ DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
 }
 
 DWORD WINAPI RasHangUpA(HANDLE) {
-  Hold hold;
+  Hold hold(g_lock);
   Record("RasHangUpA");
   return 0;
 }
 
 DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes, LPDWORD count) {
   if (!entries || entries->size != sizeof(EntryName95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> names = Split(Read("Entries"), '|');
   if (const DWORD error = Fits<EntryName95>(names.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -205,12 +203,6 @@ DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes
     Copy(entries[i].entry_name, names[i]);
   }
   return 0;
-}
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_lock);
-  if (reason == DLL_PROCESS_DETACH) DeleteCriticalSection(&g_lock);
-  return TRUE;
 }
 
 }  // extern "C"
