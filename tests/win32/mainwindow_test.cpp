@@ -147,19 +147,15 @@ TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
 TEST_F(FullWindow, StatusBarShowsMenuHelpAndClearsItWhenTheMenuCloses) {
   Open();
   HMENU menu = GetMenu(window);
-  struct Case {
-    UINT id, flags;
-    const char* text;
-    bool in_drop_window;  // else the drop window shows nothing
-  };
-  const Case cases[] = {
+  // in_drop_window: else the drop window shows nothing.
+  const struct { UINT id, flags; const char* text; bool in_drop_window; } cases[] = {
       {IDM_RECEIVELATER, MF_STRING, "Schedule download at later time", true},
       {SC_SIZE, MF_STRING, "Change ftp window size", false},
       {4242, MF_STRING, "", true},
       {IDM_EXIT, MF_POPUP, "", true},  // a popup's position is not a command id
   };
   for (bool drop : {false, true}) {
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
       SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(c.id, c.flags), reinterpret_cast<LPARAM>(menu));
       EXPECT_EQ(!drop || c.in_drop_window ? c.text : "", harness::StatusText()) << c.id << " drop " << drop;
       SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);  // the menu closes
