@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -84,7 +83,7 @@ TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnceAndCancelKeepsEvery
   registry.Set("Firewall", "0");
   registry.Set("email", "kept@example.org");
   Open();
-  std::vector<bool> enabled;
+  std::string enabled;  // + or - per edit and click
   Configure([&](HWND sheet) {
     HWND general = CurrentPage(sheet);
     Type(general, IDC_GENERAL_EMAIL, "changed@example.org");
@@ -93,15 +92,13 @@ TEST_F(ConfigSheet, FirewallBoxEnablesTheFourProxyEditsAtOnceAndCancelKeepsEvery
     Click(page, IDC_FIREWALL_PASSIVE);
     for (int click = 0; click < 3; ++click) {
       for (int id : {IDC_FIREWALL_HTTP_ADDRESS, IDC_FIREWALL_HTTP_PORT, IDC_FIREWALL_FTP_ADDRESS, IDC_FIREWALL_FTP_PORT}) {
-        enabled.push_back(Enabled(page, id));
+        enabled += Enabled(page, id) ? "+" : "-";
       }
       Click(page, IDC_FIREWALL_ON);
     }
     Press(sheet, PSBTN_CANCEL);
   });
-  std::vector<bool> expected(12, false);
-  std::fill(expected.begin() + 4, expected.begin() + 8, true);
-  EXPECT_EQ(expected, enabled);
+  EXPECT_EQ("----++++----", enabled);
   EXPECT_EQ(Stored("email"), "kept@example.org");
   EXPECT_EQ(Stored("ResumeOption"), kUnset);
   EXPECT_EQ(Stored("PASSIVE"), kUnset);
