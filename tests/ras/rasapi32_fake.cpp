@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,25 +58,17 @@ struct EntryName95 {
   CHAR entry_name[257];
 };
 
-CRITICAL_SECTION g_lock;
-
-struct Hold {
-  Hold() { EnterCriticalSection(&g_lock); }
-  ~Hold() { LeaveCriticalSection(&g_lock); }
-};
+// Workers call in at once: each call reads and rewrites the state whole.
+std::mutex g_lock;
+using Hold = std::lock_guard<std::mutex>;
 
 using ras_registry::Read;
 using ras_registry::Write;
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(separator, start);
-    if (end == std::string::npos) end = text.size();
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
   return parts;
 }
 
@@ -96,6 +90,17 @@ bool InPhoneBook(const std::string& entry) {
   return std::find(names.begin(), names.end(), entry) != names.end();
 }
 
+// Whether `records` records of Record fit in *bytes; both counts are handed
+// back either way, as the real library does.
+template <typename Record>
+DWORD Fits(std::size_t records, LPDWORD bytes, LPDWORD count) {
+  const DWORD needed = static_cast<DWORD>(records * sizeof(Record));
+  const bool fits = *bytes >= needed;
+  *count = static_cast<DWORD>(records);
+  *bytes = needed;
+  return fits ? 0 : kBufferTooSmall;
+}
+
 template <std::size_t N>
 void Copy(char (&field)[N], const std::string& text) {
   std::memset(field, 0, N);
@@ -111,7 +116,7 @@ DWORD WINAPI ParceloFakeRas() { return 1; }
 
 DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL password_saved) {
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::string entry = params->entry_name;
   if (!InPhoneBook(entry)) return kNoSuchEntry;
   std::string password;
@@ -123,15 +128,9 @@ DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL passwor
 
 DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWORD count) {
   if (!connections || connections->size != sizeof(Connection95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> links = Connections();
-  const DWORD needed = static_cast<DWORD>(links.size() * sizeof(Connection95));
-  *count = static_cast<DWORD>(links.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (const DWORD error = Fits<Connection95>(links.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < links.size(); ++i) {
     connections[i].handle = reinterpret_cast<HANDLE>(i + 1);  // its place in Connections
     Copy(connections[i].entry_name, NameOf(links[i]));
@@ -141,7 +140,7 @@ DWORD WINAPI RasEnumConnectionsA(Connection95* connections, LPDWORD bytes, LPDWO
 
 DWORD WINAPI RasSetEntryDialParamsA(LPCSTR, DialParams95* params, BOOL remove_password) {
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::string entry = params->entry_name;
   Record("RasSetEntryDialParamsA " + entry + " " + params->password + (remove_password ? " removed" : ""));
   if (!remove_password) {
@@ -155,7 +154,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
   const std::string entry = params->entry_name;
   {
-    Hold hold;
+    Hold hold(g_lock);
     Record("RasDialA " + entry + " " + params->password);
   }
   Sleep(std::strtoul(Read("DialDelay").c_str(), nullptr, 10));
@@ -165,7 +164,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
     *connection = reinterpret_cast<HANDLE>(99);
     return error;
   }
-  Hold hold;
+  Hold hold(g_lock);
   std::vector<std::string> links = Connections();
   std::size_t index = 0;
   while (index < links.size() && NameOf(links[index]) != entry) ++index;
@@ -180,7 +179,7 @@ DWORD WINAPI RasDialA(LPVOID, LPCSTR, DialParams95* params, DWORD, LPVOID, HANDL
 
 DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
   if (!status || status->size != sizeof(ConnectStatus95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> links = Connections();
   const std::size_t index = reinterpret_cast<std::size_t>(connection);
   if (index < 1 || index > links.size()) return ERROR_INVALID_HANDLE;
@@ -189,33 +188,21 @@ DWORD WINAPI RasGetConnectStatusA(HANDLE connection, ConnectStatus95* status) {
 }
 
 DWORD WINAPI RasHangUpA(HANDLE) {
-  Hold hold;
+  Hold hold(g_lock);
   Record("RasHangUpA");
   return 0;
 }
 
 DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR, EntryName95* entries, LPDWORD bytes, LPDWORD count) {
   if (!entries || entries->size != sizeof(EntryName95)) return kInvalidSize;
-  Hold hold;
+  Hold hold(g_lock);
   const std::vector<std::string> names = Split(Read("Entries"), '|');
-  const DWORD needed = static_cast<DWORD>(names.size() * sizeof(EntryName95));
-  *count = static_cast<DWORD>(names.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (const DWORD error = Fits<EntryName95>(names.size(), bytes, count)) return error;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (entries[i].size != sizeof(EntryName95)) return kInvalidSize;  // every record must be sized
     Copy(entries[i].entry_name, names[i]);
   }
   return 0;
-}
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_lock);
-  if (reason == DLL_PROCESS_DETACH) DeleteCriticalSection(&g_lock);
-  return TRUE;
 }
 
 }  // extern "C"

@@ -41,11 +41,7 @@ class Dialup : public testing::Test {
 // every password needed is saved.
 TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
   struct Case {
-    const char* what;
-    const char* dial_up;
-    const char* connections;
-    const char* calls;
-    const char* dial_error = "";
+    const char *what, *dial_up, *connections, *calls, *dial_error = "";
   };
   std::string seventeen;
   for (int i = 0; i < 17; ++i) seventeen += (i ? "|C" : "C") + std::to_string(i) + ":8193";

@@ -21,14 +21,13 @@ namespace {
 
 class Dispatch : public harness::WindowTest {
  protected:
-  int RowCount() const { return harness::RowCount(List()); }
   bool ButtonHidden(int id) const { return SendMessageA(Kids().toolbar, TB_ISBUTTONHIDDEN, id, 0) != 0; }
   bool AcceptsFiles() const { return GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
   // The mode, its task, its buttons, its rows and whether files may be dropped.
   std::string Shows() const {
     return std::string(app::CurrentMode() == app::kSendMode ? "send " : "receive ") +
            app::CurrentTaskPath().substr(dir.path().size() + 1) + (ButtonHidden(IDM_SEND) ? " -send" : "") +
-           (ButtonHidden(IDM_RECEIVE) ? " -receive" : "") + " rows " + std::to_string(RowCount()) +
+           (ButtonHidden(IDM_RECEIVE) ? " -receive" : "") + " rows " + std::to_string(Rows()) +
            (AcceptsFiles() ? " files" : "");
   }
 };
@@ -65,7 +64,7 @@ TEST_F(Dispatch, LoadsTheDefaultTaskAndSelectAllCtrlAAndDelWorkThroughTheMainLoo
   harness::Select(List(), {1, 3});
   PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
   Pump();
-  ASSERT_EQ(3, RowCount());
+  ASSERT_EQ(3, Rows());
   EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
   // Del in an edit control of a dialog stays with the control.
   harness::Select(List(), {0});
@@ -81,7 +80,7 @@ TEST_F(Dispatch, LoadsTheDefaultTaskAndSelectAllCtrlAAndDelWorkThroughTheMainLoo
   Command(IDM_DROPWINDOW);
   PostMessageA(window, WM_KEYDOWN, VK_DELETE, 1);
   Pump();
-  EXPECT_EQ(3, RowCount());
+  EXPECT_EQ(3, Rows());
   EXPECT_EQ(TaskLines({0, 2, 4}), ReadFile(dir.File("Default.rcv")));
 }
 
@@ -113,7 +112,7 @@ TEST_F(Dispatch, ModeSelectorAndSwitchModeInTheDropWindowSwitchTaskButtonsAndDro
   EXPECT_EQ(receive, Shows());
 }
 
-TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing) {
+TEST_F(Dispatch, NewTaskWithOkNamesTheTaskAndCancelChangesNothing) {
   WriteFile(dir.File("Default.rcv"), TaskLines({0, 1, 2, 3, 4}));
   Open();
   {
@@ -122,33 +121,30 @@ TEST_F(Dispatch, NewTaskWithOkNamesTheTaskOrLoadsItsFileAndCancelChangesNothing)
     ASSERT_EQ(1u, watcher.seen().size());
   }
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
-  EXPECT_EQ(5, RowCount());
+  EXPECT_EQ(5, Rows());
 
   // An empty name, or one of a device, is refused: the dialog stays until a
-  // name is typed. A name whose file exists loads it.
-  WriteFile(dir.File("Old.rcv"), TaskLines({1, 2}));
-  for (const std::string name : {"Work", "Old"}) {
-    const auto seen = OnDialog(IDM_NEWTASK, [](HWND dialog) { return GetDlgItem(dialog, IDC_TASKNAME) != nullptr; },
-                               [&](HWND dialog) {
-                                 for (const char* refused : {"", "nul", "COM1.x"}) {
-                                   SetDlgItemTextA(dialog, IDC_TASKNAME, refused);
-                                   SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-                                   EXPECT_TRUE(IsWindow(dialog)) << refused;
-                                 }
-                                 SetDlgItemTextA(dialog, IDC_TASKNAME, name.c_str());
-                                 PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-                               });
-    EXPECT_EQ(harness::TextsOf(seen, "Error"), (std::vector<std::string>{"A task cannot be named after a device: nul",
-                                                                         "A task cannot be named after a device: COM1.x"}));
-    EXPECT_EQ("Parcelo(32) Task " + name, harness::WindowText(window));
-    EXPECT_EQ(name == "Work" ? 0 : 2, RowCount());
-    EXPECT_EQ(dir.File(name + ".rcv"), app::CurrentTaskPath());
-    if (name == "Old") break;
-    // Edit with the new task's empty list says so.
-    DialogWatcher watcher(DialogWatcher::Press(IDOK));
-    Command(IDM_EDIT);
-    EXPECT_EQ(harness::TextsOf(watcher.seen(), "Info"), std::vector<std::string>{"No item in listbox"});
-  }
+  // name is typed. Loading a task whose file exists is the native entries
+  // tests'.
+  const auto seen = OnDialog(IDM_NEWTASK, [](HWND dialog) { return GetDlgItem(dialog, IDC_TASKNAME) != nullptr; },
+                             [&](HWND dialog) {
+                               for (const char* refused : {"", "nul", "COM1.x"}) {
+                                 SetDlgItemTextA(dialog, IDC_TASKNAME, refused);
+                                 SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+                                 EXPECT_TRUE(IsWindow(dialog)) << refused;
+                               }
+                               SetDlgItemTextA(dialog, IDC_TASKNAME, "Work");
+                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                             });
+  EXPECT_EQ(harness::TextsOf(seen, "Error"), (std::vector<std::string>{"A task cannot be named after a device: nul",
+                                                                       "A task cannot be named after a device: COM1.x"}));
+  EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
+  EXPECT_EQ(0, Rows());
+  EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
+  // Edit with the new task's empty list says so.
+  DialogWatcher watcher(DialogWatcher::Press(IDOK));
+  Command(IDM_EDIT);
+  EXPECT_EQ(harness::TextsOf(watcher.seen(), "Info"), std::vector<std::string>{"No item in listbox"});
 }
 
 TEST_F(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
@@ -165,6 +161,6 @@ TEST_F(Dispatch, OpenTaskLoadsTheChosenFileAndSetsTheTitle) {
   ASSERT_EQ(1u, watcher.seen().size());
   EXPECT_EQ("Open Download Task", watcher.seen()[0].caption);
   EXPECT_EQ("Parcelo(32) Task Work", harness::WindowText(window));
-  EXPECT_EQ(3, RowCount());
+  EXPECT_EQ(3, Rows());
   EXPECT_EQ(dir.File("Work.rcv"), app::CurrentTaskPath());
 }

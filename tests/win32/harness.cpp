@@ -122,6 +122,13 @@ std::vector<SeenDialog> WindowTest::OnDialog(int command, const std::function<bo
   return watcher.seen();
 }
 
+std::vector<SeenDialog> WindowTest::CloseAnswering(int button) {
+  DialogWatcher watcher(DialogWatcher::Press(button));
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  Pump();
+  return watcher.seen();
+}
+
 std::vector<std::string> TextsOf(const std::vector<SeenDialog>& seen, const std::string& caption) {
   std::vector<std::string> texts;
   for (const SeenDialog& dialog : seen) {

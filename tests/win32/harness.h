@@ -56,6 +56,7 @@ class RegistryValues {
 };
 
 struct SeenDialog;
+int RowCount(HWND list);
 
 // A test in its own program directory. Open() creates the main window as the
 // process entry would (destroying an earlier one) and pumps until it has
@@ -73,6 +74,10 @@ class WindowTest : public testing::Test {
                                    const std::function<void(HWND dialog)>& act);
   static const shell::Children& Kids() { return shell::Globals().children; }
   static HWND List() { return Kids().task_list; }
+  static int Rows() { return RowCount(List()); }
+  // Closes the main window, answering a question with button; returns the
+  // dialogs seen.
+  std::vector<SeenDialog> CloseAnswering(int button);
   // Writes a task line per entry (local file in the program directory, link)
   // as the default task of the mode and loads it; returns the task list.
   HWND LoadTask(const std::vector<std::pair<std::string, std::string>>& entries, bool send = false);

@@ -50,17 +50,13 @@ class Https : public harness::WindowTest {
 // file as it was and logs nothing; one that says nothing holds it no longer
 // than the data time-out.
 TEST_F(Https, APeerThatSpeaksNoTlsFailsTheAttemptAndLeavesTheFile) {
-  struct Case {
-    const char* label;
-    std::string reply, status;
-  };
-  const Case cases[] = {
+  const struct { const char* label; std::string reply, status; } cases[] = {
       {"plain HTTP", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "Secure connection failed: not a TLS answer"},
       {"closes at once", "", "Secure connection failed: connection closed"},
       {"silent", harness::kHoldMark, "Secure connection failed: timed out"},
   };
   timeouts::Set(5000, 5000, 1500);
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Open();
     harness::LoopbackServer server(1, c.reply);
@@ -83,12 +79,8 @@ class TrustedRoot {
  public:
   explicit TrustedRoot(const std::string& pem_path) {
     const std::string pem = ReadFile(pem_path);
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
-                              &size, nullptr, nullptr)) {
-      return;
-    }
-    std::string der(size, '\0');
+    std::string der(pem.size(), '\0');  // the binary is shorter than its base64
+    DWORD size = static_cast<DWORD>(der.size());
     if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
                               reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr)) {
       return;
@@ -109,21 +101,24 @@ class TrustedRoot {
   PCCERT_CONTEXT added_ = nullptr;
 };
 
-// The tests that need the servers of tests/servers/https_win32.sh.
-using HttpsServed = Https;
+// The tests that need the servers of tests/servers/https_win32.sh, with their
+// test authority trusted.
+class HttpsServed : public Https {
+ protected:
+  void SetUp() override {
+    if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
+    ASSERT_TRUE(root.ok()) << "the test authority could not be trusted: " << GetLastError();
+  }
+  const std::string www = Env("PARCELO_HTTPS_WWW");
+  TrustedRoot root{Env("PARCELO_HTTPS_CA")};
+};
 
-// Downloads, a resume, Basic authentication and an upload as over plain
-// HTTP; refused certificates end with the reason and never touch the partial
+// Downloads, a resume and an upload as over plain HTTP (what the HTTP code
+// does with them is the native tests'); refused certificates end with the reason and never touch the partial
 // file or make one.
 TEST_F(HttpsServed, NginxWithTheTestAuthority) {
-  const std::string www = Env("PARCELO_HTTPS_WWW");
-  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
-  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
-  ASSERT_TRUE(root.ok()) << "the test authority could not be trusted: " << GetLastError();
   const std::string big = ReadFile(www + "\\files\\big.bin");
-  const std::string secret = ReadFile(www + "\\secret\\s.bin");
   ASSERT_GT(big.size(), 1000000u);
-  ASSERT_FALSE(secret.empty());
   // A resumed transfer keeps the 16 zero bytes the partial file starts with;
   // one that started over would not.
   const std::string zeros(16, '\0');
@@ -152,7 +147,6 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
       {"download", link("GOOD"), "-", "Done", big},
       {"download by address", link("GOOD", "127.0.0.1"), "-", "Done", big},
       {"resume", link("GOOD"), partial, "Done", resumed},
-      {"basic authentication", link("GOOD", "alice:s3cret@localhost", "/secret/s.bin"), "-", "Done", secret},
       {"PUT", link("GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload, "\\upload\\tls\\up.bin"},
       {"unknown authority", link("STRANGER"), partial, unknown, partial},
       {"unknown authority, no file", link("STRANGER"), "-", unknown, "-"},
@@ -171,16 +165,10 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
     if (c.wait_ms) timeouts::Set(timeouts::kDefaultConnectMs, c.wait_ms, c.wait_ms);
     EXPECT_EQ(c.status, Run("got.bin", c.link, c.sent_to != nullptr));
     timeouts::RestoreDefaults();
-    if (c.after == "-") {
-      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local.c_str()));
-    } else {
-      const std::string after = ReadFile(local);
-      EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
-    }
-    if (c.sent_to) {
-      const std::string copy = ReadFile(www + c.sent_to);
-      EXPECT_TRUE(copy == c.before) << copy.size() << " bytes on the server";
-    }
+    const std::string after = harness::Exists(local) ? ReadFile(local) : "-";
+    EXPECT_TRUE(after == c.after) << after.size() << " bytes, not " << c.after.size();
+    const std::string copy = c.sent_to ? ReadFile(www + c.sent_to) : c.before;
+    EXPECT_TRUE(copy == c.before) << copy.size() << " bytes on the server";
     Close();
     DeleteFileA(local.c_str());
   }
@@ -191,10 +179,6 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
 // bytes wait even when nothing more is on the wire (the peer keeps the
 // connection open after its answer).
 TEST_F(HttpsServed, StreamHandsOutARecordInPiecesAndEndsWithCloseNotify) {
-  const std::string www = Env("PARCELO_HTTPS_WWW");
-  if (www.empty()) GTEST_SKIP() << "needs nginx: tests/servers/https_win32.sh";
-  TrustedRoot root(Env("PARCELO_HTTPS_CA"));
-  ASSERT_TRUE(root.ok());
   const std::string small = ReadFile(www + "\\files\\small.bin");
   ASSERT_FALSE(small.empty());
   ASSERT_TRUE(net::Startup());

@@ -2,7 +2,6 @@
 // Clear All, the check box kept as RemoveLog, and Execute with a file type
 // registered in the prefix to a handler that copies the opened file.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <functional>
 #include <initializer_list>
@@ -40,10 +39,9 @@ class TestFileType {
     Set(std::string(kTestClass) + "\\shell\\open\\command", "C:\\windows\\system32\\cmd.exe /c copy \"%1\" ran.txt");
   }
   ~TestFileType() {
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell\\open\\command").c_str());
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell\\open").c_str());
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kTestClass) + "\\shell").c_str());
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, kTestClass);
+    for (const char* key : {"\\shell\\open\\command", "\\shell\\open", "\\shell", ""}) {
+      RegDeleteKeyA(HKEY_CLASSES_ROOT, (kTestClass + std::string(key)).c_str());
+    }
     RegDeleteKeyA(HKEY_CLASSES_ROOT, kTestExtension);
   }
 
@@ -74,11 +72,8 @@ void RemoveFolder(const std::string& folder, std::initializer_list<const char*> 
 class LogViewer : public harness::WindowTest {
  protected:
   static HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_LOG_LIST); }
-  static int Rows(HWND dialog) { return static_cast<int>(SendMessageA(List(dialog), LVM_GETITEMCOUNT, 0, 0)); }
+  static int Rows(HWND dialog) { return harness::RowCount(List(dialog)); }
   static void Press(HWND dialog, int id) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-  static void Select(HWND dialog, std::initializer_list<int> rows) {
-    for (int row : rows) ListView_SetItemState(List(dialog), row, LVIS_SELECTED, LVIS_SELECTED);
-  }
   static bool Ticked(HWND dialog) { return IsDlgButtonChecked(dialog, IDC_LOG_REMOVE) == BST_CHECKED; }
   static void Tick(HWND dialog, bool on) { CheckDlgButton(dialog, IDC_LOG_REMOVE, on ? BST_CHECKED : BST_UNCHECKED); }
 
@@ -97,33 +92,24 @@ class LogViewer : public harness::WindowTest {
   // returns the rows left in the list.
   static int Execute(HWND dialog, std::initializer_list<int> select, bool tick) {
     Tick(dialog, tick);
-    Select(dialog, select);
+    harness::Select(List(dialog), select);
     Press(dialog, IDC_LOG_EXECUTE);
     return Rows(dialog);
   }
 
+  // The template shows in the caption and in the controls it has (Execute,
+  // check box, Help); then the cells.
+  static std::string Look(HWND dialog) {
+    std::string look = WindowText(dialog) + " ";
+    for (int id : {IDC_LOG_EXECUTE, IDC_LOG_REMOVE, IDC_LOG_HELP}) look += GetDlgItem(dialog, id) ? "+" : "-";
+    for (int r = 0; r < Rows(dialog); ++r) {
+      for (int c = 0; c < 3; ++c) look += "|" + ListCell(List(dialog), r, c);
+    }
+    return look;
+  }
+
   std::string LogFile() const { return dir.File("logr.txt"); }
 };
-
-// The template shows in the caption and in the controls it has.
-struct Shown {
-  std::string caption;
-  Texts cells;
-  std::vector<bool> controls;  // Execute, check box, Help
-};
-
-Shown Inspect(HWND dialog) {
-  Shown shown{WindowText(dialog), {}, {}};
-  HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
-  const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < 3; ++c) shown.cells.push_back(ListCell(list, r, c));
-  }
-  for (int id : {IDC_LOG_EXECUTE, IDC_LOG_REMOVE, IDC_LOG_HELP}) {
-    shown.controls.push_back(GetDlgItem(dialog, id) != nullptr);
-  }
-  return shown;
-}
 
 }  // namespace
 
@@ -136,12 +122,12 @@ TEST_F(LogViewer, ShowsTheLogOfTheModeInItsOwnTemplateAndClearAllEmptiesIt) {
   WriteFile(dir.File("logs.txt"), LogLine(4, "C:\\Up\\d.txt"));
   registry.Set("RemoveLog", "0");
   Open();
-  Shown download, upload;
+  std::string download, upload;
   int after = -1;
   bool open_after = false;
   std::vector<bool> ticked;
   ShowLog([&](HWND dialog) {
-    download = Inspect(dialog);
+    download = Look(dialog);
     Press(dialog, IDOK);
     after = Rows(dialog);
     open_after = IsWindowVisible(dialog);
@@ -150,18 +136,14 @@ TEST_F(LogViewer, ShowsTheLogOfTheModeInItsOwnTemplateAndClearAllEmptiesIt) {
   });
   EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
   harness::ChooseMode(1);
-  ShowLog([&](HWND dialog) { upload = Inspect(dialog); });
+  ShowLog([&](HWND dialog) { upload = Look(dialog); });
   EXPECT_EQ("1", settings::ReadText("RemoveLog", ""));
   harness::ChooseMode(0);
   ShowLog([&](HWND dialog) { ticked.push_back(Ticked(dialog)); Tick(dialog, false); });
   EXPECT_EQ("0", settings::ReadText("RemoveLog", ""));
   EXPECT_EQ((std::vector<bool>{false, true}), ticked);
-  EXPECT_EQ("FTP/HTTP Download Log", download.caption);
-  EXPECT_EQ("FTP Upload Log", upload.caption);
-  EXPECT_EQ((std::vector<bool>{true, true, true}), download.controls);
-  EXPECT_EQ((std::vector<bool>{false, false, false}), upload.controls);
-  EXPECT_EQ((Texts{"03/14/26 09:01", "C:\\Down\\a.zip", "ftp://h/pub/f1"}), download.cells);
-  EXPECT_EQ((Texts{"03/14/26 09:04", "C:\\Up\\d.txt", "ftp://h/pub/f4"}), upload.cells);
+  EXPECT_EQ("FTP/HTTP Download Log +++|03/14/26 09:01|C:\\Down\\a.zip|ftp://h/pub/f1", download);
+  EXPECT_EQ("FTP Upload Log ---|03/14/26 09:04|C:\\Up\\d.txt|ftp://h/pub/f4", upload);
   EXPECT_EQ(0, after);
   EXPECT_TRUE(open_after);
   EXPECT_TRUE(Exists(LogFile()));
@@ -209,7 +191,6 @@ TEST_F(LogViewer, ExecuteRunsACopyOfTheFirstSelectedRowInAFolderBesideTheFile) {
     int rows_after = -1;
     EXPECT_EQ(Texts{}, ShowLog([&](HWND dialog) { rows_after = Execute(dialog, {2, 1}, tick); }));
     EXPECT_EQ("payload", HandlerOutput(folder));
-    EXPECT_EQ("payload", ReadFile(folder + "\\f1.pctest"));
     EXPECT_EQ("payload", ReadFile(file));
     EXPECT_FALSE(Exists(dir.File("f2")));
     EXPECT_EQ(tick ? 2 : 3, rows_after);

@@ -12,23 +12,20 @@
 #include "platform/tasklist.h"
 #include "settings/store.h"
 #include "resources/parcelo32_ids.h"
-#include "tasks/schedule.h"
 
 using harness::DialogWatcher;
 using harness::Pump;
 using FullWindow = harness::WindowTest;
 using DropWindow = harness::WindowTest;
-using Closing = harness::WindowTest;
 
 namespace {
 
-// Checks what tells the two shapes apart: the mode, the menu bar, the class,
-// the frame, the five children and the drop window's system menu items.
+// Checks what tells the two shapes apart: the mode, the menu bar, the frame,
+// the five children and the drop window's system menu items.
 void ExpectShape(HWND window, int shape) {
   bool drop = shape == shell::kDropWindow;
   EXPECT_EQ(shape, shell::Globals().window_mode);
   EXPECT_EQ(drop, GetMenu(window) == nullptr);
-  EXPECT_EQ(drop ? 0x300Bu : 0x3003u, GetClassLongA(window, GCL_STYLE));
   EXPECT_EQ(!drop, (GetWindowLongA(window, GWL_STYLE) & WS_MAXIMIZEBOX) != 0);
   for (UINT id : {IDM_SWITCHMODE, IDM_DROPHELP}) {
     EXPECT_EQ(drop, GetMenuState(GetSystemMenu(window, FALSE), id, MF_BYCOMMAND) != static_cast<UINT>(-1)) << id;
@@ -63,17 +60,14 @@ std::string TipText(HWND tips, HWND owner, UINT_PTR id) {
 TEST_F(FullWindow, StartsWithItsMenuFocusOnTheListAndAFlatToolbarWithTips) {
   ASSERT_TRUE(Open());
   ExpectShape(window, shell::kFullWindow);
-  EXPECT_EQ(GetMenu(window), shell::Globals().main_menu);
   EXPECT_EQ("Parcelo(32) Task Default", harness::WindowText(window));
   EXPECT_EQ(Kids().task_list, GetFocus());  // arrows work at once
   // The tip comes from the window's own lookup, not from the control.
   HWND toolbar = Kids().toolbar;
   EXPECT_EQ("Stop file transfer",
             TipText(reinterpret_cast<HWND>(SendMessageA(toolbar, TB_GETTOOLTIPS, 0, 0)), toolbar, IDM_STOP));
-  // Wine's common controls report 5.x, so the toolbar is flat; 4.72 is the first flat version.
+  // Wine's common controls report 5.x, so the toolbar is flat.
   EXPECT_TRUE(GetWindowLongA(toolbar, GWL_STYLE) & TBSTYLE_FLAT);
-  EXPECT_FALSE(shell::ToolbarIsFlatForVersion(4, 71));
-  EXPECT_TRUE(shell::ToolbarIsFlatForVersion(4, 72));
 }
 
 TEST_F(FullWindow, LaysOutChildrenOnResizeButKeepsTheModeSelector) {
@@ -152,19 +146,15 @@ TEST_F(FullWindow, ColumnWidthsAreKeptInTheRegistry) {
 TEST_F(FullWindow, StatusBarShowsMenuHelpAndClearsItWhenTheMenuCloses) {
   Open();
   HMENU menu = GetMenu(window);
-  struct Case {
-    UINT id, flags;
-    const char* text;
-    bool in_drop_window;  // else the drop window shows nothing
-  };
-  const Case cases[] = {
+  // in_drop_window: else the drop window shows nothing.
+  const struct { UINT id, flags; const char* text; bool in_drop_window; } cases[] = {
       {IDM_RECEIVELATER, MF_STRING, "Schedule download at later time", true},
       {SC_SIZE, MF_STRING, "Change ftp window size", false},
       {4242, MF_STRING, "", true},
       {IDM_EXIT, MF_POPUP, "", true},  // a popup's position is not a command id
   };
   for (bool drop : {false, true}) {
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
       SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(c.id, c.flags), reinterpret_cast<LPARAM>(menu));
       EXPECT_EQ(!drop || c.in_drop_window ? c.text : "", harness::StatusText()) << c.id << " drop " << drop;
       SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);  // the menu closes
@@ -247,23 +237,6 @@ TEST_F(DropWindow, StartsAsAFixedSizeTargetSwitchesBothWaysAndRemembersItsOwnMov
   // A shutdown query destroys the window and agrees.
   EXPECT_EQ(1, SendMessageA(window, WM_QUERYENDSESSION, 0, 0));
   EXPECT_FALSE(IsWindow(window));
-}
-
-// An upload's mark asks as a download's does (the schedule tests'); declining
-// keeps the thread events the jobs need.
-TEST_F(Closing, AsksWhileAnUploadIsScheduled) {
-  Open();
-  schedule::SetMark(app::kSendMode, true);
-  for (int answer : {IDNO, IDYES}) {
-    DialogWatcher watcher(DialogWatcher::Press(answer));
-    SendMessageA(window, WM_CLOSE, 0, 0);
-    Pump();
-    EXPECT_EQ(harness::TextsOf(watcher.seen(), "Message"),
-              std::vector<std::string>{"Your file transfer is scheduled at a later time. Do you still want to exit?"});
-    EXPECT_EQ(answer == IDNO, IsWindow(window) != 0);
-    EXPECT_TRUE(answer == IDYES || shell::Globals().thread_event_receive);
-  }
-  schedule::SetMark(app::kSendMode, false);
 }
 
 TEST(ProgramDirectory, IsTheCurrentDirectoryUnlessTheProgramIsRegistered) {

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "harness.h"
+#include "ras/ras_registry.h"
+
 namespace harness {
 
 // While alive, RASAPI32.DLL is looked for in the folder `variant` beside the
@@ -15,12 +18,30 @@ namespace harness {
 // with WINEDLLOVERRIDES=rasapi32=n,b (as ctest runs it).
 class FakeRas {
  public:
-  explicit FakeRas(const char* variant = "ras");
-  ~FakeRas();
+  explicit FakeRas(const char* variant = "ras") {
+    RegDeleteKeyA(HKEY_CURRENT_USER, ras_registry::kKey);
+    SetDllFolder((TestsFolder() + "\\" + variant).c_str());
+  }
+  ~FakeRas() {
+    SetDllFolder(nullptr);
+    RegDeleteKeyA(HKEY_CURRENT_USER, ras_registry::kKey);
+  }
   // Whether the library loaded under that name is the stand-in.
-  static bool Loaded();
-  void Set(const char* name, const std::string& value);
-  std::string Calls() const;
+  static bool Loaded() {
+    HMODULE library = GetModuleHandleA("rasapi32.dll");
+    return library && GetProcAddress(library, "ParceloFakeRas") != nullptr;
+  }
+  void Set(const char* name, const std::string& value) { ras_registry::Write(name, value); }
+  std::string Calls() const { return ras_registry::Read("Calls"); }
+
+ private:
+  // Declared by the headers only for newer Windows versions than the program
+  // targets.
+  static void SetDllFolder(const char* folder) {
+    using Setter = BOOL(WINAPI*)(LPCSTR);
+    const FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDllDirectoryA");
+    if (found) reinterpret_cast<Setter>(reinterpret_cast<void*>(found))(folder);
+  }
 };
 
 }  // namespace harness

@@ -25,11 +25,10 @@ clock_seam::LocalTime FakeNow() { return g_now; }
 class Later : public harness::WindowTest {
  protected:
   Later() {
-    SetClock(9, 7);
+    g_now = {2026, 3, 14, 9, 7, 0};
     clock_seam::OverrideNow(&FakeNow);
   }
   ~Later() override { clock_seam::OverrideNow(nullptr); }
-  static void SetClock(int hour, int minute) { g_now = {2026, 3, 14, hour, minute, 0}; }
 
   // What the dialog shows: title|time|time enabled|Schedule checked|repeat.
   static std::string Look(HWND dialog) {
@@ -47,27 +46,18 @@ class Later : public harness::WindowTest {
   }
   static void ClickSchedule(HWND dialog) { SendDlgItemMessageA(dialog, IDC_LATER_SCHEDULE, BM_CLICK, 0, 0); }
 
-  // Runs the command; each dialog that appears is handed to the next step.
-  std::vector<harness::SeenDialog> Run(int command, std::vector<std::function<void(HWND)>> steps) {
-    std::size_t next = 0;
+  // Runs the command, handing its one dialog to act; any other fails the test.
+  void Run(int command, const std::function<void(HWND)>& act) {
+    int seen = 0;
     DialogWatcher watcher([&](HWND dialog) {
-      if (next < steps.size()) {
-        steps[next++](dialog);
-      } else {
-        ADD_FAILURE() << "unexpected dialog " << WindowText(dialog);
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-      }
+      if (seen++ == 0) return act(dialog);
+      ADD_FAILURE() << "unexpected dialog " << WindowText(dialog);
+      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    if (command == WM_CLOSE) {
-      SendMessageA(window, WM_CLOSE, 0, 0);
-    } else {
-      Command(command);
-    }
+    Command(command);
     harness::Pump();
-    EXPECT_EQ(steps.size(), next);
-    return watcher.seen();
+    EXPECT_EQ(1, seen);
   }
-  static std::function<void(HWND)> Answer(int button) { return DialogWatcher::Press(button); }
 };
 
 const char kEntry[] = "03/14/26 09:00\tC:\\Down\\f.zip\tAwaiting_command\tftp://h/pub/f.zip\r\n";
@@ -80,18 +70,18 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   harness::WriteFile(dir.File("Default.rcv"), kEntry);
   Open();
   std::string opened, refused;
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        opened = Look(dialog);
-        ClickSchedule(dialog);
-        // Which times are good is the native schedule table's; here that a bad one keeps the dialog.
-        if (!Ok(dialog, "24:00", "")) refused += " accepted 24:00";
-        if (schedule::AnyMarked()) refused += " marked";
-        // A negative repeat is refused after the time has been taken, and
-        // marks nothing: a Cancel now would leave no schedule behind.
-        if (!Ok(dialog, "7:5", "-5")) refused += " accepted -5";
-        if (schedule::AnyMarked()) refused += " marked by -5";
-        if (Ok(dialog, "7:5", "30")) refused += " refused 7:5 every 30";
-      }});
+  Run(IDM_RECEIVELATER, [&](HWND dialog) {
+    opened = Look(dialog);
+    ClickSchedule(dialog);
+    // Which times are good is the native schedule table's; here that a bad one keeps the dialog.
+    if (!Ok(dialog, "24:00", "")) refused += " accepted 24:00";
+    if (schedule::AnyMarked()) refused += " marked";
+    // A negative repeat is refused after the time has been taken, and
+    // marks nothing: a Cancel now would leave no schedule behind.
+    if (!Ok(dialog, "7:5", "-5")) refused += " accepted -5";
+    if (schedule::AnyMarked()) refused += " marked by -5";
+    if (Ok(dialog, "7:5", "30")) refused += " refused 7:5 every 30";
+  });
   EXPECT_EQ("Enter time to schedule download|09:07|off|unchecked|", opened);
   EXPECT_EQ("", refused);
   ASSERT_EQ(1u, schedule::Jobs().jobs().size());
@@ -101,23 +91,23 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
 
   // Cancel changes nothing; the job's own time and repeat come back.
   std::string reopened;
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        reopened = Look(dialog);
-        ClickSchedule(dialog);
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-      }});
+  Run(IDM_RECEIVELATER, [&](HWND dialog) {
+    reopened = Look(dialog);
+    ClickSchedule(dialog);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
   EXPECT_EQ("Enter time to schedule download|07:05|on|checked|30", reopened);
   EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
-  const auto asked = Run(WM_CLOSE, {Answer(IDNO)});
-  EXPECT_EQ(harness::TextsOf(asked, "Message"), std::vector<std::string>{kExitQuestion});
+  EXPECT_EQ(harness::TextsOf(CloseAnswering(IDNO), "Message"), std::vector<std::string>{kExitQuestion});
   ASSERT_TRUE(IsWindow(window));
+  EXPECT_TRUE(shell::Globals().thread_event_receive);  // declining keeps what the jobs need
 
   // Send Later has its own title and mark.
   harness::WriteFile(dir.File("Default.snd"), kEntry);
-  Run(IDM_SENDLATER, {[&](HWND dialog) {
-        reopened = Look(dialog);
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-      }});
+  Run(IDM_SENDLATER, [&](HWND dialog) {
+    reopened = Look(dialog);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
   EXPECT_EQ("Enter time to schedule upload|09:07|off|unchecked|", reopened);
   EXPECT_EQ(app::kSendMode, app::CurrentMode());
   EXPECT_FALSE(schedule::Marked(app::kSendMode));
@@ -126,14 +116,18 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   // Unchecked, OK clears the mark (the exit question asks no more) but leaves
   // the job to start at its time.
   std::string time_edit;
-  Run(IDM_RECEIVELATER, {[&](HWND dialog) {
-        ClickSchedule(dialog);
-        time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
-        Ok(dialog, "10:15", "");
-      }});
+  Run(IDM_RECEIVELATER, [&](HWND dialog) {
+    ClickSchedule(dialog);
+    time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
+    Ok(dialog, "10:15", "");
+  });
   EXPECT_EQ("off", time_edit);
   EXPECT_FALSE(schedule::AnyMarked());
   EXPECT_EQ(1u, schedule::Jobs().jobs().size());
-  EXPECT_TRUE(Run(WM_CLOSE, {}).empty());
+  // An upload's mark asks as well.
+  schedule::SetMark(app::kSendMode, true);
+  EXPECT_EQ(1u, CloseAnswering(IDNO).size());
+  schedule::SetMark(app::kSendMode, false);
+  EXPECT_TRUE(CloseAnswering(IDNO).empty());
   EXPECT_FALSE(IsWindow(window));
 }

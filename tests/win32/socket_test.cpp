@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file.h"
@@ -83,8 +85,8 @@ TEST(WinsockSeam, AnAddressThatDoesNotAnswerGivesWayToTheNext) {
 
 }  // namespace
 
-// Resume depends on the Win32 file body keeping what a partial file holds,
-// and one download's file on its holding it against another.
+// Resume and split downloads depend on the Win32 file body keeping what a
+// partial file holds and writing at offsets, and one download's file on its holding it against another.
 TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   char base[MAX_PATH];
   GetTempPathA(sizeof base, base);
@@ -101,17 +103,32 @@ TEST(Win32FileBody, ReadWriteKeepsContentsAndCreateEmpties) {
   ASSERT_TRUE(file.Open(path, fileio::File::kReadWrite));
   ASSERT_TRUE(file.Seek(5));
   ASSERT_TRUE(file.WriteAll("678", 3));
+  // The pieces of a split download: threads write through the one handle at
+  // once, each block landing at its own offset after the bytes above.
+  std::string expected = "12345678";
+  for (int block = 0; block < 64; ++block) expected += std::string(4096, static_cast<char>('a' + block % 26));
+  std::atomic<int> failed{0};
+  std::vector<std::thread> writers;
+  for (int first : {0, 1}) {
+    writers.emplace_back([&, first] {
+      for (int block = first; block < 64; block += 2) {
+        if (!file.WriteAt(8 + block * 4096u, &expected[8 + block * 4096], 4096)) ++failed;
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
   file.Close();
-  char buffer[16] = {};
+  EXPECT_EQ(0, failed.load());
+  std::string buffer(expected.size() + 16, '\0');
   std::uint64_t size = 0;
   ASSERT_TRUE(file.Open(path, fileio::File::kRead));
   EXPECT_TRUE(file.Size(&size));
-  EXPECT_EQ(size, 8u);
-  EXPECT_EQ(8, file.Read(buffer, sizeof buffer));
-  EXPECT_EQ(std::string("12345678"), std::string(buffer, 8));
+  EXPECT_EQ(size, expected.size());
+  EXPECT_EQ(static_cast<long>(size), file.Read(&buffer[0], buffer.size()));
+  EXPECT_TRUE(buffer.substr(0, expected.size()) == expected);
   file.Close();
   ASSERT_TRUE(file.Open(path, fileio::File::kCreate));
-  EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+  EXPECT_EQ(0, file.Read(&buffer[0], buffer.size()));
   file.Close();
   DeleteFileA(path.c_str());
 }
