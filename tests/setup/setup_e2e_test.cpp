@@ -248,40 +248,53 @@ struct Script {
   Stage stage = nullptr;
 };
 
-// What an installation showed: its message boxes in turn, the last
-// percentage of its setup dialog, and its exit code (STILL_ACTIVE while it
-// waits at an unanswered box).
+// What a run showed: its message boxes in turn, the last percentage of the
+// setup dialog, the uninstall dialog's last status, and the exit code
+// (STILL_ACTIVE while it waits at a box left open).
 struct Seen {
   Texts boxes;
+  Texts titles = {};
   std::string percent = "";
+  std::string status = "";
   DWORD exit_code = STILL_ACTIVE;
 };
 
+// Follows a started run to its end, answering its message boxes in turn with
+// BUTTONS; a box beyond them is left open. The uninstall dialog is closed
+// once it offers OK.
+Seen Follow(SetupRun& setup, const std::vector<int>& buttons) {
+  Seen seen;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 60000 && !setup.Exited(0); Sleep(1)) {
+    // A window that is going away can answer with a stale text under Wine.
+    const std::string percent = WindowText(GetDlgItem(setup.Find("#32770", "Setup "), 18));
+    const size_t digits = percent.find_first_not_of("0123456789");
+    if (digits > 0 && digits != std::string::npos && percent.substr(digits) == " %") seen.percent = percent;
+    HWND uninstall = setup.Find("#32770", "UnInstalling Parcelo(32)");
+    if (uninstall && WindowText(GetDlgItem(uninstall, IDCANCEL)) == "OK") {
+      seen.status = WindowText(GetDlgItem(uninstall, 60));
+      Press(uninstall, IDCANCEL);
+    }
+    if (HWND box = setup.Find("#32770", nullptr)) {
+      const Box shown = {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF))};
+      seen.titles.push_back(shown.title);
+      seen.boxes.push_back(shown.text);
+      if (seen.boxes.size() > buttons.size()) break;
+      setup.Answer(box, buttons[seen.boxes.size() - 1]);
+    }
+  }
+  CloseGroupWindows();
+  seen.exit_code = setup.ExitCode(seen.boxes.size() > buttons.size() ? 0 : 20000);
+  return seen;
+}
+
 // Installs from SOURCE into MAIN_DIR (downloads into its DOWN): agrees to
-// the licence, types the directories and follows the setup dialog to the
-// program's end, answering its message boxes as SCRIPT says.
+// the licence, types the directories and follows the run as SCRIPT says.
 Seen Install(SetupRun& setup, const std::string& source, const std::string& main_dir, const Script& script = {}) {
   if (!setup.Start(source, script.exe, "", script.desktop)) return {{"<not started>"}};
   HWND path = Agree(setup, script.stage);
   if (!path) return {{"<no path dialog>"}};
   Choose(path, main_dir, main_dir + "\\DOWN");
-  Seen seen;
-  HWND dialog = setup.Wait("#32770", "Setup ");
-  for (int i = 0; i < 60000 && dialog && !setup.Exited(0); ++i) {
-    // A window that is going away can answer with a stale text under Wine.
-    const std::string percent = WindowText(GetDlgItem(dialog, 18));
-    const size_t digits = percent.find_first_not_of("0123456789");
-    if (digits > 0 && digits != std::string::npos && percent.substr(digits) == " %") seen.percent = percent;
-    if (HWND box = setup.Find("#32770", nullptr)) {
-      seen.boxes.push_back(WindowText(GetDlgItem(box, 0xFFFF)));
-      if (seen.boxes.size() > script.buttons.size()) break;
-      setup.Answer(box, script.buttons[seen.boxes.size() - 1]);
-    }
-    Sleep(1);
-  }
-  CloseGroupWindows();
-  seen.exit_code = setup.ExitCode(seen.boxes.size() > script.buttons.size() ? 0 : 20000);
-  return seen;
+  return Follow(setup, script.buttons);
 }
 
 // What an installation into MAIN_DIR leaves: the three files as built, their
@@ -326,21 +339,18 @@ int Entries(const std::string& dir, const std::string& part = "") {
   return count;
 }
 
-// Runs the uninstaller of DIR, answers its question with ANSWER and, after
-// Yes, waits for STATUS and presses OK.
-void Uninstall(const std::string& dir, int answer, const std::string& status = "Uninstall complete") {
+// Runs the uninstaller in DIR on DESKTOP (nullptr: this one), answering its
+// question and then its message boxes with BUTTONS; returns what followed
+// the question.
+Seen Uninstall(const std::string& dir, const std::vector<int>& buttons, const char* desktop = nullptr) {
   SetupRun setup;
-  ASSERT_TRUE(setup.Start(dir, "setup.exe", "-UNINSTALL"));
-  const Box question = setup.AnswerBox(answer);
-  EXPECT_EQ(question.title, "UnInstall Parcelo(32)");
-  EXPECT_EQ(question.text, "Are you sure you want to remove Parcelo(32) and all of its components");
-  if (answer == IDYES) {
-    HWND dialog = setup.Wait("#32770", "UnInstalling Parcelo(32)");
-    ASSERT_TRUE(dialog);
-    EXPECT_TRUE(WaitText(dialog, 60, status)) << WindowText(GetDlgItem(dialog, 60));
-    Press(dialog, IDCANCEL);
-  }
-  EXPECT_TRUE(setup.Exited(20000));
+  if (!setup.Start(dir, "setup.exe", "-UNINSTALL", desktop)) return {{"<not started>"}};
+  Seen seen = Follow(setup, buttons);
+  EXPECT_EQ(seen.titles.at(0), "UnInstall Parcelo(32)");
+  EXPECT_EQ(seen.boxes.at(0), "Are you sure you want to remove Parcelo(32) and all of its components");
+  seen.titles.erase(seen.titles.begin());
+  seen.boxes.erase(seen.boxes.begin());
+  return seen;
 }
 
 class SetupTest : public testing::Test {
@@ -383,14 +393,10 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
     EXPECT_EQ(SendMessageA(GetDlgItem(window, 14), LVM_GETITEMCOUNT, 0, 0), 1);
     // While it runs, the uninstaller asks for it to be closed; still
     // running, it removes nothing and fails.
-    SetupRun uninstall;
-    ASSERT_TRUE(uninstall.Start(main_dir, "setup.exe", "-UNINSTALL"));
-    uninstall.AnswerBox(IDYES);
-    EXPECT_EQ(uninstall.AnswerBox(IDOK).text, "Parcelo(32) is running. Please close it, then press OK.");
-    HWND dialog = uninstall.Wait("#32770", "UnInstalling Parcelo(32)");
-    EXPECT_TRUE(WaitText(dialog, 60, "Parcelo(32) is still running; nothing was removed"));
-    Press(dialog, IDCANCEL);
-    EXPECT_EQ(uninstall.ExitCode(20000), 1u);
+    const Seen blocked = Uninstall(main_dir, {IDYES, IDOK});
+    EXPECT_EQ(blocked.boxes, Texts{"Parcelo(32) is running. Please close it, then press OK."});
+    EXPECT_EQ(blocked.status, "Parcelo(32) is still running; nothing was removed");
+    EXPECT_EQ(blocked.exit_code, 1u);
     // Nor does an installation replace it: it says why and changes nothing.
     SetupRun again;
     EXPECT_EQ(Install(again, g_dist, main_dir).boxes, Texts{"Cannot write " + dir + "parcelo32.exe: it is in use"});
@@ -403,13 +409,13 @@ TEST_F(SetupTest, InstallsExpandedFilesRegistersAndUninstalls) {
 
   // No leaves everything in place.
   ASSERT_TRUE(harness::SetRegValue(kSettings, "DOWN", download_dir));
-  ASSERT_NO_FATAL_FAILURE(Uninstall(dir, IDNO));
+  EXPECT_NE(Uninstall(dir, {IDNO}).exit_code, STILL_ACTIVE);
   EXPECT_TRUE(Exists(dir + "parcelo32.exe"));
   EXPECT_TRUE(Exists(GroupFolder()));
   EXPECT_TRUE(KeyExists(kAppPaths));
   EXPECT_TRUE(KeyExists(kSettings));
 
-  ASSERT_NO_FATAL_FAILURE(Uninstall(dir, IDYES));
+  EXPECT_EQ(Uninstall(dir, {IDYES}).status, "Uninstall complete");
   CloseGroupWindows();
   EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
   EXPECT_FALSE(Exists(dir + "parcelo32.hlp"));
@@ -592,8 +598,7 @@ TEST_F(SetupTest, UninstallingOneCopyDeletesOnlyItsOwnFilesAndLeavesTheOther) {
   for (const std::string& path : keep) WriteFile(path, "the user's");
   std::ofstream(a + "\\install.txt", std::ios::app)
       << victim << "\n" << keep[1] << "\n" << keep[2] << "\n" << "c:/PTEST/INSTA/./Parcelo32.HLP. \n";
-  ASSERT_NO_FATAL_FAILURE(
-      Uninstall(a, IDYES, "Uninstall complete; 3 lines of install.txt naming other files left alone"));
+  EXPECT_EQ(Uninstall(a, {IDYES}).status, "Uninstall complete; 3 lines of install.txt naming other files left alone");
   for (const std::string& path : keep) EXPECT_TRUE(Exists(path)) << path;
   DeleteFileA(victim.c_str());
   for (const char* name : {"\\parcelo32.exe", "\\parcelo32.hlp"}) {
@@ -664,7 +669,7 @@ TEST_F(SetupTest, UninstallWithoutAppPathsUsesTheUninstallEntrysDirectory) {
   WriteFile(dir + "install.txt", dir + "parcelo32.exe\r\n");
   ASSERT_TRUE(harness::SetRegValue(kUninstall, "UnInstallString", dir + "setup -UNINSTALL"));
   ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
-  ASSERT_NO_FATAL_FAILURE(Uninstall("C:\\ptsrc", IDYES));
+  EXPECT_EQ(Uninstall("C:\\ptsrc", {IDYES}).status, "Uninstall complete");
   EXPECT_FALSE(Exists(dir + "parcelo32.exe"));
   EXPECT_FALSE(KeyExists(kUninstall));
 }
@@ -754,13 +759,10 @@ TEST_F(SetupTest, WithoutProgramManagerInstallAndUninstallAskForReboot) {
   }
   // Registered as if the group had been made, so that an uninstall could find the files.
   ASSERT_TRUE(harness::SetRegValue(kAppPaths, "Path", "C:\\ptest\\"));
-  SetupRun setup;
-  ASSERT_TRUE(setup.Start("C:\\ptest", "setup.exe", "-UNINSTALL", SilentDesktop::kName));
-  EXPECT_EQ(setup.AnswerBox(IDYES).title, "UnInstall Parcelo(32)");
-  const Box box = setup.AnswerBox(IDOK);
-  EXPECT_EQ(box.title, "Message");
-  EXPECT_EQ(box.text, "Failed to delete program icons.\nYou must reboot the system and uninstall Parcelo(32) again");
-  EXPECT_TRUE(setup.Exited(20000));
+  const Seen seen = Uninstall("C:\\ptest", {IDYES, IDOK}, SilentDesktop::kName);
+  EXPECT_EQ(seen.titles, Texts{"Message"});
+  EXPECT_EQ(seen.boxes, Texts{"Failed to delete program icons.\nYou must reboot the system and uninstall Parcelo(32) again"});
+  EXPECT_NE(seen.exit_code, STILL_ACTIVE);
   EXPECT_TRUE(Exists("C:\\ptest\\parcelo32.exe"));
   EXPECT_TRUE(KeyExists(kAppPaths));
 }
