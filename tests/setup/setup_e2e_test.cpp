@@ -275,9 +275,8 @@ Seen Follow(SetupRun& setup, const std::vector<int>& buttons) {
       Press(uninstall, IDCANCEL);
     }
     if (HWND box = setup.Find("#32770", nullptr)) {
-      const Box shown = {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF))};
-      seen.titles.push_back(shown.title);
-      seen.boxes.push_back(shown.text);
+      seen.titles.push_back(WindowText(box));
+      seen.boxes.push_back(WindowText(GetDlgItem(box, 0xFFFF)));
       if (seen.boxes.size() > buttons.size()) break;
       setup.Answer(box, buttons[seen.boxes.size() - 1]);
     }
