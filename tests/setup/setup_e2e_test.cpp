@@ -192,18 +192,14 @@ class SetupRun {
     return Find(window_class, caption);
   }
 
-  // Closes the message box BOX with BUTTON; returns what it said.
-  Box Answer(HWND box, int button) {
+  // Waits for a message box and closes it with BUTTON; returns what it said.
+  Box AnswerBox(int button) {
+    HWND box = Wait("#32770", nullptr);
+    if (!box) return {"", "<no message box>"};
     const Box seen = {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF))};
     Press(box, button);
     for (int i = 0; i < 1000 && IsWindow(box); ++i) Sleep(10);
     return seen;
-  }
-
-  // Waits for a message box and closes it with BUTTON.
-  Box AnswerBox(int button) {
-    HWND box = Wait("#32770", nullptr);
-    return box ? Answer(box, button) : Box{"", "<no message box>"};
   }
 
  private:
@@ -278,7 +274,7 @@ Seen Follow(SetupRun& setup, const std::vector<int>& buttons) {
       seen.titles.push_back(WindowText(box));
       seen.boxes.push_back(WindowText(GetDlgItem(box, 0xFFFF)));
       if (seen.boxes.size() > buttons.size()) break;
-      setup.Answer(box, buttons[seen.boxes.size() - 1]);
+      setup.AnswerBox(buttons[seen.boxes.size() - 1]);
     }
   }
   CloseGroupWindows();
