@@ -29,7 +29,7 @@ need nginx squid vsftpd openssl
 chmod 755 "$work"
 
 prepare_www || exit 1
-free_ports ng_port tls_port other_port old_port stranger_port sq_port mute_port
+free_ports ng_port tls_port other_port old_port stranger_port mute_port
 tls_server() {  # <port> <certificate name>
   ssl_server "$1" "$2" "    access_log $work/nginx/tls-access.log;
     location = /loop.bin { return 302 http://127.0.0.1:$ng_port/loop.bin; }"
@@ -54,39 +54,39 @@ $(tls_server "$stranger_port" stranger)"
 start_vsftpd NO
 
 # --- squid: the proxy, nothing cached, logs in $work ---
-mkdir -p "$work/squid"
-chown proxy:proxy "$work/squid" 2>/dev/null
-cat > "$work/squid/squid.conf" <<EOF
-http_port 127.0.0.1:$sq_port
-http_access allow all
+# start_squid NAME PORT ACCESS: a squid at PORT, its files in $work/NAME,
+# ACCESS its access rules.
+start_squid() {
+  local dir="$work/$1"
+  mkdir -p "$dir"
+  chown proxy:proxy "$dir" 2>/dev/null
+  cat > "$dir/squid.conf" <<EOF
+http_port 127.0.0.1:$2
+$3
 cache deny all
 cache_mem 8 MB
-pid_filename $work/squid/squid.pid
-cache_log $work/squid/cache.log
-access_log stdio:$work/squid/access.log
-coredump_dir $work/squid
+pid_filename $dir/squid.pid
+cache_log $dir/cache.log
+access_log stdio:$dir/access.log
+coredump_dir $dir
 pinger_enable off
 netdb_filename none
 logfile_rotate 0
 shutdown_lifetime 0 seconds
 visible_hostname parcelo-test
 EOF
-squid -N -f "$work/squid/squid.conf" > "$work/squid/out" 2>&1 &
-pids+=($!)
-
-# --- a second squid that asks for a password (alice / s3cret) ---
-mkdir -p "$work/squid-auth"
-chown proxy:proxy "$work/squid-auth" 2>/dev/null
-printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/squid-auth/passwd"
-chmod 644 "$work/squid-auth/passwd"
-sqa_port=$(free_port)
-sed -e "s|^http_port .*|http_port 127.0.0.1:$sqa_port|" -e "s|$work/squid/|$work/squid-auth/|g" \
-  -e "s|^http_access allow all|auth_param basic program /usr/lib/squid/basic_ncsa_auth $work/squid-auth/passwd\\
-acl users proxy_auth REQUIRED\\
-http_access allow users\\
-http_access deny all|" "$work/squid/squid.conf" > "$work/squid-auth/squid.conf"
-squid -N -f "$work/squid-auth/squid.conf" > "$work/squid-auth/out" 2>&1 &
-pids+=($!)
+  squid -N -f "$dir/squid.conf" > "$dir/out" 2>&1 &
+  pids+=($!)
+}
+free_ports sq_port sqa_port
+start_squid squid "$sq_port" "http_access allow all"
+# A second squid asks for a password (alice / s3cret).
+printf 'alice:%s\n' "$(openssl passwd -apr1 s3cret)" > "$work/squid-passwd"
+chmod 644 "$work/squid-passwd"
+start_squid squid-auth "$sqa_port" "auth_param basic program /usr/lib/squid/basic_ncsa_auth $work/squid-passwd
+acl users proxy_auth REQUIRED
+http_access allow users
+http_access deny all"
 
 # --- a server that takes connections and never answers the handshake ---
 "$python" -c '
