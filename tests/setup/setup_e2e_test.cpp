@@ -10,7 +10,7 @@
 //   BUILD  the Win32 build directory: the uncompressed originals,
 //          setup_systest.exe and setuptest/ptversion*.dll
 #include <windows.h>
-#include <dde.h>
+#include <ddeml.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <commctrl.h>
@@ -81,13 +81,10 @@ std::string GroupFolder() {
 // REG_DWORD as "dword:<decimal>", anything else "<missing>".
 std::string RegValue(const char* key, const char* name) {
   char data[1024] = "";
-  DWORD size = sizeof data - 1, type = 0;
-  HKEY handle;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return "<missing>";
-  const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(handle);
-  if (result == ERROR_SUCCESS && type == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
-  return result == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<missing>";
+  DWORD size = sizeof data, type = 0;
+  const DWORD wanted = RRF_RT_REG_SZ | RRF_RT_REG_DWORD;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, wanted, &type, data, &size) != ERROR_SUCCESS) return "<missing>";
+  return type == REG_DWORD ? "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data)) : std::string(data);
 }
 
 void RemoveAllState() {
@@ -689,13 +686,7 @@ class SilentDesktop {
   bool silenced() const { return silenced_; }
 
  private:
-  static inline HWND server_ = nullptr;  // the first window that answered an initiate
-
-  static LRESULT CALLBACK Client(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != WM_DDE_ACK) return DefWindowProcA(window, message, wparam, lparam);
-    if (!server_) server_ = reinterpret_cast<HWND>(wparam);
-    return 0;
-  }
+  static HDDEDATA CALLBACK Ignore(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 
   static BOOL CALLBACK CloseIfOf(HWND window, LPARAM process) {
     DWORD pid = 0;
@@ -705,30 +696,30 @@ class SilentDesktop {
     return TRUE;
   }
 
-  static HWND Initiate(HWND client) {
-    server_ = nullptr;
-    const ATOM application = GlobalAddAtomA("progman"), topic = GlobalAddAtomA("progman");
-    SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(client), MAKELPARAM(application, topic));
-    GlobalDeleteAtom(application);
-    GlobalDeleteAtom(topic);
-    return server_;
+  // The process that takes up a conversation with Program Manager on this
+  // thread's desktop, or 0.
+  static DWORD ProgmanProcess() {
+    DWORD instance = 0, process = 0;
+    if (DdeInitializeA(&instance, Ignore, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) return 0;
+    HSZ name = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+    if (HCONV conversation = DdeConnect(instance, name, name, nullptr)) {
+      CONVINFO info = {};
+      info.cb = sizeof info;
+      DdeQueryConvInfo(conversation, QID_SYNC, &info);
+      GetWindowThreadProcessId(info.hwndPartner, &process);
+      DdeDisconnect(conversation);
+    }
+    DdeFreeStringHandle(instance, name);
+    DdeUninitialize(instance);
+    return process;
   }
 
   bool Silence() {
     if (!SetThreadDesktop(handle_)) return false;
-    WNDCLASSA window_class = {};
-    window_class.lpfnWndProc = Client;
-    window_class.lpszClassName = "ptddeclient";
-    RegisterClassA(&window_class);
-    HWND client = CreateWindowA("ptddeclient", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    HWND server = nullptr;
-    for (int i = 0; i < 200 && !(server = Initiate(client)); ++i) Sleep(50);
-    DWORD server_process = 0;
-    GetWindowThreadProcessId(server, &server_process);
-    EnumDesktopWindows(handle_, CloseIfOf, server_process);
-    const bool silent = server && !Initiate(client);
-    DestroyWindow(client);
-    return silent;
+    DWORD server = 0;
+    for (int i = 0; i < 200 && !(server = ProgmanProcess()); ++i) Sleep(50);
+    EnumDesktopWindows(handle_, CloseIfOf, server);
+    return server && !ProgmanProcess();
   }
 
   HDESK original_ = GetThreadDesktop(GetCurrentThreadId());
