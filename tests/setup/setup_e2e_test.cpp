@@ -97,7 +97,7 @@ void RemoveAllState() {
 // Copies the distribution folder to DIR; EXTRA names further files as
 // {name in DIR, source path}, added to the list of digests.
 void MakeSource(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& extra = {}) {
-  CreateDirectoryA(dir.c_str(), nullptr);
+  std::filesystem::create_directories(dir);
   for (const char* name : {"parcelo32.exe", "setup.exe", "parcelo32.hlp", "license.txt", "files.sha256"}) {
     CopyFileA((g_dist + "\\" + name).c_str(), (dir + "\\" + name).c_str(), FALSE);
   }
@@ -314,9 +314,7 @@ void InstallOrFail(const std::string& source, const std::string& main_dir, const
 
 // Nothing registered, no program group, and DIR (when given) gone.
 void ExpectNoTrace(const std::string& dir = "") {
-  if (!dir.empty()) {
-    EXPECT_FALSE(Exists(dir)) << dir;
-  }
+  EXPECT_TRUE(dir.empty() || !Exists(dir)) << dir;
   EXPECT_FALSE(KeyExists(kAppPaths));
   EXPECT_FALSE(KeyExists(kUninstall));
   EXPECT_FALSE(Exists(GroupFolder()));
@@ -476,11 +474,7 @@ TEST_F(SetupTest, PathDialogRefusesBadDirectoriesAndCancelEnds) {
 TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
   ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
   // A big plain program file keeps the first copy busy while Cancel is pressed.
-  HANDLE big = CreateFileA("C:\\ptsrc\\parcelo32.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(big, INVALID_HANDLE_VALUE);
-  SetFilePointer(big, 64 << 20, nullptr, FILE_BEGIN);
-  SetEndOfFile(big);
-  CloseHandle(big);
+  WriteFile("C:\\ptsrc\\parcelo32.exe", std::string(64 << 20, '\0'));
   SetupRun setup;
   ASSERT_TRUE(setup.Start("C:\\ptsrc", "setup.exe"));
   HWND path = Agree(setup);
@@ -504,26 +498,22 @@ TEST_F(SetupTest, CancelDuringCopyStopsAndSecondPressEnds) {
 TEST_F(SetupTest, DamagedPackageStopsBeforeReplacingAnything) {
   struct Case {
     const char* file;
-    size_t offset;  // of the byte changed; npos: the file is emptied
-    char mask;
+    size_t offset;  // of the byte changed
+    char mask;      // the bits changed there; 0: the file is emptied
     const char* message;
   } const cases[] = {
       {"parcelo32.exe", 1, 0x20, "Damaged package: parcelo32.exe"},  // the compression header
       {"parcelo32.hlp", 5000, 0x04, "Damaged package: parcelo32.hlp"},  // a bit of the compressed data
-      {"parcelo32.hlp", std::string::npos, 0, "Damaged package: parcelo32.hlp"},
-      {"files.sha256", std::string::npos, 0, "Damaged package: parcelo32.exe is not listed in files.sha256"},
+      {"parcelo32.hlp", 0, 0, "Damaged package: parcelo32.hlp"},
+      {"files.sha256", 0, 0, "Damaged package: parcelo32.exe is not listed in files.sha256"},
   };
   for (const Case& c : cases) {
     RemoveAllState();
     ASSERT_NO_FATAL_FAILURE(MakeSource("C:\\ptsrc"));
     const std::string damaged = std::string("C:\\ptsrc\\") + c.file;
     std::string data = ReadFile(damaged);
-    if (c.offset == std::string::npos) {
-      data.clear();
-    } else {
-      data[c.offset] ^= c.mask;
-    }
-    WriteFile(damaged, data);
+    data[c.offset] ^= c.mask;
+    WriteFile(damaged, c.mask ? data : "");
     CreateDirectoryA("C:\\ptest", nullptr);
     WriteFile("C:\\ptest\\parcelo32.exe", "the program installed before");
     WriteFile("C:\\ptest\\install.txt", "C:\\ptest\\parcelo32.exe\r\n");
@@ -572,7 +562,6 @@ TEST_F(SetupTest, ForeignFileIsReplacedOnlyAfterYes) {
 // path dialog).
 TEST_F(SetupTest, LongPathsInstallUpToTheLimit) {
   const std::string source = "C:\\ptsrc\\" + std::string(140, 's');
-  CreateDirectoryA("C:\\ptsrc", nullptr);
   ASSERT_NO_FATAL_FAILURE(MakeSource(source));
   InstallOrFail(source, "C:\\ptest\\" + std::string(228, 'd'));  // 238 with its '\', 259 with a temporary
 }
@@ -604,9 +593,7 @@ TEST_F(SetupTest, UninstallingOneCopyDeletesOnlyItsOwnFilesAndLeavesTheOther) {
 // "/S" installs and uninstalls without a window; the exit code tells the
 // outcome and setup.log in the temporary directory the reason of a failure.
 TEST_F(SetupTest, SilentInstallAndUninstall) {
-  char temp[MAX_PATH] = "";
-  GetTempPathA(MAX_PATH, temp);
-  const std::string log = std::string(temp) + "setup.log";
+  const std::string log = (std::filesystem::temp_directory_path() / "setup.log").string();
   struct Case {
     std::string dir;
     std::string args;
