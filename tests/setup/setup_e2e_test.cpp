@@ -168,26 +168,23 @@ class SetupRun {
   }
 
   // The program's visible top-level window of CLASS with CAPTION on this
-  // thread's desktop; of a dialog class, a message box when CAPTION is nullptr.
-  HWND Find(const char* window_class, const char* caption) {
+  // thread's desktop, waited for up to MS; of a dialog class, a message box
+  // when CAPTION is nullptr.
+  HWND Wait(const char* window_class, const char* caption, DWORD ms = 20000) {
     const bool dialog = std::string(window_class) == "#32770";
-    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, window_class, caption)) != nullptr;) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(window, &pid);
-      if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || !dialog || IsMessageBox(window))) {
-        return window;
+    for (DWORD start = GetTickCount();; Sleep(10)) {
+      for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, window_class, caption)) != nullptr;) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == process_.dwProcessId && IsWindowVisible(window) && (caption || !dialog || IsMessageBox(window))) {
+          return window;
+        }
       }
+      if (GetTickCount() - start >= ms || Exited(0)) return nullptr;
     }
-    return nullptr;
   }
 
-  HWND Wait(const char* window_class, const char* caption, DWORD ms = 20000) {
-    for (DWORD waited = 0; waited < ms && !Exited(0); waited += 10) {
-      if (HWND window = Find(window_class, caption)) return window;
-      Sleep(10);
-    }
-    return Find(window_class, caption);
-  }
+  HWND Find(const char* window_class, const char* caption) { return Wait(window_class, caption, 0); }
 
   // Waits for a message box and closes it with BUTTON; returns what it said.
   Box AnswerBox(int button) {
