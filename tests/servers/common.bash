@@ -122,28 +122,27 @@ finish() {
 # is YES; a second one on ::1 at the same port when ::1 is used (a vsftpd
 # listens on one address). Sets vs_root and vs_port.
 start_vsftpd() {
-  local uploads=$1
+  local uploads=$1 family
   vs_root="$work/vsftpd/root"
   mkdir -p "$vs_root" "$work/vsftpd/empty"
   vs_port=$(free_port)
-  vsftpd_conf "$uploads" "listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1" > "$work/vsftpd/vsftpd.conf"
-  vsftpd "$work/vsftpd/vsftpd.conf" > "$work/vsftpd/out" 2>&1 &
-  pids+=($!)
-  [ "$ipv6" = yes ] || return 0
-  vsftpd_conf "$uploads" "listen=NO
-listen_ipv6=YES
-listen_address6=::1" > "$work/vsftpd/vsftpd6.conf"
-  vsftpd "$work/vsftpd/vsftpd6.conf" > "$work/vsftpd/out6" 2>&1 &
-  pids+=($!)
+  for family in 4 6; do
+    [ "$family" = 4 ] || [ "$ipv6" = yes ] || break
+    vsftpd_conf "$uploads" "$family" > "$work/vsftpd/vsftpd$family.conf"
+    vsftpd "$work/vsftpd/vsftpd$family.conf" > "$work/vsftpd/out$family" 2>&1 &
+    pids+=($!)
+  done
 }
 
-# vsftpd_conf UPLOADS LISTEN_LINES: the configuration start_vsftpd writes.
+# vsftpd_conf UPLOADS FAMILY: the configuration start_vsftpd writes for the
+# vsftpd on 127.0.0.1 (FAMILY 4) or on ::1 (6).
 vsftpd_conf() {
-  local uploads=$1
+  local uploads=$1 v4=YES v6=NO address=listen_address=127.0.0.1
+  [ "$2" = 4 ] || { v4=NO; v6=YES; address=listen_address6=::1; }
   cat <<EOF
-$2
+listen=$v4
+listen_ipv6=$v6
+$address
 listen_port=$vs_port
 background=NO
 run_as_launching_user=YES

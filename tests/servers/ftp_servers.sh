@@ -56,13 +56,15 @@ head -c 3000000 /dev/urandom > "$vs_root/big.bin"
 cp "$vs_root/big.bin" "$py_root/big.bin"
 head -c 2100000 /dev/urandom > "$work/upload.bin"
 
-# drive <label> <server port> <user> <password> <mode> <passive> <resume> <remote> <local>
-#   [<last status, default Done>]; the server is at $host.
+# drive <label> <mode> <resume> <remote> <local> [<last status, default Done>]:
+# one attempt on the server at $host:$port as $user, in $passive mode.
 drive() {
-  driver "$1" 'FtpDriver.*' PARCELO_DRIVE_HOST="$host" PARCELO_DRIVE_PORT="$2" PARCELO_DRIVE_USER="$3" \
-    PARCELO_DRIVE_PASSWORD="$4" PARCELO_DRIVE_MODE="$5" PARCELO_DRIVE_PASSIVE="$6" PARCELO_DRIVE_RESUME="$7" \
-    PARCELO_DRIVE_REMOTE="$8" PARCELO_DRIVE_LOCAL="$9" PARCELO_DRIVE_EXPECT="${10:-Done}"
+  driver "$name $1" 'FtpDriver.*' PARCELO_DRIVE_HOST="$host" PARCELO_DRIVE_PORT="$port" PARCELO_DRIVE_USER="$user" \
+    PARCELO_DRIVE_PASSWORD="$password" PARCELO_DRIVE_MODE="$2" PARCELO_DRIVE_PASSIVE="$passive" \
+    PARCELO_DRIVE_RESUME="$3" PARCELO_DRIVE_REMOTE="$4" PARCELO_DRIVE_LOCAL="$5" PARCELO_DRIVE_EXPECT="${6:-Done}"
 }
+# on <label> <mode> <resume> <remote> <local> <expected file> <file to compare> [<last status>]
+on() { drive "$1" "$2" "$3" "$4" "$5" "${8:-Done}" && same "$name $1" "$6" "$7"; }
 
 for host in $hosts; do
 for server in vsftpd pyftpdlib; do
@@ -75,18 +77,10 @@ for server in vsftpd pyftpdlib; do
     name="$server $host $([ "$passive" = 1 ] && echo passive || echo active)"
     dir="$work/local-$server-$host-$passive"
     mkdir -p "$dir"
-
-    # on <label> <mode> <resume> <remote> <local> <expected file> <file to compare> [<last status>]
-    on() {
-      drive "$name $1" "$port" "$user" "$password" "$2" "$passive" "$3" "$4" "$5" "${8:-Done}" &&
-        same "$name $1" "$6" "$7"
-    }
     on download receive 1 /big.bin "$dir/big.bin" "$root/big.bin" "$dir/big.bin"
     # Over 4 logins, each piece after REST: the same bytes by SHA-256.
-    rm -f "$dir/split.bin"
-    PARCELO_DRIVE_SPLIT=4 drive "$name split over 4 logins" "$port" "$user" "$password" receive "$passive" 1 \
-      /big.bin "$dir/split.bin" && check "$name split over 4 logins: sha256" \
-      test "$(sha256sum < "$dir/split.bin")" = "$(sha256sum < "$root/big.bin")"
+    PARCELO_DRIVE_SPLIT=4 drive "split over 4 logins" receive 1 /big.bin "$dir/split.bin" &&
+      check "$name split over 4 logins: sha256" test "$(sha256sum < "$dir/split.bin")" = "$(sha256sum < "$root/big.bin")"
     partial_copy "$root/big.bin" 1234567 "$dir/partial.bin" "$dir/expected.bin"
     on "resume from 1234567" receive 0 /big.bin "$dir/partial.bin" "$dir/expected.bin" "$dir/partial.bin"
     up="incoming/up-$passive-${host//[^0-9]/}.bin"
