@@ -252,9 +252,13 @@ std::string AuthorizationLine(const std::string& user, const std::string& passwo
 
 std::string DownloadRequest(const std::string& target, const std::string& host,
                             const std::string& user, const std::string& password,
-                            std::optional<std::uint64_t> range_from) {
+                            std::optional<std::uint64_t> range_from,
+                            std::optional<std::uint64_t> range_last) {
   std::string request = "GET " + target + " HTTP/1.0\r\n";
-  if (range_from) request += "Range: bytes=" + std::to_string(*range_from) + "-\r\n";
+  if (range_from) {
+    request += "Range: bytes=" + std::to_string(*range_from) + "-" +
+               (range_last ? std::to_string(*range_last) : std::string()) + "\r\n";
+  }
   request += "Accept: */*\r\n";
   request += AuthorizationLine(user, password);
   request += "Host: " + host + "\r\n\r\n";

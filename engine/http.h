@@ -58,10 +58,12 @@ std::string EncodeBase64(std::string_view bytes);
 // and password are non-empty.
 std::string AuthorizationLine(const std::string& user, const std::string& password);
 
-// GET request. range_from: the "Range: bytes=N-" line when set.
+// GET request. range_from: the "Range: bytes=N-" line when set, "N-L"
+// when range_last is set too.
 std::string DownloadRequest(const std::string& target, const std::string& host,
                             const std::string& user, const std::string& password,
-                            std::optional<std::uint64_t> range_from);
+                            std::optional<std::uint64_t> range_from,
+                            std::optional<std::uint64_t> range_last = std::nullopt);
 
 // PUT request announcing content_length body bytes.
 std::string UploadRequest(const std::string& target, const std::string& host,

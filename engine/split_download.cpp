@@ -50,6 +50,9 @@ constexpr std::uint32_t kSaveIntervalMs = 1000;
 constexpr std::uint64_t kLargestMinSplit = 256 << 10;
 constexpr std::uint64_t kSmallestMinSplit = 16 << 10;
 
+// The asked end of a request that runs to the end of the file.
+constexpr std::uint64_t kOpenEnd = ~std::uint64_t{0};
+
 enum class Fetch { kDone, kLost, kRefused, kChanged, kStopped, kWriteFailed };
 
 // What the entry's worker and its connection threads share. Each thread holds
@@ -108,9 +111,6 @@ bool ReadHeader(Shared& shared, net::Socket& socket, std::vector<char>& buffer,
   return false;
 }
 
-// Receives the piece from socket into the file, starting with filled bytes
-// at the start of buffer. Bytes beyond the piece's end (another connection
-// took them meanwhile) are dropped.
 // Writes the first filled bytes of buffer at the piece's next offset, those
 // the piece still holds; the rest belongs to another piece and is dropped.
 bool WriteFilled(Shared& shared, int piece, const char* buffer, std::size_t filled) {
@@ -121,13 +121,18 @@ bool WriteFilled(Shared& shared, int piece, const char* buffer, std::size_t fill
   return true;
 }
 
+// Receives the piece from socket into the file, starting with filled bytes
+// at the start of buffer. Bytes beyond the piece's end (another connection
+// took them meanwhile) are dropped. The server sends nothing past asked_end,
+// the end of a closed range: should the piece have grown beyond it since,
+// the rest is left to the others.
 Fetch Pump(Shared& shared, int piece, net::Socket& socket, char* buffer, std::size_t size,
-           std::size_t filled, int* error) {
+           std::size_t filled, std::uint64_t asked_end, int* error) {
   std::uint32_t quiet_since = clock_seam::TickCount();
   std::uint32_t written_at = quiet_since;
   for (;;) {
     std::uint64_t at = 0;
-    const std::uint64_t left = shared.plan.Left(piece, &at);
+    const std::uint64_t left = std::min(shared.plan.Left(piece, &at), asked_end - at);
     // Writes end at file offsets that are multiples of the buffer size, as
     // in the single-connection pump: misaligned writes cost the file system
     // several times as much. On a slow link what has arrived is written
@@ -142,7 +147,7 @@ Fetch Pump(Shared& shared, int piece, net::Socket& socket, char* buffer, std::si
     }
     if (shared.Ending()) return filled > 0 && !WriteFilled(shared, piece, buffer, filled) ? Fetch::kWriteFailed
                                                                                            : Fetch::kStopped;
-    if (left == 0 && !shared.plan.FollowerPending(piece)) return Fetch::kDone;
+    if (left == 0 && (asked_end != kOpenEnd || !shared.plan.FollowerPending(piece))) return Fetch::kDone;
     if (left == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kFollowerPollMs));
       quiet_since = clock_seam::TickCount();
@@ -189,9 +194,9 @@ Fetch JudgePieceAnswer(const Shared& shared, const http::HeaderVerdict& verdict,
 // start of buffer.
 
 Fetch AskHttp(Shared& shared, session::Context& context, net::Socket& socket, std::uint64_t from,
-              std::vector<char>& buffer, std::size_t* leftover) {
+              std::uint64_t end, std::vector<char>& buffer, std::size_t* leftover) {
   std::string request = http::DownloadRequest(shared.target, shared.host_name, shared.params.user,
-                                              shared.params.password, from);
+                                              shared.params.password, from, end - 1);
   http_exchange::AuthorizeAtProxy(context, shared.params, &request);
   if (session::SendBlock(context, socket, request.data(), request.size()) != 0) return Fetch::kRefused;
   http::HeaderVerdict verdict;
@@ -222,16 +227,20 @@ Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* erro
   net::Socket socket;
   if (session::OpenConnection(context, shared.params, socket) != session::kSuccess) return Fetch::kRefused;
   std::uint64_t from = 0;
-  shared.plan.Grant(piece, 0, &from);
+  const std::uint64_t left = shared.plan.Left(piece, &from);
+  const std::uint64_t end = from + left;
   std::size_t leftover = 0;
   net::Socket ftp_data;
   const bool ftp = shared.params.protocol == url::kFtp;
+  // Over HTTP the piece is asked for as a closed range, so that the server
+  // sends no bytes the connection would drop: FTP sends from REST to the end.
   const Fetch judged = ftp ? AskFtp(shared, context, socket, from, &ftp_data)
-                           : AskHttp(shared, context, socket, from, buffer, &leftover);
+                           : AskHttp(shared, context, socket, from, end, buffer, &leftover);
   if (judged != Fetch::kDone) return judged;
   shared.plan.Confirm(piece);
   rate_limit::Charge(leftover);
-  return Pump(shared, piece, ftp ? ftp_data : socket, buffer.data(), buffer.size(), leftover, error);
+  return Pump(shared, piece, ftp ? ftp_data : socket, buffer.data(), buffer.size(), leftover,
+              ftp ? kOpenEnd : end, error);
 }
 
 // What a connection thread starts with. The first connection brings its
@@ -285,7 +294,7 @@ void ConnectionThread(void* argument) {
   if (launch->first) {
     if (launch->first_piece != pieces::Plan::kNone) {
       outcome = Pump(shared, launch->first_piece, *launch->first, launch->first_data, launch->first_size,
-                     launch->waiting, &error);
+                     launch->waiting, kOpenEnd, &error);
       shared.plan.Release(launch->first_piece);
     }
     launch->first->Close();
