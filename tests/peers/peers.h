@@ -176,10 +176,8 @@ class FtpPeer {
   void Serve(int control) {
     if (!greeting_.empty()) SendText(control, greeting_ + "\r\n");
     Fd data_listener;
-    sockaddr_in active{};  // the last PORT argument
-    active.sin_family = AF_INET;
-    sockaddr_in6 active6{};  // the last EPRT argument
-    active6.sin6_family = AF_INET6;
+    sockaddr_in active{AF_INET, 0, {}, {}};  // the last PORT argument
+    sockaddr_in6 active6{AF_INET6, 0, 0, {}, 0};  // the last EPRT argument
     // Its bytes as written are the address and the port in network order.
     auto* address = reinterpret_cast<unsigned char*>(&active.sin_addr.s_addr);
     auto* port = reinterpret_cast<unsigned char*>(&active.sin_port);
