@@ -3,11 +3,10 @@
 // a clock that the test sets through PARCELO_CLOCK (a start time of day and a
 // speed), ended by Ctrl-C between runs.
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
+#include <future>
 
 #include "native/fixtures.h"
 #include "peers/peers.h"
@@ -221,43 +220,6 @@ TEST_F(CliTasks, ConfigListsAndSetsTheDialUpEntry) {
   EXPECT_NE(parcelo("config").out.find("\nDialUp=Office\n"), std::string::npos);
 }
 
-// parcelo run on a thread of its own with PARCELO_HOME=home and the clock,
-// while the test watches its stderr and may send it a signal.
-class Background {
- public:
-  Background(const std::string& home, const std::string& clock, const std::string& arguments) : home_(home) {
-    // The shell records its number, which parcelo keeps as it replaces it.
-    const std::string before = "PARCELO_CLOCK=" + clock + " sh -c 'echo $$ >\"$PARCELO_HOME/pid\"; exec \"$0\" \"$@\"'";
-    run_ = std::thread([this, before, arguments] {
-      outcome_ = Parcelo(home_, arguments, before);
-      ended_ = true;
-    });
-  }
-  ~Background() { Stop(SIGKILL); }
-  // Waits (bounded) until stderr holds the text.
-  bool WaitFor(const std::string& text) const {
-    return Eventually([&] { return ReadFile(home_ + "/err").find(text) != std::string::npos; });
-  }
-  // Sends the signal (none: 0), waits for the end, killing parcelo if it
-  // does not come, and returns the exit status.
-  int Stop(int signal) {
-    if (!run_.joinable()) return outcome_.exit_code;
-    const auto send = [&](int number) {
-      if (Eventually([&] { return !ReadFile(home_ + "/pid").empty(); })) kill(std::stoi(ReadFile(home_ + "/pid")), number);
-    };
-    if (signal != 0) send(signal);
-    if (!Eventually([&] { return ended_.load(); })) send(SIGKILL);
-    run_.join();
-    return outcome_.exit_code;
-  }
-
- private:
-  std::string home_;
-  Outcome outcome_{-1, "", ""};
-  std::atomic<bool> ended_{false};
-  std::thread run_;
-};
-
 TEST_F(CliSchedule, BadTimesAndRepeatsAreRefusedBeforeAnyWait) {
   UseTask({"http://127.0.0.1:9/f"});
   const struct { const char* arguments; const char* error; } cases[] = {
@@ -302,31 +264,33 @@ TEST_F(CliSchedule, AtWaitsForTheTimeRunsOnceAndExitsByTheOutcome) {
 TEST_F(CliSchedule, AStartWhoseChosenRowNoLongerExistsRunsNothing) {
   peers::HttpPeer peer({{Ok("hello")}});
   UseTask({peer.Link("/a"), peer.Link("/b")});
-  Background run(home.path(), "10:14:50*20", "receive --at 10:15 1");
-  ASSERT_TRUE(run.WaitFor("next start"));
+  // Half a second before the time; the row goes while parcelo waits.
+  std::future<Outcome> run = std::async(std::launch::async, [&] {
+    return Parcelo(home.path(), "receive --at 10:15 1", "PARCELO_CLOCK=10:14:50*20 timeout 20");
+  });
+  ASSERT_TRUE(Eventually([&] { return ReadFile(home.Join("err")).find("next start") != std::string::npos; }));
   UseTask({peer.Link("/a")});
-  ASSERT_TRUE(run.WaitFor("runs nothing"));
-  EXPECT_EQ(2, run.Stop(0));
+  const Outcome outcome = run.get();
+  EXPECT_EQ(2, outcome.exit_code);
   EXPECT_TRUE(peer.Requests().empty());
-  EXPECT_EQ("", ReadFile(home.Join("out")));
-  EXPECT_NE(std::string::npos, ReadFile(home.Join("err")).find("Bad row number: 1\n"));
+  EXPECT_EQ("", outcome.out);
+  EXPECT_TRUE(Glob("*\nBad row number: 1\n*runs nothing*", outcome.err)) << outcome.err;
 }
 
 TEST_F(CliSchedule, EveryRunsAgainAtEachStartUntilCtrlC) {
   peers::HttpPeer peer({{Ok("first")}, {Ok("again")}});
   UseTask({peer.Link("/a")});
-  // A minute of the clock passes in three seconds: time enough to stop it
-  // before the third start.
-  Background run(home.path(), "10:14:59*20", "receive --at 10:15 --every 1");
-  ASSERT_TRUE(run.WaitFor(" 10:17\n"));
-  EXPECT_EQ(130, run.Stop(SIGINT));
+  // A minute of the clock passes in six seconds: Ctrl-C comes at nine,
+  // three seconds after the second start and before the third.
+  const Outcome run = Parcelo(home.path(), "receive --at 10:15 --every 1",
+                              "PARCELO_CLOCK=10:14:59*10 timeout --preserve-status -s INT 9");
+  EXPECT_EQ(130, run.exit_code);
   EXPECT_EQ(2u, peer.Requests().size());
   const std::string done = "0\tDone\tTotalbyte 5 / 5\t\t0\n";
-  EXPECT_EQ(done + done, ReadFile(home.Join("out")));
+  EXPECT_EQ(done + done, run.out);
   EXPECT_EQ("again", ReadFile(home.Join("a0")));
-  const std::string err = ReadFile(home.Join("err"));
   for (const char* start : {" 10:15\n", " 10:16\n", " 10:17\n", " 10:17 is cancelled\n"}) {
-    EXPECT_NE(std::string::npos, err.find(start)) << start << " in " << err;
+    EXPECT_NE(std::string::npos, run.err.find(start)) << start << " in " << run.err;
   }
 }
 

@@ -1,5 +1,5 @@
 // Doubles and environments shared by the native tests: a settings store that
-// logs every call, a prompts sink that records the boxes, a scratch directory,
+// logs every write, a prompts sink that records the boxes, a scratch directory,
 // the task environment of portable code, a task list that records status texts,
 // recorded progress and log calls, and the transfer test fixture.
 #pragma once
@@ -47,7 +47,6 @@ class RecordingStore : public settings::Store {
  public:
   bool Read(const std::string& name, std::string* value) override {
     Hold hold(lock_);
-    reads_.push_back(name);
     auto found = values_.find(Key(name));
     if (found != values_.end()) *value = found->second;
     return found != values_.end();
@@ -61,7 +60,6 @@ class RecordingStore : public settings::Store {
   // Seeds a value without logging it.
   void Put(const std::string& name, const std::string& value) { Hold hold(lock_); values_[Key(name)] = value; }
   using Log = std::vector<std::pair<std::string, std::string>>;  // name, value
-  Texts Reads() { Hold hold(lock_); return reads_; }
   Log Writes() { Hold hold(lock_); return writes_; }
 
  private:
@@ -72,7 +70,6 @@ class RecordingStore : public settings::Store {
 
   std::mutex lock_;
   std::map<std::string, std::string> values_;
-  Texts reads_;
   Log writes_;
 };
 
@@ -338,13 +335,21 @@ class TransferTest : public ::testing::Test {
   }
   std::string Path(const std::string& name) const { return env_.dir.Join(name); }
   session::AttemptParams Params(std::uint16_t port, const std::string& remote_path,
-                                const std::string& local_name) const {
+                                const std::string& local_name, int protocol = url::kFtp) const {
     session::AttemptParams params;
     params.host = "127.0.0.1";
     params.port = port;
-    params.protocol = url::kFtp;
+    params.protocol = protocol;
     params.remote_path = remote_path;
     params.local_file = Path(local_name);
+    return params;
+  }
+  // The same through an HTTP proxy on 127.0.0.1 at proxy_port.
+  session::AttemptParams ProxiedParams(std::uint32_t proxy_port, const std::string& remote_path,
+                                       const std::string& local_name, int protocol) const {
+    session::AttemptParams params = Params(protocol == url::kHttps ? 443 : 80, remote_path, local_name, protocol);
+    params.http_proxy_host = "127.0.0.1";
+    params.http_proxy_port = proxy_port;
     return params;
   }
 

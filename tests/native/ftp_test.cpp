@@ -295,19 +295,23 @@ TEST(PassiveReply, FieldsAreReadWithBounds) {
 using ReplyReading = TransferTest;
 using SendBlockFailure = TransferTest;
 
+// Connects client to a fresh listener on 127.0.0.1; the server's end, -1 on failure.
+int ConnectLoopback(net::Socket* client) {
+  std::uint16_t port = 0;
+  peers::Fd listener;
+  listener.fd = peers::ListenLoopback(&port);
+  const net::Address loopback = net::Address::FromIpv4(htonl(INADDR_LOOPBACK));
+  if (client->Open() != 0 || client->Connect(loopback, port, 2000) != 0) return -1;
+  return accept(listener.fd, nullptr, nullptr);
+}
+
 // A peer that resets the connection makes the send report a lost connection,
 // which the FTP steps tell apart from other failures; a send on a socket that
 // was never opened is a plain failure. Both name the error in the row.
 TEST_F(SendBlockFailure, AResetIsALostConnectionAndABadSocketIsNot) {
-  std::uint16_t port = 0;
-  peers::Fd listener;
-  listener.fd = peers::ListenLoopback(&port);
   net::Socket connection;
-  ASSERT_EQ(connection.Open(), 0);
-  ASSERT_EQ(connection.Connect(net::Address::FromIpv4(htonl(INADDR_LOOPBACK)), port, 2000), 0);
   peers::Fd server;
-  server.fd = accept(listener.fd, nullptr, nullptr);
-  ASSERT_GE(server.fd, 0);
+  ASSERT_GE(server.fd = ConnectLoopback(&connection), 0);
   linger abort_on_close{1, 0};
   setsockopt(server.fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
   server.Reset();
@@ -343,13 +347,9 @@ TEST_F(ReplyReading, RepliesAreWholeCutAndBoundedInTime) {
   timeouts::Set(3000, 200, 3000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pieces[0].substr(0, 20));
-    std::uint16_t port = 0;
-    int listener = peers::ListenLoopback(&port);
     net::Socket control;
-    ASSERT_EQ(control.Open(), 0);
-    ASSERT_EQ(control.Connect(net::Address::FromIpv4(htonl(INADDR_LOOPBACK)), port, 2000), 0);
-    int server = accept(listener, nullptr, nullptr);
-    close(listener);
+    const int server = ConnectLoopback(&control);
+    ASSERT_GE(server, 0);
     std::atomic<std::size_t> sent{0};
     std::atomic<bool> done{false};
     std::thread writer([server, &c, &sent, &done] {

@@ -49,8 +49,7 @@ class HttpTransfer : public TransferTest {
   // An attempt on the peer as user "joe" with an empty password, which sends
   // no credentials.
   int Attempt(const HttpPeer& peer, const std::string& remote_path, const std::string& local) {
-    session::AttemptParams params = Params(peer.port(), remote_path, local);
-    params.protocol = url::kHttp;
+    session::AttemptParams params = Params(peer.port(), remote_path, local, url::kHttp);
     params.user = "joe";
     return session::RunAttempt(context_, params);
   }
@@ -85,14 +84,21 @@ std::vector<Transcript> Transcripts() {
                       {"Failed: \"" + quoted + "\"", "cause: Server answered \"" + quoted + "\""}, boxes, up, 0};
   };
   const Texts closed = {"Info: Connection closed (style *)"};
+  // A first download, no Range asked, that ends well with after.
+  const auto fresh = [&](const char* what, peers::HttpAnswer answer, const std::string& after, std::uint64_t total) {
+    return Transcript{what, kNone, false, false, {answer}, {Get()}, {0}, done, {}, after, total};
+  };
+  // An upload the answer accepts.
+  const auto stored = [&](const char* what, const std::string& answer) {
+    return Transcript{what, up, false, true, {{answer}}, {put + up}, {0}, {"Done"}, {}, up, 150000};
+  };
   // Ranged requests for the bytes after "partial" whose answers leave it as it was.
   const auto kept = [](const char* what, std::vector<peers::HttpAnswer> answers, Texts statuses, Texts boxes = {}) {
     return Transcript{what, "partial", false, false, answers, Texts(answers.size(), Get("Range: bytes=7-\r\n")),
                       std::vector<int>(answers.size(), -1), statuses, boxes, "partial", 0};
   };
   return {
-      {"first download: no Range, header and body apart", kNone, false, false,
-       {{Ok(big), big}}, {Get()}, {0}, done, {}, big, 200000},
+      fresh("first download: no Range, header and body apart", {Ok(big), big}, big, 200000),
       {"206 continues the half file: total from Content-Range", whole.substr(0, 40000), false, false,
        {{"HTTP/1.1 206 Partial\r\nContent-Range: bytes 40000-99999/100000\r\n\r\n" + whole.substr(40000)}},
        {Get("Range: bytes=40000-\r\n")}, {0}, done, {}, whole, 100000},
@@ -115,12 +121,10 @@ std::vector<Transcript> Transcripts() {
       {"206 body beyond its range end in the header's piece is dropped", "abc", false, false,
        {{"HTTP/1.1 206 P\r\nContent-Range: bytes 3-5/6\r\n\r\ndefXYZ"}}, {Get("Range: bytes=3-\r\n")},
        {0}, done, {}, "abcdef", 6},
-      {"body beyond Content-Length in the header's piece is dropped", kNone, false, false,
-       {{Ok("abc") + "abcdef"}}, {Get()}, {0}, done, {}, "abc", 3},
-      {"body beyond Content-Length in a later piece is dropped", kNone, false, false,
-       {{Ok(big) + big.substr(0, 1000), big.substr(1000) + "tail"}}, {Get()}, {0}, done, {}, big, 200000},
-      {"header and a long body in one piece", kNone, false, false,
-       {{Ok(big) + big}}, {Get()}, {0}, done, {}, big, 200000},
+      fresh("body beyond Content-Length in the header's piece is dropped", {Ok("abc") + "abcdef"}, "abc", 3),
+      fresh("body beyond Content-Length in a later piece is dropped",
+            {Ok(big) + big.substr(0, 1000), big.substr(1000) + "tail"}, big, 200000),
+      fresh("header and a long body in one piece", {Ok(big) + big}, big, 200000),
       {"an answer without a status line declares no length, also after one that did", kNone, true, false,
        {{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"}, {"no status\r\n\r\nxyz"}}, {Get(), Get()}, {-1, 0},
        {"Receiving", "receiving file", "Transfer incomplete", "Receiving", "receiving file", "Done"}, {}, "xyz", 0},
@@ -153,8 +157,7 @@ std::vector<Transcript> Transcripts() {
            {{"HTTP/1.0 206 P\r\nX: " + std::string(http::kHeaderLimit, 'p') + "\r\n\r\n"}}, failed("Answer header too long")),
       kept("refused redirect of a ranged request leaves the file", {{"HTTP/1.0 302 Found\r\nLocation: gopher://h2/x\r\n\r\n"}},
            {"Receiving", "Bad link in redirect", "cause: Bad link in redirect"}),
-      {"header trickled in pieces", kNone, false, false,
-       {{"HTTP/1.0 200 OK\r", "\nContent-Length: 3\r\n\r", "\nabc"}}, {Get()}, {0}, done, {}, "abc", 3},
+      fresh("header trickled in pieces", {"HTTP/1.0 200 OK\r", "\nContent-Length: 3\r\n\r", "\nabc"}, "abc", 3),
       {"close before any byte", kNone, false, false, {{}}, {Get()}, {-1}, failed("Connection closed without an answer"),
        {"Info: Connection closed (style *)", "Info: File is zero size (style *)"}, kNone, 0},
       kept("3xx without Location and a long body keeps the partial file",
@@ -167,12 +170,9 @@ std::vector<Transcript> Transcripts() {
       {"over-long header refused", kNone, false, false,
        {{"HTTP/1.0 200 OK\r\nX: " + std::string(http::kHeaderLimit, 'p') + "\r\n\r\n"}},
        {Get()}, {-1}, failed("Answer header too long"), {}, kNone, 0},
-      {"PUT sends header then file; 201 is done", up, false, true,
-       {{"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"}}, {put + up}, {0},
-       {"Done"}, {}, up, 150000},
-      {"PUT answered 200 is done", up, false, true, {{"HTTP/1.0 200 OK\r\n\r\n"}}, {put + up}, {0}, {"Done"}, {}, up, 150000},
-      {"PUT answered 204 is done", up, false, true, {{"HTTP/1.0 204 No Content\r\n\r\n"}}, {put + up}, {0}, {"Done"}, {},
-       up, 150000},
+      stored("PUT sends header then file; 201 is done", "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"),
+      stored("PUT answered 200 is done", "HTTP/1.0 200 OK\r\n\r\n"),
+      stored("PUT answered 204 is done", "HTTP/1.0 204 No Content\r\n\r\n"),
       {"PUT of a file that cannot be opened sends nothing", kNone, false, true,
        {{"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n"}}, {""}, {-1}, {"File open error", "cause: File open error"},
        {}, kNone, 0},
@@ -256,8 +256,7 @@ TEST_F(HttpTransfer, AFileBeyondTheDescriptorLimitIsToldAsTooManyOpenFiles) {
   GTEST_SKIP() << "the undefined-behaviour checks of this build open descriptors of their own";
 #endif
   HttpPeer peer({{Ok("abc") + "abc"}});
-  session::AttemptParams params = Params(peer.port(), "/a", "f");
-  params.protocol = url::kHttp;
+  const session::AttemptParams params = Params(peer.port(), "/a", "f", url::kHttp);
   const pid_t child = fork();
   if (child == 0) {
     rlimit old{};
@@ -399,12 +398,8 @@ TEST_F(HttpTransfer, ProxyPortOutsideOneTo65535FailsToConnectWithoutConnecting) 
   HttpPeer proxy({{Ok("reached") + "reached"}});
   for (std::uint32_t port : {0u, 65536u + proxy.port(), 0xFFFFFFFFu - 0xFFFFu + proxy.port()}) {
     SCOPED_TRACE(port);
-    session::AttemptParams params = Params(80, "/f.zip", "f.zip");
-    params.protocol = url::kHttp;
-    params.http_proxy_host = "127.0.0.1";
-    params.http_proxy_port = port;
     list_.SetCell(0, tasklist::kStatus, "");
-    EXPECT_EQ(session::RunAttempt(context_, params), session::kFailure);
+    EXPECT_EQ(session::RunAttempt(context_, ProxiedParams(port, "/f.zip", "f.zip", url::kHttp)), session::kFailure);
     EXPECT_EQ(list_.GetCell(0, tasklist::kStatus), "Failed to connect");
   }
   EXPECT_TRUE(proxy.Requests().empty());
@@ -484,9 +479,7 @@ TEST_F(HttpTransfer, TlsBodyWithoutLengthEndsCleanOnlyAfterCloseNotify) {
     HookRecorder::Instance().Clear();
     TlsPeer peer("HTTP/1.0 200 OK\r\n\r\n" + body, notify);
     ASSERT_TRUE(peer.ready());
-    session::AttemptParams params = Params(peer.port(), "/t.bin", "t.bin");
-    params.protocol = url::kHttps;
-    const int result = session::RunAttempt(context_, params);
+    const int result = session::RunAttempt(context_, Params(peer.port(), "/t.bin", "t.bin", url::kHttps));
     EXPECT_EQ(result, notify ? 0 : session::kFailure);
     EXPECT_EQ(list_.Statuses(0).back(), notify ? "Done" : "Transfer incomplete");
     EXPECT_TRUE(ReadFile(Path("t.bin")) == body);
@@ -519,11 +512,8 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
     SCOPED_TRACE(c.answer.substr(0, 40));
     list_.ClearStatuses();
     HttpPeer proxy({{c.answer}});
-    session::AttemptParams params = Params(443, "/t.bin", "t.bin");
-    params.protocol = url::kHttps;
+    session::AttemptParams params = ProxiedParams(proxy.port(), "/t.bin", "t.bin", url::kHttps);
     params.host = "files.example";
-    params.http_proxy_host = "127.0.0.1";
-    params.http_proxy_port = proxy.port();
     params.proxy_user = c.user;
     params.proxy_password = "pw";
     EXPECT_LT(session::RunAttempt(context_, params), 0);
@@ -533,10 +523,7 @@ TEST_F(HttpTransfer, HttpsThroughTheProxyTakesATunnelOnlyAfterA2xx) {
     EXPECT_EQ(proxy.Requests(), Texts{"CONNECT files.example:443 HTTP/1.0\r\nHost: files.example:443\r\n" + credentials + "\r\n"});
   }
   EXPECT_FALSE(std::filesystem::exists(Path("t.bin")));
-  session::AttemptParams params = Params(443, "/t.bin", "t.bin");
-  params.protocol = url::kHttps;
-  params.http_proxy_host = "127.0.0.1";
-  params.http_proxy_port = tunnel.port();
+  const session::AttemptParams params = ProxiedParams(tunnel.port(), "/t.bin", "t.bin", url::kHttps);
   EXPECT_EQ(session::RunAttempt(context_, params), 0) << list_.Statuses(0).back() << "|" << context_.cause;
   const std::string seen = tunnel.Seen();
   EXPECT_TRUE(Glob("CONNECT 127.0.0.1:443 HTTP/1.0\r\n*\r\n\r\nGET /t.bin HTTP/1.0\r\n*", seen)) << seen;
@@ -558,10 +545,8 @@ TEST_F(HttpTransfer, ProxyCredentialsTravelAfterHostAndA407SaysWhy) {
     UseSetting("Firewall", c.firewall);
     std::filesystem::remove(Path("f.zip"));
     HttpPeer peer({{c.answer}});
-    session::AttemptParams params = Params(peer.port(), "/f.zip", "f.zip");
-    params.protocol = url::kHttp;
-    params.http_proxy_host = "127.0.0.1";
-    params.http_proxy_port = peer.port();
+    session::AttemptParams params = ProxiedParams(peer.port(), "/f.zip", "f.zip", url::kHttp);
+    params.port = peer.port();
     params.proxy_user = c.user;
     params.proxy_password = "pw";
     EXPECT_EQ(session::RunAttempt(context_, params), c.result);

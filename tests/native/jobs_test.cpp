@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <memory>
+#include <list>
 #include <new>
 #include <thread>
 
@@ -55,7 +55,6 @@ class HoldingPeer {
   }
   std::string Link(const std::string& path) const { return peers::Link(port_, path); }
   int Peak() const { return peak_; }
-  int Open() const { return open_; }
   Texts Paths() {
     peers::Hold hold(lock_);
     return paths_;
@@ -63,42 +62,37 @@ class HoldingPeer {
   void Answer(int count) { answers_ += count; }
 
  private:
-  struct Client {
-    std::unique_ptr<peers::Fd> fd;
-    std::string request;
-  };
   void Run() {
-    std::vector<Client> clients;
+    std::list<std::pair<peers::Fd, std::string>> clients;  // each connection and its request so far
+    const auto close = [this](peers::Fd& client) {
+      client.Reset();
+      --open_;
+    };
     for (int round = 0; !stopping_ && round < 3000; ++round) {  // 30 s at most
       if (peers::Readable(listener_.fd, 0)) {
-        clients.push_back({std::make_unique<peers::Fd>(), ""});
-        clients.back().fd->fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        clients.emplace_back().first.fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
         peak_ = std::max(peak_.load(), ++open_);
       }
-      for (Client& client : clients) {
+      for (auto& [client, request] : clients) {
         char buffer[512];
-        if (client.fd->fd < 0 || !peers::Readable(client.fd->fd, 0)) continue;
-        const ssize_t got = recv(client.fd->fd, buffer, sizeof buffer, 0);
-        if (got <= 0) Close(client);
+        if (client.fd < 0 || !peers::Readable(client.fd, 0)) continue;
+        const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+        if (got <= 0) close(client);
         if (got <= 0) continue;
-        client.request.append(buffer, static_cast<std::size_t>(got));
-        if (client.request.find("\r\n\r\n") == std::string::npos) continue;
+        request.append(buffer, static_cast<std::size_t>(got));
+        if (request.find("\r\n\r\n") == std::string::npos) continue;
         peers::Hold hold(lock_);
-        paths_.push_back(client.request.substr(4, client.request.find(' ', 4) - 4));
+        paths_.push_back(request.substr(4, request.find(' ', 4) - 4));
       }
       // The oldest complete request is answered first.
-      for (Client& client : clients) {
-        if (answers_ == 0 || client.fd->fd < 0 || client.request.find("\r\n\r\n") == std::string::npos) continue;
+      for (auto& [client, request] : clients) {
+        if (answers_ == 0 || client.fd < 0 || request.find("\r\n\r\n") == std::string::npos) continue;
         --answers_;
-        peers::SendText(client.fd->fd, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
-        Close(client);
+        peers::SendText(client.fd, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        close(client);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-  }
-  void Close(Client& client) {
-    client.fd->Reset();
-    --open_;
   }
 
   std::uint16_t port_ = 0;

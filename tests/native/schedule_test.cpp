@@ -146,26 +146,21 @@ TEST_F(Schedule, AClockThatSkipsTheMinuteOrJumpsAheadStillStartsOnce) {
   // Ticks drift: 10:14:59 and then 10:16:00, never within 10:15.
   const int once = scheduler.Schedule("/p/once.rcv", 10, 15, 0);
   const int every = scheduler.Schedule("/p/every.rcv", 10, 15, 30);
-  At(10, 14, 59);
-  EXPECT_EQ(Result::kNotYet, Tick(once));
-  EXPECT_EQ(Result::kNotYet, Tick(every));
-  At(10, 16, 0);
-  EXPECT_EQ(Result::kStartedOnce, Tick(once));
-  EXPECT_EQ(Result::kStartedAgainLater, Tick(every));
-  At(10, 17, 0);
-  EXPECT_EQ(Result::kNoJob, Tick(once));
-  EXPECT_EQ(Result::kNotYet, Tick(every));
-  EXPECT_EQ("10:45", NextStart("/p/every.rcv"));
-
-  // Suspended from 10:17 to 13:07: one start, the missed ones skipped, and
-  // the next at its place in the rhythm.
-  At(13, 7, 10);
-  EXPECT_EQ(Result::kStartedAgainLater, Tick(every));
-  At(13, 8, 10);
-  EXPECT_EQ(Result::kNotYet, Tick(every));
-  EXPECT_EQ("13:15", NextStart("/p/every.rcv"));
-  At(13, 15, 0);
-  Tick(every);
+  // The tick's time and timer, its result, and the repeating job's next start after it.
+  const struct { int hour, minute, second, timer; Result result; const char* next; } ticks[] = {
+      {10, 14, 59, once, Result::kNotYet, "10:15"},       {10, 14, 59, every, Result::kNotYet, "10:15"},
+      {10, 16, 0, once, Result::kStartedOnce, "10:15"},   {10, 16, 0, every, Result::kStartedAgainLater, "10:45"},
+      {10, 17, 0, once, Result::kNoJob, "10:45"},         {10, 17, 0, every, Result::kNotYet, "10:45"},
+      // Suspended from 10:17 to 13:07: one start, the missed ones skipped, and
+      // the next at its place in the rhythm.
+      {13, 7, 10, every, Result::kStartedAgainLater, "13:15"}, {13, 8, 10, every, Result::kNotYet, "13:15"},
+      {13, 15, 0, every, Result::kStartedAgainLater, "13:45"},
+  };
+  for (const auto& t : ticks) {
+    At(t.hour, t.minute, t.second);
+    EXPECT_EQ(t.result, Tick(t.timer)) << t.hour << ":" << t.minute;
+    EXPECT_EQ(t.next, NextStart("/p/every.rcv")) << t.hour << ":" << t.minute;
+  }
   EXPECT_EQ((Texts{"14 10:16 /p/once.rcv r", "14 10:16 /p/every.rcv r", "14 13:07 /p/every.rcv r",
                    "14 13:15 /p/every.rcv r"}),
             starts);

@@ -256,9 +256,8 @@ TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
     WriteFile(local + ".parts", c.control);
   }
   peers::RangePeer peer(body, c.faults);
-  session::AttemptParams params = Params(peer.port(), "/f.bin", "f.bin");
-  params.protocol = c.faults.ftp ? url::kFtp : url::kHttp;
-  const int result = session::RunAttempt(context_, params);
+  const int protocol = c.faults.ftp ? url::kFtp : url::kHttp;
+  const int result = session::RunAttempt(context_, Params(peer.port(), "/f.bin", "f.bin", protocol));
 
   ASSERT_FALSE(peer.Ranges().empty());
   EXPECT_EQ(c.first_range, peer.Ranges()[0]);
@@ -305,9 +304,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, SplitTransfer, ::testing::ValuesIn(SplitCases()
 TEST_F(SplitTransfer, AFastDownloadStaysOnOneConnection) {
   split::SetWorthSplittingMs(split::kWorthSplittingMs);
   peers::RangePeer peer(Pattern(kBodySize, 3), {});
-  session::AttemptParams params = Params(peer.port(), "/f.bin", "f.bin");
-  params.protocol = url::kHttp;
-  EXPECT_EQ(session::kSuccess, session::RunAttempt(context_, params)) << context_.cause;
+  EXPECT_EQ(session::kSuccess, session::RunAttempt(context_, Params(peer.port(), "/f.bin", "f.bin", url::kHttp)))
+      << context_.cause;
   EXPECT_TRUE(ReadFile(Path("f.bin")) == Pattern(kBodySize, 3));
   EXPECT_EQ(1u, peer.Ranges().size());
 }

@@ -86,6 +86,18 @@ inline void SendText(int fd, std::string text) {
   }
 }
 
+// A command line without CR LF; false when the client closed or ready(fd)
+// gave up waiting for it.
+template <typename Ready>
+bool ReadLine(int fd, std::string* line, Ready ready) {
+  line->clear();
+  for (char c = 0; line->size() < 2 || line->compare(line->size() - 2, 2, "\r\n") != 0; *line += c) {
+    if (!ready(fd) || recv(fd, &c, 1, 0) != 1) return false;
+  }
+  line->resize(line->size() - 2);
+  return true;
+}
+
 // A descriptor, closed when replaced or destroyed.
 struct Fd {
   int fd = -1;
@@ -164,18 +176,12 @@ class FtpPeer {
   void Serve(int control) {
     if (!greeting_.empty()) SendText(control, greeting_ + "\r\n");
     Fd data_listener;
-    sockaddr_in active{};  // the last PORT argument
-    active.sin_family = AF_INET;
-    sockaddr_in6 active6{};  // the last EPRT argument
-    active6.sin6_family = AF_INET6;
+    sockaddr_in active{AF_INET, 0, {}, {}};  // the last PORT argument
+    sockaddr_in6 active6{AF_INET6, 0, 0, {}, 0};  // the last EPRT argument
     // Its bytes as written are the address and the port in network order.
     auto* address = reinterpret_cast<unsigned char*>(&active.sin_addr.s_addr);
     auto* port = reinterpret_cast<unsigned char*>(&active.sin_port);
-    for (std::string line;; line.clear()) {
-      for (char c = 0; line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0; line += c) {
-        if (!Wait(control) || recv(control, &c, 1, 0) != 1) return;
-      }
-      line.resize(line.size() - 2);
+    for (std::string line; ReadLine(control, &line, [this](int fd) { return Wait(fd); });) {
       if (line.compare(0, 5, "SIZE ") == 0 && (next_step_ == script_.size() || script_[next_step_].expect.compare(0, 5, "SIZE ") != 0)) {
         SendText(control, "550 No size\r\n");
         continue;
@@ -196,19 +202,16 @@ class FtpPeer {
       const Step& step = script_[next_step_++];
       if (step.close_instead) return;
       std::string reply = step.reply;
-      // "{pasv}" names the listener's address and port, "{pasv-port}" its port alone.
-      std::size_t mark = reply.find("{pasv");
+      // "{pasv}", "{pasv-port}" or "{epsv}" names a fresh data listener.
+      const std::size_t mark = reply.find('{');
       if (mark != std::string::npos) {
         std::uint16_t data_port = 0;
         data_listener.Reset(ListenLoopback(&data_port, v6_));
         const std::string numbers = std::to_string(data_port >> 8) + "," + std::to_string(data_port & 0xFF);
-        const bool port_only = reply.compare(mark, 11, "{pasv-port}") == 0;
-        reply.replace(mark, port_only ? 11 : 6, port_only ? numbers : "127,0,0,1," + numbers);
-      }
-      if ((mark = reply.find("{epsv}")) != std::string::npos) {
-        std::uint16_t data_port = 0;
-        data_listener.Reset(ListenLoopback(&data_port, v6_));
-        reply.replace(mark, 6, "|||" + std::to_string(data_port) + "|");
+        const std::string field = reply.substr(mark, reply.find('}', mark) + 1 - mark);
+        reply.replace(mark, field.size(), field == "{epsv}"        ? "|||" + std::to_string(data_port) + "|"
+                                          : field == "{pasv-port}" ? numbers
+                                                                   : "127,0,0,1," + numbers);
       }
       SendText(control, reply + "\r\n");
       if (step.data.kind == DataPlan::kNone) continue;
@@ -392,7 +395,7 @@ class RangePeer {
     if (refused) { Hold hold(lock_); ranges_.push_back("refused"); return; }
     std::size_t from = 0;
     bool rested = false;
-    for (std::string line; ReadLine(fd, &line);) {
+    for (std::string line; ReadLine(fd, &line, [](int ready) { return Readable(ready); });) {
       const std::string verb = line.substr(0, 4);
       std::uint16_t port = 0;
       if (verb == "PASV") listener.Reset(ListenLoopback(&port));
@@ -416,16 +419,6 @@ class RangePeer {
       data.Reset();
       SendText(fd, "226 Done\r\n");
     }
-  }
-
-  // A command line without CR LF; false when the client closed or went silent.
-  static bool ReadLine(int fd, std::string* line) {
-    line->clear();
-    for (char c = 0; line->size() < 2 || line->compare(line->size() - 2, 2, "\r\n") != 0; *line += c) {
-      if (!Readable(fd) || recv(fd, &c, 1, 0) != 1) return false;
-    }
-    line->resize(line->size() - 2);
-    return true;
   }
 
   // Sends the body from first, paced, and records how much went out.
