@@ -556,6 +556,18 @@ TEST_F(HttpTransfer, ProxyCredentialsTravelAfterHostAndA407SaysWhy) {
     EXPECT_EQ(peer.Requests(), Texts{"GET " + std::string(proxied ? "http://files.example" : "") +
                                      "/f.zip HTTP/1.0\r\nAccept: */*\r\nHost: files.example\r\n" + credentials + "\r\n"});
   }
+  // An upload through the proxy carries them too.
+  UseSetting("Firewall", "1");
+  WriteFile(Path("up.bin"), "data");
+  context_.mode = session::kSend;
+  HttpPeer peer({{"HTTP/1.0 201 Created\r\n\r\n"}});
+  session::AttemptParams params = ProxiedParams(peer.port(), "/f.zip", "up.bin", url::kHttp);
+  params.proxy_user = "joe";
+  params.proxy_password = "pw";
+  EXPECT_EQ(0, session::RunAttempt(context_, params)) << context_.cause;
+  EXPECT_EQ(peer.Requests(), Texts{"PUT http://files.example/f.zip HTTP/1.0\r\nContent-length: 4\r\n"
+                                   "Content-Type: Application/Octet-stream\r\nHost: files.example\r\n"
+                                   "Proxy-Authorization: Basic am9lOnB3\r\n\r\ndata"});
 }
 
 // Through the FTP proxy an ftp:// entry is a GET of the link the list shows,

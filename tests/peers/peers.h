@@ -329,6 +329,7 @@ struct RangeFaults {
   int dies_at = -1;          // this connection closes after 16 KiB of body
   bool ftp = false;          // speaks FTP: refused connections get a 421 greeting
   int no_rest_from = -1;     // FTP: from this connection on REST is answered 502
+  int stalls_at = -1;        // this connection sends no body until another asks for its first byte
 };
 
 class RangePeer {
@@ -351,7 +352,9 @@ class RangePeer {
 
   std::uint16_t port() const { return port_; }
   std::string Link(const std::string& path) const { return peers::Link(port_, path); }
-  // The range of each request ("N-" or "(none)"; over FTP the REST of each
+  // Whether the stalled connection was still open when another asked for its bytes.
+  bool Relieved() { Hold hold(lock_); return relieved_; }
+  // The range of each request ("N-", "N-L" or "(none)"; over FTP the REST of each
   // RETR, and "refused" for a refused login or REST), and the body bytes each
   // connection sent, by its number.
   std::vector<std::string> Ranges() { Hold hold(lock_); return ranges_; }
@@ -369,20 +372,29 @@ class RangePeer {
       request.append(buffer, 0, static_cast<std::size_t>(got));
     }
     const std::size_t range = request.find("Range: bytes=");
-    const std::size_t from = range == std::string::npos ? 0 : std::strtoull(request.c_str() + range + 13, nullptr, 10);
-    { Hold hold(lock_); ranges_.push_back(range == std::string::npos ? "(none)" : std::to_string(from) + "-"); }
+    char* after = nullptr;
+    const std::size_t from = range == std::string::npos ? 0 : std::strtoull(request.c_str() + range + 13, &after, 10);
+    const bool closed = range != std::string::npos && after[0] == '-' && after[1] >= '0' && after[1] <= '9';
+    const std::size_t last = closed ? std::strtoull(after + 1, nullptr, 10) : body_.size() - 1;
+    {
+      Hold hold(lock_);
+      ranges_.push_back(range == std::string::npos ? "(none)" : std::to_string(from) + "-" + (closed ? std::to_string(last) : ""));
+      relief_asked_ = relief_asked_ || (range != std::string::npos && from == stalled_from_);
+    }
     if (number >= faults_.refuse_from && faults_.refuse_from >= 0) {
       SendText(fd, "HTTP/1.0 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
       return;
     }
     const bool partial = range != std::string::npos && number != faults_.whole_at && from <= body_.size();
     const std::size_t first = partial ? from : 0;
+    const std::size_t end = partial ? std::min(last + 1, body_.size()) : body_.size();
     const std::string etag = number >= faults_.new_etag_from && faults_.new_etag_from >= 0 ? "\"b\"" : "\"a\"";
     std::string header = partial ? "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) +
-                                       "-" + std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) + "\r\n"
+                                       "-" + std::to_string(end - 1) + "/" + std::to_string(body_.size()) + "\r\n"
                                  : "HTTP/1.0 200 OK\r\nAccept-Ranges: bytes\r\n";
-    SendText(fd, header + "ETag: " + etag + "\r\nContent-Length: " + std::to_string(body_.size() - first) + "\r\n\r\n");
-    SendBody(fd, number, first);
+    SendText(fd, header + "ETag: " + etag + "\r\nContent-Length: " + std::to_string(end - first) + "\r\n\r\n");
+    if (number == faults_.stalls_at) return Stall(fd, first);
+    SendBody(fd, number, first, end);
   }
 
   // The same body over FTP: each connection logs in, is told SIZE, and gets
@@ -415,15 +427,26 @@ class RangePeer {
       if (verb != "RETR" || !Readable(listener.fd)) continue;
       if ((data.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
       { Hold hold(lock_); ranges_.push_back(rested ? std::to_string(from) + "-" : "(none)"); }
-      SendBody(data.fd, number, from);
+      SendBody(data.fd, number, from, body_.size());
       data.Reset();
       SendText(fd, "226 Done\r\n");
     }
   }
 
-  // Sends the body from first, paced, and records how much went out.
-  void SendBody(int fd, int number, std::size_t first) {
-    std::size_t end = body_.size();
+  // Sends nothing until another connection asks for the byte at first or the
+  // client closes, for at most ten seconds.
+  void Stall(int fd, std::size_t first) {
+    { Hold hold(lock_); stalled_from_ = first; }
+    for (int i = 0; i < 1000; ++i) {
+      char byte = 0;
+      if (Readable(fd, 10) && recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) return;
+      Hold hold(lock_);
+      if ((relieved_ = relief_asked_)) return;
+    }
+  }
+
+  // Sends the body from first to end, paced, and records how much went out.
+  void SendBody(int fd, int number, std::size_t first, std::size_t end) {
     if (number == faults_.dies_at) end = std::min(end, first + 16384);
     const std::size_t step = number == faults_.slow ? 6554 : 65536;  // 64 KiB/s when slow
     timeval limit{10, 0};
@@ -443,6 +466,9 @@ class RangePeer {
   std::uint16_t port_ = 0;
   std::mutex lock_;  // guards the fields below
   std::vector<std::string> ranges_;
+  std::size_t stalled_from_ = ~std::size_t{0};
+  bool relief_asked_ = false;
+  bool relieved_ = false;
   std::vector<std::size_t> sent_ = std::vector<std::size_t>(kMostConnections);
   std::vector<std::thread> servers_;  // the acceptor's alone until joined
   std::thread thread_;
