@@ -1,52 +1,22 @@
 // Parts of the setup program below what the end-to-end run in tests/setup
-// sees: the directory dialog's "...", expanding a file without harming the
-// installed copy, and the removal of an installation (which recorded files it
-// may delete, a missing record, the directories and the registry keys).
+// sees: expanding a file without harming the installed copy, and the removal
+// of an installation (which recorded files it may delete, a missing record,
+// the directories and the registry keys).
 #include <windows.h>
 
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "harness.h"
-#include "resources/setup_ids.h"
 #include "setup/setup_win32.h"
 #include "setup/sha256.h"
 
 using harness::DialogWatcher;
 using harness::Exists;
 using harness::SeenDialog;
-using harness::WindowText;
 
 namespace {
-
-constexpr char kPathCaption[] = "Specify directory";
-
-TEST(SetupPathDialog, BrowseOffersTheChosenDirectoryWithTheProgramsFolder) {
-  harness::TempProgramDir dir;
-  int opened = 0;
-  std::string main, download;
-  DialogWatcher watcher([&](HWND dialog) {
-    const std::string caption = WindowText(dialog);
-    if (caption == "Directory listing") {
-      // Nothing selected: OK accepts the current directory.
-      DialogWatcher::Press(IDOK)(dialog);
-    } else if (caption == kPathCaption && opened++ == 0) {
-      DialogWatcher::Press(IDC_PATH_BROWSE)(dialog);
-    } else if (caption == kPathCaption) {
-      main = WindowText(GetDlgItem(dialog, IDC_PATH_MAIN));
-      download = WindowText(GetDlgItem(dialog, IDC_PATH_DOWNLOAD));
-      DialogWatcher::Press(IDC_PATH_CANCEL)(dialog);
-    }
-  });
-  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "PATHDLG", nullptr, setup::PathDlgFunc, 0), 1);
-  char current[MAX_PATH] = {};
-  GetCurrentDirectoryA(sizeof current, current);
-  const std::string chosen = std::string(1, static_cast<char>(toupper(current[0]))) + (current + 1);
-  EXPECT_EQ(main, chosen + "\\Parcelo(32)");
-  EXPECT_EQ(download, chosen + "\\Parcelo(32)\\down");
-}
 
 // A file in the Windows compression format (SZDD) that holds text as
 // literals only: a header with the expanded length, then blocks of a flag
