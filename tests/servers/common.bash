@@ -57,9 +57,9 @@ wait_listening() {
   return 1
 }
 
-# listen_v6 PORT: nginx's listen line for ::1 at PORT, when ::1 is used.
+# listen_v6 PORT [ssl]: nginx's listen line for ::1 at PORT, when ::1 is used.
 listen_v6() {
-  [ "$ipv6" = yes ] && echo "    listen [::1]:$1;"
+  [ "$ipv6" = yes ] && echo "    listen [::1]:$1${2:+ $2};"
 }
 
 # check LABEL COMMAND...: "ok" when the command succeeds, else a counted FAIL.
@@ -215,6 +215,7 @@ ssl_server() {
   cat <<BLOCK
   server {
     listen 127.0.0.1:$1 ssl;
+$(listen_v6 "$1" ssl)
     error_log $work/nginx/tls-error-$2.log info;
     ssl_certificate $tls/$2.pem;
     ssl_certificate_key $tls/$2.key;

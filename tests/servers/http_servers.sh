@@ -185,6 +185,9 @@ drive "nginx PUT of a missing file" -1 "$origin/upload/new/dir/up.bin" "$work/mi
 if [ "$ipv6" = yes ]; then
   fetch "nginx download over IPv6" "http://[::1]:$ng_port/files/big.bin" "$local_dir/big6.bin" "$www/files/big.bin"
   contains "nginx saw the IPv6 client" '::1 - - ' "$work/nginx/access.log"
+  # The certificate names ::1: TLS checks the address, not a host name.
+  fetch "https download by IPv6 address" "https://[::1]:$tls_port/files/big.bin" "$local_dir/tls-ip6.bin" \
+    "$www/files/big.bin"
 fi
 
 fetch "squid http" "$origin/files/big.bin" "$local_dir/proxied.bin" "$www/files/big.bin" "127.0.0.1:$sq_port"
