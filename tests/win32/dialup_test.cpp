@@ -53,7 +53,6 @@ TEST_F(Dialup, DialsOnlyWhenNoConnectionIsUpAndThenTheRightEntry) {
       {"one being set up is dialled by its own name", "Office", "Home:8193|Pending:1", "RasDialA Pending pendingpw\n"},
       {"the configured one has dropped", "Office", "Home:8193|Office:8193", "RasDialA Office officepw\n"},
       {"another one has dropped", "Office", "Home:8193", ""},
-      {"nothing configured, one has dropped", "", "Office:8193", ""},
       // The library fills no record when they do not all fit.
       {"more connections than records", "Office", seventeen.c_str(), ""},
       // A failed dial gives its handle back, which must be hung up.
@@ -119,16 +118,6 @@ TEST_F(Dialup, WorkersStartingAtOnceDialOnce) {
   for (int i = 0; i < 10; ++i) workers.emplace_back(settings::CheckDialup);
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(ras.Calls(), "RasDialA Office officepw\n");
-}
-
-TEST(DialupLibrary, AMissingFunctionIsNamedAndRefused) {
-  FakeRas ras("ras-missing");
-  DialogWatcher watcher(DialogWatcher::Press(IDOK));
-  EXPECT_EQ(settings::LoadDialupLibrary(), -1);
-  EXPECT_FALSE(settings::DialupLibraryLoaded());
-  ASSERT_EQ(watcher.seen().size(), 1u);
-  EXPECT_EQ(watcher.seen()[0].caption, "INFO");
-  EXPECT_EQ(watcher.seen()[0].text, "Failed to get proc address 4");
 }
 
 }  // namespace
