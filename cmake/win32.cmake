@@ -50,8 +50,8 @@ add_executable(parcelo32_tests ${WIN32_TEST_SOURCES} resources/parcelo32.rc)
 target_sources(parcelo32_tests PRIVATE tests/setup/filelist_systest.cpp resources/setup_dialogs.rc)
 target_link_libraries(parcelo32_tests PRIVATE parcelo32_shell setup_core gtest)
 target_include_directories(parcelo32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-# The dial-up tests load the stand-in RASAPI32.DLL of tests/ras from ras/ (and
-# the one without RasDialA from ras-missing/) instead of Wine's; Wine takes a
+# The dial-up tests load the stand-in RASAPI32.DLL of tests/ras from ras/
+# instead of Wine's; Wine takes a
 # DLL of ours for a system one only when told to.
 add_test(NAME win32_unit COMMAND ${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=rasapi32=n,b
          ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/parcelo32_tests.exe)
@@ -61,15 +61,12 @@ set_tests_properties(win32_unit PROPERTIES TIMEOUT 300)
 add_test(NAME win32_https COMMAND bash ${CMAKE_SOURCE_DIR}/tests/servers/https_win32.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(win32_https PROPERTIES TIMEOUT 300)
 
-foreach(variant fake without_dial)
-  add_library(rasapi32_${variant} SHARED tests/ras/rasapi32_fake.cpp tests/ras/rasapi32_${variant}.def)
-  target_link_libraries(rasapi32_${variant} PRIVATE advapi32 kernel32)
-  target_link_options(rasapi32_${variant} PRIVATE -static -static-libgcc -static-libstdc++)
-  set_target_properties(rasapi32_${variant} PROPERTIES PREFIX "" OUTPUT_NAME rasapi32)
-  add_dependencies(parcelo32_tests rasapi32_${variant})
-endforeach()
-set_target_properties(rasapi32_fake PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ras)
-set_target_properties(rasapi32_without_dial PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ras-missing)
+add_library(rasapi32_fake SHARED tests/ras/rasapi32_fake.cpp tests/ras/rasapi32_fake.def)
+target_link_libraries(rasapi32_fake PRIVATE advapi32 kernel32)
+target_link_options(rasapi32_fake PRIVATE -static -static-libgcc -static-libstdc++)
+set_target_properties(rasapi32_fake PROPERTIES PREFIX "" OUTPUT_NAME rasapi32
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ras)
+add_dependencies(parcelo32_tests rasapi32_fake)
 
 # Responsiveness probe of bench/run: drives a running parcelo32.exe from outside.
 add_executable(bench_probe bench/win32_probe.cpp)

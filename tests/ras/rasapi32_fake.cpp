@@ -14,7 +14,6 @@
 //                "RasSetEntryDialParamsA name password"
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <sstream>
@@ -28,7 +27,6 @@ namespace {
 constexpr DWORD kConnected = 0x2000;
 constexpr DWORD kBufferTooSmall = 603;
 constexpr DWORD kInvalidSize = 632;
-constexpr DWORD kNoSuchEntry = 623;
 
 struct Connection95 {
   DWORD size;
@@ -85,11 +83,6 @@ bool SavedPassword(const std::string& entry, std::string* password) {
 
 void Record(const std::string& line) { Write("Calls", Read("Calls") + line + "\n"); }
 
-bool InPhoneBook(const std::string& entry) {
-  const std::vector<std::string> names = Split(Read("Entries"), '|');
-  return std::find(names.begin(), names.end(), entry) != names.end();
-}
-
 // Whether `records` records of Record fit in *bytes; both counts are handed
 // back either way, as the real library does.
 template <typename Record>
@@ -117,10 +110,8 @@ DWORD WINAPI ParceloFakeRas() { return 1; }
 DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, DialParams95* params, LPBOOL password_saved) {
   if (!params || params->size != sizeof(DialParams95)) return kInvalidSize;
   Hold hold(g_lock);
-  const std::string entry = params->entry_name;
-  if (!InPhoneBook(entry)) return kNoSuchEntry;
   std::string password;
-  *password_saved = SavedPassword(entry, &password) ? TRUE : FALSE;
+  *password_saved = SavedPassword(params->entry_name, &password) ? TRUE : FALSE;
   Copy(params->user_name, "user");
   Copy(params->password, password);
   return 0;

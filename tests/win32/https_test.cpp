@@ -145,7 +145,6 @@ TEST_F(HttpsServed, NginxWithTheTestAuthority) {
   const std::string unknown = "Certificate error: unknown authority", wrong = "Certificate error: wrong host name";
   const Case cases[] = {
       {"download", link("GOOD"), "-", "Done", big},
-      {"download by address", link("GOOD", "127.0.0.1"), "-", "Done", big},
       {"resume", link("GOOD"), partial, "Done", resumed},
       {"PUT", link("GOOD", "localhost", "/upload/tls/up.bin"), upload, "Done", upload, "\\upload\\tls\\up.bin"},
       {"unknown authority", link("STRANGER"), partial, unknown, partial},

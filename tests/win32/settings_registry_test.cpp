@@ -34,17 +34,13 @@ class RegistryStore : public testing::Test {
 
 }  // namespace
 
-// Which defaults is the native settings table's; here that a missing key
-// gives them.
-TEST_F(RegistryStore, DefaultsWithoutTheKeyAndNumbersReadLikeAtol) {
+// Which defaults, and how numbers are read, is the native settings table's;
+// here that a missing key gives the defaults and that names ignore case.
+TEST_F(RegistryStore, DefaultsWithoutTheKeyAndNamesReadWithoutCase) {
   settings::Load("C:\\Prog");
   EXPECT_EQ("C:\\Prog 1", settings::Live().download + " " + std::to_string(settings::Live().passive));
-
-  values.Set("CycleDownload", "3x");
-  values.Set("cycleupload", "abc");
-  EXPECT_EQ(3, settings::ReadNumber("CycleDownload", 9));
-  EXPECT_EQ(0, settings::ReadNumber("CycleUpload", 9));
-  EXPECT_EQ(9, settings::ReadNumber("NoSuchValue", 9));
+  values.Set("cycleupload", "7");
+  EXPECT_EQ(7, settings::ReadNumber("CycleUpload", 9));
 }
 
 TEST_F(RegistryStore, CommitWritesPassiveInCapitalsAndLoadReadsItBack) {
@@ -54,7 +50,6 @@ TEST_F(RegistryStore, CommitWritesPassiveInCapitalsAndLoadReadsItBack) {
   settings::EditCopy().firewall_address_http = "proxy.example.com";
   ASSERT_EQ(0, settings::Commit());
   std::map<std::string, std::string> stored = StoredValues();
-  EXPECT_EQ(25u, stored.size());
   EXPECT_EQ("0", stored["PASSIVE"]);  // names are unique without case: no "Passive" beside it
   EXPECT_EQ(dir.path(), stored["DOWNLOAD"]);
   settings::Load(dir.path());
