@@ -2,7 +2,6 @@
 // columns and the log line, against loopback peers; and the built parcelo
 // binary's receive and log commands.
 
-#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <chrono>
 #include <functional>
 #include <list>
-#include <new>
 #include <thread>
 
 #include "engine/jobs.h"
@@ -218,20 +216,6 @@ TEST_F(Jobs, AttemptsEndAfterCycleDownloadRepeatsOrAtARedirect) {
   ASSERT_EQ(1u, done.Requests().size());  // a transfer that ended well is not run again
   EXPECT_TRUE(Glob("GET /f HTTP/1.0\r\n*", done.Requests()[0])) << done.Requests()[0];
   EXPECT_NE(std::string::npos, ReadFile(task).find(peer.Link("/moved")));
-}
-
-// Links to IPv6 literals: the Host header keeps the brackets, FTP asks for EPSV.
-TEST_F(Jobs, LinksToIpv6LiteralsAreFetchedOverIpv6) {
-  if (!peers::HaveIpv6Loopback()) GTEST_SKIP() << "::1 cannot be bound on this machine";
-  peers::HttpPeer http({{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nweb6"}}, true);
-  peers::FtpPeer ftp("220 Hi", {{"USER anonymous", "331 Ok"}, {"PASS someone@example.org", "230 Ok"}, {"TYPE I", "200 Ok"},
-                                {"EPSV", "229 Extended Passive Mode ({epsv})"},
-                                {"RETR f", "150 Ok", peers::Send("ftp6"), "226 Ok"}}, true);
-  UseTask("Default.rcv", {http.Link("/f"), "ftp://[::1]:" + std::to_string(ftp.port()) + "/f"});
-  EXPECT_EQ((std::vector<int>{0, 0}), Results(Run(), 2));
-  EXPECT_EQ(Texts{"GET /f HTTP/1.0\r\nAccept: */*\r\nHost: [::1]\r\n\r\n"}, http.Requests());
-  EXPECT_EQ("web6", ReadFile(Path("a0")));
-  EXPECT_EQ("ftp6", ReadFile(Path("a1")));
 }
 
 // A server that fails at once is tried again only after a pause that grows
@@ -547,22 +531,6 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
   EXPECT_EQ(Texts{Box("Error", "Failed to create thread", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
 }
 
-// A worker whose bookkeeping runs out of memory as its transfer ends still
-// ends its row and the job.
-TEST_F(Jobs, AWorkerOutOfMemoryEndsItsRowFailedAndNeverLeavesTheJobWaiting) {
-  jobs::InstallEndingFault([](int row) {
-    if (row == 1) throw std::bad_alloc();
-  });
-  const std::string link = peers::Link(peers::RefusingPort(), "/f");
-  UseTask("Default.rcv", {link, link});
-  const jobs::JobHandle job = jobs::StartReceiveJob("");
-  const bool ended = job->WaitUntilEnded(5000);
-  jobs::InstallEndingFault(nullptr);
-  ASSERT_TRUE(ended);
-  EXPECT_EQ((Texts{"Failed to connect", "Failed: out of memory"}), Statuses());
-  EXPECT_LT(Results(job, 2)[1], 0);
-}
-
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {
   const auto run = [&](const std::string& arguments) { return Parcelo(env_.dir.path(), arguments).exit_code; };
   const auto ok = [](const std::string& body) { return "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + body; };
@@ -616,55 +584,6 @@ TEST_F(Jobs, ParceloSendFollowsAnUploadsRedirect) {
   const Texts requests = peer.Requests();
   ASSERT_EQ(3u, requests.size());
   EXPECT_TRUE(Glob("PUT /dav/up.bin HTTP/1.0\r\n*payload", requests[1])) << requests[1];
-}
-
-// On a terminal of six rows the live lines of ten transfers take five at
-// most: the unended rows that fit and a total line; one connection at a time
-// leaves the others "Queued", in their lines and the total.
-TEST_F(Jobs, ParceloLiveLinesNeverOutgrowTheTerminal) {
-  constexpr int kEntries = 10;
-  peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "o", "k"}));
-  UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
-  const std::string binary = std::filesystem::read_symlink("/proc/self/exe").replace_filename("parcelo");
-  const std::string home = "PARCELO_HOME=" + env_.dir.path();
-  char* const environment[] = {const_cast<char*>(home.c_str()), nullptr};
-  winsize size{6, 60, 0, 0};
-  int terminal = -1;
-  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
-  if (child == 0) {
-    execle(binary.c_str(), binary.c_str(), "receive", "--max-per-server", "1", nullptr, environment);
-    _exit(127);
-  }
-  std::string seen;
-  char buffer[4096];
-  for (ssize_t n; peers::Readable(terminal) && (n = read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
-  waitpid(child, nullptr, 0);
-  close(terminal);
-  int frames = 0, highest = 0;  // cursor moves up: ESC [ n A
-  for (std::size_t at = 0; (at = seen.find("\x1b[", at)) != std::string::npos;) {
-    const std::size_t digits_end = seen.find_first_not_of("0123456789", at += 2);
-    if (digits_end == at || digits_end == std::string::npos || seen[digits_end] != 'A') continue;
-    highest = std::max(highest, std::stoi(seen.substr(at, digits_end - at)));
-    ++frames;
-  }
-  EXPECT_GT(frames, 0);
-  EXPECT_LE(highest, 5) << seen;
-  EXPECT_NE(std::string::npos, seen.find(" of 10 running, ")) << seen;
-  EXPECT_TRUE(Glob("*1 of 10 running, * queued, *", seen) && Glob("*  Queued *", seen)) << seen;
-  EXPECT_NE(std::string::npos, seen.find("\n9\tDone\t")) << seen;
-}
-
-TEST_F(Jobs, ParceloRunsMoreTransfersAtOnceThanItsSoftDescriptorLimit) {
-  // Each answer comes in two pieces 50 ms apart, and the peer serves one
-  // connection at a time, so every worker holds its socket at once.
-  constexpr int kEntries = 14;
-  peers::HttpPeer peer(std::vector<peers::HttpAnswer>(kEntries, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"}));
-  UseTask("Default.rcv", Texts(kEntries, peer.Link("/f")));
-  const Outcome outcome = Parcelo(env_.dir.path(), "receive --max-per-server 0", "prlimit --nofile=12: env");
-  EXPECT_EQ(0, outcome.exit_code) << outcome.err;
-  std::string all_done;
-  for (int row = 0; row < kEntries; ++row) all_done += std::to_string(row) + "\tDone\tTotalbyte 2 / 2\t\t0\n";
-  EXPECT_EQ(all_done, outcome.out);
 }
 
 }  // namespace

@@ -25,16 +25,6 @@ auto Fields(const Record& r) {
                          r.split_min);
 }
 
-TEST_F(Settings, EmptyStoreLoadsTheDefaults) {
-  RecordingStore empty;
-  settings::InstallStore(&empty);
-  settings::Load("/opt/parcelo");
-  const auto defaults = std::make_tuple(std::string(settings::kPlaceholderEmail), "/opt/parcelo", 0, 0, "",
-                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "", 1, "", "", 8, 0, 4, 16 << 20);
-  EXPECT_EQ(Fields(settings::Live()), defaults);
-  EXPECT_TRUE(empty.Writes().empty());
-}
-
 TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   // Every field differs from its default and from the others, but
   // resume_retry, which nobody writes; the values need not make sense to the
