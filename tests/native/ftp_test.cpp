@@ -95,8 +95,6 @@ std::vector<Row> Rows() {
        kFailure, {"sending user name", "sending password", "Failed", ": Failed to send username (style *)",
                   "cause: 503 Bad order"}, kNone, 1, session::kReceive, "alice", "wrong"},
       // A refused login is told in the row, without a box.
-      {"530 to USER", {}, kNone, {{"USER anonymous", "530 No"}}, kFailure,
-       {"sending user name", "Failed", "cause: Login incorrect"}, kNone},
       {"530 to PASS", {}, kNone, {{"USER alice", "331 Password"}, {"PASS wrong", "530 Login incorrect."}},
        kFailure, {"sending user name", "sending password", "Failed", "cause: Login incorrect"}, kNone, 1,
        session::kReceive, "alice", "wrong"},
@@ -153,8 +151,6 @@ std::vector<Row> Rows() {
        Read({"Failed to transfer file,Reply code:451", "FTP failed", "cause: 451 Local error"}), part},
       {"no final reply", {}, kNone, Fetch({Retr(part, "")}), kFailure,
        Read({"Lost connection", "FTP failed", "cause: Lost connection"}), part},
-      {"control lost at PASV", {}, kNone, Login({{"TYPE I", "200 Ok"}, peers::Hangup("PASV")}),
-       kFailure, Seen({"Lost connection", "FTP failed", "cause: Lost connection"}), kNone},
       {"227 naming another host: the data connection goes to the control peer", {}, kNone,
        Login({{"TYPE I", "200 Ok"}, {"PASV", "227 Entering Passive Mode (127,0,0,2,{pasv-port})"},
               Retr("here")}),
