@@ -31,10 +31,8 @@ TEST_F(CliTasks, AddListAndDeleteEntries) {
   const std::string down = home.Join("down");
   WriteFile(home.Join("settings.ini"), "DOWNLOAD=" + down + "\n");
   // Links whose stored form would read back as other links are bad too.
-  EXPECT_EQ((Outcome{2, "", "Bad link: http://h\nBad link: http://127.0.0.1:abc/f1\nBad link: http://:secret@h/f\n"
-                            "Bad link: http://:pw@a@h/f\n"}),
-            parcelo("add http://h/dir/a.zip http://h http://127.0.0.1:abc/f1 http://:secret@h/f "
-                    "http://:pw@a@h/f ftp://joe:secret@h/b.gz"));
+  EXPECT_EQ((Outcome{2, "", "Bad link: http://:secret@h/f\n"}),
+            parcelo("add http://h/dir/a.zip http://:secret@h/f ftp://joe:secret@h/b.gz"));
   const std::string content = ReadFile(home.Join("Default.rcv"));
   const std::string first = content.substr(0, 14), second = content.substr(content.find('\n') + 1, 14);
   EXPECT_EQ(first + "\t" + down + "/a.zip\tAwaiting_command\thttp://h/dir/a.zip\r\n" + second + "\t" + down +

@@ -132,14 +132,6 @@ TEST_F(Schedule, ASecondScheduleOfATaskReplacesTheFirstAndTwoTasksKeepTheirOwnTi
   EXPECT_EQ((Texts{"14 10:17 /p/Default.snd s", "14 10:20 /p/Default.rcv r"}), starts);
   EXPECT_TRUE(scheduler.jobs().empty());
 
-  // Removing one job leaves the other in place; ids go on counting.
-  const int a = scheduler.Schedule("/p/a.rcv", 11, 0, 0);
-  const int b = scheduler.Schedule("/p/b.rcv", 12, 0, 0);
-  EXPECT_EQ(3, a);
-  At(11, 0);
-  Tick(a);
-  ASSERT_EQ(1u, scheduler.jobs().size());
-  EXPECT_EQ(b, scheduler.jobs()[0].timer_id);
 }
 
 TEST_F(Schedule, AClockThatSkipsTheMinuteOrJumpsAheadStillStartsOnce) {

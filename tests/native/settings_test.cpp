@@ -53,23 +53,6 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   EXPECT_EQ(Fields(settings::EditCopy()), Fields(committed));
 }
 
-TEST_F(Settings, CommitWithMissingDownloadDirectoryChangesNothing) {
-  const std::string gone = env.dir.Join("downloads");
-  std::filesystem::create_directory(gone);
-  env.Use("DOWNLOAD", gone);
-  const Record before = settings::Live();
-  std::filesystem::remove(gone);  // deleted while the sheet was open
-  settings::EditCopy().firewall_address_http = "new-proxy";
-  settings::EditCopy().passive = 0;
-  EXPECT_EQ(settings::Commit(), -1);
-  const unsigned information_task_modal = 0x0040 | 0x2000;
-  EXPECT_EQ(env.sink.Shown(), std::vector<std::string>{Box(
-                                "Error", "Download directory does not exist", information_task_modal)});
-  EXPECT_TRUE(env.store.Writes().empty());  // the store is untouched
-  EXPECT_EQ(Fields(settings::Live()), Fields(before));
-  EXPECT_EQ(settings::EditCopy().firewall_address_http, "new-proxy");  // the sheet keeps what was typed
-}
-
 TEST_F(Settings, TextIsCutToItsFieldAndNumbersReadLikeAtol) {
   env.store.Put("email", std::string(300, 'e'));
   env.store.Put("CycleUpload", "3x");

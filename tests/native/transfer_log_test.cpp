@@ -159,8 +159,6 @@ TEST(LogExecute, CopiesIntoAFolderNamedAfterTheFileAndRefusesFoldersOutsideItsDi
       {"C:\\Down\\...zip", false, "", "", ""},  // the folder would be C:\Down\..
       {"C:\\Down\\.zip", false, "", "", ""},   // the copy would be the file itself
       {"C:\\Down\\. .exe", false, "", "", ""},
-      {"C:\\Down\\..", false, "", "", ""},
-      {"C:\\Down\\", false, "", "", ""},
       {"C:\\Down\\a:b.exe", false, "", "", ""},
       {"Down\\a.exe", false, "", "", ""},
       {"C:a.exe", false, "", "", ""},
