@@ -83,8 +83,6 @@ std::vector<Row> Rows() {
   return {
       // Logging in; the first row is the plain download (no local file, so no REST).
       {"no local file: no REST", {}, kNone, Fetch({Retr("hello")}), 0, Read({"Done"}), "hello"},
-      {"USER answered 230: still PASS", {}, kNone, Login(Passive({Retr("x")}), "230 No password"),
-       0, Read({"Done"}), "x"},
       {"no stored email: the placeholder", {{"email", kNone}}, kNone,
        Join({{"USER anonymous", "331 Ok"}, {std::string("PASS ") + settings::kPlaceholderEmail,
                                             "230 In"}}, Passive({Retr("x")})), 0, Read({"Done"}), "x"},

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <list>
+#include <new>
 #include <thread>
 
 #include "engine/jobs.h"
@@ -420,7 +421,6 @@ TEST_F(Jobs, ParceloKeepsToTheCapPerServerAndRefusesBadLimits) {
   const struct { const char* arguments; int exit_code; std::string err; } runs[] = {
       {"receive --max-per-server x", 2, "parcelo: bad count for --max-per-server: 'x' (0 for no cap)\n"},
       {"send --limit-rate 5X", 2, "parcelo: bad rate for --limit-rate: '5X' (bytes per second, or with K, M or G)\n"},
-      {"receive --limit-rate", 2, "parcelo: --limit-rate needs a value\n"},
       {"config maxperserver 1", 0, ""},
       {"receive --limit-rate 1M", 0, ""},
   };
@@ -528,6 +528,22 @@ TEST_F(Jobs, ThreadsAndSocketsThatCannotBeMadeAreToldInTheirRowsAndFailTheJob) {
   EXPECT_EQ((std::vector<int>{0, 1, 2}), job->StartedRows());
   for (int result : Results(job, 3)) EXPECT_LT(result, 0);
   EXPECT_EQ(Texts{Box("Error", "Failed to create thread", prompts::kOk | prompts::kTaskModal)}, boxes_.Shown());
+}
+
+// A worker whose bookkeeping runs out of memory as its transfer ends still
+// ends its row and the job.
+TEST_F(Jobs, AWorkerOutOfMemoryEndsItsRowFailedAndNeverLeavesTheJobWaiting) {
+  jobs::InstallEndingFault([](int row) {
+    if (row == 1) throw std::bad_alloc();
+  });
+  const std::string link = peers::Link(peers::RefusingPort(), "/f");
+  UseTask("Default.rcv", {link, link});
+  const jobs::JobHandle job = jobs::StartReceiveJob("");
+  const bool ended = job->WaitUntilEnded(5000);
+  jobs::InstallEndingFault(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ((Texts{"Failed to connect", "Failed: out of memory"}), Statuses());
+  EXPECT_LT(Results(job, 2)[1], 0);
 }
 
 TEST_F(Jobs, ParceloReceiveExitsByTheOutcomeAndPrintsTheFinalColumnsOfStartedAndRefusedRows) {

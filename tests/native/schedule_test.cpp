@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/places.h"
 #include "platform/clock.h"
 #include "tasks/schedule.h"
 
@@ -58,8 +57,7 @@ class Schedule : public ::testing::Test {
   Texts starts;
 };
 
-TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoesWhileTheMarkStays) {
-  schedule::SetMark(app::kReceiveMode, true);
+TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoes) {
   const int timer = scheduler.Schedule("C:\\P\\Default.rcv", 10, 15, 0);
   EXPECT_EQ(0, timer);
   TickEveryMinute({timer}, 9, 0, 75);
@@ -71,11 +69,6 @@ TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoesWhileTheMarkStays) {
   At(10, 16);
   EXPECT_EQ(Result::kNoJob, Tick(timer));
   EXPECT_EQ(1u, starts.size());
-  EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
-  EXPECT_FALSE(schedule::Marked(app::kSendMode));
-  EXPECT_TRUE(schedule::AnyMarked());
-  schedule::SetMark(app::kReceiveMode, false);
-  EXPECT_FALSE(schedule::AnyMarked());
 }
 
 TEST_F(Schedule, ARepeatingJobStartsEveryNMinutesAndWrapsPastMidnight) {
