@@ -66,33 +66,6 @@ TEST(AddEntry, RefusesLinesThatWouldBreakTheTaskFile) {
   EXPECT_EQ(1, entries::LoadTask(app::CurrentTaskPath()));  // the longest line reads back whole
 }
 
-// The new entry goes right after the last line that the list shows: behind a
-// last line without its line end, before an empty line and the lines it hides
-// (which stay as they are), after a line of the longest text.
-TEST_F(Entries, AddPutsTheEntryRightAfterTheShownLines) {
-  const std::string path = app::CurrentTaskPath();
-  const std::string line = "03/14/26 09:05\t/d/a\tAwaiting_command\thttp://h/a";
-  const std::string longest = line + std::string(1022 - line.size(), 'a');
-  const struct { std::string before, hidden; } cases[] = {
-      {line, ""},
-      {line + "\r\n", "\r\n" + line + "\r\n"},
-      {longest + "\r\n", ""},
-      {longest + "\r\n", "\r\n" + line + "\r\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.before.substr(c.before.size() - 4) + c.hidden);
-    WriteFile(path, c.before + c.hidden);
-    ASSERT_EQ(1, entries::LoadTask(path));
-    ASSERT_EQ(0, DropLink("http://h/new"));
-    const Texts shown = Rows();
-    EXPECT_EQ(2, entries::LoadTask(path));
-    EXPECT_EQ(shown, Rows());
-    EXPECT_EQ("http://h/new", tasklist::Current().GetCell(1, tasklist::kUrl));
-    const std::string content = ReadFile(path);
-    EXPECT_EQ(c.hidden, content.substr(content.size() - c.hidden.size()));
-  }
-}
-
 TEST_F(Entries, LoadTaskShowsRowsUpToTheFirstEmptyLine) {
   const std::string path = env.dir.Join("Work.2.rcv");
   WriteFile(path, "03/14/26 09:05\t/d/a.zip\tAwaiting_command\tftp://joe:pw@h/a.zip\r\n"

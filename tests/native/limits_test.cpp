@@ -2,8 +2,6 @@
 // shared speed limit's token bucket (on a clock of the test's own), and the
 // --limit-rate values of parcelo.
 
-#include <algorithm>
-#include <deque>
 #include <memory>
 
 #include "engine/rate_limit.h"
@@ -88,35 +86,6 @@ TEST(SpeedLimit, GrantsComeInBurstsOfATenthOfASecondAndBookedBytesMoveTheNext) {
     EXPECT_EQ(s.granted, grant.bytes) << s.step_ms << " " << s.wanted;
     EXPECT_EQ(s.wait_ms, grant.wait_ns / 1'000'000) << s.step_ms << " " << s.wanted;
   }
-}
-
-// Five pumps of unequal appetite share 64 KiB/s for 20 s of the test's
-// clock: over every second the sum stays within the limit and one burst, and
-// in all it comes to the limit.
-TEST(SpeedLimit, ManyPumpsTogetherNeverBurstAboveTheLimitOverAnySecond) {
-  constexpr std::uint64_t kRate = 65536, kMs = 1'000'000, kSeconds = 20;
-  g_now_ns = 0;
-  rate_limit::Bucket bucket(&TestClock);
-  bucket.SetRate(kRate);
-  std::vector<std::uint64_t> ready_ns(5, 0);  // when each pump asks next
-  std::deque<std::pair<std::uint64_t, std::size_t>> moved;  // (when, bytes)
-  while (g_now_ns < kSeconds * 1000 * kMs) {
-    const std::size_t pump = std::min_element(ready_ns.begin(), ready_ns.end()) - ready_ns.begin();
-    g_now_ns = ready_ns[pump];
-    const rate_limit::Bucket::Grant grant = bucket.Reserve(4096 << pump);
-    moved.push_back({g_now_ns + grant.wait_ns, grant.bytes});
-    ready_ns[pump] = g_now_ns + grant.wait_ns + (pump + 1) * kMs;  // each pump takes a while to move its bytes
-  }
-  std::sort(moved.begin(), moved.end());
-  std::uint64_t window = 0, total = 0, most = 0;
-  for (std::size_t first = 0, last = 0; last < moved.size(); ++last) {
-    window += moved[last].second;
-    if (moved[last].first < kSeconds * 1000 * kMs) total += moved[last].second;
-    while (moved[last].first - moved[first].first >= 1000 * kMs) window -= moved[first++].second;
-    most = std::max(most, window);
-  }
-  EXPECT_LE(most, kRate + kRate / 10);
-  EXPECT_NEAR(static_cast<double>(total), static_cast<double>(kRate * kSeconds), kRate * 0.2);
 }
 
 TEST(LimitRate, ReadsBytesPerSecondWithBinarySuffixesAsCurlDoes) {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/places.h"
 #include "platform/clock.h"
 #include "tasks/schedule.h"
 
@@ -58,8 +57,7 @@ class Schedule : public ::testing::Test {
   Texts starts;
 };
 
-TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoesWhileTheMarkStays) {
-  schedule::SetMark(app::kReceiveMode, true);
+TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoes) {
   const int timer = scheduler.Schedule("C:\\P\\Default.rcv", 10, 15, 0);
   EXPECT_EQ(0, timer);
   TickEveryMinute({timer}, 9, 0, 75);
@@ -71,11 +69,6 @@ TEST_F(Schedule, AOneOffJobStartsAtItsMinuteThenGoesWhileTheMarkStays) {
   At(10, 16);
   EXPECT_EQ(Result::kNoJob, Tick(timer));
   EXPECT_EQ(1u, starts.size());
-  EXPECT_TRUE(schedule::Marked(app::kReceiveMode));
-  EXPECT_FALSE(schedule::Marked(app::kSendMode));
-  EXPECT_TRUE(schedule::AnyMarked());
-  schedule::SetMark(app::kReceiveMode, false);
-  EXPECT_FALSE(schedule::AnyMarked());
 }
 
 TEST_F(Schedule, ARepeatingJobStartsEveryNMinutesAndWrapsPastMidnight) {
@@ -132,14 +125,6 @@ TEST_F(Schedule, ASecondScheduleOfATaskReplacesTheFirstAndTwoTasksKeepTheirOwnTi
   EXPECT_EQ((Texts{"14 10:17 /p/Default.snd s", "14 10:20 /p/Default.rcv r"}), starts);
   EXPECT_TRUE(scheduler.jobs().empty());
 
-  // Removing one job leaves the other in place; ids go on counting.
-  const int a = scheduler.Schedule("/p/a.rcv", 11, 0, 0);
-  const int b = scheduler.Schedule("/p/b.rcv", 12, 0, 0);
-  EXPECT_EQ(3, a);
-  At(11, 0);
-  Tick(a);
-  ASSERT_EQ(1u, scheduler.jobs().size());
-  EXPECT_EQ(b, scheduler.jobs()[0].timer_id);
 }
 
 TEST_F(Schedule, AClockThatSkipsTheMinuteOrJumpsAheadStillStartsOnce) {

@@ -25,16 +25,6 @@ auto Fields(const Record& r) {
                          r.split_min);
 }
 
-TEST_F(Settings, EmptyStoreLoadsTheDefaults) {
-  RecordingStore empty;
-  settings::InstallStore(&empty);
-  settings::Load("/opt/parcelo");
-  const auto defaults = std::make_tuple(std::string(settings::kPlaceholderEmail), "/opt/parcelo", 0, 0, "",
-                                        "", 23, 23, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, "", 1, "", "", 8, 0, 4, 16 << 20);
-  EXPECT_EQ(Fields(settings::Live()), defaults);
-  EXPECT_TRUE(empty.Writes().empty());
-}
-
 TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   // Every field differs from its default and from the others, but
   // resume_retry, which nobody writes; the values need not make sense to the
@@ -61,23 +51,6 @@ TEST_F(Settings, CommitWritesInTableOrderAndLoadsBackWhole) {
   settings::Load("/elsewhere");
   EXPECT_EQ(Fields(settings::Live()), Fields(committed));
   EXPECT_EQ(Fields(settings::EditCopy()), Fields(committed));
-}
-
-TEST_F(Settings, CommitWithMissingDownloadDirectoryChangesNothing) {
-  const std::string gone = env.dir.Join("downloads");
-  std::filesystem::create_directory(gone);
-  env.Use("DOWNLOAD", gone);
-  const Record before = settings::Live();
-  std::filesystem::remove(gone);  // deleted while the sheet was open
-  settings::EditCopy().firewall_address_http = "new-proxy";
-  settings::EditCopy().passive = 0;
-  EXPECT_EQ(settings::Commit(), -1);
-  const unsigned information_task_modal = 0x0040 | 0x2000;
-  EXPECT_EQ(env.sink.Shown(), std::vector<std::string>{Box(
-                                "Error", "Download directory does not exist", information_task_modal)});
-  EXPECT_TRUE(env.store.Writes().empty());  // the store is untouched
-  EXPECT_EQ(Fields(settings::Live()), Fields(before));
-  EXPECT_EQ(settings::EditCopy().firewall_address_http, "new-proxy");  // the sheet keeps what was typed
 }
 
 TEST_F(Settings, TextIsCutToItsFieldAndNumbersReadLikeAtol) {

@@ -268,20 +268,20 @@ class FtpPeer {
 
 using HttpAnswer = std::vector<std::string>;  // its pieces; none: close without a byte
 
-inline std::string Link(std::uint16_t port, const std::string& path, bool v6 = false) {
-  return (v6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port) + path;
+inline std::string Link(std::uint16_t port, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(port) + path;
 }
 
 class HttpPeer {
  public:
-  explicit HttpPeer(std::vector<HttpAnswer> script, bool v6 = false) : script_(std::move(script)), v6_(v6) {
-    listener_.fd = ListenLoopback(&port_, v6);
+  explicit HttpPeer(std::vector<HttpAnswer> script) : script_(std::move(script)) {
+    listener_.fd = ListenLoopback(&port_);
     thread_ = std::thread([this] { Run(); });
   }
   ~HttpPeer() { shutdown(listener_.fd, SHUT_RDWR); thread_.join(); }  // the shutdown wakes the wait to accept
 
   std::uint16_t port() const { return port_; }
-  std::string Link(const std::string& path) const { return peers::Link(port_, path, v6_); }
+  std::string Link(const std::string& path) const { return peers::Link(port_, path); }
   // The recorded requests, one per connection.
   std::vector<std::string> Requests() { Hold hold(lock_); return requests_; }
 
@@ -313,7 +313,6 @@ class HttpPeer {
   }
 
   const std::vector<HttpAnswer> script_;
-  const bool v6_;
   Fd listener_;
   std::uint16_t port_ = 0;
   std::mutex lock_;  // guards requests_
