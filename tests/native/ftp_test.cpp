@@ -411,12 +411,61 @@ TEST(NumericAddress, ParsesBothFamiliesAndShowsIpv6Shortest) {
   EXPECT_TRUE(net::ConnectionOrder({a4, b4, a4, a6, b6}) == (std::vector<net::Address>{a6, a4, b6, b4}));
 }
 
-// A refused address gives way at once to the next; all refused: the last refusal.
-TEST(ConnectRace, RefusedAddressesEndInTheLastRefusal) {
-  net::Address v4;
-  ASSERT_TRUE(net::ParseNumeric("127.0.0.1", &v4));
+// A port on ::1 whose connects get no answer: its listener's queue is full,
+// so the SYNs that come are dropped. A listener on 127.0.0.1 at the same
+// port answers. The port is taken on 127.0.0.1 first, where the tests' own
+// connections take ephemeral ports too.
+struct HalfBrokenHost {
+  peers::Fd blackhole, answering;
+  std::vector<peers::Fd> queued;
+  std::uint16_t port = 0;
+  bool ready = false;
+
+  HalfBrokenHost() {
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_addr = in6addr_loopback;
+    for (int tries = 0; tries < 5 && !ready; ++tries) {
+      answering.Reset(peers::ListenLoopback(&port));
+      blackhole.Reset(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      const int on = 1;
+      setsockopt(blackhole.fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      at.sin6_port = htons(port);
+      ready = bind(blackhole.fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(blackhole.fd, 0) == 0;
+    }
+    for (int i = 0; i < 8 && ready; ++i) {
+      queued.emplace_back();
+      queued.back().fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      connect(queued.back().fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+      pollfd entry{queued.back().fd, POLLOUT, 0};
+      if (poll(&entry, 1, 300) == 0) return;  // this one got no answer: the queue is full
+    }
+    ready = false;
+  }
+};
+
+// An address that does not answer gives way to the next after a quarter
+// second, not after its whole time-out; a refused one at once, and when all
+// refuse, the last refusal is the result.
+TEST(ConnectRace, ASilentAddressCostsAQuarterSecondAndRefusalsEndInTheLast) {
+  if (!peers::HaveIpv6Loopback()) GTEST_SKIP() << "::1 cannot be bound on this machine";
+  HalfBrokenHost host;
+  ASSERT_TRUE(host.ready) << "no loopback port that drops connects could be made";
+  net::Address v6, v4;
+  ASSERT_TRUE(net::ParseNumeric("::1", &v6) && net::ParseNumeric("127.0.0.1", &v4));
   net::Socket socket;
-  EXPECT_EQ(socket.ConnectFirst({v4, v4}, peers::RefusingPort(), 5000), net::kConnectionRefused);
+  const std::uint32_t start = clock_seam::TickCount();
+  EXPECT_EQ(socket.ConnectFirst({v6, v4}, host.port, 20000), 0);
+  const std::uint32_t elapsed = clock_seam::TickCount() - start;
+  EXPECT_GE(elapsed, static_cast<std::uint32_t>(net::kNextAttemptDelayMs));
+  EXPECT_LT(elapsed, 10000u);
+  net::Address peer;
+  std::uint16_t port = 0;
+  ASSERT_EQ(socket.PeerAddress(&peer, &port), 0);
+  EXPECT_EQ(net::AddressText(peer), "127.0.0.1");
+  host.answering.Reset();
+  net::Socket refused;
+  EXPECT_EQ(refused.ConnectFirst({v4, v4}, host.port, 5000), net::kConnectionRefused);
 }
 
 }  // namespace

@@ -261,6 +261,8 @@ TEST_P(SplitTransfer, EndsWithTheServersFileOrKeepsWhatItHas) {
     WriteFile(local, before);
     WriteFile(local + ".parts", c.control);
   }
+  // The stalled connection must be handed over well before its data time-out.
+  if (c.faults.stalls_at >= 0) timeouts::Set(3000, 3000, 8000);
   peers::RangePeer peer(body, c.faults);
   const int protocol = c.faults.ftp ? url::kFtp : url::kHttp;
   const int result = session::RunAttempt(context_, Params(peer.port(), "/f.bin", "f.bin", protocol));

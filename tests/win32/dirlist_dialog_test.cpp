@@ -46,10 +46,9 @@ class Chooser : public testing::Test {
   harness::TempProgramDir dir;
 };
 
-// What the list offers from a raw listing is the native chooser table's; here
-// the real listing by long name, and a single click entering at the first OK
-// where a double-click on a drive enters at once; OK with nothing selected
-// accepts.
+// The real listing by long name, without files, with the drives; a single
+// click entering at the first OK where a double-click on a drive enters at
+// once; OK with nothing selected accepts.
 TEST_F(Chooser, ListsDirectoriesByLongNameAndEntersOnOkOrDoubleClick) {
   Texts items, inside, at_root;
   std::string chosen;
