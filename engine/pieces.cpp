@@ -107,10 +107,9 @@ void Plan::Divide(int piece, int parts) {
     cuts.push_back(cut);
     last = cut;
   }
-  const std::uint64_t end = p.end;
   if (cuts.empty()) return;
+  cuts.push_back(p.end);
   p.end = cuts.front();
-  cuts.push_back(end);
   for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
     pieces_.push_back({cuts[i], cuts[i], cuts[i], cuts[i + 1], false, false});
   }

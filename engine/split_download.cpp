@@ -243,17 +243,17 @@ Fetch FetchPiece(Shared& shared, int piece, std::vector<char>& buffer, int* erro
               ftp ? kOpenEnd : end, error);
 }
 
-// What a connection thread starts with. The first connection brings its
-// socket, the bytes that came with its answer and its piece; it is counted
-// as the entry's own connection, so only the others take server slots.
+// What a connection thread starts with: the piece taken for it, if any. The
+// first connection brings its socket and the bytes that came with its answer
+// too; it is counted as the entry's own connection, so only the others take
+// server slots.
 struct Launch {
   std::shared_ptr<Shared> shared;
   net::Socket* first = nullptr;
   char* first_data = nullptr;
   std::size_t first_size = 0;
   std::size_t waiting = 0;
-  int first_piece = pieces::Plan::kNone;
-  int piece = pieces::Plan::kNone;  // another connection's first piece, taken for it
+  int piece = pieces::Plan::kNone;
 };
 
 void Record(Shared& shared, Fetch outcome, int error) {
@@ -292,10 +292,11 @@ void ConnectionThread(void* argument) {
   int error = 0;
   Fetch outcome = Fetch::kDone;
   if (launch->first) {
-    if (launch->first_piece != pieces::Plan::kNone) {
-      outcome = Pump(shared, launch->first_piece, *launch->first, launch->first_data, launch->first_size,
+    if (launch->piece != pieces::Plan::kNone) {
+      outcome = Pump(shared, launch->piece, *launch->first, launch->first_data, launch->first_size,
                      launch->waiting, kOpenEnd, &error);
-      shared.plan.Release(launch->first_piece);
+      shared.plan.Release(launch->piece);
+      launch->piece = pieces::Plan::kNone;
     }
     launch->first->Close();
   }
@@ -500,8 +501,8 @@ int Run(session::Context& context, net::Socket& first, fileio::File& file, std::
   launch->first_data = context.data.data();
   launch->first_size = context.data.size();
   launch->waiting = waiting;
-  launch->first_piece = shared->plan.TakeAt(context.bytes_done);
-  shared->first_piece = launch->first_piece;
+  launch->piece = shared->plan.TakeAt(context.bytes_done);
+  shared->first_piece = launch->piece;
   if (!StartConnection(shared, launch)) {
     session::Fail(context, "Failed to create thread", "Failed to create thread");
     return session::kFailure;
